@@ -1,0 +1,50 @@
+// The process-wide client connection to the server's port 6002.
+#pragma once
+
+#include <QByteArray>
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <string>
+
+#include "platform/posix/socket_platform.h"
+
+namespace tqbse {
+
+inline constexpr uint16_t kServerPort = 6002;
+inline constexpr int kReceiveChunkSize = 4096;
+// A reply that fills a whole receive chunk and ends there with balanced
+// parentheses is taken as complete once no more bytes arrive for this long.
+inline constexpr int kChunkBoundaryQuietMs = 100;
+// How long connectToServer waits for an unreachable host.
+inline constexpr int kConnectTimeoutMs = 10000;
+
+class ClientSocket {
+public:
+    // The one instance, created on first use; used on the calling thread only.
+    static ClientSocket& instance();
+    // Discards the instance; the next instance() creates a fresh one.
+    static void destroy();
+
+    void setAddress(int32_t a, int32_t b, int32_t c, int32_t d);
+    const std::string& addressText() const { return address_; }
+    bool isConnected() const { return connected_; }
+
+    // 0 when the connection stands, -1 otherwise (the reason is printed).
+    int connectToServer(uint16_t port);
+    // Sends the request whole and appends one complete reply. 0 or -1.
+    int exchange(const QByteArray& request, QByteArray& reply);
+    // Closes the socket (if one was created) and releases the socket library.
+    int close();
+
+private:
+    ClientSocket() = default;
+
+    std::string address_ = "127.0.0.1";
+    sockaddr_in server_{};
+    platform::SocketHandle socket_ = platform::kInvalidSocket;
+    bool connected_ = false;
+};
+
+} // namespace tqbse

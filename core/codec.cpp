@@ -1,0 +1,333 @@
+#include "core/codec.h"
+
+#include <array>
+#include <cstring>
+
+namespace tqbse::codec {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+constexpr uint8_t kBadDigit = 0xff;
+
+// Digit value of every byte, kBadDigit for anything that is not a hex digit.
+constexpr std::array<uint8_t, 256> makeDigitTable()
+{
+    std::array<uint8_t, 256> t{};
+    for (auto& v : t)
+        v = kBadDigit;
+    for (int c = '0'; c <= '9'; ++c)
+        t[c] = static_cast<uint8_t>(c - '0');
+    for (int c = 'a'; c <= 'f'; ++c)
+        t[c] = static_cast<uint8_t>(c - 'a' + 10);
+    for (int c = 'A'; c <= 'F'; ++c)
+        t[c] = static_cast<uint8_t>(c - 'A' + 10);
+    return t;
+}
+constexpr std::array<uint8_t, 256> kDigit = makeDigitTable();
+
+inline uint8_t digit(char c) { return kDigit[static_cast<uint8_t>(c)]; }
+
+template <typename T>
+int32_t decodeNumber(QByteArrayView token, QByteArrayView tag, T* value)
+{
+    if (!token.startsWith(tag))
+        return kTypeMismatch;
+    QByteArrayView text;
+    if (extractValue(token, &text) != kOk)
+        return kFormatError;
+    // Decode into the caller's bytes directly: a bad pair leaves the bytes
+    // before it written, as the rule for partial decodes says.
+    return hexToBytes(text, value, sizeof(T)) ? kOk : kContentsMismatch;
+}
+
+// Strict decimal: optional sign, at least one digit, fits in 32 bits.
+bool parseDecimal(QByteArrayView text, int32_t* value)
+{
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    if (i == text.size())
+        return false;
+    int64_t v = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + (c - '0');
+        if (v > int64_t(INT32_MAX) + 1)
+            return false;
+    }
+    v = negative ? -v : v;
+    if (v > INT32_MAX || v < INT32_MIN)
+        return false;
+    *value = static_cast<int32_t>(v);
+    return true;
+}
+
+bool isHex16(const char* p)
+{
+    uint8_t bad = 0;
+    for (int k = 0; k < 16; ++k)
+        bad |= digit(p[k]);
+    return bad != kBadDigit && (bad & 0xf0) == 0;
+}
+
+} // namespace
+
+void appendHex(QByteArray& out, const void* bytes, std::size_t count)
+{
+    const auto* b = static_cast<const uint8_t*>(bytes);
+    const qsizetype at = out.size();
+    out.resize(at + qsizetype(2 * count));
+    char* p = out.data() + at;
+    for (std::size_t i = 0; i < count; ++i) {
+        *p++ = kHexDigits[b[i] >> 4];
+        *p++ = kHexDigits[b[i] & 0x0f];
+    }
+}
+
+QByteArray bytesToHex(const void* bytes, std::size_t count)
+{
+    QByteArray out;
+    appendHex(out, bytes, count);
+    return out;
+}
+
+bool hexToBytes(QByteArrayView text, void* destination, std::size_t count)
+{
+    if (std::size_t(text.size()) != 2 * count)
+        return false;
+    auto* out = static_cast<uint8_t*>(destination);
+    const char* p = text.data();
+    for (std::size_t i = 0; i < count; ++i) {
+        const uint8_t hi = digit(p[2 * i]);
+        const uint8_t lo = digit(p[2 * i + 1]);
+        if (hi == kBadDigit || lo == kBadDigit)
+            return false;
+        out[i] = static_cast<uint8_t>(hi << 4 | lo);
+    }
+    return true;
+}
+
+void appendInt(QByteArray& out, int32_t value)
+{
+    out.append("(n=", 3);
+    appendHex(out, &value, sizeof value);
+    out.append(')');
+}
+
+void appendFloat(QByteArray& out, float value)
+{
+    out.append("(f=", 3);
+    appendHex(out, &value, sizeof value);
+    out.append(')');
+}
+
+void appendDouble(QByteArray& out, double value)
+{
+    out.append("(d=", 3);
+    appendHex(out, &value, sizeof value);
+    out.append(')');
+}
+
+void appendString(QByteArray& out, const char* text, int32_t limit)
+{
+    if (text == nullptr) {
+        out.append("(s=NULL)", 8);
+        return;
+    }
+    const std::size_t length = std::strlen(text);
+    // Signed comparison: a negative limit keeps even the empty text out.
+    if (limit < 0 || length > std::size_t(limit))
+        return;
+    out.append("(s=", 3);
+    out.append(text, qsizetype(length));
+    out.append(')');
+}
+
+void appendDoubleArray(QByteArray& out, const double* values, std::size_t count)
+{
+    out.append("(da=", 4);
+    out.append(QByteArray::number(qulonglong(count)));
+    out.append('[');
+    out.reserve(out.size() + qsizetype(count * 17 + 2));
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i)
+            out.append(',');
+        appendHex(out, &values[i], sizeof(double));
+    }
+    out.append("])", 2);
+}
+
+QByteArray encodeInt(int32_t value)
+{
+    QByteArray out;
+    appendInt(out, value);
+    return out;
+}
+
+QByteArray encodeBool(int32_t value) { return encodeInt(value); }
+
+QByteArray encodeFloat(float value)
+{
+    QByteArray out;
+    appendFloat(out, value);
+    return out;
+}
+
+QByteArray encodeDouble(double value)
+{
+    QByteArray out;
+    appendDouble(out, value);
+    return out;
+}
+
+QByteArray encodeString(const char* text, int32_t limit)
+{
+    QByteArray out;
+    appendString(out, text, limit);
+    return out;
+}
+
+TokenBounds findTokenEnd(QByteArrayView text)
+{
+    const char* data = text.data();
+    const qsizetype size = text.size();
+    const void* open = size ? std::memchr(data, '(', std::size_t(size)) : nullptr;
+    const qsizetype start = open ? static_cast<const char*>(open) - data + 1 : 0;
+    int64_t depth = 1;
+    for (qsizetype pos = start; pos < size; ++pos) {
+        const char c = data[pos];
+        if (c == '(') {
+            ++depth;
+        } else if (c == ')') {
+            if (--depth == 0)
+                return {start, pos + 1};
+        }
+    }
+    return {-1, -1};
+}
+
+int32_t extractValue(QByteArrayView token, QByteArrayView* value)
+{
+    const qsizetype eq = token.indexOf('=');
+    if (eq < 0)
+        return kFormatError;
+    const TokenBounds b = findTokenEnd(token);
+    if (b.end < 0)
+        return kFormatError;
+    const qsizetype length = b.end - eq - 2;
+    if (length < 0) // the "=" lies behind the token's closing ")"
+        return kFormatError;
+    *value = token.sliced(eq + 1, length);
+    return kOk;
+}
+
+int32_t decodeInt(QByteArrayView token, int32_t* value) { return decodeNumber(token, "(n=", value); }
+int32_t decodeBool(QByteArrayView token, int32_t* value) { return decodeInt(token, value); }
+int32_t decodeFloat(QByteArrayView token, float* value) { return decodeNumber(token, "(f=", value); }
+int32_t decodeDouble(QByteArrayView token, double* value) { return decodeNumber(token, "(d=", value); }
+
+int32_t decodeString(QByteArrayView token, DecodedString* out)
+{
+    if (!token.startsWith("(s="))
+        return kTypeMismatch;
+    if (token == QByteArrayView("(s=NULL)")) {
+        *out = DecodedString{QByteArrayView(), true};
+        return kOk;
+    }
+    QByteArrayView text;
+    if (extractValue(token, &text) != kOk)
+        return kFormatError;
+    *out = DecodedString{text, false};
+    return kOk;
+}
+
+int32_t parseDoubleArray(QByteArrayView token, DoubleArrayView* out)
+{
+    if (!token.startsWith("(da="))
+        return kTypeMismatch;
+    QByteArrayView value;
+    if (extractValue(token, &value) != kOk)
+        return kFormatError;
+    const qsizetype open = value.indexOf('[');
+    if (open < 0)
+        return kArrayCountError;
+    int32_t count = 0;
+    if (!parseDecimal(value.first(open), &count))
+        return kArrayCountError;
+    const qsizetype close = value.indexOf(']');
+    if (close < open) // no "]" after the "[": the element list never ends
+        return kArrayLengthError;
+    const QByteArrayView elements = value.sliced(open + 1, close - open - 1);
+
+    // Every element is 16 hex digits and elements are separated by single
+    // commas, so a well-formed list of n elements is exactly 17n - 1 long.
+    const qsizetype commas = elements.count(',');
+    const bool emptyList = elements.isEmpty() && count == 0;
+    if (!emptyList && int64_t(count) != int64_t(commas) + 1)
+        return kArrayLengthError;
+    if (!emptyList) {
+        if (elements.size() != qsizetype(count) * 17 - 1)
+            return kContentsMismatch;
+        const char* p = elements.data();
+        for (int32_t i = 0; i < count; ++i, p += 17) {
+            if (!isHex16(p) || (i + 1 < count && p[16] != ','))
+                return kContentsMismatch;
+        }
+    }
+    *out = DoubleArrayView{count, elements};
+    return kOk;
+}
+
+void DoubleArrayView::copyTo(double* destination) const
+{
+    const char* p = elements.data();
+    for (int32_t i = 0; i < count; ++i, p += 17) {
+        uint64_t bits = 0;
+        for (int k = 7; k >= 0; --k)
+            bits = bits << 8 | uint64_t(digit(p[2 * k]) << 4 | digit(p[2 * k + 1]));
+        std::memcpy(&destination[i], &bits, sizeof bits);
+    }
+}
+
+int32_t decodeDoubleArray(QByteArrayView token, std::vector<double>* values)
+{
+    DoubleArrayView view;
+    const int32_t rc = parseDoubleArray(token, &view);
+    if (rc != kOk)
+        return rc;
+    values->resize(std::size_t(view.count));
+    view.copyTo(values->data());
+    return kOk;
+}
+
+void splitMessage(QByteArrayView message, SplitMessage* out)
+{
+    out->params.clear();
+    const qsizetype eq = message.indexOf('=');
+    QByteArrayView rest = message;
+    if (eq >= 0) {
+        out->name = message.first(eq);
+        rest = message.sliced(eq + 1);
+    } else {
+        out->name = message;
+    }
+    for (;;) {
+        const TokenBounds b = findTokenEnd(rest);
+        if (b.end < 0)
+            break;
+        out->params.push_back(rest.first(b.end));
+        rest = rest.sliced(b.end);
+    }
+}
+
+SplitMessage splitMessage(QByteArrayView message)
+{
+    SplitMessage out;
+    splitMessage(message, &out);
+    return out;
+}
+
+} // namespace tqbse::codec

@@ -1,0 +1,46 @@
+// Thin socket layer over POSIX. It stands where a Windows build would use
+// the Windows Sockets library: start-up and clean-up are reference counted
+// and always succeed, the last error is errno, and sends never raise SIGPIPE.
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tqbse::platform {
+
+using SocketHandle = int;
+inline constexpr SocketHandle kInvalidSocket = -1;
+
+int socketLibraryStartup();  // 0
+int socketLibraryCleanup();  // 0
+int socketLibraryUsers();    // current reference count, for tests
+int lastError();             // errno of the last failing call
+
+SocketHandle openTcpSocket();
+int closeSocket(SocketHandle s);
+// Wakes any thread blocked in accept/recv on `s` (closing alone does not on Linux).
+int shutdownSocket(SocketHandle s);
+int setNoDelay(SocketHandle s);
+int setReuseAddress(SocketHandle s);
+int setReceiveTimeout(SocketHandle s, int milliseconds);
+// Connects, giving up after `timeoutMs` (errno ETIMEDOUT) so that an
+// unreachable host does not block the caller for minutes.
+int connectWithTimeout(SocketHandle s, const sockaddr_in& address, int timeoutMs);
+
+// One send or receive, retried on EINTR; results as send(2)/recv(2).
+ssize_t sendSome(SocketHandle s, const char* data, std::size_t size);
+ssize_t receiveSome(SocketHandle s, char* data, std::size_t size);
+// Sends every byte, continuing after partial sends. Returns 0 or -1.
+int sendAll(SocketHandle s, const char* data, std::size_t size);
+// True when data (or end of stream) can be read within `timeoutMs`.
+bool waitReadable(SocketHandle s, int timeoutMs);
+
+// Dotted-decimal parse; false where inet_addr would give its all-ones failure value.
+bool parseDottedAddress(const char* text, in_addr* address);
+// Host-name lookup, IPv4 only; first address of the host.
+bool lookupHost(const char* name, in_addr* address);
+
+} // namespace tqbse::platform

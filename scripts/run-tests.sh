@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# The full test suite, from a fresh machine: installs what is missing,
+# builds, runs ctest, then the sanitizer, fuzzing, leak and main-job stages.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+scripts/install-deps.sh
+scripts/build.sh "$root/build"
+(cd build && ctest --output-on-failure --timeout 300)
+for stage in scripts/stage-*.sh; do
+  [ -e "$stage" ] || continue
+  echo "== $stage"
+  bash "$stage"
+done
+echo "all test stages passed"
