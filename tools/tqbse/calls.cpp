@@ -1,0 +1,235 @@
+// One invoker per row, expanded from the shared rows: nothing here knows
+// any single export.
+#include "calls.h"
+
+#include <tqBsePluginControlDll.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <strings.h>
+
+namespace tqbse::cli {
+namespace {
+
+#define TQ_CLI_INVOKER(kind, family, name, ...)                                                    \
+    CliCall{&::tqbse::calls::name, []([[maybe_unused]] const ::tqbse::ArgValue* args) -> int32_t { \
+                return tqBsePluginControlDll_##name(TQ_MAP(TQ_PARAM_FROM_ARRAY, __VA_ARGS__));    \
+            }},
+
+const CliCall kCliCalls[] = {TQ_ALL_CALLS(TQ_CLI_INVOKER)};
+#undef TQ_CLI_INVOKER
+
+static_assert(std::size(kCliCalls) == kCallCount, "one invoker per row");
+
+bool endsWith(std::string_view s, std::string_view suffix)
+{
+    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+std::string paramsLine(const CallDesc& desc, bool (*pick)(ParamRole))
+{
+    std::string line;
+    for (int i = 0; i < desc.paramCount; ++i) {
+        const ParamDesc& p = desc.params[i];
+        if (!pick(p.role))
+            continue;
+        if (!line.empty())
+            line += ' ';
+        line += p.name;
+        line += ':';
+        line += kindName(p.role);
+    }
+    return line;
+}
+
+} // namespace
+
+std::span<const CliCall> cliCalls() { return kCliCalls; }
+
+const CliCall* findCliCall(std::string_view name)
+{
+    if (name.starts_with(kExportPrefix))
+        name.remove_prefix(kExportPrefix.size());
+    for (const CliCall& c : kCliCalls)
+        if (c.desc->shortName() == name)
+            return &c;
+    return nullptr;
+}
+
+const CliCall* findCaseInsensitive(std::string_view name)
+{
+    for (const CliCall& c : kCliCalls) {
+        const std::string_view s = c.desc->shortName();
+        if (s.size() == name.size() && ::strncasecmp(s.data(), name.data(), s.size()) == 0)
+            return &c;
+    }
+    return nullptr;
+}
+
+bool isTyped(ParamRole role)
+{
+    switch (role) {
+    case ParamRole::InInt:
+    case ParamRole::InBool:
+    case ParamRole::InFloat:
+    case ParamRole::InDouble:
+    case ParamRole::InText:
+    case ParamRole::LocalInt:
+        return true;
+    default:
+        return false;
+    }
+}
+
+const char* kindName(ParamRole role)
+{
+    switch (role) {
+    case ParamRole::InInt:
+    case ParamRole::LocalInt:
+    case ParamRole::OutInt:
+        return "int";
+    case ParamRole::InBool:
+    case ParamRole::OutBool:
+        return "flag";
+    case ParamRole::InFloat:
+    case ParamRole::OutFloat:
+        return "float";
+    case ParamRole::InDouble:
+    case ParamRole::OutDouble:
+        return "double";
+    case ParamRole::InText:
+    case ParamRole::OutText:
+        return "text";
+    case ParamRole::OutArray:
+        return "doubles";
+    case ParamRole::OutVersion:
+        return "version";
+    default:
+        return "size";
+    }
+}
+
+std::string usageLine(const CallDesc& desc)
+{
+    std::string line(desc.shortName());
+    const std::string params = paramsLine(desc, isTyped);
+    if (!params.empty())
+        line += ' ' + params;
+    return line;
+}
+
+std::string outputsLine(const CallDesc& desc)
+{
+    const std::string outs = paramsLine(desc, isOutput);
+    return outs.empty() ? "-" : outs;
+}
+
+int fileParam(const CallDesc& desc)
+{
+    for (int i = 0; i < desc.paramCount; ++i)
+        if (desc.params[i].role == ParamRole::InText && std::string_view(desc.params[i].name) == "content")
+            return i;
+    return -1;
+}
+
+int textOutParam(const CallDesc& desc)
+{
+    for (int i = 0; i < desc.paramCount; ++i)
+        if (desc.params[i].role == ParamRole::OutText)
+            return i;
+    return -1;
+}
+
+int arrayOutParam(const CallDesc& desc)
+{
+    for (int i = 0; i < desc.paramCount; ++i)
+        if (desc.params[i].role == ParamRole::OutArray)
+            return i;
+    return -1;
+}
+
+std::optional<std::string> sizeQueryName(std::string_view n)
+{
+    std::string name(n);
+    if (endsWith(name, "Name_Get"))
+        return name.substr(0, name.size() - 4) + "Length_Get";
+    if (endsWith(name, "_Download"))
+        return name + "Size_Get";
+    if (name == "GetErrorMsg")
+        return name + "Length";
+    if (endsWith(name, "_GetTrace"))
+        return name + "Length";
+    return std::nullopt;
+}
+
+std::optional<int32_t> parseInt(std::string_view text)
+{
+    std::string_view digits = text;
+    bool negative = false;
+    if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) {
+        negative = digits[0] == '-';
+        digits.remove_prefix(1);
+    }
+    int base = 10;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        base = 16;
+        digits.remove_prefix(2);
+    }
+    if (digits.empty())
+        return std::nullopt;
+    int64_t value = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+    if (ec != std::errc() || end != digits.data() + digits.size())
+        return std::nullopt;
+    if (negative)
+        value = -value;
+    // Hex may spell any 32-bit pattern (0xffffffff is -1); decimal must fit.
+    if (base == 16 && !negative && value <= 0xffffffffLL)
+        return static_cast<int32_t>(static_cast<uint32_t>(value));
+    if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max())
+        return std::nullopt;
+    return static_cast<int32_t>(value);
+}
+
+std::optional<int32_t> parseFlag(std::string_view text)
+{
+    // The library's own true is -1.
+    for (const char* t : {"true", "on", "yes"})
+        if (text.size() == std::char_traits<char>::length(t) && ::strncasecmp(text.data(), t, text.size()) == 0)
+            return -1;
+    for (const char* f : {"false", "off", "no"})
+        if (text.size() == std::char_traits<char>::length(f) && ::strncasecmp(text.data(), f, text.size()) == 0)
+            return 0;
+    return parseInt(text);
+}
+
+std::optional<double> parseDouble(std::string_view text)
+{
+    if (text.empty() || text.size() > 64)
+        return std::nullopt;
+    const std::string copy(text);
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(copy.c_str(), &end);
+    if (end != copy.c_str() + copy.size() || errno == ERANGE)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<float> parseFloat(std::string_view text)
+{
+    if (text.empty() || text.size() > 64)
+        return std::nullopt;
+    const std::string copy(text);
+    char* end = nullptr;
+    errno = 0;
+    const float value = std::strtof(copy.c_str(), &end);
+    if (end != copy.c_str() + copy.size() || errno == ERANGE)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace tqbse::cli

@@ -1,0 +1,56 @@
+// The tool's view of the call-description rows: one invoker per export,
+// generated from the rows, and the rules for typing arguments by role.
+#pragma once
+
+#include "api/call_table.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace tqbse::cli {
+
+// Calls one export with its C arguments laid out in argument order.
+using Invoker = int32_t (*)(const ArgValue* args);
+
+struct CliCall {
+    const CallDesc* desc;
+    Invoker invoke;
+};
+
+std::span<const CliCall> cliCalls();
+// By name without the prefix (the full export name is accepted too).
+const CliCall* findCliCall(std::string_view name);
+// A row whose name differs only in letter case, for a hint; null if none.
+const CliCall* findCaseInsensitive(std::string_view name);
+
+// Parameters the user types: value inputs and the library-only integers.
+// Limits, buffer sizes and capacities are derived; outputs are printed.
+bool isTyped(ParamRole role);
+// The kind shown to the user: int, flag, float, double, text.
+const char* kindName(ParamRole role);
+// "RX_CentreFrequency_Set index:int frequency:double"
+std::string usageLine(const CallDesc& desc);
+// "frequency:double" for every output, space separated ("-" for none).
+std::string outputsLine(const CallDesc& desc);
+
+// The text input that --file supplies (an upload's content); -1 if none.
+int fileParam(const CallDesc& desc);
+// The first text or array output; -1 if none.
+int textOutParam(const CallDesc& desc);
+int arrayOutParam(const CallDesc& desc);
+
+// The name of the query that reports how big the call's text or trace is:
+// X_Name_Get -> X_NameLength_Get, X_Download -> X_DownloadSize_Get,
+// GetErrorMsg -> GetErrorMsgLength, X_GetTrace -> X_GetTraceLength.
+std::optional<std::string> sizeQueryName(std::string_view shortName);
+
+// Strict parsers for typed arguments; nullopt when the text does not parse.
+std::optional<int32_t> parseInt(std::string_view text);
+std::optional<int32_t> parseFlag(std::string_view text);
+std::optional<float> parseFloat(std::string_view text);
+std::optional<double> parseDouble(std::string_view text);
+
+} // namespace tqbse::cli

@@ -1,0 +1,29 @@
+// The tool's commands besides a single call.
+#pragma once
+
+#include "run.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace tqbse::cli {
+
+// Connects and reports the server unreachable on standard error.
+bool connectOrExplain(const Options& options);
+
+// One call by name with its typed arguments. `connect` connects first (and
+// shuts down after) when the call needs the server.
+int runCallCommand(FILE* out, const Command& command, bool connect);
+
+// Diagnostics report. `ownConnection`: connect first, shut down after.
+int runInfo(FILE* out, const Options& options, bool ownConnection);
+
+// Interactive prompt keeping one connection.
+int runShell(FILE* out, const Options& options);
+
+// Splits a shell line into words: blanks separate, "..." and '...' quote,
+// a backslash escapes the next character. False on an unterminated quote.
+bool splitLine(const std::string& line, std::vector<std::string>* words);
+
+} // namespace tqbse::cli

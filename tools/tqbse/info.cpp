@@ -1,0 +1,146 @@
+// `tqbse info`: what a support request needs to know about this host and
+// the server.
+#include "commands.h"
+#include "output.h"
+
+#include <tqBsePluginControlDll.h>
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace tqbse::cli {
+namespace {
+
+constexpr int kRoundTrips = 20;
+constexpr int kCallbackPort = 6009;
+
+// The file the library was really loaded from.
+std::string libraryPath()
+{
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&tqBsePluginControlDll_Initialise), &info) == 0 || !info.dli_fname)
+        return "?";
+    char resolved[PATH_MAX];
+    return ::realpath(info.dli_fname, resolved) ? std::string(resolved) : std::string(info.dli_fname);
+}
+
+// Looks for a listening socket on the port in the kernel's tables.
+bool portListening(int port)
+{
+    char hexPort[8];
+    std::snprintf(hexPort, sizeof hexPort, ":%04X", port);
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line); // header
+        for (int n = 0; n < 100000 && std::getline(in, line); ++n) {
+            // "sl local_address rem_address st ..."; st 0A is LISTEN.
+            char local[64] = {}, remote[64] = {}, state[8] = {};
+            if (std::sscanf(line.c_str(), "%*s %63s %63s %7s", local, remote, state) != 3)
+                continue;
+            const std::string l(local);
+            if (l.size() > 5 && l.ends_with(hexPort) && std::string(state) == "0A")
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+int runInfo(FILE* out, const Options& options, bool ownConnection)
+{
+    const std::string libVersion = std::to_string(TQBSE_VERSION_MAJOR) + "." + std::to_string(TQBSE_VERSION_MINOR) +
+                                   "." + std::to_string(TQBSE_VERSION_PATCH) + "." +
+                                   std::to_string(TQBSE_VERSION_BUILD);
+    const int32_t connectCode = connectServer(options);
+    const bool connected = connectCode != TQBSE_NO_RESPONSE;
+
+    int32_t version[4] = {0, 0, 0, 0};
+    int32_t versionCode = TQBSE_NO_RESPONSE, status = 0, statusCode = TQBSE_NO_RESPONSE;
+    double medianMs = -1;
+    int failures = 0;
+    if (connected) {
+        versionCode = tqBsePluginControlDll_GetServerVersion(version);
+        statusCode = tqBsePluginControlDll_ConnectionStatus_Get(&status);
+        std::vector<double> times;
+        for (int i = 0; i < kRoundTrips; ++i) {
+            int32_t flag = 0;
+            const auto start = std::chrono::steady_clock::now();
+            const int32_t rc = tqBsePluginControlDll_ConnectionStatus_Get(&flag);
+            const auto stop = std::chrono::steady_clock::now();
+            if (rc < 0) {
+                ++failures;
+                continue;
+            }
+            times.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
+        }
+        if (!times.empty()) {
+            std::sort(times.begin(), times.end());
+            const size_t m = times.size() / 2;
+            medianMs = times.size() % 2 ? times[m] : (times[m - 1] + times[m]) / 2;
+        }
+    }
+    const bool listening = portListening(kCallbackPort);
+    const std::string serverVersion = std::to_string(version[0]) + "." + std::to_string(version[1]) + "." +
+                                      std::to_string(version[2]) + "." + std::to_string(version[3]);
+    const std::string versionNote =
+        versionCode < 0 ? errorText(versionCode) : versionCode > 0 ? errorText(versionCode) : std::string();
+
+    if (options.json) {
+        std::string j = "{\"libraryVersion\":" + jsonString(libVersion) + ",\"libraryPath\":" +
+                        jsonString(libraryPath()) + ",\"server\":" + jsonString(options.server) +
+                        ",\"port\":6002,\"connected\":" + (connected ? "true" : "false") +
+                        ",\"connectResult\":" + std::to_string(connectCode);
+        if (versionCode >= 0)
+            j += ",\"serverVersion\":" + jsonString(serverVersion);
+        j += ",\"versionResult\":" + std::to_string(versionCode) + ",\"versionNote\":" + jsonString(versionNote);
+        j += ",\"connectionStatus\":" + (statusCode >= 0 ? std::to_string(status) : std::string("null"));
+        j += ",\"medianRoundTripMs\":" + (medianMs >= 0 ? jsonNumber(medianMs) : std::string("null")) +
+             ",\"roundTrips\":" + std::to_string(connected ? kRoundTrips - failures : 0);
+        j += std::string(",\"callbackPort\":6009,\"callbackListening\":") + (listening ? "true" : "false") + "}\n";
+        std::fputs(j.c_str(), out);
+    } else {
+        std::fprintf(out, "library version      %s (%s)\n", libVersion.c_str(), libraryPath().c_str());
+        std::fprintf(out, "server address       %s port 6002\n", options.server.c_str());
+        if (!connected) {
+            std::fprintf(out, "connection           unreachable: %d %s\n", connectCode, errorText(connectCode).c_str());
+        } else {
+            std::fprintf(out, "connection           connected (Initialise returned %d)\n", connectCode);
+            if (versionCode < 0)
+                std::fprintf(out, "server version       unknown: %d %s\n", versionCode, versionNote.c_str());
+            else if (versionCode == 0)
+                std::fprintf(out, "server version       %s (same as the library)\n", serverVersion.c_str());
+            else
+                std::fprintf(out, "server version       %s: %s\n", serverVersion.c_str(), versionNote.c_str());
+            if (statusCode < 0)
+                std::fprintf(out, "connection status    unknown: %d %s\n", statusCode, errorText(statusCode).c_str());
+            else
+                std::fprintf(out, "connection status    %d (%s)\n", status, status ? "connected" : "not connected");
+            if (medianMs >= 0)
+                std::fprintf(out, "round trip           median %.3f ms over %d calls\n", medianMs,
+                             kRoundTrips - failures);
+            else
+                std::fprintf(out, "round trip           no call succeeded\n");
+        }
+        std::fprintf(out, "callback port 6009   %s on this host\n", listening ? "listening" : "not listening");
+    }
+    std::fflush(out);
+    if (ownConnection && connected)
+        tqBsePluginControlDll_Shutdown();
+    if (!connected) {
+        std::fprintf(stderr, "tqbse: check the server address %s (--server A.B.C.D) and that the server runs\n",
+                     options.server.c_str());
+        return kExitUnreachable;
+    }
+    return (versionCode < 0 || statusCode < 0 || failures > 0) ? kExitFailed : kExitOk;
+}
+
+} // namespace tqbse::cli

@@ -1,0 +1,139 @@
+// tqbse: calls any export of the library from the command line.
+#include "commands.h"
+#include "output.h"
+
+#include <tqBsePluginControlDll.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace tqbse::cli {
+namespace {
+
+void printUsage(FILE* out)
+{
+    std::fputs(
+        "usage: tqbse [--server A.B.C.D] [--json | --csv] CALL [ARGS...]\n"
+        "       tqbse [--server A.B.C.D] [--json] info\n"
+        "       tqbse [--server A.B.C.D] shell\n"
+        "       tqbse [--json] list\n"
+        "\n"
+        "CALL is an export's name without its prefix, e.g. RX_CentreFrequency_Get 0.\n"
+        "Arguments are typed by the call's row: int, flag (0/1/-1/true/false), float,\n"
+        "double, text; text limits and buffer sizes are derived. Texts and traces are\n"
+        "sized by asking their length first.\n"
+        "\n"
+        "  --server A.B.C.D  the server (default 127.0.0.1, port 6002)\n"
+        "  --json            machine-readable output\n"
+        "  --csv             traces as x,y lines; other outputs as name,value\n"
+        "  --file PATH       an upload's content from a file\n"
+        "  --out PATH        write a downloaded text to a file\n"
+        "  --                end of options (so that -5 is a value)\n"
+        "\n"
+        "Exit status: 0 success or warning, 1 negative result, 2 bad input (server\n"
+        "not contacted), 3 server unreachable. The library's own diagnostics go to\n"
+        "standard error.\n",
+        out);
+}
+
+bool needsConnection(const CallDesc& d)
+{
+    return d.kind != CallKind::Local && d.family != Family::ErrorMessages;
+}
+
+} // namespace
+
+bool connectOrExplain(const Options& options)
+{
+    const int32_t rc = connectServer(options);
+    if (rc != TQBSE_NO_RESPONSE)
+        return true;
+    std::fprintf(stderr,
+                 "tqbse: no connection to %s port 6002: %d %s\n"
+                 "tqbse: check the server address (--server A.B.C.D) and that the server runs there\n",
+                 options.server.c_str(), rc, errorText(rc).c_str());
+    return false;
+}
+
+int runCallCommand(FILE* out, const Command& command, bool connect)
+{
+    const std::string& name = command.words[0];
+    const std::vector<std::string> args(command.words.begin() + 1, command.words.end());
+    const CliCall* call = findCliCall(name);
+    if (!call) {
+        const CliCall* hint = findCaseInsensitive(name);
+        std::fprintf(stderr, "tqbse: unknown call '%s'%s%s%s; 'tqbse list' shows every call\n", name.c_str(),
+                     hint ? " (did you mean " : "", hint ? std::string(hint->desc->shortName()).c_str() : "",
+                     hint ? "?)" : "");
+        return kExitUsage;
+    }
+    Invocation invocation;
+    if (const auto error = Invocation::prepare(*call, args, command.options, &invocation)) {
+        std::fprintf(stderr, "tqbse: %s\n", error->c_str());
+        return kExitUsage;
+    }
+
+    const CallDesc& d = *call->desc;
+    bool connected = false;
+    if (connect && needsConnection(d)) {
+        if (!connectOrExplain(command.options))
+            return kExitUnreachable;
+        connected = true;
+    }
+    CallResult result = invocation.run();
+    // A code the library has no text for is asked of the server.
+    if (connect && !connected && d.family == Family::ErrorMessages && result.code == TQBSE_NO_RESPONSE) {
+        if (!connectOrExplain(command.options))
+            return kExitUnreachable;
+        connected = true;
+        result = invocation.run();
+    }
+    if (d.shortName() == "Initialise" && result.code != TQBSE_NO_RESPONSE && result.code != TQBSE_BAD_ADDRESS_OCTET)
+        connected = true;
+    const int exitCode = printResult(out, command.options, result);
+    if (connect && connected && d.shortName() != "Shutdown")
+        tqBsePluginControlDll_Shutdown();
+    return exitCode;
+}
+
+} // namespace tqbse::cli
+
+int main(int argc, char** argv)
+{
+    using namespace tqbse::cli;
+    // The library prints its socket diagnostics on standard output, some of
+    // them from its listener thread at any time. Keep the tool's own output
+    // apart: it goes to the original standard output, and the library's
+    // printing is sent to standard error.
+    std::fflush(stdout);
+    const int outFd = ::dup(STDOUT_FILENO);
+    FILE* out = outFd >= 0 ? ::fdopen(outFd, "w") : nullptr;
+    if (!out || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        std::perror("tqbse");
+        return kExitFailed;
+    }
+
+    Command command;
+    if (const auto error = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc), &command)) {
+        std::fprintf(stderr, "tqbse: %s\n", error->c_str());
+        return kExitUsage;
+    }
+    int rc = kExitOk;
+    if (command.options.help || command.words.empty() || command.words[0] == "help") {
+        printUsage(command.words.empty() && !command.options.help ? stderr : out);
+        rc = command.words.empty() && !command.options.help ? kExitUsage : kExitOk;
+    } else if (command.words[0] == "list" && command.words.size() == 1) {
+        printList(out, command.options);
+    } else if (command.words[0] == "info" && command.words.size() == 1) {
+        rc = runInfo(out, command.options, true);
+    } else if (command.words[0] == "shell" && command.words.size() == 1) {
+        rc = runShell(out, command.options);
+    } else {
+        rc = runCallCommand(out, command, true);
+    }
+    std::fclose(out);
+    return rc;
+}

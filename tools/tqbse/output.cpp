@@ -1,0 +1,232 @@
+#include "output.h"
+
+#include <tqBsePluginControlDll.h>
+
+#include <charconv>
+#include <cmath>
+#include <fstream>
+
+namespace tqbse::cli {
+namespace {
+
+template <typename T>
+std::string shortest(T value)
+{
+    char text[64];
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
+    return ec == std::errc() ? std::string(text, end) : std::string("?");
+}
+
+std::string versionText(const std::array<int32_t, 4>& v)
+{
+    return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." +
+           std::to_string(v[3]);
+}
+
+void writeText(FILE* out, const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), out);
+    if (text.empty() || text.back() != '\n')
+        std::fputc('\n', out);
+}
+
+bool saveText(const std::string& path, const std::string& text)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(text.data(), static_cast<std::streamsize>(text.size()));
+    return static_cast<bool>(file);
+}
+
+// The x and y arrays of a trace, in argument order.
+std::pair<int, int> traceParams(const CallDesc& d)
+{
+    int x = -1, y = -1;
+    for (int i = 0; i < d.paramCount; ++i)
+        if (d.params[i].role == ParamRole::OutArray)
+            (x < 0 ? x : y) = i;
+    return {x, y};
+}
+
+void printJson(FILE* out, const CallResult& r, const std::string& message, const std::string& savedTo)
+{
+    const CallDesc& d = *r.call->desc;
+    std::string json = "{\"call\":" + jsonString(d.shortName()) + ",\"result\":" + std::to_string(r.code);
+    if (r.code != 0)
+        json += ",\"message\":" + jsonString(message);
+    if (!r.failedStep.empty())
+        json += ",\"failedStep\":" + jsonString(r.failedStep);
+    json += ",\"outputs\":{";
+    bool first = true;
+    if (r.code >= 0) {
+        for (int i = 0; i < d.paramCount; ++i) {
+            const ParamDesc& p = d.params[i];
+            if (!isOutput(p.role))
+                continue;
+            json += (first ? "" : ",") + jsonString(p.name) + ":";
+            first = false;
+            switch (p.role) {
+            case ParamRole::OutInt:
+            case ParamRole::OutBool: json += std::to_string(r.ints[i]); break;
+            case ParamRole::OutFloat: json += jsonNumber(r.floats[i]); break;
+            case ParamRole::OutDouble: json += jsonNumber(r.doubles[i]); break;
+            case ParamRole::OutText: json += savedTo.empty() ? jsonString(r.texts[i]) : jsonString(savedTo); break;
+            case ParamRole::OutVersion:
+                json += "[" + std::to_string(r.version[0]) + "," + std::to_string(r.version[1]) + "," +
+                        std::to_string(r.version[2]) + "," + std::to_string(r.version[3]) + "]";
+                break;
+            case ParamRole::OutArray: {
+                json += "[";
+                for (size_t k = 0; k < r.arrays[i].size(); ++k)
+                    json += (k ? "," : "") + jsonNumber(r.arrays[i][k]);
+                json += "]";
+                break;
+            }
+            default: json += "null"; break;
+            }
+        }
+    }
+    json += "}}\n";
+    std::fputs(json.c_str(), out);
+}
+
+void printPlain(FILE* out, const Options& options, const CallResult& r, const std::string& savedTo)
+{
+    const CallDesc& d = *r.call->desc;
+    const char* sep = options.csv ? "," : " = ";
+    if (const auto [x, y] = traceParams(d); x >= 0 && y >= 0) {
+        const auto& xs = r.arrays[x];
+        const auto& ys = r.arrays[y];
+        if (!options.csv)
+            std::fprintf(out, "# %zu points: %s %s\n", xs.size(), d.params[x].name, d.params[y].name);
+        for (size_t k = 0; k < xs.size() && k < ys.size(); ++k)
+            std::fprintf(out, options.csv ? "%s,%s\n" : "%s\t%s\n", formatDouble(xs[k]).c_str(),
+                         formatDouble(ys[k]).c_str());
+        return;
+    }
+    bool printed = false;
+    for (int i = 0; i < d.paramCount; ++i) {
+        const ParamDesc& p = d.params[i];
+        std::string value;
+        switch (p.role) {
+        case ParamRole::OutInt:
+        case ParamRole::OutBool: value = std::to_string(r.ints[i]); break;
+        case ParamRole::OutFloat: value = formatFloat(r.floats[i]); break;
+        case ParamRole::OutDouble: value = formatDouble(r.doubles[i]); break;
+        case ParamRole::OutVersion: value = versionText(r.version); break;
+        case ParamRole::OutText:
+            // A text is printed as it is, so that it can be piped on.
+            if (savedTo.empty())
+                writeText(out, r.texts[i]);
+            else
+                std::fprintf(out, "%zu bytes written to %s\n", r.texts[i].size(), savedTo.c_str());
+            printed = true;
+            continue;
+        default: continue;
+        }
+        std::fprintf(out, "%s%s%s\n", p.name, sep, value.c_str());
+        printed = true;
+    }
+    if (!printed)
+        std::fputs("OK\n", out);
+}
+
+} // namespace
+
+std::string formatDouble(double value) { return shortest(value); }
+std::string formatFloat(float value) { return shortest(value); }
+
+std::string jsonNumber(double value)
+{
+    return std::isfinite(value) ? shortest(value) : std::string("null");
+}
+
+std::string jsonString(std::string_view text)
+{
+    std::string s = "\"";
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            s += '\\';
+            s += c;
+        } else if (c == '\n') {
+            s += "\\n";
+        } else if (c == '\r') {
+            s += "\\r";
+        } else if (c == '\t') {
+            s += "\\t";
+        } else if (u < 0x20 || u >= 0x7f) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", u);
+            s += esc;
+        } else {
+            s += c;
+        }
+    }
+    return s + "\"";
+}
+
+int printResult(FILE* out, const Options& options, const CallResult& r)
+{
+    const CallDesc& d = *r.call->desc;
+    const std::string name(d.shortName());
+    const std::string message = r.code != 0 ? errorText(r.code) : std::string();
+
+    std::string savedTo;
+    if (r.code >= 0 && !options.out.empty()) {
+        const int t = textOutParam(d);
+        if (t >= 0 && !saveText(options.out, r.texts[t])) {
+            std::fprintf(stderr, "tqbse: cannot write %s\n", options.out.c_str());
+            return kExitFailed;
+        }
+        savedTo = options.out;
+    }
+
+    if (options.json)
+        printJson(out, r, message, savedTo);
+    else if (r.code >= 0)
+        printPlain(out, options, r, savedTo);
+    std::fflush(out);
+
+    if (r.code < 0) {
+        const std::string step = r.failedStep.empty() ? name : r.failedStep + " (sizing " + name + ")";
+        std::fprintf(stderr, "tqbse: %s failed: %d %s\n", step.c_str(), r.code,
+                     message.empty() ? "(no text for this code)" : message.c_str());
+        return kExitFailed;
+    }
+    if (r.code > 0)
+        std::fprintf(stderr, "tqbse: %s warning %d: %s\n", name.c_str(), r.code, message.c_str());
+    return kExitOk;
+}
+
+void printList(FILE* out, const Options& options)
+{
+    if (options.json) {
+        std::string json = "[";
+        bool firstCall = true;
+        for (const CliCall& c : cliCalls()) {
+            const CallDesc& d = *c.desc;
+            json += std::string(firstCall ? "" : ",") + "\n{\"call\":" + jsonString(d.shortName()) + ",\"args\":[";
+            firstCall = false;
+            std::string outs;
+            for (int i = 0; i < d.paramCount; ++i) {
+                const ParamDesc& p = d.params[i];
+                const std::string item =
+                    "{\"name\":" + jsonString(p.name) + ",\"kind\":" + jsonString(kindName(p.role)) + "}";
+                if (isTyped(p.role))
+                    json += (json.back() == '[' ? "" : ",") + item;
+                else if (isOutput(p.role))
+                    outs += (outs.empty() ? "" : ",") + item;
+            }
+            json += "],\"outputs\":[" + outs + "]}";
+        }
+        json += "\n]\n";
+        std::fputs(json.c_str(), out);
+        return;
+    }
+    for (const CliCall& c : cliCalls()) {
+        const std::string usage = usageLine(*c.desc);
+        std::fprintf(out, "%-60s -> %s\n", usage.c_str(), outputsLine(*c.desc).c_str());
+    }
+}
+
+} // namespace tqbse::cli

@@ -1,0 +1,27 @@
+// Printing a call's outcome: readable text, JSON or CSV on the tool's
+// output; failures and warnings on standard error.
+#pragma once
+
+#include "run.h"
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace tqbse::cli {
+
+// Shortest text that reads back as the same value.
+std::string formatDouble(double value);
+std::string formatFloat(float value);
+// A JSON string literal; bytes above 0x7f are taken as Latin-1.
+std::string jsonString(std::string_view text);
+// A JSON number, or null when the value is not finite.
+std::string jsonNumber(double value);
+
+// Prints the outcome and returns the tool's exit code for it.
+int printResult(FILE* out, const Options& options, const CallResult& result);
+
+// `tqbse list`: every call with its arguments and outputs.
+void printList(FILE* out, const Options& options);
+
+} // namespace tqbse::cli
