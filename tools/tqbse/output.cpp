@@ -9,11 +9,16 @@
 namespace tqbse::cli {
 namespace {
 
+// Plain digits for everyday magnitudes (frequencies read 1950000000, not
+// 1.95e+09), exponent form for the very large and very small.
 template <typename T>
 std::string shortest(T value)
 {
     char text[64];
-    const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
+    const T magnitude = std::fabs(value);
+    const bool plain = value == 0 || (magnitude >= T(1e-5) && magnitude < T(1e16));
+    const auto [end, ec] = plain ? std::to_chars(text, text + sizeof text, value, std::chars_format::fixed)
+                                 : std::to_chars(text, text + sizeof text, value);
     return ec == std::errc() ? std::string(text, end) : std::string("?");
 }
 
