@@ -1,5 +1,6 @@
 #include "core/client_socket.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -11,10 +12,12 @@ std::unique_ptr<ClientSocket> g_instance;
 
 // Socket-layer diagnostics go to standard output, flushed at once so they
 // are not lost if the host program dies right after.
-template <typename... Args>
-void printDiagnostic(const char* format, Args... args)
+__attribute__((format(printf, 1, 2))) void printDiagnostic(const char* format, ...)
 {
-    std::printf(format, args...);
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
     std::fflush(stdout);
 }
 
