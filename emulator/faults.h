@@ -1,0 +1,41 @@
+// Fault injection: what the server does wrong on purpose, for testing the
+// library's failure paths. Pure functions on the reply text; the server
+// applies delays, pieces and closing.
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+#include <vector>
+
+namespace tqbse::emu {
+
+struct FaultOptions {
+    int delayMs = 0;         // wait before each reply
+    int pieceSize = 0;       // > 0: send replies in pieces of this many bytes
+    int piecePauseMs = 20;   // pause between pieces
+    int closeAfter = -1;     // >= 0: answer that many requests, then close on the next
+    bool closeMidReply = false;
+    bool wrongName = false;
+    bool missingOutputs = false;
+    bool badHex = false;
+    QByteArray call;         // restricts every fault to this call (full or short name)
+
+    bool appliesTo(QByteArrayView requestName) const;
+};
+
+// The reply with the text faults applied: another name, the outputs left
+// out (the result code stays), or a broken hex pair in the first numeric
+// output (in the result code when the reply has no numeric output).
+QByteArray applyReplyFaults(const FaultOptions& faults, QByteArray reply);
+
+// End offsets of the pieces of a reply. No piece but the last ends in ")",
+// so that a reader which takes a short receive ending in ")" as the end of
+// the reply still sees the whole reply.
+std::vector<qsizetype> pieceEnds(QByteArrayView reply, int pieceSize);
+
+// Where a reply is cut when the connection closes in its middle: about half
+// way, never after a ")".
+qsizetype midReplyCut(QByteArrayView reply);
+
+} // namespace tqbse::emu

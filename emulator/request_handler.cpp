@@ -1,0 +1,617 @@
+#include "emulator/request_handler.h"
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <unordered_map>
+
+#include "api/call_table.h"
+#include "core/codec.h"
+#include "core/result_codes.h"
+
+namespace tqbse::emu {
+namespace {
+
+// One decoded request token.
+struct Arg {
+    int32_t i = 0;
+    float f = 0;
+    double d = 0;
+    QByteArrayView text;
+    bool isNull = false;
+};
+
+// The outputs a handler produces, in the order of its row's outputs.
+class Reply {
+public:
+    enum class Kind { Int, Float, Double, Text, Array };
+    struct Value {
+        Kind kind;
+        int32_t i = 0;
+        float f = 0;
+        double d = 0;
+        QByteArray text;
+        bool isNull = false;
+        std::vector<double> array;
+    };
+    void addInt(int32_t v) { values.push_back({Kind::Int, v, 0, 0, {}, false, {}}); }
+    void addFloat(float v) { values.push_back({Kind::Float, 0, v, 0, {}, false, {}}); }
+    void addDouble(double v) { values.push_back({Kind::Double, 0, 0, v, {}, false, {}}); }
+    void addText(const QByteArray& v) { values.push_back({Kind::Text, 0, 0, 0, v, false, {}}); }
+    void addArray(std::vector<double> v) { values.push_back({Kind::Array, 0, 0, 0, {}, false, std::move(v)}); }
+
+    std::vector<Value> values;
+};
+
+using Handler = std::function<int32_t(Model&, const Arg*, Reply&, const CallContext&)>;
+using HandlerTable = std::unordered_map<std::string_view, Handler>;
+
+const QByteArray kOwnErrorText = "Emulator: no text is known for this result code";
+constexpr int32_t kTrue = 1;
+
+// ---- generic helpers for the families -------------------------------------
+
+// A list read by index: its size and the text at an index (null when out of range).
+struct ListAccess {
+    std::function<int32_t(const Model&)> count;
+    std::function<const QByteArray*(const Model&, int32_t)> item;
+};
+
+template <typename T, typename Field>
+const QByteArray* itemAt(const std::vector<T>& list, int32_t index, Field field)
+{
+    if (index < 0 || index >= int32_t(list.size()))
+        return nullptr;
+    return &(list[std::size_t(index)].*field);
+}
+
+void addList(HandlerTable& t, std::string_view countName, std::string_view lengthName,
+             std::string_view nameName, const ListAccess& list)
+{
+    if (!countName.empty())
+        t[countName] = [list](Model& m, const Arg*, Reply& r, const CallContext&) {
+            r.addInt(list.count(m));
+            return 0;
+        };
+    t[lengthName] = [list](Model& m, const Arg* a, Reply& r, const CallContext&) {
+        const QByteArray* item = list.item(m, a[0].i);
+        if (!item)
+            return kUnknownObject;
+        r.addInt(int32_t(item->size()));
+        return 0;
+    };
+    t[nameName] = [list](Model& m, const Arg* a, Reply& r, const CallContext&) {
+        const QByteArray* item = list.item(m, a[0].i);
+        if (!item)
+            return kUnknownObject;
+        if (int64_t(a[1].i) < int64_t(item->size()) + 1)
+            return int32_t(kBufferTooSmall);
+        r.addText(*item);
+        return 0;
+    };
+}
+
+// Upload (replacing a text of the same name), DownloadSize and Download of
+// one family of named texts.
+void addFiles(HandlerTable& t, std::string_view prefix, std::vector<NamedText> Config::*list)
+{
+    auto name = [prefix](const char* op) {
+        static std::deque<std::string> names; // keeps the table's keys alive, never moved
+        names.push_back(std::string(prefix) + op);
+        return std::string_view(names.back());
+    };
+    t[name("_Upload")] = [list](Model& m, const Arg* a, Reply&, const CallContext&) {
+        if (a[0].isNull)
+            return kUnknownObject;
+        storeNamedText(m.config.*list, a[0].text.toByteArray(), a[1].text.toByteArray());
+        return 0;
+    };
+    t[name("_DownloadSize_Get")] = [list](Model& m, const Arg* a, Reply& r, const CallContext&) {
+        const NamedText* f = findNamedText(m.config.*list, a[0].text);
+        if (a[0].isNull || !f)
+            return kUnknownObject;
+        r.addInt(int32_t(f->content.size()));
+        return 0;
+    };
+    t[name("_Download")] = [list](Model& m, const Arg* a, Reply& r, const CallContext&) {
+        const NamedText* f = findNamedText(m.config.*list, a[0].text);
+        if (a[0].isNull || !f)
+            return kUnknownObject;
+        if (int64_t(a[1].i) < int64_t(f->content.size()) + 1)
+            return int32_t(kBufferTooSmall);
+        r.addText(f->content);
+        return 0;
+    };
+}
+
+// A value per RF path: setter and getter.
+template <typename T>
+void addPathValue(HandlerTable& t, std::string_view setName, std::string_view getName, T Path::*field)
+{
+    t[setName] = [field](Model& m, const Arg* a, Reply&, const CallContext&) {
+        if (!m.validPath(a[0].i))
+            return kUnknownObject;
+        if constexpr (std::is_same_v<T, double>)
+            m.config.paths[std::size_t(a[0].i)].*field = a[1].d;
+        else
+            m.config.paths[std::size_t(a[0].i)].*field = a[1].f;
+        return 0;
+    };
+    t[getName] = [field](Model& m, const Arg* a, Reply& r, const CallContext&) {
+        if (!m.validPath(a[0].i))
+            return kUnknownObject;
+        if constexpr (std::is_same_v<T, double>)
+            r.addDouble(m.config.paths[std::size_t(a[0].i)].*field);
+        else
+            r.addFloat(m.config.paths[std::size_t(a[0].i)].*field);
+        return 0;
+    };
+}
+
+// A flag without index: setter and getter.
+void addFlag(HandlerTable& t, std::string_view setName, std::string_view getName, int32_t Model::*field)
+{
+    t[setName] = [field](Model& m, const Arg* a, Reply&, const CallContext&) {
+        m.*field = a[0].i;
+        return 0;
+    };
+    t[getName] = [field](Model& m, const Arg*, Reply& r, const CallContext&) {
+        r.addInt(m.*field);
+        return 0;
+    };
+}
+
+const ResultsHandle* findHandle(const Model& m, int32_t id, ResultsHandle::Kind kind)
+{
+    const auto it = m.handles.find(id);
+    return it != m.handles.end() && it->second.kind == kind ? &it->second : nullptr;
+}
+
+// Trace length and trace of one results family.
+void addTraces(HandlerTable& t, std::string_view lengthName, std::string_view traceName,
+               ResultsHandle::Kind kind, int32_t traceCount)
+{
+    t[lengthName] = [kind, traceCount](Model& m, const Arg* a, Reply& r, const CallContext&) {
+        if (!findHandle(m, a[0].i, kind) || a[1].i < 0 || a[1].i >= traceCount)
+            return kUnknownObject;
+        r.addInt(m.config.traceLength);
+        return 0;
+    };
+    t[traceName] = [kind, traceCount](Model& m, const Arg* a, Reply& r, const CallContext&) {
+        if (!findHandle(m, a[0].i, kind) || a[1].i < 0 || a[1].i >= traceCount)
+            return kUnknownObject;
+        if (a[2].i < m.config.traceLength)
+            return kCapacityTooSmall;
+        std::vector<double> x, y;
+        makeTrace(kind, a[1].i, m.config.traceLength, &x, &y);
+        r.addArray(std::move(x));
+        r.addArray(std::move(y));
+        return 0;
+    };
+}
+
+int32_t newHandle(Model& m, ResultsHandle::Kind kind, int32_t index, Reply& r)
+{
+    const int32_t id = m.nextHandle++;
+    m.handles.emplace(id, ResultsHandle{kind, index});
+    r.addInt(id);
+    return 0;
+}
+
+HandlerTable buildHandlers()
+{
+    using Kind = ResultsHandle::Kind;
+    HandlerTable t;
+
+    // Connection, result-code texts and server queries.
+    t["RemoteConnection_Set"] = [](Model& m, const Arg* a, Reply&, const CallContext&) {
+        m.connectionStatus = a[0].i;
+        return 0;
+    };
+    t["ConnectionStatus_Get"] = [](Model& m, const Arg*, Reply& r, const CallContext&) {
+        r.addInt(m.connectionStatus);
+        return 0;
+    };
+    t["GetErrorMsgLength"] = [](Model&, const Arg*, Reply& r, const CallContext&) {
+        r.addInt(int32_t(kOwnErrorText.size()) + 1); // a buffer size: terminator included
+        return 0;
+    };
+    t["GetErrorMsg"] = [](Model&, const Arg*, Reply& r, const CallContext&) {
+        r.addText(kOwnErrorText);
+        return 0;
+    };
+    t["GetServerVersion"] = [](Model& m, const Arg*, Reply& r, const CallContext&) {
+        for (int32_t v : m.config.version)
+            r.addInt(v);
+        return 0;
+    };
+    t["FullProtocolReset"] = [](Model& m, const Arg*, Reply&, const CallContext&) {
+        m.fullProtocolReset();
+        return 0;
+    };
+
+    // RF settings and measurement state.
+    addPathValue(t, "RX_CentreFrequency_Set", "RX_CentreFrequency_Get", &Path::rxFrequency);
+    addPathValue(t, "RX_InputLevel_Set", "RX_InputLevel_Get", &Path::rxLevel);
+    addPathValue(t, "TX_CentreFrequency_Set", "TX_CentreFrequency_Get", &Path::txFrequency);
+    addPathValue(t, "TX_ReferenceLevel_Set", "TX_ReferenceLevel_Get", &Path::txReferenceLevel);
+    addFlag(t, "LoggingState_Set", "LoggingState_Get", &Model::loggingState);
+    addFlag(t, "RFMeasurement_State_Set", "RFMeasurement_State_Get", &Model::rfMeasurementState);
+    t["ADCOverloaded_Get"] = [](Model& m, const Arg* a, Reply& r, const CallContext&) {
+        if (!m.validPath(a[0].i))
+            return kUnknownObject;
+        r.addInt(m.adcOverloaded(a[0].i) ? kTrue : 0);
+        return 0;
+    };
+
+    // Test cases.
+    auto testCaseList = [](QByteArray TestCase::*field) {
+        return ListAccess{[](const Model& m) { return int32_t(m.config.testCases.size()); },
+                          [field](const Model& m, int32_t i) { return itemAt(m.config.testCases, i, field); }};
+    };
+    addList(t, "TestCase_Count_Get", "TestCase_NameLength_Get", "TestCase_Name_Get", testCaseList(&TestCase::name));
+    addList(t, "", "TestCase_GroupNameLength_Get", "TestCase_GroupName_Get", testCaseList(&TestCase::group));
+    t["TestCase_Run"] = [](Model& m, const Arg* a, Reply&, const CallContext&) {
+        if (a[0].i < 0 || a[0].i >= int32_t(m.config.testCases.size()))
+            return kUnknownObject;
+        ++m.testCaseRuns;
+        m.lastTestCaseRun = a[0].i;
+        return 0;
+    };
+
+    // Named lists of texts.
+    auto namedList = [](std::vector<NamedText> Config::*list) {
+        return ListAccess{[list](const Model& m) { return int32_t((m.config.*list).size()); },
+                          [list](const Model& m, int32_t i) { return itemAt(m.config.*list, i, &NamedText::name); }};
+    };
+    addList(t, "Scenario_Count_Get", "Scenario_NameLength_Get", "Scenario_Name_Get", namedList(&Config::scenarios));
+    addFiles(t, "Scenario", &Config::scenarios);
+    addList(t, "ProtocolMessageXml_Count_Get", "ProtocolMessageXml_NameLength_Get", "ProtocolMessageXml_Name_Get",
+            namedList(&Config::protocolMessageXml));
+    addFiles(t, "ProtocolMessageXml", &Config::protocolMessageXml);
+    addList(t, "SystemParamFile_Count_Get", "SystemParamFile_NameLength_Get", "SystemParamFile_Name_Get",
+            ListAccess{[](const Model& m) { return int32_t(m.config.systemParamFiles.size()); },
+                       [](const Model& m, int32_t i) -> const QByteArray* {
+                           const auto& l = m.config.systemParamFiles;
+                           return i >= 0 && i < int32_t(l.size()) ? &l[std::size_t(i)] : nullptr;
+                       }});
+
+    // Scenario execution.
+    t["Scenario_Execute"] = [](Model& m, const Arg* a, Reply&, const CallContext& c) {
+        if (a[0].isNull || !findNamedText(m.config.scenarios, a[0].text))
+            return kUnknownObject;
+        m.runningScenario = a[0].text.toByteArray();
+        m.runningUntil = c.now + std::chrono::milliseconds(m.config.scenarioRunMs);
+        m.runningPeer = c.peer;
+        m.scenarioEndPending = true;
+        return 0;
+    };
+    t["Scenario_IsRunning_Get"] = [](Model& m, const Arg*, Reply& r, const CallContext& c) {
+        r.addInt(m.scenarioRunning(c.now) ? kTrue : 0);
+        return 0;
+    };
+
+    // Debug filters: State_Set stages a change; State_Get shows the applied state.
+    addList(t, "DebugFilters_GetCount", "DebugFilters_NameLength_Get", "DebugFilters_Name_Get",
+            ListAccess{[](const Model& m) { return int32_t(m.config.debugFilters.size()); },
+                       [](const Model& m, int32_t i) { return itemAt(m.config.debugFilters, i, &DebugFilter::name); }});
+    auto findFilter = [](Model& m, const Arg& name) -> DebugFilter* {
+        if (name.isNull)
+            return nullptr;
+        for (DebugFilter& f : m.config.debugFilters)
+            if (f.name == name.text)
+                return &f;
+        return nullptr;
+    };
+    t["DebugFilters_State_Set"] = [findFilter](Model& m, const Arg* a, Reply&, const CallContext&) {
+        DebugFilter* f = findFilter(m, a[0]);
+        if (!f)
+            return kUnknownObject;
+        f->pending = a[1].i;
+        return 0;
+    };
+    t["DebugFilters_State_Get"] = [findFilter](Model& m, const Arg* a, Reply& r, const CallContext&) {
+        DebugFilter* f = findFilter(m, a[0]);
+        if (!f)
+            return kUnknownObject;
+        r.addInt(f->state);
+        return 0;
+    };
+    t["DebugFilters_AcceptChanges"] = [](Model& m, const Arg*, Reply&, const CallContext&) {
+        for (DebugFilter& f : m.config.debugFilters)
+            if (f.pending)
+                f.state = *std::exchange(f.pending, std::nullopt);
+        return 0;
+    };
+    t["DebugFilters_RejectChanges"] = [](Model& m, const Arg*, Reply&, const CallContext&) {
+        for (DebugFilter& f : m.config.debugFilters)
+            f.pending.reset();
+        return 0;
+    };
+
+    // Protocol measurement and results.
+    t["Protocol_MeasurementEnabled_Set"] = [](Model& m, const Arg* a, Reply&, const CallContext&) {
+        if (!m.validPath(a[0].i))
+            return kUnknownObject;
+        m.protocolEnabled[std::size_t(a[0].i)] = a[1].i;
+        return 0;
+    };
+    t["Protocol_MeasurementEnabled_Get"] = [](Model& m, const Arg* a, Reply& r, const CallContext&) {
+        if (!m.validPath(a[0].i))
+            return kUnknownObject;
+        r.addInt(m.protocolEnabled[std::size_t(a[0].i)]);
+        return 0;
+    };
+    t["Protocol_Results_Available_Get"] = [](Model& m, const Arg*, Reply& r, const CallContext&) {
+        r.addInt(m.protocolResultsAvailable() ? kTrue : 0);
+        return 0;
+    };
+    t["Protocol_Results_GetHandle"] = [](Model& m, const Arg*, Reply& r, const CallContext&) {
+        if (!m.protocolResultsAvailable())
+            return kUnknownObject;
+        return newHandle(m, Kind::Protocol, 0, r);
+    };
+    t["Results_DeleteHandle"] = [](Model& m, const Arg* a, Reply&, const CallContext&) {
+        return m.handles.erase(a[0].i) == 1 ? 0 : kUnknownObject;
+    };
+    addTraces(t, "Protocol_Results_GetTraceLength", "Protocol_Results_GetTrace", Kind::Protocol, kProtocolTraces);
+    t["Protocol_Results_GetResultItem"] = [](Model& m, const Arg* a, Reply& r, const CallContext&) {
+        if (!findHandle(m, a[0].i, Kind::Protocol) || a[1].i < 0 || a[1].i >= kProtocolItems)
+            return kUnknownObject;
+        const auto [first, second] = protocolResultItem(a[1].i);
+        r.addDouble(first);
+        r.addDouble(second);
+        return 0;
+    };
+
+    // LTE measurement and results.
+    auto validMeasurement = [](const Model& m, const Arg* a) {
+        return m.validPath(a[0].i) && a[1].i >= 0 && a[1].i < m.config.lteMeasurements;
+    };
+    t["LTE_MeasurementEnabled_Set"] = [validMeasurement](Model& m, const Arg* a, Reply&, const CallContext&) {
+        if (!validMeasurement(m, a))
+            return kUnknownObject;
+        m.lteEnabled[{a[0].i, a[1].i}] = a[2].i;
+        return 0;
+    };
+    t["LTE_MeasurementEnabled_Get"] = [validMeasurement](Model& m, const Arg* a, Reply& r, const CallContext&) {
+        if (!validMeasurement(m, a))
+            return kUnknownObject;
+        const auto it = m.lteEnabled.find({a[0].i, a[1].i});
+        r.addInt(it == m.lteEnabled.end() ? 0 : it->second);
+        return 0;
+    };
+    t["LTE_Results_Available_Get"] = [](Model& m, const Arg* a, Reply& r, const CallContext&) {
+        if (!m.validPath(a[0].i))
+            return kUnknownObject;
+        r.addInt(m.lteResultsAvailable(a[0].i) ? kTrue : 0);
+        return 0;
+    };
+    t["LTE_Results_GetHandle"] = [](Model& m, const Arg* a, Reply& r, const CallContext&) {
+        if (!m.validPath(a[0].i) || !m.lteResultsAvailable(a[0].i))
+            return kUnknownObject;
+        return newHandle(m, Kind::Lte, a[0].i, r);
+    };
+    t["LTE_Results_Cell_Get"] = [](Model& m, const Arg* a, Reply& r, const CallContext&) {
+        const ResultsHandle* h = findHandle(m, a[0].i, Kind::Lte);
+        if (!h)
+            return kUnknownObject;
+        r.addInt(m.config.lteCellId + h->index);
+        return 0;
+    };
+    addTraces(t, "LTE_Results_GetTraceLength", "LTE_Results_GetTrace", Kind::Lte, kLteTraces);
+    const std::pair<std::string_view, float LteValues::*> singles[] = {
+        {"LTE_Results_Evm_Rms_Get", &LteValues::evmRms},
+        {"LTE_Results_Evm_Carrier_Get", &LteValues::evmCarrier},
+        {"LTE_Results_Evm_NonAllocatedCarriers_Get", &LteValues::evmNonAllocatedCarriers},
+        {"LTE_Results_FreqError_Get", &LteValues::freqError},
+        {"LTE_Results_CarrierLeak_Get", &LteValues::carrierLeak},
+        {"LTE_Results_SymbolClkError_Get", &LteValues::symbolClkError},
+        {"LTE_Results_IQGainImbalance_Get", &LteValues::iqGainImbalance},
+        {"LTE_Results_IQSkew_Get", &LteValues::iqSkew},
+    };
+    for (const auto& [name, field] : singles)
+        t[name] = [field](Model& m, const Arg* a, Reply& r, const CallContext&) {
+            if (!findHandle(m, a[0].i, Kind::Lte))
+                return kUnknownObject;
+            r.addFloat(m.config.lte.*field);
+            return 0;
+        };
+    return t;
+}
+
+const HandlerTable& handlers()
+{
+    static const HandlerTable table = buildHandlers();
+    return table;
+}
+
+const CallDesc* remoteRow(QByteArrayView name)
+{
+    const std::string_view n(name.data(), std::size_t(name.size()));
+    if (!n.starts_with(kExportPrefix))
+        return nullptr;
+    const CallDesc* row = findCall(n);
+    return row && row->kind != CallKind::Local ? row : nullptr;
+}
+
+// Decodes one request token by the kind its row expects. 0, -20 for a token
+// of another kind, or the codec's code for one that does not decode.
+int32_t decodeArg(ParamRole role, QByteArrayView token, Arg* arg)
+{
+    int32_t rc = 0;
+    switch (role) {
+    case ParamRole::InFloat:
+        rc = codec::decodeFloat(token, &arg->f);
+        break;
+    case ParamRole::InDouble:
+        rc = codec::decodeDouble(token, &arg->d);
+        break;
+    case ParamRole::InText: {
+        codec::DecodedString s;
+        rc = codec::decodeString(token, &s);
+        arg->text = s.text;
+        arg->isNull = s.isNull;
+        break;
+    }
+    default:
+        rc = codec::decodeInt(token, &arg->i);
+        break;
+    }
+    return rc == codec::kTypeMismatch ? int32_t(kUnexpectedParameterType) : rc;
+}
+
+QByteArray resultOnly(QByteArrayView name, int32_t code)
+{
+    QByteArray out;
+    out.reserve(name.size() + 13);
+    out.append(name.data(), name.size());
+    out.append('=');
+    codec::appendInt(out, code);
+    return out;
+}
+
+// Encodes the reply from the row's outputs; -18 if the handler's values do
+// not fit the row (a fault of the emulator itself, never of the request).
+QByteArray encodeReply(const CallDesc& row, QByteArrayView name, int32_t result, const Reply& reply)
+{
+    if (result < 0)
+        return resultOnly(name, result);
+    qsizetype size = name.size() + 16;
+    for (const Reply::Value& v : reply.values)
+        size += 20 + v.text.size() + qsizetype(v.array.size()) * 17;
+    QByteArray out;
+    out.reserve(size);
+    out.append(name.data(), name.size());
+    out.append('=');
+    codec::appendInt(out, result);
+    std::size_t next = 0;
+    auto take = [&](Reply::Kind kind) -> const Reply::Value* {
+        if (next >= reply.values.size() || reply.values[next].kind != kind)
+            return nullptr;
+        return &reply.values[next++];
+    };
+    for (int k = 0; k < row.outputCount; ++k) {
+        const ParamRole role = row.outputs[k].role;
+        const Reply::Value* v = nullptr;
+        switch (role) {
+        case ParamRole::OutFloat:
+            if ((v = take(Reply::Kind::Float)))
+                codec::appendFloat(out, v->f);
+            break;
+        case ParamRole::OutDouble:
+            if ((v = take(Reply::Kind::Double)))
+                codec::appendDouble(out, v->d);
+            break;
+        case ParamRole::OutText:
+            if ((v = take(Reply::Kind::Text))) {
+                if (v->isNull) {
+                    out.append("(s=NULL)");
+                } else {
+                    out.append("(s=", 3);
+                    out.append(v->text);
+                    out.append(')');
+                }
+            }
+            break;
+        case ParamRole::OutArray:
+            if ((v = take(Reply::Kind::Array)))
+                codec::appendDoubleArray(out, v->array.data(), v->array.size());
+            break;
+        case ParamRole::OutVersion:
+            for (int i = 0; i < 4; ++i)
+                if ((v = take(Reply::Kind::Int)))
+                    codec::appendInt(out, v->i);
+            break;
+        default:
+            if ((v = take(Reply::Kind::Int)))
+                codec::appendInt(out, v->i);
+            break;
+        }
+        if (!v)
+            return resultOnly(name, kInternalObjectError);
+    }
+    return out;
+}
+
+} // namespace
+
+QByteArrayView messageName(QByteArrayView message)
+{
+    const qsizetype eq = message.indexOf('=');
+    return eq < 0 ? message : message.first(eq);
+}
+
+QByteArray handleRequest(Model& model, QByteArrayView request)
+{
+    return handleRequest(model, request, CallContext{});
+}
+
+QByteArray handleRequest(Model& model, QByteArrayView request, const CallContext& context)
+{
+    const codec::SplitMessage message = codec::splitMessage(request);
+    const CallDesc* row = remoteRow(message.name);
+    if (!row || request.indexOf('=') < 0)
+        return resultOnly(message.name, kFunctionNotFound);
+    const auto handler = handlers().find(row->shortName());
+    if (handler == handlers().end())
+        return resultOnly(message.name, kFunctionNotFound);
+    if (message.params.size() != row->inputCount)
+        return resultOnly(message.name, kParameterCount);
+
+    Arg args[kMaxParams];
+    for (int k = 0; k < row->inputCount; ++k)
+        if (const int32_t rc = decodeArg(row->inputs[k].role, message.params[std::size_t(k)], &args[k]); rc != 0)
+            return resultOnly(message.name, rc);
+
+    Reply reply;
+    int32_t result = 0;
+    {
+        std::lock_guard lock(model.mutex);
+        result = handler->second(model, args, reply, context);
+    }
+    return encodeReply(*row, message.name, result, reply);
+}
+
+bool RequestScanner::feed(QByteArrayView buffer)
+{
+    const char* data = buffer.data();
+    const qsizetype size = buffer.size();
+    for (qsizetype pos = scanned_; pos < size; ++pos) {
+        const char c = data[pos];
+        if (eq_ < 0) {
+            if (c == '=') {
+                eq_ = pos;
+                const CallDesc* row = remoteRow(buffer.first(pos));
+                expected_ = row ? row->inputCount : -1;
+            }
+        } else if (c == '(') {
+            ++depth_;
+        } else if (c == ')' && depth_ > 0) {
+            if (--depth_ == 0)
+                ++tokens_;
+        }
+    }
+    scanned_ = size;
+    const bool atEquals = eq_ >= 0 && size == eq_ + 1;
+    const bool balanced = eq_ >= 0 && depth_ == 0 && size > 0 && data[size - 1] == ')';
+    complete_ = (atEquals && expected_ <= 0) || (balanced && tokens_ >= std::max(expected_, 1));
+    return complete_;
+}
+
+bool isRequestComplete(QByteArrayView buffer)
+{
+    RequestScanner scanner;
+    return scanner.feed(buffer);
+}
+
+std::vector<std::string_view> callsWithoutHandler()
+{
+    std::vector<std::string_view> missing;
+    for (const CallDesc* row : allCalls())
+        if (row->kind != CallKind::Local && !handlers().contains(row->shortName()))
+            missing.push_back(row->shortName());
+    return missing;
+}
+
+} // namespace tqbse::emu
