@@ -1,0 +1,566 @@
+// The library against the raw-socket floor, side by side in one run:
+// small-call latency, bulk transfers (with the library's peak memory),
+// codec throughput and the callback listener's message rate.
+//
+//   tqbse_bench [--tiny] [google-benchmark flags]   the benchmarks
+//   tqbse_bench --serve SECONDS                     only the server (for callgrind runs;
+//                                                   small calls, 1 MiB scenario, 100k trace)
+//   tqbse_bench --rss-probe lib|raw scenario|trace SIZE REPLYBYTES
+//                                                   one bulk call in a fresh process;
+//                                                   prints "rc base_kb peak_kb"
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QByteArray>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/canned_server.h"
+#include "bench/workloads.h"
+#include "core/client_socket.h"
+#include "core/codec.h"
+#include "tqBsePluginControlDll.h"
+
+extern char** environ;
+
+namespace tqbse::bench {
+namespace {
+
+constexpr int kClientTimeoutMs = 10000;
+// Bulk sizes the --serve mode answers, for profiling bulk calls.
+constexpr std::size_t kProfileScenarioBytes = 1u << 20;
+constexpr int32_t kProfileTracePoints = 100'000;
+constexpr std::size_t kMiB = 1u << 20;
+
+struct Sizes {
+    std::vector<std::size_t> scenarios;
+    std::vector<int32_t> traces;
+    int32_t codecArray;
+};
+
+Sizes fullSizes() { return {{1 * kMiB, 16 * kMiB, 64 * kMiB}, {10'000, 100'000, 1'000'000}, 1'000'000}; }
+Sizes tinySizes() { return {{4096, 64 * 1024}, {100, 1000}, 1000}; }
+
+std::string sizeLabel(std::size_t bytes)
+{
+    return bytes >= kMiB ? std::to_string(bytes / kMiB) + "MiB" : std::to_string(bytes / 1024) + "KiB";
+}
+
+std::string pointsLabel(int32_t points)
+{
+    return points >= 1'000'000 ? std::to_string(points / 1'000'000) + "M"
+        : points >= 1000      ? std::to_string(points / 1000) + "k"
+                              : std::to_string(points);
+}
+
+// ---- Fresh-process memory probe -------------------------------------------
+
+// One bulk call in this (fresh) process; the peak resident set before and
+// after, the caller's own buffers already allocated and touched.
+int rssProbe(const std::string& side, const std::string& kind, long size, long replyBytes)
+{
+    int rc = -1;
+    long base = 0;
+    if (side == "lib") {
+        // Connect without Initialise: no callback listener in the probe.
+        ClientSocket& socket = ClientSocket::instance();
+        socket.setAddress(kServerOctets[0], kServerOctets[1], kServerOctets[2], kServerOctets[3]);
+        if (socket.connectToServer(kServerPort) != 0)
+            return 1;
+        if (kind == "scenario") {
+            const std::string name = scenarioName(std::size_t(size));
+            std::vector<char> buffer(std::size_t(size) + 1, 1);
+            base = peakRssKb();
+            rc = tqBsePluginControlDll_Scenario_Download(name.c_str(), int32_t(name.size()), buffer.data(),
+                                                         int32_t(size + 1));
+        } else {
+            std::vector<double> x(std::size_t(size), 1.0), y(std::size_t(size), 1.0);
+            base = peakRssKb();
+            rc = tqBsePluginControlDll_LTE_Results_GetTrace(kTraceHandle, int32_t(size), x.data(), y.data(),
+                                                            int32_t(size));
+        }
+    } else {
+        RawClient client;
+        if (!client.connect(kServerAddress, kServerPort, kClientTimeoutMs))
+            return 1;
+        const std::string request = kind == "scenario" ? scenarioRequest(std::size_t(size))
+                                                       : traceRequest(int32_t(size));
+        std::vector<char> destination(std::size_t(replyBytes), 1);
+        base = peakRssKb();
+        char* fresh = static_cast<char*>(std::malloc(std::size_t(replyBytes)));
+        rc = fresh && client.roundTrip(request, fresh, std::size_t(replyBytes)) ? 0 : -14;
+        if (fresh)
+            std::memcpy(destination.data(), fresh, std::size_t(replyBytes));
+        std::free(fresh);
+    }
+    std::printf("%d %ld %ld\n", rc, base, peakRssKb());
+    return 0;
+}
+
+// Runs the probe in a fresh copy of this program; the growth of its peak
+// resident set during the call, in bytes, or -1.
+double probePeakGrowth(const char* side, const char* kind, long size, long replyBytes)
+{
+    int out[2];
+    if (::pipe(out) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    const std::string sizeText = std::to_string(size), replyText = std::to_string(replyBytes);
+    const char* argv[] = {"tqbse_bench", "--rss-probe", side, kind, sizeText.c_str(), replyText.c_str(), nullptr};
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    std::string text;
+    char buffer[256];
+    ssize_t n;
+    while (spawned == 0 && (n = ::read(out[0], buffer, sizeof buffer)) > 0)
+        text.append(buffer, std::size_t(n));
+    ::close(out[0]);
+    int status = 0;
+    if (spawned != 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    int rc = -1;
+    long base = 0, peak = 0;
+    if (std::sscanf(text.c_str(), "%d %ld %ld", &rc, &base, &peak) != 3 || rc != 0)
+        return -1;
+    return double(peak - base) * 1024.0;
+}
+
+// ---- Small calls ------------------------------------------------------------
+
+void smallLibrarySet(benchmark::State& state)
+{
+    for (auto _ : state) {
+        if (tqBsePluginControlDll_RX_CentreFrequency_Set(kRxIndex, kRxFrequency) != 0) {
+            state.SkipWithError("RX_CentreFrequency_Set failed");
+            break;
+        }
+    }
+}
+
+void smallLibraryGet(benchmark::State& state)
+{
+    double frequency = 0;
+    for (auto _ : state) {
+        if (tqBsePluginControlDll_RX_CentreFrequency_Get(kRxIndex, &frequency) != 0) {
+            state.SkipWithError("RX_CentreFrequency_Get failed");
+            break;
+        }
+    }
+    if (frequency != kRxFrequency)
+        state.SkipWithError("RX_CentreFrequency_Get returned a wrong value");
+}
+
+void smallRaw(benchmark::State& state, const CannedExchange& exchange)
+{
+    RawClient client;
+    if (!client.connect(kServerAddress, kServerPort, kClientTimeoutMs)) {
+        state.SkipWithError("raw client cannot connect");
+        return;
+    }
+    char reply[4096];
+    for (auto _ : state) {
+        if (!client.roundTrip(exchange.request, reply, exchange.reply.size())) {
+            state.SkipWithError("raw round trip failed");
+            break;
+        }
+    }
+    if (std::memcmp(reply, exchange.reply.data(), exchange.reply.size()) != 0)
+        state.SkipWithError("raw reply differs");
+}
+
+// ---- Bulk -------------------------------------------------------------------
+
+void setBulkCounters(benchmark::State& state, const char* side, const char* kind, long size, std::size_t replyBytes)
+{
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(replyBytes));
+    state.counters["reply_bytes"] = double(replyBytes);
+    const double growth = probePeakGrowth(side, kind, size, long(replyBytes));
+    if (growth < 0)
+        state.SkipWithError("memory probe failed");
+    else
+        state.counters["peak_x_payload"] = growth / double(replyBytes);
+}
+
+void bulkLibraryScenario(benchmark::State& state, std::size_t bytes, std::size_t replyBytes)
+{
+    const std::string name = scenarioName(bytes);
+    std::vector<char> buffer(bytes + 1);
+    for (auto _ : state) {
+        if (tqBsePluginControlDll_Scenario_Download(name.c_str(), int32_t(name.size()), buffer.data(),
+                                                    int32_t(bytes + 1))
+            != 0) {
+            state.SkipWithError("Scenario_Download failed");
+            return;
+        }
+    }
+    if (std::strlen(buffer.data()) != bytes || scenarioText(bytes) != buffer.data()) {
+        state.SkipWithError("Scenario_Download delivered other text");
+        return;
+    }
+    setBulkCounters(state, "lib", "scenario", long(bytes), replyBytes);
+}
+
+void bulkLibraryTrace(benchmark::State& state, int32_t points, std::size_t replyBytes)
+{
+    std::vector<double> x(static_cast<std::size_t>(points)), y(static_cast<std::size_t>(points));
+    for (auto _ : state) {
+        if (tqBsePluginControlDll_LTE_Results_GetTrace(kTraceHandle, points, x.data(), y.data(), points) != 0) {
+            state.SkipWithError("LTE_Results_GetTrace failed");
+            return;
+        }
+    }
+    for (int32_t i = 0; i < points; ++i) {
+        if (x[std::size_t(i)] != traceX(i) || y[std::size_t(i)] != traceY(i)) {
+            state.SkipWithError("LTE_Results_GetTrace delivered other values");
+            return;
+        }
+    }
+    setBulkCounters(state, "lib", "trace", points, replyBytes);
+}
+
+// The floor: the same reply bytes received in 4 KiB receives into freshly
+// allocated memory, then copied out into the caller's (reused) destination.
+void bulkRaw(benchmark::State& state, const char* kind, long size, const std::string& request,
+             std::size_t replyBytes)
+{
+    RawClient client;
+    if (!client.connect(kServerAddress, kServerPort, kClientTimeoutMs)) {
+        state.SkipWithError("raw client cannot connect");
+        return;
+    }
+    std::vector<char> destination(replyBytes);
+    for (auto _ : state) {
+        char* fresh = static_cast<char*>(std::malloc(replyBytes));
+        const bool ok = fresh && client.roundTrip(request, fresh, replyBytes);
+        if (ok)
+            std::memcpy(destination.data(), fresh, replyBytes);
+        std::free(fresh);
+        if (!ok) {
+            state.SkipWithError("raw bulk round trip failed");
+            return;
+        }
+    }
+    setBulkCounters(state, "raw", kind, size, replyBytes);
+}
+
+// ---- Codec ------------------------------------------------------------------
+
+constexpr int kCodecBatch = 1000;
+
+template <typename Encode>
+void codecEncode(benchmark::State& state, Encode encode)
+{
+    QByteArray out;
+    out.reserve(64 * kCodecBatch);
+    for (auto _ : state) {
+        out.resize(0);
+        for (int i = 0; i < kCodecBatch; ++i)
+            encode(out, i);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * out.size());
+    state.SetItemsProcessed(int64_t(state.iterations()) * kCodecBatch);
+}
+
+template <typename Decode>
+void codecDecode(benchmark::State& state, const std::vector<QByteArray>& tokens, Decode decode)
+{
+    int64_t bytes = 0;
+    for (const QByteArray& t : tokens)
+        bytes += t.size();
+    for (auto _ : state) {
+        for (const QByteArray& t : tokens) {
+            if (decode(t) != codec::kOk) {
+                state.SkipWithError("decode failed");
+                return;
+            }
+        }
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * bytes);
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(tokens.size()));
+}
+
+template <typename Encode>
+std::vector<QByteArray> makeTokens(Encode encode)
+{
+    std::vector<QByteArray> tokens;
+    for (int i = 0; i < kCodecBatch; ++i) {
+        QByteArray t;
+        encode(t, i);
+        tokens.push_back(t);
+    }
+    return tokens;
+}
+
+const char kSampleText[] = "scenario_lte_attach_detach_band7_20MHz_2x2_mimo_ue_category_4.scn";
+
+void registerCodec(int32_t arrayCount)
+{
+    auto encInt = [](QByteArray& o, int i) { codec::appendInt(o, i * 7919); };
+    auto encDouble = [](QByteArray& o, int i) { codec::appendDouble(o, i * 1.5e6); };
+    auto encString = [](QByteArray& o, int) { codec::appendString(o, kSampleText, 1024); };
+    benchmark::RegisterBenchmark("codec/encode/int", [=](benchmark::State& s) { codecEncode(s, encInt); });
+    benchmark::RegisterBenchmark("codec/encode/double", [=](benchmark::State& s) { codecEncode(s, encDouble); });
+    benchmark::RegisterBenchmark("codec/encode/string", [=](benchmark::State& s) { codecEncode(s, encString); });
+
+    static const std::vector<QByteArray> ints = makeTokens(encInt);
+    static const std::vector<QByteArray> doubles = makeTokens(encDouble);
+    static const std::vector<QByteArray> strings = makeTokens(encString);
+    benchmark::RegisterBenchmark("codec/decode/int", [](benchmark::State& s) {
+        int32_t v = 0;
+        codecDecode(s, ints, [&](const QByteArray& t) { return codec::decodeInt(t, &v); });
+        benchmark::DoNotOptimize(v);
+    });
+    benchmark::RegisterBenchmark("codec/decode/double", [](benchmark::State& s) {
+        double v = 0;
+        codecDecode(s, doubles, [&](const QByteArray& t) { return codec::decodeDouble(t, &v); });
+        benchmark::DoNotOptimize(v);
+    });
+    benchmark::RegisterBenchmark("codec/decode/string", [](benchmark::State& s) {
+        char buffer[256];
+        codecDecode(s, strings, [&](const QByteArray& t) {
+            codec::DecodedString d;
+            const int32_t rc = codec::decodeString(t, &d);
+            std::memcpy(buffer, d.text.data(), std::size_t(d.text.size()));
+            benchmark::DoNotOptimize(buffer);
+            return rc;
+        });
+    });
+
+    static std::vector<double> values;
+    values.resize(std::size_t(arrayCount));
+    for (int32_t i = 0; i < arrayCount; ++i)
+        values[std::size_t(i)] = traceY(i);
+    const std::string label = pointsLabel(arrayCount);
+    benchmark::RegisterBenchmark(("codec/encode/double_array/" + label).c_str(), [](benchmark::State& s) {
+        QByteArray out;
+        for (auto _ : s) {
+            out.resize(0);
+            codec::appendDoubleArray(out, values.data(), values.size());
+            benchmark::DoNotOptimize(out.data());
+        }
+        s.SetBytesProcessed(int64_t(s.iterations()) * out.size());
+        s.SetItemsProcessed(int64_t(s.iterations()) * int64_t(values.size()));
+    });
+    benchmark::RegisterBenchmark(("codec/decode/double_array/" + label).c_str(), [](benchmark::State& s) {
+        QByteArray token;
+        codec::appendDoubleArray(token, values.data(), values.size());
+        std::vector<double> decoded(values.size());
+        for (auto _ : s) {
+            codec::DoubleArrayView view;
+            if (codec::parseDoubleArray(token, &view) != codec::kOk) {
+                s.SkipWithError("parseDoubleArray failed");
+                return;
+            }
+            view.copyTo(decoded.data());
+            benchmark::DoNotOptimize(decoded.data());
+        }
+        if (decoded != values)
+            s.SkipWithError("decoded values differ");
+        s.SetBytesProcessed(int64_t(s.iterations()) * token.size());
+        s.SetItemsProcessed(int64_t(s.iterations()) * int64_t(values.size()));
+    });
+}
+
+// ---- Callback listener ----------------------------------------------------------
+
+bool port6009WasFree = false;
+
+bool portIsFree(uint16_t port)
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return false;
+    const int on = 1;
+    ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    const bool free = ::bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+    ::close(s);
+    return free;
+}
+
+void callbackMessages(benchmark::State& state)
+{
+    if (!port6009WasFree) {
+        state.SkipWithError("port 6009 was held by another process; its listener is not ours to measure");
+        return;
+    }
+    // The listener thread binds asynchronously after Initialise: retry briefly.
+    RawClient client;
+    bool connected = false;
+    for (int attempt = 0; attempt < 40 && !connected; ++attempt) {
+        connected = client.connect(kServerAddress, kCallbackPort, kClientTimeoutMs);
+        if (!connected)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!connected) {
+        state.SkipWithError("cannot connect to the callback listener");
+        return;
+    }
+    const std::string message = "BenchCallback=(n=01000000)";
+    const std::string expected = "BenchCallback=(n=f8ffffff)";
+    char reply[64] = {};
+    for (auto _ : state) {
+        if (!client.roundTrip(message, reply, expected.size())) {
+            state.SkipWithError("callback round trip failed");
+            return;
+        }
+    }
+    if (expected != std::string(reply, expected.size()))
+        state.SkipWithError("callback reply differs");
+    state.SetItemsProcessed(int64_t(state.iterations()));
+}
+
+// ---- Registration -----------------------------------------------------------------
+
+void registerAll(const Sizes& sizes, const std::map<std::string, std::size_t>& replyBytes)
+{
+    static const CannedExchange set = rxSetExchange();
+    static const CannedExchange get = rxGetExchange();
+    benchmark::RegisterBenchmark("small/RX_CentreFrequency_Set/library", smallLibrarySet)->UseRealTime();
+    benchmark::RegisterBenchmark("small/RX_CentreFrequency_Set/raw",
+                                 [](benchmark::State& s) { smallRaw(s, set); })->UseRealTime();
+    benchmark::RegisterBenchmark("small/RX_CentreFrequency_Get/library", smallLibraryGet)->UseRealTime();
+    benchmark::RegisterBenchmark("small/RX_CentreFrequency_Get/raw",
+                                 [](benchmark::State& s) { smallRaw(s, get); })->UseRealTime();
+
+    for (std::size_t bytes : sizes.scenarios) {
+        const std::size_t reply = replyBytes.at("scenario" + std::to_string(bytes));
+        const std::string label = sizeLabel(bytes);
+        benchmark::RegisterBenchmark(("bulk/Scenario_Download/" + label + "/library").c_str(),
+                                     [=](benchmark::State& s) { bulkLibraryScenario(s, bytes, reply); })
+            ->UseRealTime()->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("bulk/Scenario_Download/" + label + "/raw").c_str(),
+                                     [=](benchmark::State& s) {
+                                         bulkRaw(s, "scenario", long(bytes), scenarioRequest(bytes), reply);
+                                     })
+            ->UseRealTime()->Unit(benchmark::kMillisecond);
+    }
+    for (int32_t points : sizes.traces) {
+        const std::size_t reply = replyBytes.at("trace" + std::to_string(points));
+        const std::string label = pointsLabel(points);
+        benchmark::RegisterBenchmark(("bulk/LTE_Results_GetTrace/" + label + "/library").c_str(),
+                                     [=](benchmark::State& s) { bulkLibraryTrace(s, points, reply); })
+            ->UseRealTime()->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("bulk/LTE_Results_GetTrace/" + label + "/raw").c_str(),
+                                     [=](benchmark::State& s) {
+                                         bulkRaw(s, "trace", points, traceRequest(points), reply);
+                                     })
+            ->UseRealTime()->Unit(benchmark::kMillisecond);
+    }
+    registerCodec(sizes.codecArray);
+    benchmark::RegisterBenchmark("callback/listener_6009", callbackMessages)->UseRealTime();
+}
+
+// Builds the server's replies; returns the reply size of every bulk workload.
+std::map<std::string, std::size_t> loadServer(CannedServer& server, const Sizes& sizes)
+{
+    std::map<std::string, std::size_t> replyBytes;
+    registerWorkloads(server, {}, {});
+    for (std::size_t bytes : sizes.scenarios) {
+        CannedExchange e = scenarioExchange(bytes);
+        replyBytes["scenario" + std::to_string(bytes)] = e.reply.size();
+        server.add(e.request, std::move(e.reply));
+    }
+    for (int32_t points : sizes.traces) {
+        CannedExchange e = traceExchange(points);
+        replyBytes["trace" + std::to_string(points)] = e.reply.size();
+        server.add(e.request, std::move(e.reply));
+    }
+    return replyBytes;
+}
+
+int serveOnly(int seconds)
+{
+    CannedServer server(kServerAddress, kServerPort);
+    registerWorkloads(server, {kProfileScenarioBytes}, {kProfileTracePoints});
+    if (!server.start()) {
+        std::fprintf(stderr, "cannot serve %s:%d: %s\n", kServerAddress, kServerPort, std::strerror(errno));
+        return 1;
+    }
+    std::printf("serving %s:%d\n", kServerAddress, kServerPort);
+    std::fflush(stdout);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    server.stop();
+    return 0;
+}
+
+} // namespace
+} // namespace tqbse::bench
+
+int main(int argc, char** argv)
+{
+    using namespace tqbse::bench;
+    if (argc == 6 && std::strcmp(argv[1], "--rss-probe") == 0)
+        return rssProbe(argv[2], argv[3], std::atol(argv[4]), std::atol(argv[5]));
+    if (argc == 3 && std::strcmp(argv[1], "--serve") == 0)
+        return serveOnly(std::max(1, std::min(std::atoi(argv[2]), 3600)));
+
+    bool tiny = false;
+    bool pin = false;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--tiny") == 0)
+            tiny = true;
+        else if (std::strcmp(argv[i], "--pin") == 0)
+            pin = true;
+        else
+            argv[kept++] = argv[i];
+    }
+    argc = kept;
+    const Sizes sizes = tiny ? tinySizes() : fullSizes();
+
+    // --pin puts client and server on different cores (as the reference
+    // figures are); on a machine shared with other work, pinning to a busy
+    // core costs more than it saves, so it is not the default.
+    const bool twoCores = pin && std::thread::hardware_concurrency() >= 2;
+    CannedServer server(kServerAddress, kServerPort);
+    const auto replyBytes = loadServer(server, sizes);
+    if (!server.start(twoCores ? 1 : -1)) {
+        std::fprintf(stderr, "cannot serve %s:%d: %s\n", kServerAddress, kServerPort, std::strerror(errno));
+        return 1;
+    }
+    if (twoCores)
+        pinThisThread(0);
+
+    port6009WasFree = portIsFree(kCallbackPort);
+    const int32_t rc = tqBsePluginControlDll_Initialise(kServerOctets[0], kServerOctets[1], kServerOctets[2],
+                                                        kServerOctets[3]);
+    if (rc != 0) {
+        std::fprintf(stderr, "Initialise against %s returned %d\n", kServerAddress, rc);
+        return 1;
+    }
+
+    registerAll(sizes, replyBytes);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    const std::size_t ran = benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    tqBsePluginControlDll_Shutdown();
+    server.stop();
+    return ran > 0 ? 0 : 1;
+}

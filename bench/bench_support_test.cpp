@@ -1,0 +1,162 @@
+// The benchmark's server, workloads and raw client, and the library's bulk
+// paths against them: the figures are only worth something if both sides
+// move the same, correct bytes.
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+
+#include <string>
+#include <vector>
+
+#include "bench/canned_server.h"
+#include "bench/workloads.h"
+#include "core/client_socket.h"
+#include "core/codec.h"
+#include "tqBsePluginControlDll.h"
+
+namespace tqbse::bench {
+namespace {
+
+constexpr char kTestAddress[] = "127.0.0.41";
+constexpr int kTimeoutMs = 5000;
+
+TEST(CannedServerTest, FindsTheEndOfARequest)
+{
+    const struct {
+        std::string pending;
+        std::size_t length;
+    } cases[] = {
+        {"X=", 2},
+        {"X=(n=01000000)", 14},
+        {"X=(n=01000000)(s=a(b)c)", 23},
+        {"X=(n=0100", 0},
+        {"X=(s=a(b)", 0},
+        {"X=(s=a)b", 0},
+        {"X", 0},
+        {"", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CannedServer::requestLength(c.pending), c.length) << c.pending;
+}
+
+TEST(CannedServerTest, AnswersRegisteredRequestsAndRejectsOthers)
+{
+    CannedServer server(kTestAddress, kServerPort);
+    server.add("A=(n=01000000)", "A=(n=00000000)(n=05000000)");
+    std::string scratch;
+    EXPECT_EQ(server.replyFor("A=(n=01000000)", scratch), "A=(n=00000000)(n=05000000)");
+    EXPECT_EQ(server.replyFor("A=(n=02000000)", scratch), "A=(n=f8ffffff)");
+    EXPECT_EQ(server.replyFor("Other=", scratch), "Other=(n=f8ffffff)");
+}
+
+TEST(CannedServerTest, RefusesNonLoopbackAddresses)
+{
+    CannedServer server("10.0.0.1", kServerPort);
+    EXPECT_FALSE(server.start());
+    RawClient client;
+    EXPECT_FALSE(client.connect("10.0.0.1", kServerPort, kTimeoutMs));
+}
+
+TEST(WorkloadTest, ScenarioTextIsExactAndCutsCleanly)
+{
+    for (std::size_t bytes : {std::size_t(1), std::size_t(4040), std::size_t(100000)}) {
+        const std::string text = scenarioText(bytes);
+        ASSERT_EQ(text.size(), bytes);
+        EXPECT_EQ(text.find_first_of(std::string("()\0", 3)), std::string::npos);
+        const CannedExchange e = scenarioExchange(bytes);
+        EXPECT_EQ(e.reply, "tqBsePluginControlDll_Scenario_Download=(n=00000000)(s=" + text + ")");
+        EXPECT_EQ(e.request.rfind("tqBsePluginControlDll_Scenario_Download=(s=" + scenarioName(bytes) + ")", 0), 0u);
+    }
+}
+
+TEST(WorkloadTest, TraceReplyDecodesToTheTraceValues)
+{
+    const CannedExchange e = traceExchange(500);
+    const codec::SplitMessage m = codec::splitMessage(QByteArrayView(e.reply.data(), qsizetype(e.reply.size())));
+    ASSERT_EQ(m.params.size(), 3u);
+    std::vector<double> x, y;
+    ASSERT_EQ(codec::decodeDoubleArray(m.params[1], &x), codec::kOk);
+    ASSERT_EQ(codec::decodeDoubleArray(m.params[2], &y), codec::kOk);
+    ASSERT_EQ(x.size(), 500u);
+    ASSERT_EQ(y.size(), 500u);
+    for (int32_t i = 0; i < 500; ++i) {
+        EXPECT_EQ(x[std::size_t(i)], traceX(i));
+        EXPECT_EQ(y[std::size_t(i)], traceY(i));
+    }
+    EXPECT_EQ(e.request, "tqBsePluginControlDll_LTE_Results_GetTrace=(n=07000000)(n=f4010000)(n=f4010000)");
+}
+
+// The library and the raw client against one server, over loopback.
+class BulkOverLoopbackTest : public ::testing::Test {
+protected:
+    // Reply sizes around the 4096-byte receive: one short chunk, exactly
+    // one and two full chunks, one byte over, and many chunks.
+    static constexpr std::size_t kOverhead = 56; // name, "=", result token, "(s=" and ")"
+    const std::vector<std::size_t> sizes_{100, 4096 - kOverhead, 8192 - kOverhead, 4097 - kOverhead, 1u << 20};
+    const std::vector<int32_t> points_{0, 1, 1000, 50000};
+
+    void SetUp() override
+    {
+        registerWorkloads(server_, sizes_, points_);
+        ASSERT_TRUE(server_.start()) << "cannot serve " << kTestAddress;
+        ClientSocket& socket = ClientSocket::instance();
+        socket.setAddress(127, 0, 0, 41);
+        ASSERT_EQ(socket.connectToServer(kServerPort), 0);
+    }
+    void TearDown() override
+    {
+        ClientSocket::instance().close();
+        ClientSocket::destroy();
+        server_.stop();
+    }
+
+    CannedServer server_{kTestAddress, kServerPort};
+};
+
+TEST_F(BulkOverLoopbackTest, ScenarioDownloadDeliversEveryByte)
+{
+    for (std::size_t bytes : sizes_) {
+        const std::string name = scenarioName(bytes);
+        ASSERT_EQ(scenarioExchange(bytes).reply.size(), bytes + kOverhead);
+        std::vector<char> buffer(bytes + 1, 'x');
+        ASSERT_EQ(tqBsePluginControlDll_Scenario_Download(name.c_str(), int32_t(name.size()), buffer.data(),
+                                                          int32_t(buffer.size())),
+                  0)
+            << bytes;
+        EXPECT_EQ(std::string(buffer.data()), scenarioText(bytes)) << bytes;
+    }
+}
+
+TEST_F(BulkOverLoopbackTest, TraceDeliversEveryValue)
+{
+    for (int32_t points : points_) {
+        std::vector<double> x(std::size_t(points) + 1, -1.0), y(std::size_t(points) + 1, -1.0);
+        ASSERT_EQ(tqBsePluginControlDll_LTE_Results_GetTrace(kTraceHandle, points, x.data(), y.data(), points), 0)
+            << points;
+        for (int32_t i = 0; i < points; ++i) {
+            ASSERT_EQ(x[std::size_t(i)], traceX(i)) << points << " " << i;
+            ASSERT_EQ(y[std::size_t(i)], traceY(i)) << points << " " << i;
+        }
+        EXPECT_EQ(x[std::size_t(points)], -1.0); // nothing past the count
+    }
+}
+
+TEST_F(BulkOverLoopbackTest, SmallCallsAndRawClientSeeTheSameReplies)
+{
+    double frequency = 0;
+    EXPECT_EQ(tqBsePluginControlDll_RX_CentreFrequency_Set(kRxIndex, kRxFrequency), 0);
+    EXPECT_EQ(tqBsePluginControlDll_RX_CentreFrequency_Get(kRxIndex, &frequency), 0);
+    EXPECT_EQ(frequency, kRxFrequency);
+
+    RawClient raw;
+    ASSERT_TRUE(raw.connect(kTestAddress, kServerPort, kTimeoutMs));
+    for (const CannedExchange& e : {rxSetExchange(), rxGetExchange(), scenarioExchange(1u << 20)}) {
+        std::string reply(e.reply.size(), '\0');
+        ASSERT_TRUE(raw.roundTrip(e.request, reply.data(), reply.size()));
+        EXPECT_EQ(reply, e.reply);
+    }
+    EXPECT_GE(server_.served(), 5u);
+}
+
+} // namespace
+} // namespace tqbse::bench
