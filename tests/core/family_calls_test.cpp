@@ -1,0 +1,766 @@
+// Every generated remote export, driven from the call table: the request
+// text, the reading of good and bad replies, once through callRemote's seam
+// and once through the real exports against a scripted loopback server. The
+// table itself is checked against the wire layouts below, against the public
+// header and against the shared object's exports.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "api/call_table.h"
+#include "callback/listener.h"
+#include "core/call_remote.h"
+#include "core/wire_text.h"
+#include "support/scripted_server.h"
+#include "tqBsePluginControlDll.h"
+
+using namespace tqbse;
+using tqbse::test::doubleToken;
+using tqbse::test::floatToken;
+using tqbse::test::intToken;
+
+namespace {
+
+// The wire layout of every remote export. Request tokens: i integer,
+// b flag, f float, d double, s text, z buffer size or capacity. Reply
+// parameters after the result: i integer, b flag, f float, d double,
+// s text, a double array.
+struct WireLayout {
+    const char* name;
+    const char* request;
+    const char* reply;
+};
+const WireLayout kLayouts[] = {
+    {"RemoteConnection_Set", "b", ""},
+    {"FullProtocolReset", "", ""},
+    {"ConnectionStatus_Get", "", "b"},
+    {"RX_CentreFrequency_Set", "id", ""},
+    {"RX_CentreFrequency_Get", "i", "d"},
+    {"RX_InputLevel_Set", "if", ""},
+    {"RX_InputLevel_Get", "i", "f"},
+    {"TX_CentreFrequency_Set", "id", ""},
+    {"TX_CentreFrequency_Get", "i", "d"},
+    {"TX_ReferenceLevel_Set", "if", ""},
+    {"TX_ReferenceLevel_Get", "i", "f"},
+    {"LoggingState_Set", "b", ""},
+    {"LoggingState_Get", "", "b"},
+    {"RFMeasurement_State_Set", "b", ""},
+    {"RFMeasurement_State_Get", "", "b"},
+    {"ADCOverloaded_Get", "i", "b"},
+    {"TestCase_Count_Get", "", "i"},
+    {"TestCase_NameLength_Get", "i", "i"},
+    {"TestCase_Name_Get", "iz", "s"},
+    {"TestCase_GroupNameLength_Get", "i", "i"},
+    {"TestCase_GroupName_Get", "iz", "s"},
+    {"TestCase_Run", "i", ""},
+    {"Protocol_MeasurementEnabled_Set", "ib", ""},
+    {"Protocol_MeasurementEnabled_Get", "i", "b"},
+    {"Protocol_Results_Available_Get", "", "b"},
+    {"Protocol_Results_GetHandle", "", "i"},
+    {"Results_DeleteHandle", "i", ""},
+    {"Protocol_Results_GetTraceLength", "ii", "i"},
+    {"Protocol_Results_GetTrace", "iiz", "aa"},
+    {"Protocol_Results_GetResultItem", "ii", "dd"},
+    {"LTE_MeasurementEnabled_Set", "iib", ""},
+    {"LTE_MeasurementEnabled_Get", "ii", "b"},
+    {"LTE_Results_Available_Get", "i", "b"},
+    {"LTE_Results_GetHandle", "i", "i"},
+    {"LTE_Results_Cell_Get", "i", "i"},
+    {"LTE_Results_GetTraceLength", "ii", "i"},
+    {"LTE_Results_GetTrace", "iiz", "aa"},
+    {"LTE_Results_Evm_Rms_Get", "i", "f"},
+    {"LTE_Results_Evm_Carrier_Get", "i", "f"},
+    {"LTE_Results_Evm_NonAllocatedCarriers_Get", "i", "f"},
+    {"LTE_Results_FreqError_Get", "i", "f"},
+    {"LTE_Results_CarrierLeak_Get", "i", "f"},
+    {"LTE_Results_SymbolClkError_Get", "i", "f"},
+    {"LTE_Results_IQGainImbalance_Get", "i", "f"},
+    {"LTE_Results_IQSkew_Get", "i", "f"},
+    {"Scenario_Count_Get", "", "i"},
+    {"Scenario_NameLength_Get", "i", "i"},
+    {"Scenario_Name_Get", "iz", "s"},
+    {"Scenario_Upload", "ss", ""},
+    {"Scenario_DownloadSize_Get", "s", "i"},
+    {"Scenario_Download", "sz", "s"},
+    {"Scenario_Execute", "s", ""},
+    {"Scenario_IsRunning_Get", "", "b"},
+    {"DebugFilters_GetCount", "", "i"},
+    {"DebugFilters_NameLength_Get", "i", "i"},
+    {"DebugFilters_Name_Get", "iz", "s"},
+    {"DebugFilters_State_Set", "sb", ""},
+    {"DebugFilters_State_Get", "s", "b"},
+    {"DebugFilters_AcceptChanges", "", ""},
+    {"DebugFilters_RejectChanges", "", ""},
+    {"ProtocolMessageXml_Count_Get", "", "i"},
+    {"ProtocolMessageXml_NameLength_Get", "i", "i"},
+    {"ProtocolMessageXml_Name_Get", "iz", "s"},
+    {"ProtocolMessageXml_Upload", "ss", ""},
+    {"ProtocolMessageXml_DownloadSize_Get", "s", "i"},
+    {"ProtocolMessageXml_Download", "sz", "s"},
+    {"SystemParamFile_Count_Get", "", "i"},
+    {"SystemParamFile_NameLength_Get", "i", "i"},
+    {"SystemParamFile_Name_Get", "iz", "s"},
+};
+
+const WireLayout* layoutOf(const CallDesc& d)
+{
+    for (const WireLayout& l : kLayouts)
+        if (d.shortName() == l.name)
+            return &l;
+    return nullptr;
+}
+
+std::vector<const CallDesc*> remoteRows()
+{
+    std::vector<const CallDesc*> rows;
+    for (const CallDesc* d : allCalls())
+        if (d->kind == CallKind::Remote)
+            rows.push_back(d);
+    return rows;
+}
+
+char requestLetter(ParamRole r)
+{
+    switch (r) {
+    case ParamRole::InInt: return 'i';
+    case ParamRole::InBool: return 'b';
+    case ParamRole::InFloat: return 'f';
+    case ParamRole::InDouble: return 'd';
+    case ParamRole::InText: return 's';
+    default: return 0;
+    }
+}
+
+char replyLetter(ParamRole r)
+{
+    switch (r) {
+    case ParamRole::OutInt: return 'i';
+    case ParamRole::OutBool: return 'b';
+    case ParamRole::OutFloat: return 'f';
+    case ParamRole::OutDouble: return 'd';
+    case ParamRole::OutText: return 's';
+    case ParamRole::OutArray: return 'a';
+    default: return 0;
+    }
+}
+
+TEST(CallTable, RowsMatchTheWireLayouts)
+{
+    const std::vector<const CallDesc*> rows = remoteRows();
+    EXPECT_EQ(rows.size(), std::size(kLayouts));
+    std::set<std::string> seen;
+    for (const CallDesc* d : rows) {
+        const WireLayout* l = layoutOf(*d);
+        ASSERT_NE(l, nullptr) << d->name << " has no wire layout";
+        seen.insert(l->name);
+        // The request: value inputs in argument order, then the size last.
+        std::string request, sizes, reply;
+        for (int i = 0; i < d->paramCount; ++i) {
+            const ParamRole r = d->params[i].role;
+            if (requestLetter(r))
+                request += requestLetter(r);
+            if (r == ParamRole::BufferSize || r == ParamRole::Capacity)
+                sizes += 'z';
+            if (replyLetter(r))
+                reply += replyLetter(r);
+        }
+        EXPECT_EQ(request + sizes, l->request) << d->name;
+        EXPECT_EQ(reply, l->reply) << d->name;
+    }
+    EXPECT_EQ(seen.size(), std::size(kLayouts));
+
+    // The six rows that are not plain remote calls.
+    std::map<std::string, CallKind> others;
+    for (const CallDesc* d : allCalls())
+        if (d->kind != CallKind::Remote)
+            others[std::string(d->shortName())] = d->kind;
+    const std::map<std::string, CallKind> expected = {
+        {"Initialise", CallKind::Local},           {"Shutdown", CallKind::Local},
+        {"TarquelPrivateData_Set", CallKind::Local}, {"GetErrorMsgLength", CallKind::RemoteOwn},
+        {"GetErrorMsg", CallKind::RemoteOwn},      {"GetServerVersion", CallKind::RemoteOwn},
+    };
+    EXPECT_EQ(others, expected);
+}
+
+TEST(CallTable, FindCallTakesFullAndShortNames)
+{
+    EXPECT_EQ(findCall("tqBsePluginControlDll_TestCase_Run"), &calls::TestCase_Run);
+    EXPECT_EQ(findCall("TestCase_Run"), &calls::TestCase_Run);
+    EXPECT_EQ(findCall("TestCase_run"), nullptr);
+    EXPECT_EQ(findCall("tqBsePluginControlDll_"), nullptr);
+    for (const CallDesc* d : allCalls())
+        EXPECT_EQ(findCall(d->name), d) << d->name;
+}
+
+// Declarations in the public header: name -> parameter names in order.
+std::map<std::string, std::vector<std::string>> headerDeclarations()
+{
+    std::ifstream in(TQBSE_PUBLIC_HEADER);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string s = text.str();
+    std::map<std::string, std::vector<std::string>> out;
+    const std::regex decl(R"(int32_t\s+(tqBsePluginControlDll_\w+)\s*\(([^)]*)\)\s*;)");
+    for (auto it = std::sregex_iterator(s.begin(), s.end(), decl); it != std::sregex_iterator(); ++it) {
+        std::vector<std::string> names;
+        std::stringstream params((*it)[2].str());
+        std::string p;
+        while (std::getline(params, p, ',')) {
+            const std::smatch last = [&] {
+                std::smatch m;
+                std::regex_search(p, m, std::regex(R"((\w+)\s*$)"));
+                return m;
+            }();
+            if (!last.empty() && last[1] != "void")
+                names.push_back(last[1]);
+        }
+        out[(*it)[1].str()] = names;
+    }
+    return out;
+}
+
+TEST(CallTable, RowsMatchThePublicHeader)
+{
+    const auto declared = headerDeclarations();
+    EXPECT_EQ(declared.size(), 75u);
+    for (const CallDesc* d : allCalls()) {
+        const auto it = declared.find(d->name);
+        ASSERT_NE(it, declared.end()) << d->name << " is not declared in the header";
+        std::vector<std::string> names;
+        for (int i = 0; i < d->paramCount; ++i)
+            names.push_back(d->params[i].name);
+        EXPECT_EQ(names, it->second) << d->name;
+    }
+}
+
+TEST(CallTable, SharedObjectExportsEveryRowAndNothingElse)
+{
+    void* so = dlopen(TQBSE_SHARED_OBJECT, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(so, nullptr) << dlerror();
+    for (const CallDesc* d : allCalls())
+        EXPECT_NE(dlsym(so, d->name), nullptr) << d->name << " is not exported";
+    EXPECT_EQ(dlsym(so, "_ZN5tqbse11callRemoteERKNS_8CallDescEPKNS_8ArgValueENS_11FunctionRefIF10QByteArrayRKS6_EEE"), nullptr);
+    dlclose(so);
+
+    // Count the defined dynamic symbols of the library's own prefix, and
+    // every other defined function symbol.
+    FILE* nm = popen("nm -D --defined-only " TQBSE_SHARED_OBJECT " 2>/dev/null", "r");
+    ASSERT_NE(nm, nullptr);
+    int prefixed = 0;
+    std::vector<std::string> otherFunctions;
+    char line[512];
+    while (std::fgets(line, sizeof line, nm)) {
+        std::string l(line);
+        if (l.find(" T tqBsePluginControlDll_") != std::string::npos)
+            ++prefixed;
+        else if (l.find(" T ") != std::string::npos)
+            otherFunctions.push_back(l);
+    }
+    pclose(nm);
+    EXPECT_EQ(prefixed, 75);
+    EXPECT_TRUE(otherFunctions.empty()) << otherFunctions.front();
+}
+
+// ---- Arguments and replies built from a row --------------------------------
+
+constexpr char kSentinel = '\x5a';
+constexpr int32_t kIntUnset = 0x5a5a5a5a;
+constexpr float kFloatUnset = -99.0f;
+constexpr double kDoubleUnset = -999.0;
+constexpr int kTextSize = 32;
+constexpr int kCapacity = 4;
+constexpr int kPoints = 3;
+
+// Text inputs in the request: each variant is one rule of the limits.
+enum class TextVariant { Fits, ExactlyLimit, Null, Longer, NegativeLimit };
+const TextVariant kTextVariants[] = {TextVariant::Fits, TextVariant::ExactlyLimit, TextVariant::Null,
+                                     TextVariant::Longer, TextVariant::NegativeLimit};
+// Flags go out unchanged, whatever their value.
+const int32_t kFlags[] = {2, 5, -1, 0, 1};
+
+struct CallArgs {
+    std::vector<ArgValue> values;
+    QByteArray expectedRequest;
+    int32_t ints[kMaxParams];
+    float floats[kMaxParams];
+    double doubles[kMaxParams];
+    char texts[kMaxParams][kTextSize];
+    double arrays[kMaxParams][kCapacity + 1];
+    std::string textIn[kMaxParams];
+
+    CallArgs(const CallDesc& d, int variant)
+    {
+        for (int i = 0; i < kMaxParams; ++i) {
+            ints[i] = kIntUnset;
+            floats[i] = kFloatUnset;
+            doubles[i] = kDoubleUnset;
+            std::memset(texts[i], kSentinel, kTextSize);
+            for (double& v : arrays[i])
+                v = kDoubleUnset;
+        }
+        const TextVariant tv = kTextVariants[variant];
+        expectedRequest = QByteArray(d.name) + "=";
+        QByteArray sizes;
+        for (int i = 0; i < d.paramCount; ++i) {
+            const ParamRole r = d.params[i].role;
+            const int32_t number = (variant % 2 ? -1 : 1) * (100 * (variant + 1) + 11 * i);
+            switch (r) {
+            case ParamRole::InInt:
+                values.emplace_back(number);
+                expectedRequest += intToken(number);
+                break;
+            case ParamRole::InBool:
+                values.emplace_back(kFlags[variant]);
+                expectedRequest += intToken(kFlags[variant]);
+                break;
+            case ParamRole::InFloat:
+                values.emplace_back(1.5f + float(variant));
+                expectedRequest += floatToken(1.5f + float(variant));
+                break;
+            case ParamRole::InDouble:
+                values.emplace_back(1e9 + variant);
+                expectedRequest += doubleToken(1e9 + variant);
+                break;
+            case ParamRole::InText: {
+                textIn[i] = "text" + std::to_string(i) + "_" + std::to_string(variant);
+                const char* text = tv == TextVariant::Null ? nullptr : textIn[i].c_str();
+                values.emplace_back(text);
+                if (tv != TextVariant::Longer && tv != TextVariant::NegativeLimit)
+                    expectedRequest += test::textToken(text);
+                break;
+            }
+            case ParamRole::TextLimit: {
+                const int32_t length = int32_t(textIn[i - 1].size());
+                const int32_t limit = tv == TextVariant::Fits            ? length + 10
+                                      : tv == TextVariant::ExactlyLimit  ? length
+                                      : tv == TextVariant::Longer        ? length - 1
+                                      : tv == TextVariant::NegativeLimit ? -1
+                                                                         : 0;
+                values.emplace_back(limit);
+                break;
+            }
+            case ParamRole::BufferSize:
+                values.emplace_back(int32_t(kTextSize));
+                sizes += intToken(kTextSize);
+                break;
+            case ParamRole::Capacity:
+                values.emplace_back(int32_t(kCapacity));
+                sizes += intToken(kCapacity);
+                break;
+            case ParamRole::OutInt:
+            case ParamRole::OutBool:
+                values.emplace_back(&ints[i]);
+                break;
+            case ParamRole::OutFloat:
+                values.emplace_back(&floats[i]);
+                break;
+            case ParamRole::OutDouble:
+                values.emplace_back(&doubles[i]);
+                break;
+            case ParamRole::OutText:
+                values.emplace_back(&texts[i][0]);
+                break;
+            case ParamRole::OutArray:
+                values.emplace_back(&arrays[i][0]);
+                break;
+            default:
+                ADD_FAILURE() << d.name << ": unexpected role in a remote row";
+                values.emplace_back(int32_t(0));
+            }
+        }
+        expectedRequest += sizes;
+    }
+};
+
+// The value that reply parameter k (0-based after the result) carries.
+std::string textValue(int k) { return "Reply" + std::to_string(k); }
+double pointValue(int k, int j) { return 10.0 * (k + 1) + j; }
+
+QByteArray goodToken(ParamRole r, int k)
+{
+    switch (r) {
+    case ParamRole::OutInt: return intToken(1000 + k);
+    case ParamRole::OutBool: return intToken(7); // not folded to 1
+    case ParamRole::OutFloat: return floatToken(1.25f + float(k));
+    case ParamRole::OutDouble: return doubleToken(2.5 + k);
+    case ParamRole::OutText: return "(s=" + QByteArray::fromStdString(textValue(k)) + ")";
+    case ParamRole::OutArray: {
+        QByteArray t = "(da=" + QByteArray::number(kPoints) + "[";
+        for (int j = 0; j < kPoints; ++j) {
+            const double v = pointValue(k, j);
+            t += (j ? "," : "") + test::hexOf(&v, 8);
+        }
+        return t + "])";
+    }
+    default: return {};
+    }
+}
+
+QByteArray wrongTagToken(ParamRole r)
+{
+    return r == ParamRole::OutDouble ? floatToken(1.0f) : doubleToken(1.0);
+}
+
+// Checks every output of the row: written with the good values, or untouched.
+void expectOutputs(const CallDesc& d, const CallArgs& a, bool written, const std::string& what)
+{
+    int k = 0;
+    for (int i = 0; i < d.paramCount; ++i) {
+        const ParamRole r = d.params[i].role;
+        if (!replyLetter(r))
+            continue;
+        const std::string where = what + " " + d.name + " output " + std::to_string(k);
+        switch (r) {
+        case ParamRole::OutInt:
+            EXPECT_EQ(a.ints[i], written ? 1000 + k : kIntUnset) << where;
+            break;
+        case ParamRole::OutBool:
+            EXPECT_EQ(a.ints[i], written ? 7 : kIntUnset) << where;
+            break;
+        case ParamRole::OutFloat:
+            EXPECT_EQ(a.floats[i], written ? 1.25f + float(k) : kFloatUnset) << where;
+            break;
+        case ParamRole::OutDouble:
+            EXPECT_EQ(a.doubles[i], written ? 2.5 + k : kDoubleUnset) << where;
+            break;
+        case ParamRole::OutText: {
+            std::string expected = written ? textValue(k) + '\0' : "";
+            expected.resize(kTextSize, kSentinel);
+            EXPECT_EQ(std::string(a.texts[i], kTextSize), expected) << where;
+            break;
+        }
+        case ParamRole::OutArray:
+            for (int j = 0; j <= kCapacity; ++j)
+                EXPECT_EQ(a.arrays[i][j], written && j < kPoints ? pointValue(k, j) : kDoubleUnset)
+                    << where << " [" << j << "]";
+            break;
+        default:
+            break;
+        }
+        ++k;
+    }
+}
+
+// Builds reply `which` for the row: returns the reply, the expected result
+// code and whether the outputs are written.
+QByteArray replyFor(const CallDesc& d, int which, int32_t* rc, bool* written, std::string* what)
+{
+    const QByteArray name = d.name;
+    QByteArray good;
+    ParamRole first = ParamRole::LocalInt;
+    int k = 0;
+    for (int i = 0; i < d.paramCount; ++i) {
+        const ParamRole r = d.params[i].role;
+        if (!replyLetter(r))
+            continue;
+        if (k == 0)
+            first = r;
+        good += goodToken(r, k++);
+    }
+    const bool hasOutputs = k > 0;
+    switch (which) {
+    case 0:
+        *what = "success";
+        *rc = 0;
+        *written = true;
+        return name + "=" + intToken(0) + good;
+    case 1:
+        *what = "warning with extra tokens";
+        *rc = 1;
+        *written = true;
+        return name + "=" + intToken(1) + good + intToken(9) + "(x=junk)";
+    case 2:
+        *what = "server failure";
+        *rc = -8;
+        *written = false;
+        return name + "=" + intToken(-8) + good;
+    case 3:
+        *what = "result alone";
+        *rc = hasOutputs ? -11 : 5;
+        *written = false;
+        return name + "=" + intToken(5);
+    case 4:
+        *what = "another export's name";
+        *rc = -10;
+        *written = false;
+        return QByteArray(d.name == std::string_view(calls::TestCase_Run.name) ? calls::TestCase_Count_Get.name
+                                                                                 : calls::TestCase_Run.name)
+            + "=" + intToken(0) + good;
+    case 5:
+        *what = "wrong tag on the first output";
+        *rc = hasOutputs ? -5 : 0;
+        *written = false;
+        return name + "=" + intToken(0) + (hasOutputs ? wrongTagToken(first) : QByteArray());
+    default:
+        *what = "result not an integer";
+        *rc = -12;
+        *written = false;
+        return name + "=" + doubleToken(0) + good;
+    }
+}
+constexpr int kReplyCases = 7;
+
+// How a test reaches one export: (row, arguments, reply) -> result, and the
+// request that went out.
+using Runner = std::function<int32_t(const CallDesc&, const ArgValue*, const QByteArray& reply, QByteArray* request)>;
+
+void runWholeTable(const Runner& run, bool allTextVariants)
+{
+    for (const CallDesc* d : remoteRows()) {
+        const int variants = allTextVariants ? int(std::size(kTextVariants)) : 1;
+        for (int v = 0; v < variants; ++v) {
+            for (int which = 0; which < kReplyCases; ++which) {
+                if (v > 0 && which > 0)
+                    continue; // the request variants need only one reply each
+                CallArgs a(*d, v);
+                int32_t rc;
+                bool written;
+                std::string what;
+                const QByteArray reply = replyFor(*d, which, &rc, &written, &what);
+                QByteArray request;
+                EXPECT_EQ(run(*d, a.values.data(), reply, &request), rc) << d->name << ": " << what;
+                EXPECT_EQ(request, a.expectedRequest) << d->name << " variant " << v;
+                expectOutputs(*d, a, written, what + " (variant " + std::to_string(v) + ")");
+            }
+        }
+    }
+}
+
+TEST(FamilyCalls, EveryRowThroughTheSeam)
+{
+    runWholeTable(
+        [](const CallDesc& d, const ArgValue* args, const QByteArray& reply, QByteArray* request) {
+            auto exchange = [&](const QByteArray& r) {
+                *request = r;
+                return reply;
+            };
+            return callRemote(d, args, exchange);
+        },
+        true);
+}
+
+// ---- The real exports over a loopback connection ----------------------------
+
+#define TQ_TEST_INVOKER(kind, family, name, ...) TQ_TEST_INVOKER_##kind(name, __VA_ARGS__)
+#define TQ_TEST_INVOKER_Remote(name, ...)                                                                      \
+    {"tqBsePluginControlDll_" #name, [](const ::tqbse::ArgValue* args) -> int32_t {                            \
+         (void)args;                                                                                          \
+         return tqBsePluginControlDll_##name(TQ_MAP(TQ_PARAM_FROM_ARRAY, __VA_ARGS__));                       \
+     }},
+#define TQ_TEST_INVOKER_RemoteOwn(name, ...)
+#define TQ_TEST_INVOKER_Local(name, ...)
+
+struct Invoker {
+    const char* name;
+    int32_t (*call)(const ArgValue* args);
+};
+const Invoker kInvokers[] = {TQ_ALL_CALLS(TQ_TEST_INVOKER)};
+
+const Invoker* invokerOf(const CallDesc& d)
+{
+    for (const Invoker& i : kInvokers)
+        if (std::strcmp(i.name, d.name) == 0)
+            return &i;
+    return nullptr;
+}
+
+class FamilyExports : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        server_ = new test::ScriptedServer("127.0.0.4");
+        ASSERT_TRUE(server_->isListening()) << "cannot listen on 127.0.0.4:6002";
+        ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 4), 0);
+    }
+    static void TearDownTestSuite()
+    {
+        tqBsePluginControlDll_Shutdown();
+        callback::stopListener();
+        delete server_;
+        server_ = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_NE(server_, nullptr);
+        ASSERT_TRUE(server_->isListening());
+    }
+
+    // Calls the export with one scripted reply; returns the request it sent.
+    static QByteArray exchange(const QByteArray& reply, const std::function<int32_t()>& call, int32_t expected)
+    {
+        const std::size_t before = server_->requestCount();
+        server_->push(reply);
+        EXPECT_EQ(call(), expected) << reply.constData();
+        EXPECT_EQ(server_->requestCount(), before + 1);
+        return server_->lastRequest();
+    }
+    static QByteArray name(const CallDesc& d) { return d.name; }
+
+    static test::ScriptedServer* server_;
+};
+test::ScriptedServer* FamilyExports::server_ = nullptr;
+
+TEST_F(FamilyExports, EveryRowThroughItsExport)
+{
+    EXPECT_EQ(std::size(kInvokers), remoteRows().size());
+    runWholeTable(
+        [](const CallDesc& d, const ArgValue* args, const QByteArray& reply, QByteArray* request) {
+            const Invoker* invoker = invokerOf(d);
+            EXPECT_NE(invoker, nullptr) << d.name;
+            if (!invoker)
+                return int32_t(-1000);
+            const std::size_t before = server_->requestCount();
+            server_->push(reply);
+            const int32_t rc = invoker->call(args);
+            EXPECT_EQ(server_->requestCount(), before + 1) << d.name;
+            *request = server_->lastRequest();
+            return rc;
+        },
+        true);
+}
+
+TEST_F(FamilyExports, WorkedExamples)
+{
+    const QByteArray rxSet = name(calls::RX_CentreFrequency_Set);
+    EXPECT_EQ(exchange(rxSet + "=(n=00000000)", [] { return tqBsePluginControlDll_RX_CentreFrequency_Set(0, 1e9); }, 0),
+              "tqBsePluginControlDll_RX_CentreFrequency_Set=(n=00000000)(d=0000000065cdcd41)");
+
+    double frequency = kDoubleUnset;
+    const QByteArray rxGet = name(calls::RX_CentreFrequency_Get);
+    EXPECT_EQ(exchange(rxGet + "=(n=00000000)(d=000000000000f03f)",
+                       [&] { return tqBsePluginControlDll_RX_CentreFrequency_Get(2, &frequency); }, 0),
+              rxGet + "=(n=02000000)");
+    EXPECT_EQ(frequency, 1.0);
+    frequency = kDoubleUnset;
+    exchange(rxGet + "=(n=f8ffffff)", [&] { return tqBsePluginControlDll_RX_CentreFrequency_Get(2, &frequency); }, -8);
+    EXPECT_EQ(frequency, kDoubleUnset);
+
+    int32_t state = kIntUnset;
+    const QByteArray logGet = name(calls::LoggingState_Get);
+    EXPECT_EQ(exchange(logGet + "=(n=00000000)(n=01000000)", [&] { return tqBsePluginControlDll_LoggingState_Get(&state); }, 0),
+              "tqBsePluginControlDll_LoggingState_Get=");
+    EXPECT_EQ(state, 1);
+
+    char buffer[300];
+    std::memset(buffer, kSentinel, sizeof buffer);
+    const QByteArray tcName = name(calls::TestCase_Name_Get);
+    EXPECT_EQ(exchange(tcName + "=(n=00000000)(s=Attach)",
+                       [&] { return tqBsePluginControlDll_TestCase_Name_Get(3, buffer, 64); }, 0),
+              "tqBsePluginControlDll_TestCase_Name_Get=(n=03000000)(n=40000000)");
+    EXPECT_EQ(std::string(buffer, 8), std::string("Attach\0", 7) + kSentinel);
+    std::memset(buffer, kSentinel, sizeof buffer);
+    EXPECT_EQ(exchange(tcName + "=(n=00000000)(s=Attach)",
+                       [&] { return tqBsePluginControlDll_TestCase_Name_Get(3, buffer, 6); }, -13),
+              "tqBsePluginControlDll_TestCase_Name_Get=(n=03000000)(n=06000000)");
+    EXPECT_EQ(std::string(buffer, 8), std::string(8, kSentinel));
+
+    const QByteArray scName = name(calls::Scenario_Name_Get);
+    EXPECT_EQ(exchange(scName + "=(n=00000000)(s=)", [&] { return tqBsePluginControlDll_Scenario_Name_Get(2, buffer, 256); }, 0),
+              "tqBsePluginControlDll_Scenario_Name_Get=(n=02000000)(n=00010000)");
+    EXPECT_EQ(buffer[0], '\0');
+    EXPECT_EQ(buffer[1], kSentinel);
+
+    int32_t count = kIntUnset;
+    exchange("tqBsePluginControlDll_Scenario_Count_Get=(n=00000000)(n=03000000)",
+             [&] { return tqBsePluginControlDll_Scenario_Count_Get(&count); }, 0);
+    EXPECT_EQ(count, 3);
+
+    EXPECT_EQ(exchange(name(calls::SystemParamFile_Name_Get) + "=(n=00000000)(s=x)",
+                       [&] { return tqBsePluginControlDll_SystemParamFile_Name_Get(0, buffer, 64); }, 0),
+              "tqBsePluginControlDll_SystemParamFile_Name_Get=(n=00000000)(n=40000000)");
+    EXPECT_EQ(exchange(name(calls::ProtocolMessageXml_Count_Get) + "=(n=00000000)(n=00000000)",
+                       [&] { return tqBsePluginControlDll_ProtocolMessageXml_Count_Get(&count); }, 0),
+              "tqBsePluginControlDll_ProtocolMessageXml_Count_Get=");
+
+    float value = kFloatUnset;
+    EXPECT_EQ(exchange("tqBsePluginControlDll_LTE_Results_Evm_Rms_Get=(n=00000000)(f=0000c03f)",
+                       [&] { return tqBsePluginControlDll_LTE_Results_Evm_Rms_Get(12, &value); }, 0),
+              "tqBsePluginControlDll_LTE_Results_Evm_Rms_Get=(n=0c000000)");
+    EXPECT_EQ(value, 1.5f);
+
+    int32_t length = kIntUnset;
+    EXPECT_EQ(exchange(name(calls::DebugFilters_NameLength_Get) + "=(n=00000000)(n=05000000)",
+                       [&] { return tqBsePluginControlDll_DebugFilters_NameLength_Get(1, &length); }, 0),
+              "tqBsePluginControlDll_DebugFilters_NameLength_Get=(n=01000000)");
+    EXPECT_EQ(length, 5);
+    EXPECT_EQ(exchange(name(calls::DebugFilters_AcceptChanges) + "=(n=01000000)(n=05000000)",
+                       [] { return tqBsePluginControlDll_DebugFilters_AcceptChanges(); }, 1),
+              "tqBsePluginControlDll_DebugFilters_AcceptChanges=");
+    exchange("tqBsePluginControlDll_DebugFilters_RejectChanges=(n=00000000)",
+             [] { return tqBsePluginControlDll_DebugFilters_AcceptChanges(); }, -10);
+}
+
+TEST_F(FamilyExports, TextInputLimits)
+{
+    const QByteArray upload = name(calls::Scenario_Upload) + "=";
+    const QByteArray ok = "=(n=00000000)";
+    struct Case {
+        std::function<int32_t()> call;
+        QByteArray request;
+    };
+    const std::vector<Case> cases = {
+        {[] { return tqBsePluginControlDll_Scenario_Upload("a", 1, "content", 7); }, upload + "(s=a)(s=content)"},
+        {[] { return tqBsePluginControlDll_Scenario_Upload("a", 1, "content", 6); }, upload + "(s=a)"},
+        {[] { return tqBsePluginControlDll_Scenario_Upload("name", 3, "c", 1); }, upload + "(s=c)"},
+        {[] { return tqBsePluginControlDll_Scenario_Upload("n", 5, nullptr, 5); }, upload + "(s=n)(s=NULL)"},
+        {[] { return tqBsePluginControlDll_Scenario_Upload(nullptr, -1, nullptr, -1); }, upload + "(s=NULL)(s=NULL)"},
+        {[] { return tqBsePluginControlDll_Scenario_Upload("", -1, "", 0); }, upload + "(s=)"},
+        {[] { return tqBsePluginControlDll_Scenario_Execute("long", 3); }, name(calls::Scenario_Execute) + "="},
+        {[] { return tqBsePluginControlDll_DebugFilters_State_Set("toolong", 3, 1); },
+         name(calls::DebugFilters_State_Set) + "=(n=01000000)"},
+        {[] { return tqBsePluginControlDll_ProtocolMessageXml_Upload("x.xml", 5, "<a/>", 3); },
+         name(calls::ProtocolMessageXml_Upload) + "=(s=x.xml)"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(exchange(test::ScriptedServer::nameOf(c.request) + ok, c.call, 0), c.request);
+
+    int32_t size = kIntUnset;
+    const QByteArray sizeGet = name(calls::ProtocolMessageXml_DownloadSize_Get);
+    EXPECT_EQ(exchange(sizeGet + "=(n=00000000)(n=64000000)",
+                       [&] { return tqBsePluginControlDll_ProtocolMessageXml_DownloadSize_Get("abcd", 4, &size); }, 0),
+              sizeGet + "=(s=abcd)");
+    EXPECT_EQ(size, 100);
+    // The server answers a request short of a token with -9; it comes back as is.
+    size = kIntUnset;
+    EXPECT_EQ(exchange(sizeGet + "=(n=f7ffffff)",
+                       [&] { return tqBsePluginControlDll_ProtocolMessageXml_DownloadSize_Get("abcd", 3, &size); }, -9),
+              sizeGet + "=");
+    EXPECT_EQ(size, kIntUnset);
+}
+
+TEST_F(FamilyExports, FlagsAreNotFolded)
+{
+    for (int32_t flag : {2, 5, -1, 0, 1, INT32_MIN}) {
+        EXPECT_EQ(exchange(name(calls::LoggingState_Set) + "=(n=00000000)",
+                           [&] { return tqBsePluginControlDll_LoggingState_Set(flag); }, 0),
+                  name(calls::LoggingState_Set) + "=" + intToken(flag));
+        EXPECT_EQ(exchange(name(calls::DebugFilters_State_Set) + "=(n=00000000)",
+                           [&] { return tqBsePluginControlDll_DebugFilters_State_Set("f", 1, flag); }, 0),
+                  name(calls::DebugFilters_State_Set) + "=(s=f)" + intToken(flag));
+        EXPECT_EQ(exchange(name(calls::Protocol_MeasurementEnabled_Set) + "=(n=00000000)",
+                           [&] { return tqBsePluginControlDll_Protocol_MeasurementEnabled_Set(0, flag); }, 0),
+                  name(calls::Protocol_MeasurementEnabled_Set) + "=(n=00000000)" + intToken(flag));
+
+        int32_t out = kIntUnset;
+        exchange(name(calls::Scenario_IsRunning_Get) + "=(n=00000000)" + intToken(flag),
+                 [&] { return tqBsePluginControlDll_Scenario_IsRunning_Get(&out); }, 0);
+        EXPECT_EQ(out, flag);
+        out = kIntUnset;
+        exchange(name(calls::DebugFilters_State_Get) + "=(n=00000000)" + intToken(flag),
+                 [&] { return tqBsePluginControlDll_DebugFilters_State_Get("f", 1, &out); }, 0);
+        EXPECT_EQ(out, flag);
+    }
+}
+
+} // namespace
