@@ -1,0 +1,112 @@
+// The arguments of one call built from its row: fixed input values, and
+// every output in a sentinel-filled heap block of exactly the declared size
+// followed by guard bytes, so a test can tell what a call wrote and whether
+// it wrote one byte too many.
+#pragma once
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "core/call_description.h"
+#include "core/call_remote.h"
+
+namespace tqbse::hardening {
+
+inline constexpr uint8_t kSentinel = 0xa5;
+inline constexpr std::size_t kGuardBytes = 16;
+
+class CallFrame {
+public:
+    // `bound` is every buffer size (bytes) and array capacity (elements).
+    CallFrame(const CallDesc& call, int32_t bound) : call_(call), blocks_(call.paramCount)
+    {
+        for (int i = 0; i < call.paramCount; ++i) {
+            switch (call.params[i].role) {
+            case ParamRole::InFloat: args_.emplace_back(1.5f); break;
+            case ParamRole::InDouble: args_.emplace_back(2.5); break;
+            case ParamRole::InText: args_.emplace_back(static_cast<const char*>("name")); break;
+            case ParamRole::TextLimit: args_.emplace_back(int32_t(64)); break;
+            case ParamRole::BufferSize:
+            case ParamRole::Capacity:
+            case ParamRole::LocalSize: args_.emplace_back(bound); break;
+            case ParamRole::OutInt:
+            case ParamRole::OutBool: args_.emplace_back(reinterpret_cast<int32_t*>(alloc(i, 4))); break;
+            case ParamRole::OutVersion: args_.emplace_back(reinterpret_cast<int32_t*>(alloc(i, 16))); break;
+            case ParamRole::OutFloat: args_.emplace_back(reinterpret_cast<float*>(alloc(i, 4))); break;
+            case ParamRole::OutDouble: args_.emplace_back(reinterpret_cast<double*>(alloc(i, 8))); break;
+            case ParamRole::OutText: args_.emplace_back(reinterpret_cast<char*>(alloc(i, std::size_t(bound)))); break;
+            case ParamRole::OutArray:
+                args_.emplace_back(reinterpret_cast<double*>(alloc(i, std::size_t(bound) * sizeof(double))));
+                break;
+            default: args_.emplace_back(int32_t(3)); break;
+            }
+        }
+    }
+
+    // Runs the call over the library's client connection.
+    int32_t callOverSocket()
+    {
+        auto overSocket = [](const QByteArray& request) { return sendAndReceive(request); };
+        return callRemote(call_, args_.data(), overSocket);
+    }
+
+    const CallDesc& call() const { return call_; }
+    bool hasOutputs() const { return call_.outputCount > 0; }
+
+    // Output k (0-based, reply order) still holds only sentinel bytes.
+    bool untouched(int k) const
+    {
+        const Block& b = blocks_[call_.outputs[k].param];
+        for (std::size_t i = 0; i < b.size; ++i)
+            if (b.bytes[i] != kSentinel)
+                return false;
+        return true;
+    }
+    bool allUntouched() const
+    {
+        for (int k = 0; k < call_.outputCount; ++k)
+            if (!untouched(k))
+                return false;
+        return true;
+    }
+    // No block was written past its declared size.
+    bool guardsIntact() const
+    {
+        for (const Block& b : blocks_)
+            for (std::size_t i = b.size; i < b.size + (b.bytes ? kGuardBytes : 0); ++i)
+                if (b.bytes[i] != kSentinel)
+                    return false;
+        return true;
+    }
+    // The bytes of output k, as written.
+    QByteArray bytes(int k) const
+    {
+        const Block& b = blocks_[call_.outputs[k].param];
+        return QByteArray(reinterpret_cast<const char*>(b.bytes.get()), qsizetype(b.size));
+    }
+
+private:
+    struct Block {
+        std::unique_ptr<uint8_t[]> bytes;
+        std::size_t size = 0;
+    };
+
+    uint8_t* alloc(int param, std::size_t size)
+    {
+        Block& b = blocks_[param];
+        b.bytes.reset(new uint8_t[size + kGuardBytes]);
+        b.size = size;
+        std::memset(b.bytes.get(), kSentinel, size + kGuardBytes);
+        return b.bytes.get();
+    }
+
+    const CallDesc& call_;
+    std::vector<Block> blocks_;
+    std::vector<ArgValue> args_;
+};
+
+} // namespace tqbse::hardening

@@ -1,0 +1,270 @@
+// Load on the callback port 6009, on the real listener that Initialise starts
+// against a raw server on 127.0.0.31: a thousand peers one after another,
+// sixteen at once, silent peers, a peer that sends 1 MiB; the client
+// connection keeps working throughout, and the listener restarts afterwards.
+// Peers connect to 127.0.0.1; every socket has timeouts, every loop a bound.
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/codec.h"
+#include "hardening/raw_server.h"
+#include "tqBsePluginControlDll.h"
+
+namespace tqbse::hardening {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr int kPeerTimeoutMs = 20000;
+const QByteArray kMinus8 = "=(n=f8ffffff)";
+
+// A connected peer of port 6009, or -1 (connection refused is retried for
+// a bounded time while the listener thread starts).
+int connectPeer(int timeoutMs = kPeerTimeoutMs)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (int attempt = 0; attempt < 2000 && Clock::now() < deadline; ++attempt) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return -1;
+        setSocketTimeouts(fd, timeoutMs);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(6009);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0)
+            return fd;
+        ::close(fd);
+        std::this_thread::sleep_for(10ms);
+    }
+    return -1;
+}
+
+bool sendAllBytes(int fd, const QByteArray& bytes)
+{
+    qsizetype at = 0;
+    while (at < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.constData() + at, std::size_t(bytes.size() - at), MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        at += n;
+    }
+    return true;
+}
+
+// Reads until `expected` bytes have arrived, the peer closes, or time runs out.
+QByteArray readReply(int fd, qsizetype expected, int timeoutMs = kPeerTimeoutMs)
+{
+    QByteArray got;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    char buffer[8192];
+    while (got.size() < expected && Clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        got.append(buffer, n);
+    }
+    return got;
+}
+
+// One peer: connect, send one message, read the answer, close.
+QByteArray oneExchange(const QByteArray& name)
+{
+    const int fd = connectPeer();
+    if (fd < 0)
+        return "connect failed";
+    QByteArray reply;
+    if (sendAllBytes(fd, name + "=(n=01000000)"))
+        reply = readReply(fd, name.size() + kMinus8.size());
+    ::close(fd);
+    return reply;
+}
+
+class CallbackLoad : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        server_.setScript([](const QByteArray& request) {
+            if (request.startsWith("tqBsePluginControlDll_RX_CentreFrequency_Get="))
+                return Plan{"tqBsePluginControlDll_RX_CentreFrequency_Get=(n=00000000)(d=0000000065cdcd41)",
+                            {}, 0, -1};
+            return RawServer::okReply(request);
+        });
+        ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 31), 0);
+        // The first peer also waits for the listener thread to be up.
+        ASSERT_EQ(oneExchange("Warmup"), "Warmup" + kMinus8)
+            << "port 6009 unanswered: is another process holding it? (ss -ltnp | grep 6009)";
+    }
+    void TearDown() override { tqBsePluginControlDll_Shutdown(); }
+
+    // A remote call on the client connection, with its value.
+    static bool clientWorks()
+    {
+        double f = 0;
+        return tqBsePluginControlDll_RX_CentreFrequency_Get(0, &f) == 0 && f == 1e9;
+    }
+
+    RawServer server_{"127.0.0.31"};
+};
+
+TEST_F(CallbackLoad, ThousandPeersOneAfterAnotherAreEachAnswered)
+{
+    int served = 0, clientCalls = 0;
+    const auto start = Clock::now();
+    for (int i = 0; i < 1000 && Clock::now() - start < 120s; ++i) {
+        const QByteArray name = "Peer" + QByteArray::number(i);
+        const QByteArray reply = oneExchange(name);
+        ASSERT_EQ(reply, name + kMinus8) << "peer " << i;
+        ++served;
+        if (i % 50 == 0) {
+            ASSERT_TRUE(clientWorks()) << "after peer " << i;
+            ++clientCalls;
+        }
+    }
+    EXPECT_EQ(served, 1000);
+    std::printf("served %d peers one after another in %lld ms, %d client calls between them\n", served,
+                (long long)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(),
+                clientCalls);
+}
+
+TEST_F(CallbackLoad, SixteenPeersAtOnceAreAllAnswered)
+{
+    for (int round = 0; round < 3; ++round) {
+        std::vector<QByteArray> replies(16);
+        std::vector<std::thread> peers;
+        for (int i = 0; i < 16; ++i)
+            peers.emplace_back([&replies, i, round] {
+                replies[i] = oneExchange("R" + QByteArray::number(round) + "P" + QByteArray::number(i));
+            });
+        // The client connection is independent of the listener.
+        for (int i = 0; i < 20; ++i) {
+            EXPECT_TRUE(clientWorks());
+        }
+        for (std::thread& t : peers)
+            t.join();
+        for (int i = 0; i < 16; ++i) {
+            EXPECT_EQ(replies[i], "R" + QByteArray::number(round) + "P" + QByteArray::number(i) + kMinus8);
+        }
+    }
+}
+
+TEST_F(CallbackLoad, PeersWaitingBehindSilentPeersAreServedOnceTheyLeave)
+{
+    // Three peers connect and say nothing; behind them one that talks.
+    std::vector<int> silent;
+    for (int i = 0; i < 3; ++i) {
+        silent.push_back(connectPeer());
+        ASSERT_GE(silent.back(), 0);
+    }
+    const int talker = connectPeer();
+    ASSERT_GE(talker, 0);
+    ASSERT_TRUE(sendAllBytes(talker, "Talker=(n=00000000)"));
+    // Meanwhile the client connection works as ever.
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_TRUE(clientWorks());
+    }
+    std::this_thread::sleep_for(100ms);
+    for (int fd : silent)
+        ::close(fd);
+    EXPECT_EQ(readReply(talker, 6 + kMinus8.size()), "Talker" + kMinus8);
+    ::close(talker);
+    EXPECT_EQ(oneExchange("After"), "After" + kMinus8);
+}
+
+TEST_F(CallbackLoad, PeerSendingOneMiBGetsEveryPieceAnswered)
+{
+    // Without "=" in it, every received piece is a message whose name is the
+    // whole piece, so the answers are the data itself, each piece followed
+    // by "=(n=f8ffffff)": taking those out must give back the 1 MiB.
+    QByteArray data(1 << 20, Qt::Uninitialized);
+    for (qsizetype i = 0; i < data.size(); ++i)
+        data[i] = char('A' + i % 23);
+    const int fd = connectPeer();
+    ASSERT_GE(fd, 0);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+
+    QByteArray answers;
+    qsizetype sent = 0;
+    const auto deadline = Clock::now() + 60s;
+    auto echoed = [&] { return answers.size() - answers.count(kMinus8) * kMinus8.size(); };
+    char buffer[65536];
+    int rounds = 0;
+    while (Clock::now() < deadline && (sent < data.size() || echoed() < data.size())) {
+        pollfd p{fd, short(POLLIN | (sent < data.size() ? POLLOUT : 0)), 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        if ((p.revents & POLLOUT) && sent < data.size()) {
+            const ssize_t n = ::send(fd, data.constData() + sent, std::size_t(data.size() - sent), MSG_NOSIGNAL);
+            if (n > 0)
+                sent += n;
+        }
+        if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n == 0 || (n < 0 && errno != EAGAIN))
+                break;
+            if (n > 0)
+                answers.append(buffer, n);
+        }
+        if (++rounds % 64 == 0) {
+            EXPECT_TRUE(clientWorks());
+        }
+    }
+    ::close(fd);
+    ASSERT_EQ(sent, data.size());
+    QByteArray back = answers;
+    back.replace(kMinus8, "");
+    EXPECT_EQ(back.size(), data.size());
+    EXPECT_TRUE(back == data) << "the answers do not carry the data back in order";
+    // Every piece is at most one receive of 4096 bytes.
+    const qsizetype pieces = answers.count(kMinus8);
+    EXPECT_GE(pieces, data.size() / 4096);
+    EXPECT_TRUE(clientWorks());
+    EXPECT_EQ(oneExchange("AfterBulk"), "AfterBulk" + kMinus8);
+    std::printf("1 MiB peer: %lld pieces answered\n", (long long)pieces);
+}
+
+TEST_F(CallbackLoad, ListenerRestartsAfterLoad)
+{
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_EQ(oneExchange("Before" + QByteArray::number(i)), "Before" + QByteArray::number(i) + kMinus8);
+    }
+    // A peer still connected when the listener is restarted.
+    const int lingering = connectPeer();
+    ASSERT_GE(lingering, 0);
+    for (int restart = 0; restart < 5; ++restart) {
+        ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 31), 0);
+        EXPECT_TRUE(clientWorks());
+        EXPECT_EQ(oneExchange("Restart" + QByteArray::number(restart)),
+                  "Restart" + QByteArray::number(restart) + kMinus8);
+    }
+    ::close(lingering);
+    // Shutdown keeps the listener; the next Initialise replaces it.
+    tqBsePluginControlDll_Shutdown();
+    EXPECT_EQ(oneExchange("AfterShutdown"), "AfterShutdown" + kMinus8);
+    ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 31), 0);
+    EXPECT_EQ(oneExchange("Again"), "Again" + kMinus8);
+}
+
+} // namespace
+} // namespace tqbse::hardening

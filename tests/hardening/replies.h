@@ -1,0 +1,90 @@
+// Well-formed replies for any row, with the bytes each output must then hold.
+#pragma once
+
+#include <QByteArray>
+
+#include <cstring>
+#include <vector>
+
+#include "core/call_description.h"
+#include "core/codec.h"
+
+namespace tqbse::hardening {
+
+struct ReplyShape {
+    int textLength = 5;  // characters of every text output
+    int arrayLength = 3; // elements of every array output
+};
+
+struct ExpectedReply {
+    QByteArray text;                 // the whole reply
+    std::vector<QByteArray> outputs; // per output: the bytes it must start with
+};
+
+inline QByteArray patternText(int length, int salt = 0)
+{
+    QByteArray t(length, Qt::Uninitialized);
+    for (int i = 0; i < length; ++i)
+        t[i] = char('a' + (i + salt) % 26);
+    return t;
+}
+
+inline ExpectedReply wellFormedReply(const CallDesc& call, ReplyShape shape = {}, int32_t result = 0)
+{
+    ExpectedReply r;
+    r.text = QByteArray(call.name) + '=';
+    codec::appendInt(r.text, result);
+    auto raw = [](const auto& v) { return QByteArray(reinterpret_cast<const char*>(&v), sizeof v); };
+    for (int k = 0; k < call.outputCount; ++k) {
+        switch (call.outputs[k].role) {
+        case ParamRole::OutInt:
+        case ParamRole::OutBool: {
+            const int32_t v = 0x11223344 + k;
+            codec::appendInt(r.text, v);
+            r.outputs.push_back(raw(v));
+            break;
+        }
+        case ParamRole::OutFloat: {
+            const float v = 1.25f + float(k);
+            codec::appendFloat(r.text, v);
+            r.outputs.push_back(raw(v));
+            break;
+        }
+        case ParamRole::OutDouble: {
+            const double v = 3.5 + k;
+            codec::appendDouble(r.text, v);
+            r.outputs.push_back(raw(v));
+            break;
+        }
+        case ParamRole::OutVersion: {
+            QByteArray all;
+            for (int32_t v : {6, 0, 0, 0}) {
+                codec::appendInt(r.text, v);
+                all += raw(v);
+            }
+            r.outputs.push_back(all);
+            break;
+        }
+        case ParamRole::OutText: {
+            const QByteArray t = patternText(shape.textLength, k);
+            r.text += "(s=" + t + ")";
+            r.outputs.push_back(t + '\0');
+            break;
+        }
+        case ParamRole::OutArray: {
+            std::vector<double> values;
+            for (int i = 0; i < shape.arrayLength; ++i)
+                values.push_back(i * 0.5 + k);
+            codec::appendDoubleArray(r.text, values.data(), values.size());
+            r.outputs.push_back(QByteArray(reinterpret_cast<const char*>(values.data()),
+                                           qsizetype(values.size() * sizeof(double))));
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return r;
+}
+
+} // namespace tqbse::hardening
