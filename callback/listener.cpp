@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "core/codec.h"
@@ -27,110 +29,164 @@ void printDiagnostic(const char* format, Args... args)
     std::fflush(stdout);
 }
 
-// One started listener. The calling thread owns it through the listener
-// slot; its thread only touches the fields below that are atomic or its own
-// (the sockets, which it alone creates and closes). stopListener wakes the
-// thread through `wake` and joins it before the object is freed, so the
-// object outlives every use by its thread.
+// One started listener, shared by the listener slot and its own thread: the
+// thread holds a reference until it ends, so the object outlives every use
+// by it even when the thread cannot be joined (a handler that stops its own
+// listener). The thread alone creates and closes the sockets; everything the
+// two threads share is atomic or written before the thread starts.
 struct ServerSocket {
-    std::atomic<bool> running{false};   // set while a peer may be served
-    std::atomic<bool> stopping{false};  // set once by stopListener
-    std::atomic<bool> finished{false};  // set by the thread as its last step
-    int wake = -1;                      // eventfd: readable once stopping
+    std::atomic<bool> running{false};  // set while listening and serving a peer
+    std::atomic<bool> stopping{false}; // set once, by halt()
+    std::atomic<ListenerState> state{ListenerState::Starting};
+    int wake = -1;                     // eventfd, readable once stopping
     sockaddr_in local{};
     std::thread thread;
 
-    // Wakes the thread and waits for it; the thread closes its own sockets
-    // on the way out, so the port is free once this returns.
     ~ServerSocket()
     {
-        stopping.store(true);
-        running.store(false);
-        if (thread.joinable()) {
-            const uint64_t one = 1;
-            [[maybe_unused]] ssize_t n = ::write(wake, &one, sizeof one);
-            thread.join();
-        }
         if (wake >= 0)
             ::close(wake);
     }
+
+    // Wakes the thread wherever it waits (accept, receive, a send to a peer
+    // that does not read) and waits for it to end. On its own thread it
+    // cannot wait; the thread then ends by itself once the handler returns.
+    void halt()
+    {
+        stopping.store(true);
+        running.store(false);
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(wake, &one, sizeof one);
+        if (!thread.joinable())
+            return;
+        if (thread.get_id() == std::this_thread::get_id())
+            thread.detach();
+        else
+            thread.join();
+    }
 };
 
-// Declared before the slot so that it outlives a listener stopped at exit.
-std::atomic<std::shared_ptr<const MessageHandler>> g_handler;
-std::unique_ptr<ServerSocket> g_listener; // the listener slot (calling thread only)
+// The handler slot. A plain mutex guards the pointer copy only, never a call
+// of the handler: std::atomic<std::shared_ptr> of libstdc++ 12 is not
+// understood by ThreadSanitizer.
+std::mutex g_handlerMutex;
+std::shared_ptr<const MessageHandler> g_handler;
 
-// Waits until `fd` is readable or the listener is being stopped.
-// Returns false when it is being stopped.
-bool waitForInput(ServerSocket& server, int fd)
-{
-    pollfd fds[2] = {{fd, POLLIN, 0}, {server.wake, POLLIN, 0}};
-    for (;;) {
-        const int ready = ::poll(fds, 2, -1);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready < 0 || (fds[1].revents & POLLIN))
-            return false;
-        return true;
+// The listener slot, used on the calling thread only. Declared after the
+// handler slot, so a listener still running at exit is stopped first.
+struct ListenerSlot {
+    std::shared_ptr<ServerSocket> server;
+    ~ListenerSlot()
+    {
+        if (server)
+            server->halt();
     }
-}
+} g_slot;
 
 QByteArray callHandler(const QByteArray& message)
 {
-    const std::shared_ptr<const MessageHandler> handler = g_handler.load();
+    std::shared_ptr<const MessageHandler> handler;
+    {
+        const std::lock_guard lock(g_handlerMutex);
+        handler = g_handler;
+    }
     if (!handler || !*handler)
         return {};
     return (*handler)(message);
 }
 
-void serveClient(ServerSocket& server, int client)
+// Waits until `fd` has one of `events` (or an error or hang-up, which the
+// following call then reports). False when the listener is being stopped.
+bool waitFor(const ServerSocket& server, int fd, short events)
 {
-    if (!server.running.load())
-        return;
-    char buffer[kMessageChunkSize + 1];
+    pollfd fds[2] = {{fd, events, 0}, {server.wake, POLLIN, 0}};
     for (;;) {
-        if (!waitForInput(server, client)) {
-            server.running.store(false);
-            return;
-        }
-        const ssize_t n = platform::receiveSome(client, buffer, kMessageChunkSize);
-        if (n <= 0) {
-            server.running.store(false);
-            return;
-        }
-        buffer[n] = '\0';
-        // Each receive is one message, taken as text up to its first zero byte.
-        const QByteArray reply = callHandler(QByteArray(buffer, qsizetype(std::strlen(buffer))));
-        const char* p = reply.constData();
-        std::size_t left = std::size_t(reply.size());
-        while (left > 0) {
-            const ssize_t sent = platform::sendSome(client, p, left);
-            if (sent == 0) {
-                server.running.store(false);
-                return;
-            }
-            if (sent < 0) {
-                printDiagnostic("send() failed: %d\n", platform::lastError());
-                server.running.store(false);
-                return;
-            }
+        const int ready = ::poll(fds, 2, -1);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        return ready > 0 && fds[1].revents == 0;
+    }
+}
+
+// Sends every byte of the reply, continuing after partial sends. Sends never
+// block, so that stopping is not held up by a peer that does not read.
+// False when the connection is to end.
+bool sendReply(const ServerSocket& server, int client, const QByteArray& reply)
+{
+    const char* p = reply.constData();
+    std::size_t left = std::size_t(reply.size());
+    while (left > 0) {
+        const ssize_t sent = ::send(client, p, left, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
             p += sent;
             left -= std::size_t(sent);
+        } else if (sent == 0) {
+            return false;
+        } else if (errno == EINTR) {
+            continue;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (!waitFor(server, client, POLLOUT))
+                return false;
+        } else {
+            printDiagnostic("send() failed: %d\n", platform::lastError());
+            return false;
         }
-        if (!server.running.load())
-            return;
+    }
+    return true;
+}
+
+// Serves one peer until it closes, its connection fails or the listener is
+// stopped. Each receive of up to 4096 bytes is one message.
+void serveClient(ServerSocket& server, int client)
+{
+    char buffer[kMessageChunkSize + 1];
+    while (server.running.load()) {
+        if (!waitFor(server, client, POLLIN))
+            break;
+        const ssize_t n = platform::receiveSome(client, buffer, kMessageChunkSize);
+        if (n <= 0)
+            break;
+        // The message is the text up to its first zero byte.
+        const void* zero = std::memchr(buffer, '\0', std::size_t(n));
+        const qsizetype length = zero ? static_cast<const char*>(zero) - buffer : qsizetype(n);
+        const QByteArray reply = callHandler(QByteArray(buffer, length));
+        if (!sendReply(server, client, reply))
+            break;
+    }
+    server.running.store(false);
+}
+
+// Errors that accept() reports for a connection that went away while
+// pending, or that the kernel passes on from the network: try again.
+bool isTransientAcceptError(int error)
+{
+    switch (error) {
+    case EINTR:
+    case EAGAIN:
+    case ECONNABORTED:
+    case EPROTO:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+        return true;
+    default:
+        return false;
     }
 }
 
 int acceptLoop(ServerSocket& server)
 {
-    const int listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (listening < 0) {
         printDiagnostic("socket() failed: %d\n", platform::lastError());
         return 1;
     }
     // Lets a new listener bind while earlier peers' connections sit in
-    // TIME_WAIT; a live listener on the port still makes bind fail.
+    // TIME_WAIT; a live socket bound to the port still makes bind fail.
     platform::setReuseAddress(listening);
     if (::bind(listening, reinterpret_cast<const sockaddr*>(&server.local), sizeof server.local) != 0) {
         const int error = platform::lastError();
@@ -145,13 +201,14 @@ int acceptLoop(ServerSocket& server)
         return error;
     }
     server.running.store(true);
+    server.state.store(ListenerState::Listening);
     int result = 0;
-    while (waitForInput(server, listening)) {
+    while (waitFor(server, listening, POLLIN)) {
         sockaddr_in peer{};
         socklen_t peerLength = sizeof peer;
         const int client = ::accept4(listening, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC);
         if (client < 0) {
-            if (errno == EINTR || errno == ECONNABORTED)
+            if (isTransientAcceptError(errno))
                 continue;
             result = platform::lastError();
             printDiagnostic("accept() failed: %d\n", result);
@@ -171,28 +228,30 @@ int acceptLoop(ServerSocket& server)
     return result;
 }
 
-void listenerThread(ServerSocket* server)
+void listenerThread(std::shared_ptr<ServerSocket> server)
 {
     platform::socketLibraryStartup();
     acceptLoop(*server);
     platform::socketLibraryCleanup();
-    server->finished.store(true);
+    server->state.store(ListenerState::Ended);
 }
 
 } // namespace
 
 int startListener()
 {
-    // One listener at a time: a listener that is still serving (as after
-    // Shutdown and a new Initialise) goes on serving; one whose thread has
-    // ended (its bind failed, say) is replaced.
-    if (g_listener && !g_listener->finished.load()) {
-        setMessageHandler(defaultMessageHandler);
-        return 0;
+    // One listener at a time: one that is still running (as after Shutdown
+    // and a new Initialise) goes on serving; one whose thread has ended (its
+    // bind failed, say) is replaced.
+    if (g_slot.server) {
+        if (g_slot.server->state.load() != ListenerState::Ended) {
+            setMessageHandler(defaultMessageHandler);
+            return 0;
+        }
+        stopListener();
     }
-    g_listener.reset();
 
-    auto server = std::make_unique<ServerSocket>();
+    auto server = std::make_shared<ServerSocket>();
     server->wake = ::eventfd(0, EFD_CLOEXEC);
     if (server->wake < 0)
         return platform::lastError();
@@ -200,26 +259,33 @@ int startListener()
     server->local.sin_addr.s_addr = htonl(INADDR_ANY);
     server->local.sin_port = htons(kListenerPort);
     try {
-        server->thread = std::thread(listenerThread, server.get());
+        server->thread = std::thread(listenerThread, server);
     } catch (const std::system_error& e) {
         return e.code().value();
     }
-    g_listener = std::move(server);
+    g_slot.server = std::move(server);
     setMessageHandler(defaultMessageHandler);
     return 0;
 }
 
 int stopListener()
 {
-    if (!g_listener)
+    if (!g_slot.server)
         return -1;
-    g_listener.reset();
+    // Emptied first, so that a handler stopping its own listener finds none.
+    const std::shared_ptr<ServerSocket> server = std::move(g_slot.server);
+    server->halt();
     return 0;
 }
 
 void setMessageHandler(MessageHandler handler)
 {
-    g_handler.store(std::make_shared<const MessageHandler>(std::move(handler)));
+    std::shared_ptr<const MessageHandler> stored = std::make_shared<const MessageHandler>(std::move(handler));
+    {
+        const std::lock_guard lock(g_handlerMutex);
+        g_handler.swap(stored);
+    }
+    // The replaced handler is released outside the lock.
 }
 
 QByteArray defaultMessageHandler(const QByteArray& message)
@@ -231,6 +297,11 @@ QByteArray defaultMessageHandler(const QByteArray& message)
     reply.append('=');
     codec::appendInt(reply, -8);
     return reply;
+}
+
+ListenerState listenerState()
+{
+    return g_slot.server ? g_slot.server->state.load() : ListenerState::None;
 }
 
 } // namespace tqbse::callback
