@@ -372,6 +372,8 @@ struct VersionCase {
     int32_t code;
 };
 
+void PrintTo(const VersionCase& c, std::ostream* out) { *out << c.version; }
+
 class VersionWarnings : public EmulatorFlow, public ::testing::WithParamInterface<VersionCase> {
     std::vector<std::string> arguments() override { return {"--version", GetParam().version}; }
 };

@@ -25,6 +25,8 @@ struct FaultCase {
     int32_t code; // what RX_CentreFrequency_Get returns under the fault
 };
 
+void PrintTo(const FaultCase& c, std::ostream* out) { *out << c.label; }
+
 class Faults : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(Faults, LibraryReturnsTheMatchingCode)
