@@ -26,17 +26,17 @@ namespace {
 constexpr const char* kAddress = "127.0.0.20";
 constexpr int kTimeoutMs = 30000;
 
-struct Run {
+struct ProcessRun {
     int exitCode = -1;
     QByteArray out;
     QByteArray err;
 };
 
-Run runProgram(const char* program, const QStringList& args, int timeoutMs = kTimeoutMs)
+ProcessRun runProgram(const char* program, const QStringList& args, int timeoutMs = kTimeoutMs)
 {
     QProcess p;
     p.start(QString::fromUtf8(program), args);
-    Run r;
+    ProcessRun r;
     if (!p.waitForStarted(5000))
         return r;
     if (!p.waitForFinished(timeoutMs)) {
@@ -51,7 +51,7 @@ Run runProgram(const char* program, const QStringList& args, int timeoutMs = kTi
     return r;
 }
 
-Run tqbse(QStringList args)
+ProcessRun tqbse(QStringList args)
 {
     args.prepend(QString::fromLatin1(kAddress));
     args.prepend("--server");
@@ -149,10 +149,10 @@ TEST_F(CliAgainstEmulator, SettersAndGettersRoundTrip)
         {"TX_ReferenceLevel_Set", "TX_ReferenceLevel_Get", "-7.5", "level = -7.5\n"},
     };
     for (const Case& c : cases) {
-        const Run set = tqbse({c.set, "0", c.value});
+        const ProcessRun set = tqbse({c.set, "0", c.value});
         EXPECT_EQ(set.exitCode, 0) << c.set << set.err.toStdString();
         EXPECT_EQ(set.out, "OK\n");
-        const Run get = tqbse({c.get, "0"});
+        const ProcessRun get = tqbse({c.get, "0"});
         EXPECT_EQ(get.exitCode, 0) << c.get << get.err.toStdString();
         EXPECT_EQ(get.out.toStdString(), c.printed);
     }
@@ -175,16 +175,16 @@ TEST_F(CliAgainstEmulator, DownloadIsSizedFromItsQueryAndMatchesTheUpload)
     file.write(content);
     file.close();
 
-    const Run up = tqbse({"--file", file.fileName(), "Scenario_Upload", "cli_big"});
+    const ProcessRun up = tqbse({"--file", file.fileName(), "Scenario_Upload", "cli_big"});
     ASSERT_EQ(up.exitCode, 0) << up.err.toStdString();
-    const Run size = tqbse({"Scenario_DownloadSize_Get", "cli_big"});
+    const ProcessRun size = tqbse({"Scenario_DownloadSize_Get", "cli_big"});
     EXPECT_EQ(size.exitCode, 0);
-    const Run down = tqbse({"Scenario_Download", "cli_big"});
+    const ProcessRun down = tqbse({"Scenario_Download", "cli_big"});
     ASSERT_EQ(down.exitCode, 0) << down.err.toStdString();
     EXPECT_EQ(down.out, content);
 
     const QString saved = dir.filePath("out.xml");
-    const Run toFile = tqbse({"Scenario_Download", "cli_big", "--out", saved});
+    const ProcessRun toFile = tqbse({"Scenario_Download", "cli_big", "--out", saved});
     ASSERT_EQ(toFile.exitCode, 0);
     QFile back(saved);
     ASSERT_TRUE(back.open(QIODevice::ReadOnly));
@@ -198,9 +198,9 @@ TEST_F(CliAgainstEmulator, TraceAsCsvHasOnePairPerPoint)
     ASSERT_EQ(handleJson["result"].toInt(-99), 0);
     const QString handle = QString::number(handleJson["outputs"].toObject()["handle"].toInt());
 
-    const Run length = tqbse({"Protocol_Results_GetTraceLength", handle, "1"});
+    const ProcessRun length = tqbse({"Protocol_Results_GetTraceLength", handle, "1"});
     ASSERT_EQ(length.out, "length = 64\n");
-    const Run csv = tqbse({"--csv", "Protocol_Results_GetTrace", handle, "1"});
+    const ProcessRun csv = tqbse({"--csv", "Protocol_Results_GetTrace", handle, "1"});
     ASSERT_EQ(csv.exitCode, 0) << csv.err.toStdString();
     const QList<QByteArray> lines = csv.out.trimmed().split('\n');
     ASSERT_EQ(lines.size(), 64);
@@ -256,7 +256,7 @@ TEST_F(CliAgainstEmulator, JsonOutputParsesBack)
 
 TEST_F(CliAgainstEmulator, NegativeServerCodeExitsNonZeroWithItsText)
 {
-    const Run r = tqbse({"Results_DeleteHandle", "987654"});
+    const ProcessRun r = tqbse({"Results_DeleteHandle", "987654"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
     EXPECT_TRUE(r.err.contains("Results_DeleteHandle failed: -18 Remote Message Error - Internal Object Error!"))
@@ -269,7 +269,7 @@ TEST_F(CliAgainstEmulator, NegativeServerCodeExitsNonZeroWithItsText)
 
 TEST_F(CliAgainstEmulator, ExampleHostProgramPasses)
 {
-    const Run r = runProgram(TQBSE_EXAMPLE, {kAddress}, 120000);
+    const ProcessRun r = runProgram(TQBSE_EXAMPLE, {kAddress}, 120000);
     EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
     EXPECT_TRUE(r.out.contains("RESULT: PASSED")) << r.out.toStdString();
     EXPECT_FALSE(r.out.contains("[FAIL]"));
@@ -297,7 +297,7 @@ TEST(CliBadInput, RefusedWithoutContactingTheServer)
         {{"--nonsense", "TestCase_Run", "0"}, "unknown option --nonsense"},
     };
     for (const Case& c : cases) {
-        const Run r = tqbse(c.args);
+        const ProcessRun r = tqbse(c.args);
         EXPECT_EQ(r.exitCode, 2) << c.args.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
         EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
@@ -308,7 +308,7 @@ TEST(CliBadInput, RefusedWithoutContactingTheServer)
 TEST(CliBadInput, UnreachableServerExplainsAndDoesNotHang)
 {
     ASSERT_FALSE(listening()) << "127.0.0.20:6002 is taken by another program";
-    const Run r = tqbse({"RX_CentreFrequency_Get", "0"});
+    const ProcessRun r = tqbse({"RX_CentreFrequency_Get", "0"});
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_TRUE(r.err.contains("-14 Remote Message Error - No Response recieved from server")) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains("check the server address")) << r.err.toStdString();
