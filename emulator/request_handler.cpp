@@ -411,7 +411,7 @@ HandlerTable buildHandlers()
         {"LTE_Results_IQSkew_Get", &LteValues::iqSkew},
     };
     for (const auto& [name, field] : singles)
-        t[name] = [field](Model& m, const Arg* a, Reply& r, const CallContext&) {
+        t[name] = [field = field](Model& m, const Arg* a, Reply& r, const CallContext&) {
             if (!findHandle(m, a[0].i, Kind::Lte))
                 return kUnknownObject;
             r.addFloat(m.config.lte.*field);

@@ -83,3 +83,62 @@ write("fuzz_default_handler", [
     b"=(n=00000000)", b"__CLIENT_REMOTE_TERMINATED__=()", b"no equals sign", b"",
     b"A=B=C", bytes(range(1, 256)),
 ])
+
+
+def rows():
+    """(name, [(role, param)...]) of every row, read from the call tables."""
+    import glob
+    import re
+    found = []
+    files = glob.glob(os.path.join(HERE, "..", "api", "*_calls.h")) + [os.path.join(HERE, "..", "core", "core_calls.h")]
+    for path in sorted(files):
+        text = open(path).read().replace("\\\n", " ")
+        for m in re.finditer(r"X\(\s*(\w+)\s*,\s*(\w+)\s*,\s*(\w+)\s*((?:,\s*\(\s*\w+\s*,\s*\w+\s*\)\s*)*)\)", text):
+            params = re.findall(r"\(\s*(\w+)\s*,\s*(\w+)\s*\)", m.group(4))
+            if m.group(3) != "name":  # the helper macro's own definition
+                found.append((m.group(3), params))
+        # Rows written through a helper macro: TQ_LTE_SINGLE_VALUE(X, name).
+        for m in re.finditer(r"TQ_LTE_SINGLE_VALUE\(X,\s*(\w+)\)", text):
+            found.append((m.group(1), [("InInt", "handle"), ("OutFloat", "value")]))
+    return found
+
+
+def request(name, params, size=64):
+    out = (P + name + "=").encode()
+    tail = b""
+    for role, _ in params:
+        if role in ("InInt", "InBool"):
+            out += n(1)
+        elif role == "InFloat":
+            out += f(-10.0)
+        elif role == "InDouble":
+            out += d(1e9)
+        elif role == "InText":
+            out += s(b"Default")
+        elif role in ("BufferSize", "Capacity"):
+            tail = n(size)
+    return out + tail
+
+
+emulator_seeds = []
+all_rows = rows()
+for name, params in all_rows:
+    emulator_seeds.append(request(name, params))
+# Sessions: a handle taken and used, an upload then a download, odd requests.
+emulator_seeds += [
+    b"\n".join([request("Protocol_MeasurementEnabled_Set", [("InInt", 0), ("InBool", 0)]),
+                request("Protocol_Results_GetHandle", []),
+                P.encode() + b"Protocol_Results_GetTrace=" + n(1) + n(0) + n(16),
+                P.encode() + b"Results_DeleteHandle=" + n(1)]),
+    b"\n".join([P.encode() + b"Scenario_Upload=" + s(b"Mine") + s(b"<scenario/>"),
+                P.encode() + b"Scenario_DownloadSize_Get=" + s(b"Mine"),
+                P.encode() + b"Scenario_Download=" + s(b"Mine") + n(64),
+                P.encode() + b"Scenario_Execute=" + s(b"Mine"),
+                P.encode() + b"Scenario_IsRunning_Get="]),
+    P.encode() + b"RX_CentreFrequency_Set=(n=00000000)(d=0000000065cdcd41)",
+    P.encode() + b"RX_CentreFrequency_Set=(n=00000000)", b"Unknown=(n=00000000)", b"=", b"",
+    P.encode() + b"Scenario_Execute=(s=NULL)", P.encode() + b"Scenario_Execute=(s=a(b)c)",
+    P.encode() + b"GetErrorMsg=" + n(-99) + n(16),
+]
+print(f"{len(all_rows)} rows read for the emulator seeds")
+write("fuzz_emulator", emulator_seeds)
