@@ -56,7 +56,8 @@ TEST(EmulatorRequests, EveryRemoteRowSucceedsThroughTheLibraryReader)
     Model model(defaultConfig());
     ASSERT_EQ(call(model, kPrefix + "LTE_MeasurementEnabled_Set=" + tokenN(1) + tokenN(0) + tokenN(-1)), 0);
     auto takeHandle = [&](const std::string& request) {
-        const codec::SplitMessage m = codec::splitMessage(handleRequest(model, QByteArray::fromStdString(request)));
+        const QByteArray reply = handleRequest(model, QByteArray::fromStdString(request));
+        const codec::SplitMessage m = codec::splitMessage(reply);
         int32_t h = -1;
         EXPECT_EQ(m.params.size(), 2u);
         if (m.params.size() == 2)
@@ -202,7 +203,8 @@ TEST(EmulatorModel, DebugFilterChangesWaitForAcceptance)
     Model model(defaultConfig());
     const std::string get = kPrefix + "DebugFilters_State_Get=(s=NAS)";
     auto state = [&] {
-        const codec::SplitMessage m = codec::splitMessage(handleRequest(model, QByteArray::fromStdString(get)));
+        const QByteArray reply = handleRequest(model, QByteArray::fromStdString(get));
+        const codec::SplitMessage m = codec::splitMessage(reply);
         int32_t v = -99;
         EXPECT_EQ(m.params.size(), 2u);
         codec::decodeInt(m.params.back(), &v);
@@ -228,8 +230,8 @@ TEST(EmulatorModel, ScenarioRunsForItsConfiguredTime)
     auto running = [&](int ms) {
         CallContext c;
         c.now = t0 + std::chrono::milliseconds(ms);
-        const codec::SplitMessage m =
-            codec::splitMessage(handleRequest(model, QByteArray::fromStdString(kPrefix + "Scenario_IsRunning_Get="), c));
+        const QByteArray reply = handleRequest(model, QByteArray::fromStdString(kPrefix + "Scenario_IsRunning_Get="), c);
+        const codec::SplitMessage m = codec::splitMessage(reply);
         int32_t v = -99;
         codec::decodeInt(m.params.back(), &v);
         return v;
@@ -293,7 +295,8 @@ TEST(EmulatorFaults, ReplyFaultsGiveTheLibraryCodes)
     }
     FaultOptions badHex;
     badHex.badHex = true; // no numeric output: the result code itself breaks
-    const codec::SplitMessage broken = codec::splitMessage(applyReplyFaults(badHex, "X=(n=00000000)(s=abc)"));
+    const QByteArray brokenReply = applyReplyFaults(badHex, "X=(n=00000000)(s=abc)");
+    const codec::SplitMessage broken = codec::splitMessage(brokenReply);
     ASSERT_EQ(broken.params.size(), 2u);
     int32_t code = 0;
     EXPECT_EQ(codec::decodeInt(broken.params[0], &code), codec::kContentsMismatch);
