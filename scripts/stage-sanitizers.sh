@@ -8,8 +8,11 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ASAN_BUILD_DIR:-$root/build-asan}
 
+# g++ 12 with ASan reports spurious -Wmaybe-uninitialized inside the
+# standard library (std::regex, std::function); -Werror would turn those into
+# build failures, so that one warning is off in this build only.
 "$root/scripts/build.sh" "$build" -DTQBSE_SANITIZE=address,undefined -DTQBSE_BUILD_BENCH=OFF \
-  -DTQBSE_BUILD_FUZZ=OFF
+  -DTQBSE_BUILD_FUZZ=OFF -DCMAKE_CXX_FLAGS=-Wno-maybe-uninitialized
 
 reports=$build/sanitizer-reports
 rm -rf "$reports"
