@@ -233,6 +233,28 @@ TEST_F(Listener, StopAndStartTwentyTimesInARow)
     EXPECT_EQ(platform::socketLibraryUsers(), libraryUsers);
 }
 
+TEST_F(Listener, HandlerCanBeReplacedWhileMessagesFlow)
+{
+    const callback::MessageHandler other = [](const QByteArray& m) { return m.left(m.indexOf('=')) + "=(n=01000000)"; };
+    Peer peer;
+    ASSERT_TRUE(peer.connected());
+    std::atomic<bool> done{false};
+    std::vector<std::string> replies;
+    std::thread talker([&] {
+        for (int i = 0; i < 300; ++i)
+            replies.push_back(peer.exchange("m=()"));
+        done.store(true);
+    });
+    for (int i = 0; i < 3000 && !done.load(); ++i) {
+        callback::setMessageHandler(i % 2 ? callback::MessageHandler(callback::defaultMessageHandler) : other);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    talker.join();
+    ASSERT_EQ(replies.size(), 300u);
+    for (const std::string& r : replies)
+        EXPECT_TRUE(r == "m=(n=f8ffffff)" || r == "m=(n=01000000)") << r;
+}
+
 TEST_F(Listener, StartingAgainKeepsTheRunningListenerAndRestoresTheDefaultHandler)
 {
     Recorder recorder;

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# CI stage: the callback listener and connection lifecycle tests built with
+# ThreadSanitizer into build-tsan. Fails on a failing test and on any TSan
+# report: reports are written to build-tsan/tsan-reports/, halt_on_error
+# makes the reporting process fail, and the stage fails if any report file
+# appears. TSAN_TESTS overrides the ctest regex.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${TSAN_BUILD_DIR:-$root/build-tsan}
+tests=${TSAN_TESTS:-'^(Listener|ListenerLifecycle|Lifecycle)\.'}
+
+"$root/scripts/build.sh" "$build" -DTQBSE_SANITIZE=thread -DTQBSE_BUILD_BENCH=OFF -DTQBSE_BUILD_TOOLS=OFF \
+  -DTQBSE_BUILD_FUZZ=OFF
+
+reports=$build/tsan-reports
+rm -rf "$reports"
+mkdir -p "$reports"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:log_path=$reports/tsan"
+
+status=0
+(cd "$build" && ctest --output-on-failure --timeout 300 --no-tests=error -R "$tests") || status=$?
+
+if compgen -G "$reports/*" >/dev/null; then
+  echo "stage-tsan: ThreadSanitizer reports:" >&2
+  for f in "$reports"/*; do
+    echo "---- $f" >&2
+    head -80 "$f" >&2
+  done
+  status=1
+fi
+if ((status != 0)); then
+  echo "stage-tsan: FAILED" >&2
+  exit "$status"
+fi
+echo "stage-tsan: listener and lifecycle tests passed under ThreadSanitizer, no reports"
