@@ -12,7 +12,9 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <spawn.h>
+#include <csignal>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,6 +46,7 @@ constexpr int kClientTimeoutMs = 10000;
 constexpr std::size_t kProfileScenarioBytes = 1u << 20;
 constexpr int32_t kProfileTracePoints = 100'000;
 constexpr std::size_t kMiB = 1u << 20;
+constexpr int kProbeTimeoutSeconds = 120;
 
 struct Sizes {
     std::vector<std::size_t> scenarios;
@@ -127,11 +130,23 @@ double probePeakGrowth(const char* side, const char* kind, long size, long reply
     const int spawned = posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, const_cast<char**>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
+    // The probe gets a bounded time; a probe that hangs is killed.
     std::string text;
     char buffer[256];
-    ssize_t n;
-    while (spawned == 0 && (n = ::read(out[0], buffer, sizeof buffer)) > 0)
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kProbeTimeoutSeconds);
+    while (spawned == 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd p{out[0], POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0) {
+            ::kill(pid, SIGKILL);
+            break;
+        }
+        const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+        if (n <= 0)
+            break;
         text.append(buffer, std::size_t(n));
+    }
     ::close(out[0]);
     int status = 0;
     if (spawned != 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)

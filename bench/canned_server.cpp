@@ -11,13 +11,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace tqbse::bench {
 namespace {
 
 constexpr int kPollMs = 100;          // how often idle threads look at the stop flag
-constexpr std::size_t kMaxConnections = 64;
+constexpr std::size_t kMaxLiveConnections = 64;
 constexpr std::size_t kMaxRequestBytes = 64u << 20;
 
 bool sendAll(int fd, const char* p, std::size_t n)
@@ -119,13 +120,13 @@ void CannedServer::stop()
     stopping_.store(true);
     if (acceptor_.joinable())
         acceptor_.join();
-    std::vector<std::thread> workers;
+    std::vector<Worker> workers;
     {
         std::lock_guard<std::mutex> lock(workersMutex_);
         workers.swap(workers_);
     }
-    for (std::thread& t : workers)
-        t.join();
+    for (Worker& w : workers)
+        w.thread.join();
     if (listening_ >= 0) {
         ::close(listening_);
         listening_ = -1;
@@ -135,19 +136,36 @@ void CannedServer::stop()
 void CannedServer::acceptLoop()
 {
     pinThisThread(cpu_);
-    std::size_t accepted = 0;
-    while (!stopping_.load() && accepted < kMaxConnections) {
+    while (!stopping_.load()) {
         pollfd p{listening_, POLLIN, 0};
         if (::poll(&p, 1, kPollMs) <= 0)
             continue;
+        std::lock_guard<std::mutex> lock(workersMutex_);
+        // Join the threads of connections that have ended; past the live
+        // limit, new connections wait in the backlog.
+        for (auto it = workers_.begin(); it != workers_.end();) {
+            if (it->done->load()) {
+                it->thread.join();
+                it = workers_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        if (workers_.size() >= kMaxLiveConnections) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
         const int client = ::accept4(listening_, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0)
             continue;
-        ++accepted;
         const int on = 1;
         ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        std::lock_guard<std::mutex> lock(workersMutex_);
-        workers_.emplace_back([this, client] { serve(client); });
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        workers_.push_back({std::thread([this, client, done] {
+                                serve(client);
+                                done->store(true);
+                            }),
+                            done});
     }
 }
 

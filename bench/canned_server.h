@@ -53,8 +53,12 @@ private:
     std::atomic<uint64_t> served_{0};
     std::unordered_map<std::string, std::string> replies_;
     std::thread acceptor_;
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
     std::mutex workersMutex_;
-    std::vector<std::thread> workers_;
+    std::vector<Worker> workers_;
 };
 
 // Pins the calling thread to one core; false when that is not possible.
