@@ -12,9 +12,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "core/codec.h"
 #include "platform/posix/socket_platform.h"
@@ -66,11 +66,13 @@ struct ServerSocket {
     }
 };
 
-// The handler slot. A plain mutex guards the pointer copy only, never a call
-// of the handler: std::atomic<std::shared_ptr> of libstdc++ 12 is not
-// understood by ThreadSanitizer.
-std::mutex g_handlerMutex;
-std::shared_ptr<const MessageHandler> g_handler;
+// The handler slot: an atomic pointer, read by the listener thread without a
+// lock. Every handler ever installed stays alive until exit (setMessageHandler
+// runs on the calling thread only and keeps them here), so the listener never
+// calls one that has been freed; installing the default adds nothing.
+const MessageHandler g_defaultHandler{&defaultMessageHandler};
+std::vector<std::unique_ptr<const MessageHandler>> g_installedHandlers; // calling thread only
+std::atomic<const MessageHandler*> g_handler{nullptr};
 
 // The listener slot, used on the calling thread only. Declared after the
 // handler slot, so a listener still running at exit is stopped first.
@@ -85,12 +87,8 @@ struct ListenerSlot {
 
 QByteArray callHandler(const QByteArray& message)
 {
-    std::shared_ptr<const MessageHandler> handler;
-    {
-        const std::lock_guard lock(g_handlerMutex);
-        handler = g_handler;
-    }
-    if (!handler || !*handler)
+    const MessageHandler* handler = g_handler.load(std::memory_order_acquire);
+    if (handler == nullptr || !*handler)
         return {};
     return (*handler)(message);
 }
@@ -280,12 +278,13 @@ int stopListener()
 
 void setMessageHandler(MessageHandler handler)
 {
-    std::shared_ptr<const MessageHandler> stored = std::make_shared<const MessageHandler>(std::move(handler));
-    {
-        const std::lock_guard lock(g_handlerMutex);
-        g_handler.swap(stored);
+    const auto* plain = handler.target<QByteArray (*)(const QByteArray&)>();
+    if (plain != nullptr && *plain == &defaultMessageHandler) {
+        g_handler.store(&g_defaultHandler, std::memory_order_release);
+        return;
     }
-    // The replaced handler is released outside the lock.
+    g_installedHandlers.push_back(std::make_unique<const MessageHandler>(std::move(handler)));
+    g_handler.store(g_installedHandlers.back().get(), std::memory_order_release);
 }
 
 QByteArray defaultMessageHandler(const QByteArray& message)
