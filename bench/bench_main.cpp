@@ -1,5 +1,5 @@
 // The library against the raw-socket floor, side by side in one run:
-// small-call latency, bulk transfers (with the library's peak memory),
+// small-call latency (paired call by call), bulk transfers (with the library's peak memory),
 // codec throughput and the callback listener's message rate.
 //
 //   tqbse_bench [--tiny] [google-benchmark flags]   the benchmarks
@@ -21,6 +21,7 @@
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -160,45 +161,58 @@ double probePeakGrowth(const char* side, const char* kind, long size, long reply
 
 // ---- Small calls ------------------------------------------------------------
 
-void smallLibrarySet(benchmark::State& state)
+double medianOf(std::vector<double>& samples)
 {
-    for (auto _ : state) {
-        if (tqBsePluginControlDll_RX_CentreFrequency_Set(kRxIndex, kRxFrequency) != 0) {
-            state.SkipWithError("RX_CentreFrequency_Set failed");
-            break;
-        }
-    }
+    if (samples.empty())
+        return 0;
+    auto middle = samples.begin() + std::ptrdiff_t(samples.size() / 2);
+    std::nth_element(samples.begin(), middle, samples.end());
+    return *middle;
 }
 
-void smallLibraryGet(benchmark::State& state)
-{
-    double frequency = 0;
-    for (auto _ : state) {
-        if (tqBsePluginControlDll_RX_CentreFrequency_Get(kRxIndex, &frequency) != 0) {
-            state.SkipWithError("RX_CentreFrequency_Get failed");
-            break;
-        }
-    }
-    if (frequency != kRxFrequency)
-        state.SkipWithError("RX_CentreFrequency_Get returned a wrong value");
-}
-
-void smallRaw(benchmark::State& state, const CannedExchange& exchange)
+// The library call and the raw client's round trip of the same bytes to the
+// same server thread, alternating call by call (and which goes first), so
+// that both meet the same scheduling and the same load from elsewhere. The
+// medians are reported, as scheduling on a shared machine is bimodal.
+template <typename LibraryCall>
+void smallPaired(benchmark::State& state, const CannedExchange& exchange, LibraryCall libraryCall)
 {
     RawClient client;
     if (!client.connect(kServerAddress, kServerPort, kClientTimeoutMs)) {
         state.SkipWithError("raw client cannot connect");
         return;
     }
+    using Clock = std::chrono::steady_clock;
+    std::vector<double> library, raw;
     char reply[4096];
+    bool libraryFirst = true;
     for (auto _ : state) {
-        if (!client.roundTrip(exchange.request, reply, exchange.reply.size())) {
-            state.SkipWithError("raw round trip failed");
-            break;
+        for (int turn = 0; turn < 2; ++turn) {
+            const auto start = Clock::now();
+            if (libraryFirst == (turn == 0)) {
+                if (!libraryCall()) {
+                    state.SkipWithError("library call failed");
+                    return;
+                }
+                library.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+            } else {
+                if (!client.roundTrip(exchange.request, reply, exchange.reply.size())) {
+                    state.SkipWithError("raw round trip failed");
+                    return;
+                }
+                raw.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+            }
         }
+        libraryFirst = !libraryFirst;
     }
-    if (std::memcmp(reply, exchange.reply.data(), exchange.reply.size()) != 0)
+    if (std::memcmp(reply, exchange.reply.data(), exchange.reply.size()) != 0) {
         state.SkipWithError("raw reply differs");
+        return;
+    }
+    const double libraryUs = medianOf(library), rawUs = medianOf(raw);
+    state.counters["library_us"] = libraryUs;
+    state.counters["raw_us"] = rawUs;
+    state.counters["ratio"] = rawUs > 0 ? libraryUs / rawUs : 0;
 }
 
 // ---- Bulk -------------------------------------------------------------------
@@ -453,12 +467,15 @@ void registerAll(const Sizes& sizes, const std::map<std::string, std::size_t>& r
 {
     static const CannedExchange set = rxSetExchange();
     static const CannedExchange get = rxGetExchange();
-    benchmark::RegisterBenchmark("small/RX_CentreFrequency_Set/library", smallLibrarySet)->UseRealTime();
-    benchmark::RegisterBenchmark("small/RX_CentreFrequency_Set/raw",
-                                 [](benchmark::State& s) { smallRaw(s, set); })->UseRealTime();
-    benchmark::RegisterBenchmark("small/RX_CentreFrequency_Get/library", smallLibraryGet)->UseRealTime();
-    benchmark::RegisterBenchmark("small/RX_CentreFrequency_Get/raw",
-                                 [](benchmark::State& s) { smallRaw(s, get); })->UseRealTime();
+    benchmark::RegisterBenchmark("small/RX_CentreFrequency_Set/paired", [](benchmark::State& s) {
+        smallPaired(s, set, [] { return tqBsePluginControlDll_RX_CentreFrequency_Set(kRxIndex, kRxFrequency) == 0; });
+    })->UseRealTime();
+    benchmark::RegisterBenchmark("small/RX_CentreFrequency_Get/paired", [](benchmark::State& s) {
+        smallPaired(s, get, [] {
+            double frequency = 0;
+            return tqBsePluginControlDll_RX_CentreFrequency_Get(kRxIndex, &frequency) == 0 && frequency == kRxFrequency;
+        });
+    })->UseRealTime();
 
     for (std::size_t bytes : sizes.scenarios) {
         const std::size_t reply = replyBytes.at("scenario" + std::to_string(bytes));

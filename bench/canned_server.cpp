@@ -7,17 +7,15 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 namespace tqbse::bench {
 namespace {
 
-constexpr int kPollMs = 100;          // how often idle threads look at the stop flag
+constexpr int kPollMs = 100; // how often an idle server looks at the stop flag
 constexpr std::size_t kMaxLiveConnections = 64;
 constexpr std::size_t kMaxRequestBytes = 64u << 20;
 
@@ -111,93 +109,79 @@ bool CannedServer::start(int cpu)
         return false;
     }
     stopping_.store(false);
-    acceptor_ = std::thread([this] { acceptLoop(); });
+    thread_ = std::thread([this] { run(); });
     return true;
 }
 
 void CannedServer::stop()
 {
     stopping_.store(true);
-    if (acceptor_.joinable())
-        acceptor_.join();
-    std::vector<Worker> workers;
-    {
-        std::lock_guard<std::mutex> lock(workersMutex_);
-        workers.swap(workers_);
-    }
-    for (Worker& w : workers)
-        w.thread.join();
+    if (thread_.joinable())
+        thread_.join();
     if (listening_ >= 0) {
         ::close(listening_);
         listening_ = -1;
     }
 }
 
-void CannedServer::acceptLoop()
+// One thread serves every connection, so the library's connection and the
+// raw client's are answered by the same thread on whatever core it runs:
+// their figures differ only by the client side.
+void CannedServer::run()
 {
     pinThisThread(cpu_);
+    struct Connection {
+        int fd;
+        std::string pending;
+    };
+    std::vector<Connection> connections;
+    std::vector<pollfd> fds;
+    std::vector<char> buffer(64 * 1024);
+    std::string scratch;
     while (!stopping_.load()) {
-        pollfd p{listening_, POLLIN, 0};
-        if (::poll(&p, 1, kPollMs) <= 0)
+        fds.clear();
+        fds.push_back({connections.size() < kMaxLiveConnections ? listening_ : -1, POLLIN, 0});
+        for (const Connection& c : connections)
+            fds.push_back({c.fd, POLLIN, 0});
+        const int ready = ::poll(fds.data(), fds.size(), kPollMs);
+        if (ready <= 0)
             continue;
-        std::lock_guard<std::mutex> lock(workersMutex_);
-        // Join the threads of connections that have ended; past the live
-        // limit, new connections wait in the backlog.
-        for (auto it = workers_.begin(); it != workers_.end();) {
-            if (it->done->load()) {
-                it->thread.join();
-                it = workers_.erase(it);
-            } else {
-                ++it;
+        for (std::size_t i = connections.size(); i-- > 0;) {
+            if (fds[i + 1].revents == 0)
+                continue;
+            Connection& c = connections[i];
+            const ssize_t n = ::recv(c.fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+                continue;
+            bool keep = n > 0;
+            if (keep) {
+                c.pending.append(buffer.data(), std::size_t(n));
+                if (c.pending.size() > kMaxRequestBytes) {
+                    keep = false;
+                } else if (requestLength(c.pending) != 0) {
+                    const std::string& reply = replyFor(c.pending, scratch);
+                    keep = sendAll(c.fd, reply.data(), reply.size());
+                    if (keep)
+                        served_.fetch_add(1, std::memory_order_relaxed);
+                    c.pending.clear();
+                }
+            }
+            if (!keep) {
+                ::close(c.fd);
+                connections.erase(connections.begin() + std::ptrdiff_t(i));
             }
         }
-        if (workers_.size() >= kMaxLiveConnections) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            continue;
+        if (fds[0].revents & POLLIN) {
+            const int client = ::accept4(listening_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client >= 0) {
+                const int on = 1;
+                ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+                connections.push_back({client, {}});
+            }
         }
-        const int client = ::accept4(listening_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0)
-            continue;
-        const int on = 1;
-        ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        workers_.push_back({std::thread([this, client, done] {
-                                serve(client);
-                                done->store(true);
-                            }),
-                            done});
     }
-}
-
-void CannedServer::serve(int client)
-{
-    pinThisThread(cpu_);
-    std::string pending;
-    std::string scratch;
-    std::vector<char> buffer(64 * 1024);
-    // A receive timeout rather than poll: one system call per request, as a
-    // plain blocking server has, while the stop flag is still looked at
-    // every kPollMs.
-    timeval tv{0, kPollMs * 1000};
-    ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    while (!stopping_.load()) {
-        const ssize_t n = ::recv(client, buffer.data(), buffer.size(), 0);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
-            continue;
-        if (n <= 0)
-            break;
-        pending.append(buffer.data(), std::size_t(n));
-        if (pending.size() > kMaxRequestBytes)
-            break;
-        if (requestLength(pending) == 0)
-            continue;
-        const std::string& reply = replyFor(pending, scratch);
-        if (!sendAll(client, reply.data(), reply.size()))
-            break;
-        served_.fetch_add(1, std::memory_order_relaxed);
-        pending.clear();
-    }
-    ::close(client);
+    for (const Connection& c : connections)
+        ::close(c.fd);
 }
 
 } // namespace tqbse::bench

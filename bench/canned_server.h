@@ -1,12 +1,12 @@
 // A minimal request/reply server for the benchmarks: raw POSIX sockets, one
-// thread per connection, TCP_NODELAY, one prepared reply per request. It does
-// as little as a server can, so what is measured is the client side.
+// thread polling every connection, TCP_NODELAY, one prepared reply per
+// request. It does as little as a server can, so what is measured is the
+// client side.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -28,7 +28,7 @@ public:
     // Binds and starts accepting. `cpu` >= 0 pins the server's threads to
     // that core. Returns false (with errno set) when the bind fails.
     bool start(int cpu = -1);
-    // Closes every connection and joins every thread. Idempotent.
+    // Closes every connection and joins the thread. Idempotent.
     void stop();
 
     // Requests answered so far, over every connection.
@@ -42,8 +42,7 @@ public:
     const std::string& replyFor(const std::string& request, std::string& scratch) const;
 
 private:
-    void acceptLoop();
-    void serve(int client);
+    void run();
 
     std::string address_;
     uint16_t port_;
@@ -52,13 +51,7 @@ private:
     std::atomic<bool> stopping_{false};
     std::atomic<uint64_t> served_{0};
     std::unordered_map<std::string, std::string> replies_;
-    std::thread acceptor_;
-    struct Worker {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
-    std::mutex workersMutex_;
-    std::vector<Worker> workers_;
+    std::thread thread_;
 };
 
 // Pins the calling thread to one core; false when that is not possible.
