@@ -92,6 +92,9 @@ int ClientSocket::exchange(const QByteArray& request, QByteArray& reply)
         return -1;
 
     int64_t depth = 0;
+    // Set while the reply received so far could end here and the socket was
+    // found readable: the end of the stream then only closes a whole reply.
+    bool couldEnd = false;
     for (;;) {
         const qsizetype at = reply.size();
         if (reply.capacity() - at < kReceiveChunkSize)
@@ -101,8 +104,9 @@ int ClientSocket::exchange(const QByteArray& request, QByteArray& reply)
         const ssize_t n = platform::receiveSome(socket_, chunk, kReceiveChunkSize);
         if (n <= 0) {
             reply.resize(at);
-            return -1;
+            return couldEnd ? 0 : -1;
         }
+        couldEnd = false;
         const char last = chunk[n - 1];
         // Chunks are text: a zero byte ends the chunk's contribution.
         const void* zero = std::memchr(chunk, 0, std::size_t(n));
@@ -117,11 +121,21 @@ int ClientSocket::exchange(const QByteArray& request, QByteArray& reply)
             // in which case the ")" was only the end of a segment.
             if (!platform::waitReadable(socket_, 0))
                 return 0;
-        } else if (depth <= 0 && !platform::waitReadable(socket_, kChunkBoundaryQuietMs)) {
+            couldEnd = true;
+        } else if (depth <= 0) {
             // A reply that ends exactly at a chunk boundary: balanced and quiet.
-            return 0;
+            if (!platform::waitReadable(socket_, kChunkBoundaryQuietMs))
+                return 0;
+            couldEnd = true;
         }
     }
+}
+
+void ClientSocket::adoptConnectedSocket(platform::SocketHandle s)
+{
+    platform::socketLibraryStartup();
+    socket_ = s;
+    connected_ = true;
 }
 
 int ClientSocket::close()

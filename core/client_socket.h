@@ -37,6 +37,10 @@ public:
     int exchange(const QByteArray& request, QByteArray& reply);
     // Closes the socket (if one was created) and releases the socket library.
     int close();
+    // Takes over a socket that is already connected, in place of
+    // connectToServer. Tests hand in one end of a socket pair to feed
+    // exchange its receive chunks exactly.
+    void adoptConnectedSocket(platform::SocketHandle s);
 
 private:
     ClientSocket() = default;

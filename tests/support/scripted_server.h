@@ -46,20 +46,26 @@ class ScriptedServer {
 public:
     using Responder = std::function<QByteArray(const QByteArray& request)>;
 
-    explicit ScriptedServer(const char* address, uint16_t port = 6002)
+    // Another run of the same tests may hold the address for a moment:
+    // binding is retried for up to `bindWaitMs`.
+    explicit ScriptedServer(const char* address, uint16_t port = 6002, int bindWaitMs = 15000)
     {
-        listening_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int on = 1;
-        ::setsockopt(listening_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         sockaddr_in local{};
         local.sin_family = AF_INET;
         local.sin_port = htons(port);
         ::inet_pton(AF_INET, address, &local.sin_addr);
-        if (::bind(listening_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0
-            || ::listen(listening_, 4) != 0) {
+        for (int waited = 0;; waited += 100) {
+            listening_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            const int on = 1;
+            ::setsockopt(listening_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+            if (::bind(listening_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0
+                && ::listen(listening_, 4) == 0)
+                break;
             ::close(listening_);
             listening_ = -1;
-            return;
+            if (waited >= bindWaitMs)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         thread_ = std::thread([this] { run(); });
     }
@@ -187,11 +193,19 @@ private:
                     minBytes = script_.front().minRequestBytes;
             }
             QByteArray request;
+            // A client that stays silent this long is stuck waiting for a
+            // reply that will never end: dropping it lets the call fail
+            // instead of hanging the test.
+            int idleMs = 0;
             for (;;) {
                 if (stop_.load())
                     return;
-                if (!readable(c, 50))
+                if (!readable(c, 50)) {
+                    if ((idleMs += 50) >= kIdleLimitMs)
+                        return;
                     continue;
+                }
+                idleMs = 0;
                 const ssize_t n = ::recv(c, buffer.data(), buffer.size(), 0);
                 if (n <= 0)
                     return;
@@ -244,6 +258,8 @@ private:
         return true;
     }
 
+    static constexpr int kIdleLimitMs = 10000;
+
     int listening_ = -1;
     std::thread thread_;
     std::atomic<bool> stop_{false};
@@ -253,6 +269,40 @@ private:
     std::deque<ScriptedReply> script_;
     std::vector<QByteArray> requests_;
     Responder responder_;
+};
+
+// Holds address:port bound but not listening, so that a connection attempt
+// there is refused even while other runs of the tests use the address.
+class RefusingPort {
+public:
+    explicit RefusingPort(const char* address, uint16_t port = 6002, int bindWaitMs = 15000)
+    {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(port);
+        ::inet_pton(AF_INET, address, &local.sin_addr);
+        for (int waited = 0;; waited += 100) {
+            fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0)
+                return;
+            ::close(fd_);
+            fd_ = -1;
+            if (waited >= bindWaitMs)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+    ~RefusingPort()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    bool isHeld() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
 };
 
 // Runs `call` on another thread and waits up to `ms` for it. When it is
