@@ -14,6 +14,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <csignal>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -70,6 +71,30 @@ std::string pointsLabel(int32_t points)
                               : std::to_string(points);
 }
 
+// Memory straight from the kernel, never touched before: malloc would hand
+// back pages it already holds once its mmap threshold has grown, and the
+// floor would then not pay the page faults that it is meant to pay.
+class FreshBuffer {
+public:
+    explicit FreshBuffer(std::size_t size) : size_(size)
+    {
+        void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        data_ = p == MAP_FAILED ? nullptr : static_cast<char*>(p);
+    }
+    ~FreshBuffer()
+    {
+        if (data_)
+            ::munmap(data_, size_);
+    }
+    FreshBuffer(const FreshBuffer&) = delete;
+    FreshBuffer& operator=(const FreshBuffer&) = delete;
+    char* data() const { return data_; }
+
+private:
+    std::size_t size_;
+    char* data_ = nullptr;
+};
+
 // ---- Fresh-process memory probe -------------------------------------------
 
 // One bulk call in this (fresh) process; the peak resident set before and
@@ -104,11 +129,10 @@ int rssProbe(const std::string& side, const std::string& kind, long size, long r
                                                        : traceRequest(int32_t(size));
         std::vector<char> destination(std::size_t(replyBytes), 1);
         base = peakRssKb();
-        char* fresh = static_cast<char*>(std::malloc(std::size_t(replyBytes)));
-        rc = fresh && client.roundTrip(request, fresh, std::size_t(replyBytes)) ? 0 : -14;
-        if (fresh)
-            std::memcpy(destination.data(), fresh, std::size_t(replyBytes));
-        std::free(fresh);
+        FreshBuffer fresh(static_cast<std::size_t>(replyBytes));
+        rc = fresh.data() && client.roundTrip(request, fresh.data(), std::size_t(replyBytes)) ? 0 : -14;
+        if (fresh.data())
+            std::memcpy(destination.data(), fresh.data(), std::size_t(replyBytes));
     }
     std::printf("%d %ld %ld\n", rc, base, peakRssKb());
     return 0;
@@ -277,11 +301,10 @@ void bulkRaw(benchmark::State& state, const char* kind, long size, const std::st
     }
     std::vector<char> destination(replyBytes);
     for (auto _ : state) {
-        char* fresh = static_cast<char*>(std::malloc(replyBytes));
-        const bool ok = fresh && client.roundTrip(request, fresh, replyBytes);
+        FreshBuffer fresh(replyBytes);
+        const bool ok = fresh.data() && client.roundTrip(request, fresh.data(), replyBytes);
         if (ok)
-            std::memcpy(destination.data(), fresh, replyBytes);
-        std::free(fresh);
+            std::memcpy(destination.data(), fresh.data(), replyBytes);
         if (!ok) {
             state.SkipWithError("raw bulk round trip failed");
             return;
