@@ -22,7 +22,8 @@ runs=(
   "tests/hardening/hardening_callback_load_test:*"
 )
 
-cmake -S "$root" -B "$build" -G Ninja -DTQBSE_BUILD_BENCH=OFF -DTQBSE_BUILD_FUZZ=OFF >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DTQBSE_BUILD_TESTS=ON -DTQBSE_BUILD_TOOLS=ON -DTQBSE_BUILD_BENCH=OFF \
+  -DTQBSE_BUILD_FUZZ=OFF >/dev/null
 targets=()
 for run in "${runs[@]}"; do
   targets+=("$(basename "${run%%:*}")")

@@ -15,6 +15,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -101,6 +102,43 @@ QByteArray oneExchange(const QByteArray& name)
     return reply;
 }
 
+// True when a socket of this process listens on port 6009 (and not another
+// process's listener that would answer in its place). Reads /proc.
+bool ownListenerOnPort()
+{
+    std::vector<std::string> inodes;
+    if (FILE* tcp = std::fopen("/proc/net/tcp", "r")) {
+        char line[512];
+        while (std::fgets(line, sizeof line, tcp)) {
+            unsigned port = 0, state = 0;
+            char inode[32] = {};
+            if (std::sscanf(line, " %*d: %*x:%x %*x:%*x %x %*s %*s %*s %*s %*s %31s", &port, &state, inode) == 3
+                && port == 6009 && state == 0x0a)
+                inodes.push_back(std::string("socket:[") + inode + "]");
+        }
+        std::fclose(tcp);
+    }
+    for (int fd = 0; fd < 4096; ++fd) {
+        char link[64] = {};
+        const std::string path = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t n = ::readlink(path.c_str(), link, sizeof link - 1);
+        if (n > 0 && std::find(inodes.begin(), inodes.end(), std::string(link, std::size_t(n))) != inodes.end())
+            return true;
+    }
+    return false;
+}
+
+// Waits (bounded) until the listener this process started is up.
+bool waitForOwnListener()
+{
+    for (int i = 0; i < 250; ++i) {
+        if (ownListenerOnPort())
+            return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return false;
+}
+
 class CallbackLoad : public ::testing::Test {
 protected:
     void SetUp() override
@@ -112,6 +150,8 @@ protected:
             return RawServer::okReply(request);
         });
         ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 31), 0);
+        ASSERT_TRUE(waitForOwnListener())
+            << "port 6009 is held by another process (ss -ltnp | grep 6009); rerun when it is free";
         // The first peer also waits for the listener thread to be up.
         ASSERT_EQ(oneExchange("Warmup"), "Warmup" + kMinus8)
             << "port 6009 unanswered: is another process holding it? (ss -ltnp | grep 6009)";
@@ -254,6 +294,7 @@ TEST_F(CallbackLoad, ListenerRestartsAfterLoad)
     ASSERT_GE(lingering, 0);
     for (int restart = 0; restart < 5; ++restart) {
         ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 31), 0);
+        ASSERT_TRUE(waitForOwnListener()) << "restart " << restart;
         EXPECT_TRUE(clientWorks());
         EXPECT_EQ(oneExchange("Restart" + QByteArray::number(restart)),
                   "Restart" + QByteArray::number(restart) + kMinus8);
