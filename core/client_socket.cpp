@@ -91,7 +91,10 @@ int ClientSocket::exchange(const QByteArray& request, QByteArray& reply)
     if (platform::sendAll(socket_, request.constData(), std::size_t(request.size())) != 0)
         return -1;
 
+    // The parenthesis balance is only looked at when a full chunk ends in
+    // ")", so it is brought up to date then rather than chunk by chunk.
     int64_t depth = 0;
+    qsizetype counted = reply.size();
     // Set while the reply received so far could end here and the socket was
     // found readable: the end of the stream then only closes a whole reply.
     bool couldEnd = false;
@@ -111,7 +114,6 @@ int ClientSocket::exchange(const QByteArray& request, QByteArray& reply)
         // Chunks are text: a zero byte ends the chunk's contribution.
         const void* zero = std::memchr(chunk, 0, std::size_t(n));
         const qsizetype kept = zero ? static_cast<const char*>(zero) - chunk : n;
-        depth += parenthesisBalance(chunk, kept);
         reply.resize(at + kept);
 
         if (last != ')')
@@ -122,7 +124,11 @@ int ClientSocket::exchange(const QByteArray& request, QByteArray& reply)
             if (!platform::waitReadable(socket_, 0))
                 return 0;
             couldEnd = true;
-        } else if (depth <= 0) {
+            continue;
+        }
+        depth += parenthesisBalance(reply.constData() + counted, reply.size() - counted);
+        counted = reply.size();
+        if (depth <= 0) {
             // A reply that ends exactly at a chunk boundary: balanced and quiet.
             if (!platform::waitReadable(socket_, kChunkBoundaryQuietMs))
                 return 0;
