@@ -48,7 +48,7 @@ public:
 
     // Another run of the same tests may hold the address for a moment:
     // binding is retried for up to `bindWaitMs`.
-    explicit ScriptedServer(const char* address, uint16_t port = 6002, int bindWaitMs = 15000)
+    explicit ScriptedServer(const char* address, uint16_t port = 6002, int bindWaitMs = 60000)
     {
         sockaddr_in local{};
         local.sin_family = AF_INET;
@@ -275,7 +275,7 @@ private:
 // there is refused even while other runs of the tests use the address.
 class RefusingPort {
 public:
-    explicit RefusingPort(const char* address, uint16_t port = 6002, int bindWaitMs = 15000)
+    explicit RefusingPort(const char* address, uint16_t port = 6002, int bindWaitMs = 60000)
     {
         sockaddr_in local{};
         local.sin_family = AF_INET;
