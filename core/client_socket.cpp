@@ -91,8 +91,8 @@ int ClientSocket::exchange(const QByteArray& request, QByteArray& reply)
     if (platform::sendAll(socket_, request.constData(), std::size_t(request.size())) != 0)
         return -1;
 
-    // The parenthesis balance is only looked at when a full chunk ends in
-    // ")", so it is brought up to date then rather than chunk by chunk.
+    // The parenthesis balance is only looked at when a chunk ends in ")",
+    // so it is brought up to date then rather than chunk by chunk.
     int64_t depth = 0;
     qsizetype counted = reply.size();
     // Set while the reply received so far could end here and the socket was
@@ -118,22 +118,29 @@ int ClientSocket::exchange(const QByteArray& request, QByteArray& reply)
 
         if (last != ')')
             continue;
-        if (n < kReceiveChunkSize) {
-            // The normal end; unless the server has already sent more,
-            // in which case the ")" was only the end of a segment.
-            if (!platform::waitReadable(socket_, 0))
-                return 0;
-            couldEnd = true;
-            continue;
-        }
         depth += parenthesisBalance(reply.constData() + counted, reply.size() - counted);
         counted = reply.size();
-        if (depth <= 0) {
-            // A reply that ends exactly at a chunk boundary: balanced and quiet.
-            if (!platform::waitReadable(socket_, kChunkBoundaryQuietMs))
-                return 0;
-            couldEnd = true;
+        const bool shortChunk = n < kReceiveChunkSize;
+        // A short chunk ending in ")" ends the reply; so does a full one that
+        // leaves the parentheses balanced, once the socket stays quiet.
+        const bool mayEnd = shortChunk || depth <= 0;
+        if (platform::waitReadable(socket_, 0)) {
+            // The server has already sent more: this ")" only ended a segment.
+            couldEnd = mayEnd;
+            continue;
         }
+        if (shortChunk && depth <= 0)
+            return 0;
+        if (!mayEnd)
+            continue;
+        // Either a full chunk that ends balanced, or a short chunk that ends
+        // in ")" with parentheses still open: a server that keeps the
+        // contract sends the rest of a reply at once, so it ends here only
+        // if nothing more arrives for a while. Without the wait, a large
+        // reply read faster than it is sent would be cut at any inner ")".
+        if (!platform::waitReadable(socket_, kQuietMs))
+            return 0;
+        couldEnd = true;
     }
 }
 

@@ -14,9 +14,10 @@ namespace tqbse {
 
 inline constexpr uint16_t kServerPort = 6002;
 inline constexpr int kReceiveChunkSize = 4096;
-// A reply that fills a whole receive chunk and ends there with balanced
-// parentheses is taken as complete once no more bytes arrive for this long.
-inline constexpr int kChunkBoundaryQuietMs = 100;
+// A reply that could end at a ")" but is not plainly complete (a full
+// receive chunk ending balanced, or a short one with parentheses still open)
+// is taken as complete once no more bytes arrive for this long.
+inline constexpr int kQuietMs = 100;
 // How long connectToServer waits for an unreachable host.
 inline constexpr int kConnectTimeoutMs = 10000;
 
