@@ -67,7 +67,9 @@ void printJson(FILE* out, const CallResult& r, const std::string& message, const
             const ParamDesc& p = d.params[i];
             if (!isOutput(p.role))
                 continue;
-            json += (first ? "" : ",") + jsonString(p.name) + ":";
+            json += first ? "" : ",";
+            json += jsonString(p.name);
+            json += ':';
             first = false;
             switch (p.role) {
             case ParamRole::OutInt:
@@ -76,13 +78,19 @@ void printJson(FILE* out, const CallResult& r, const std::string& message, const
             case ParamRole::OutDouble: json += jsonNumber(r.doubles[i]); break;
             case ParamRole::OutText: json += savedTo.empty() ? jsonString(r.texts[i]) : jsonString(savedTo); break;
             case ParamRole::OutVersion:
-                json += "[" + std::to_string(r.version[0]) + "," + std::to_string(r.version[1]) + "," +
-                        std::to_string(r.version[2]) + "," + std::to_string(r.version[3]) + "]";
+                json += '[';
+                for (std::size_t k = 0; k < r.version.size(); ++k) {
+                    json += k ? "," : "";
+                    json += std::to_string(r.version[k]);
+                }
+                json += ']';
                 break;
             case ParamRole::OutArray: {
                 json += "[";
-                for (size_t k = 0; k < r.arrays[i].size(); ++k)
-                    json += (k ? "," : "") + jsonNumber(r.arrays[i][k]);
+                for (size_t k = 0; k < r.arrays[i].size(); ++k) {
+                    json += k ? "," : "";
+                    json += jsonNumber(r.arrays[i][k]);
+                }
                 json += "]";
                 break;
             }
