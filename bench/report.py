@@ -43,8 +43,8 @@ def verdict(ok):
     return "ok" if ok else "MISSED"
 
 
-def fmt(value, spec):
-    return "-" if value is None else format(value, spec)
+def fmt(value, pattern):
+    return "-" if value is None else format(value, pattern)
 
 
 def main(argv):
