@@ -14,7 +14,11 @@ protected:
     void SetUp() override
     {
         callback::stopListener();
-        ASSERT_TRUE(server_.ok()) << "cannot listen on 127.0.0.5:6002";
+        ASSERT_TRUE(server_.isListening()) << "cannot listen on 127.0.0.5:6002";
+        server_.setResponder([](const QByteArray& request) {
+            const QByteArray ok = FakeServer::okReply(request);
+            return request.contains("ConnectionStatus_Get") ? ok + "(n=01000000)" : ok;
+        });
     }
     void TearDown() override
     {
@@ -29,7 +33,7 @@ protected:
         EXPECT_EQ(peer.exchange(std::string(name) + "=()"), std::string(name) + "=(n=f8ffffff)");
     }
 
-    FakeServer server_;
+    FakeServer server_{"127.0.0.5"};
 };
 
 TEST_F(ListenerLifecycle, InitialiseStartsTheListenerAfterConnecting)
@@ -38,7 +42,7 @@ TEST_F(ListenerLifecycle, InitialiseStartsTheListenerAfterConnecting)
     EXPECT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 5), 0);
     ASSERT_TRUE(waitForState(ListenerState::Listening));
     expectAnswering("started");
-    EXPECT_EQ(server_.requests(), std::vector<std::string>{"tqBsePluginControlDll_RemoteConnection_Set=(n=ffffffff)"});
+    EXPECT_EQ(server_.requests(), std::vector<QByteArray>{"tqBsePluginControlDll_RemoteConnection_Set=(n=ffffffff)"});
 }
 
 TEST_F(ListenerLifecycle, SecondInitialiseRestartsTheListener)

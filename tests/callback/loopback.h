@@ -1,5 +1,5 @@
-// Loopback helpers for the listener tests: a peer of port 6009, a fake
-// server on 127.0.0.5:6002, a recording message handler and bounded waits.
+// Helpers for the listener tests: a peer of port 6009, a recording message
+// handler and bounded waits (the fake server is support/fake_server.h).
 // Every socket here has a receive and send timeout; every loop is bounded.
 #pragma once
 
@@ -26,28 +26,11 @@
 #include <vector>
 
 #include "callback/listener.h"
+#include "support/fake_server.h"
 
 namespace tqbse::test {
 
 using namespace std::chrono_literals;
-inline constexpr int kSocketTimeoutMs = 5000;
-
-inline void setTimeouts(int fd, int ms = kSocketTimeoutMs)
-{
-    timeval tv{ms / 1000, (ms % 1000) * 1000};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-}
-
-inline sockaddr_in address(const char* ip, int port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    ::inet_pton(AF_INET, ip, &a.sin_addr);
-    return a;
-}
-
 // Polls `done` every 10 ms for at most `limit`.
 template <typename Pred>
 bool waitUntil(Pred done, std::chrono::milliseconds limit = 5000ms)
@@ -237,96 +220,6 @@ private:
         std::vector<std::string> messages;
     };
     std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
-};
-
-// A stand-in for the server on 127.0.0.5:6002: answers every request with
-// its name and the result 0, plus an integer output of 1 for a getter
-// (ConnectionStatus_Get). Serves one connection at a time, a new one
-// replacing the old, and records the requests.
-class FakeServer {
-public:
-    FakeServer()
-    {
-        listening_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int on = 1;
-        ::setsockopt(listening_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        const sockaddr_in a = address("127.0.0.5", 6002);
-        ok_ = ::bind(listening_, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0 && ::listen(listening_, 4) == 0;
-        if (ok_)
-            thread_ = std::thread([this] { run(); });
-    }
-    ~FakeServer() { stop(); }
-
-    bool ok() const { return ok_; }
-
-    void stop()
-    {
-        stop_.store(true);
-        if (thread_.joinable())
-            thread_.join();
-        if (listening_ >= 0)
-            ::close(listening_);
-        listening_ = -1;
-    }
-
-    std::vector<std::string> requests() const
-    {
-        const std::lock_guard lock(mutex_);
-        return requests_;
-    }
-
-private:
-    void run()
-    {
-        int client = -1;
-        std::string pending;
-        const auto deadline = std::chrono::steady_clock::now() + 120s;
-        while (!stop_.load() && std::chrono::steady_clock::now() < deadline) {
-            pollfd fds[2] = {{listening_, POLLIN, 0}, {client, POLLIN, 0}};
-            if (::poll(fds, client >= 0 ? 2 : 1, 50) <= 0)
-                continue;
-            if (fds[0].revents & POLLIN) {
-                const int next = ::accept(listening_, nullptr, nullptr);
-                if (next >= 0) {
-                    if (client >= 0)
-                        ::close(client);
-                    client = next;
-                    setTimeouts(client);
-                    pending.clear();
-                }
-                continue;
-            }
-            char buffer[4096];
-            const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
-            if (n <= 0) {
-                ::close(client);
-                client = -1;
-                continue;
-            }
-            pending.append(buffer, std::size_t(n));
-            if (pending.back() != ')' && pending.back() != '=') // a request without inputs ends in "="
-                continue;
-            const std::string name = pending.substr(0, pending.find('='));
-            {
-                const std::lock_guard lock(mutex_);
-                requests_.push_back(pending);
-            }
-            pending.clear();
-            std::string reply = name + "=(n=00000000)";
-            if (name.ends_with("ConnectionStatus_Get"))
-                reply += "(n=01000000)";
-            ::send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
-        }
-        if (client >= 0)
-            ::close(client);
-    }
-
-    int listening_ = -1;
-    bool ok_ = false;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-    mutable std::mutex mutex_;
-    std::vector<std::string> requests_;
 };
 
 } // namespace tqbse::test

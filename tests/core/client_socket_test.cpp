@@ -1,7 +1,8 @@
 // The client connection: the end-of-reply rules fed chunk by chunk through a
-// record-preserving socket pair, then real TCP against a scripted server on
-// 127.0.0.2:6002 (replies in pieces, at chunk boundaries, cut short, large
-// requests and replies), and the connection's lifecycle.
+// record-preserving socket pair, then real TCP against a fake server on
+// 127.0.0.2:6002 (early end, close after a reply, large requests and
+// replies), and the connection's lifecycle. Replies cut, dripped, at the
+// receive size and with odd bytes are in the hardening faults test.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -18,23 +19,15 @@
 #include "api/call_table.h"
 #include "callback/listener.h"
 #include "core/client_socket.h"
-#include "support/scripted_server.h"
+#include "support/fake_server.h"
 #include "tqBsePluginControlDll.h"
 
 using namespace tqbse;
-using test::ScriptedReply;
-using test::ScriptedServer;
+using test::FakeServer;
 
 namespace {
 
 constexpr char kSentinel = '\x5a';
-
-// A literal with its zero bytes.
-template <std::size_t N>
-QByteArray withZero(const char (&text)[N])
-{
-    return QByteArray(text, N - 1);
-}
 
 // A text reply of exactly `size` bytes: name=(n=00000000)(s=xxx...).
 QByteArray textReplyOfSize(const char* name, qsizetype size, QByteArray* text = nullptr)
@@ -146,13 +139,13 @@ TEST_F(ChunkRules, NotConnectedSendsNothing)
     EXPECT_EQ(::recv(peer_, &b, 1, MSG_DONTWAIT), 0); // closed, and nothing was sent
 }
 
-// ---- Real TCP against the scripted server -------------------------------------
+// ---- Real TCP against the fake server -------------------------------------
 
 class Loopback : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        server_ = std::make_unique<ScriptedServer>("127.0.0.2");
+        server_ = std::make_unique<FakeServer>("127.0.0.2");
         ASSERT_TRUE(server_->isListening()) << "cannot listen on 127.0.0.2:6002";
         ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), 0);
         ASSERT_EQ(server_->requestCount(), 1u);
@@ -171,50 +164,17 @@ protected:
         return test::callWithDeadline(*server_, ms, std::move(call));
     }
 
-    std::unique_ptr<ScriptedServer> server_;
+    std::unique_ptr<FakeServer> server_;
 };
 
 const QByteArray kCount = calls::TestCase_Count_Get.name;
 const QByteArray kName = calls::TestCase_Name_Get.name;
 const QByteArray kItem = calls::Protocol_Results_GetResultItem.name;
 
-TEST_F(Loopback, ReplyInSeveralSendsIsJoinedInOrder)
-{
-    server_->push(ScriptedReply{{kName + "=(n=00000000)(s=Hel", "lo wo", "rld)"}, 30});
-    char buffer[32];
-    std::memset(buffer, kSentinel, sizeof buffer);
-    EXPECT_EQ(guarded([&] { return tqBsePluginControlDll_TestCase_Name_Get(1, buffer, 32); }), 0);
-    EXPECT_STREQ(buffer, "Hello world");
-    EXPECT_EQ(server_->lastRequest(), kName + "=(n=01000000)(n=20000000)");
-}
-
-// In the spirit of a protocol parser's fuzz-by-splitting: the same reply cut
-// at every position inside a token must give the same outcome.
-TEST_F(Loopback, EverySplitInsideATokenGivesTheSameResult)
-{
-    const QByteArray reply = kItem + "=(n=01000000)(d=000000000000f03f)(d=0000000000000040)";
-    int splits = 0;
-    for (qsizetype at = 1; at < reply.size(); ++at) {
-        if (reply[at - 1] == ')')
-            continue; // a short chunk ending in ")" ends the reply by itself
-        server_->push(ScriptedReply{{reply.left(at), reply.mid(at)}, 8});
-        double first = 0, second = 0;
-        const auto rc = guarded([&] {
-            return tqBsePluginControlDll_Protocol_Results_GetResultItem(4, 5, &first, &second);
-        });
-        ASSERT_EQ(rc, 1) << "split at " << at;
-        EXPECT_EQ(first, 1.0) << "split at " << at;
-        EXPECT_EQ(second, 2.0) << "split at " << at;
-        ++splits;
-    }
-    EXPECT_GT(splits, 60);
-    EXPECT_EQ(server_->requestCount(), std::size_t(splits));
-}
-
 TEST_F(Loopback, ShortChunkEndingInParenthesisEndsTheReply)
 {
     // The second value comes too late: the reply ended after the first.
-    server_->push(ScriptedReply{{kItem + "=(n=00000000)(d=000000000000f03f)", "(d=0000000000000040)"}, 300});
+    server_->push(test::inPieces({kItem + "=(n=00000000)(d=000000000000f03f)", "(d=0000000000000040)"}, 300));
     double first = 0, second = -1;
     EXPECT_EQ(guarded([&] { return tqBsePluginControlDll_Protocol_Results_GetResultItem(4, 5, &first, &second); }), -11);
     EXPECT_EQ(first, 1.0);
@@ -223,72 +183,13 @@ TEST_F(Loopback, ShortChunkEndingInParenthesisEndsTheReply)
     ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), 0);
 }
 
-TEST_F(Loopback, ServerClosingMidReplyGivesNoResponseUntilInitialise)
-{
-    server_->push(ScriptedReply{{kCount + "=(n=00000000)(n=05"}, 0, true});
-    int32_t count = 99;
-    EXPECT_EQ(guarded([&] { return tqBsePluginControlDll_TestCase_Count_Get(&count); }), -14);
-    EXPECT_EQ(count, 99);
-    EXPECT_TRUE(ClientSocket::instance().isConnected()); // a failed exchange changes no state
-
-    EXPECT_EQ(guarded([&] { return tqBsePluginControlDll_TestCase_Count_Get(&count); }), -14);
-    EXPECT_EQ(guarded([&] { return tqBsePluginControlDll_FullProtocolReset(); }), -14);
-    EXPECT_EQ(count, 99);
-    EXPECT_EQ(server_->connections(), 1); // no reconnect behind the caller's back
-
-    ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), 0);
-    EXPECT_EQ(server_->connections(), 2);
-    server_->push(kCount + "=(n=00000000)(n=05000000)");
-    EXPECT_EQ(guarded([&] { return tqBsePluginControlDll_TestCase_Count_Get(&count); }), 0);
-    EXPECT_EQ(count, 5);
-}
-
 TEST_F(Loopback, ServerClosingRightAfterACompleteReply)
 {
-    server_->push(ScriptedReply{{kCount + "=(n=00000000)(n=05000000)"}, 0, true});
+    server_->push(test::thenClose(kCount + "=(n=00000000)(n=05000000)"));
     int32_t count = 99;
     EXPECT_EQ(guarded([&] { return tqBsePluginControlDll_TestCase_Count_Get(&count); }), 0);
     EXPECT_EQ(count, 5);
     EXPECT_EQ(guarded([&] { return tqBsePluginControlDll_TestCase_Count_Get(&count); }), -14);
-}
-
-TEST_F(Loopback, RepliesAroundTheChunkBoundaryEnd)
-{
-    for (const qsizetype size : {qsizetype(4095), qsizetype(4096), qsizetype(4097), qsizetype(8192),
-                                 qsizetype(8193), qsizetype(3 * 4096), qsizetype(3 * 4096 + 1)}) {
-        QByteArray text;
-        const QByteArray reply = textReplyOfSize(kName.constData(), size, &text);
-        ASSERT_EQ(reply.size(), size);
-        server_->push(reply);
-        std::vector<char> buffer(20000, kSentinel);
-        const auto rc = guarded([&] { return tqBsePluginControlDll_TestCase_Name_Get(0, buffer.data(), 20000); });
-        ASSERT_TRUE(rc.has_value()) << "a reply of " << size << " bytes never ended";
-        EXPECT_EQ(*rc, 0) << size;
-        EXPECT_EQ(QByteArray(buffer.data()), text) << size;
-    }
-    // The same 4096 bytes in two sends.
-    QByteArray text;
-    const QByteArray reply = textReplyOfSize(kName.constData(), 4096, &text);
-    server_->push(ScriptedReply{{reply.left(2000), reply.mid(2000)}, 20});
-    std::vector<char> buffer(5000, kSentinel);
-    EXPECT_EQ(guarded([&] { return tqBsePluginControlDll_TestCase_Name_Get(0, buffer.data(), 5000); }), 0);
-    EXPECT_EQ(QByteArray(buffer.data()), text);
-}
-
-TEST_F(Loopback, ZeroByteCutsTheReply)
-{
-    // After the zero the chunk is dropped: the junk never reaches the cutter.
-    server_->push(kCount + withZero("=(n=00000000)(n=05000000)\0(n=junk)"));
-    int32_t count = 99;
-    EXPECT_EQ(guarded([&] { return tqBsePluginControlDll_TestCase_Count_Get(&count); }), 0);
-    EXPECT_EQ(count, 5);
-
-    // A zero inside a text: the token loses its ")" and with it the output.
-    server_->push(kName + withZero("=(n=00000000)(s=ab\0cd)"));
-    char buffer[16];
-    std::memset(buffer, kSentinel, sizeof buffer);
-    EXPECT_EQ(guarded([&] { return tqBsePluginControlDll_TestCase_Name_Get(0, buffer, 16); }), -11);
-    EXPECT_EQ(std::string(buffer, 16), std::string(16, kSentinel));
 }
 
 TEST_F(Loopback, LargeRequestArrivesWhole)
@@ -298,7 +199,7 @@ TEST_F(Loopback, LargeRequestArrivesWhole)
         content[i] = char('a' + i % 26);
     const QByteArray expected = QByteArray(calls::Scenario_Upload.name) + "=(s=big)(s="
         + QByteArray::fromStdString(content) + ")";
-    ScriptedReply ok{{QByteArray(calls::Scenario_Upload.name) + "=(n=00000000)"}};
+    test::Reply ok(QByteArray(calls::Scenario_Upload.name) + "=(n=00000000)");
     ok.minRequestBytes = std::size_t(expected.size());
     server_->push(ok);
     EXPECT_EQ(guarded([&] {
@@ -323,30 +224,13 @@ TEST_F(Loopback, LargeReplyArrivesWhole)
     EXPECT_EQ(buffer.back(), kSentinel);
 }
 
-TEST_F(Loopback, EightBitTextsCrossTheWireUnchanged)
-{
-    std::string all;
-    for (int b = 1; b < 256; ++b)
-        all.push_back(char(b));
-    const QByteArray bytes = QByteArray::fromStdString(all);
-    server_->push(QByteArray(calls::Scenario_Download.name) + "=(n=00000000)(s=" + bytes + ")");
-    char buffer[300];
-    std::memset(buffer, kSentinel, sizeof buffer);
-    EXPECT_EQ(guarded([&] { return tqBsePluginControlDll_Scenario_Download(all.c_str(), 255, buffer, 256); }), 0);
-    EXPECT_EQ(std::string(buffer, 255), all);
-    EXPECT_EQ(buffer[255], '\0');
-    EXPECT_EQ(buffer[256], kSentinel);
-    EXPECT_TRUE(server_->lastRequest()
-                == QByteArray(calls::Scenario_Download.name) + "=(s=" + bytes + ")(n=00010000)");
-}
-
 // ---- Lifecycle ---------------------------------------------------------------------
 
 class Lifecycle : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        server_ = std::make_unique<ScriptedServer>("127.0.0.2");
+        server_ = std::make_unique<FakeServer>("127.0.0.2");
         ASSERT_TRUE(server_->isListening()) << "cannot listen on 127.0.0.2:6002";
     }
     void TearDown() override
@@ -355,7 +239,7 @@ protected:
         callback::stopListener();
         server_.reset();
     }
-    std::unique_ptr<ScriptedServer> server_;
+    std::unique_ptr<FakeServer> server_;
 };
 
 TEST_F(Lifecycle, ExportBeforeInitialiseSendsNothing)

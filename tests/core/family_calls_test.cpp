@@ -1,8 +1,8 @@
 // Every generated remote export, driven from the call table: the request
 // text, the reading of good and bad replies, once through callRemote's seam
-// and once through the real exports against a scripted loopback server. The
-// table itself is checked against the wire layouts below, against the public
-// header and against the shared object's exports.
+// and once through the real exports against a fake loopback server. The
+// table itself is checked against the public header and the shared object's
+// exports; the worked examples pin the wire text of a few rows by hand.
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
@@ -13,7 +13,6 @@
 #include <functional>
 #include <map>
 #include <regex>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,7 +21,7 @@
 #include "callback/listener.h"
 #include "core/call_remote.h"
 #include "core/wire_text.h"
-#include "support/scripted_server.h"
+#include "support/fake_server.h"
 #include "tqBsePluginControlDll.h"
 
 using namespace tqbse;
@@ -32,95 +31,6 @@ using tqbse::test::intToken;
 
 namespace {
 
-// The wire layout of every remote export. Request tokens: i integer,
-// b flag, f float, d double, s text, z buffer size or capacity. Reply
-// parameters after the result: i integer, b flag, f float, d double,
-// s text, a double array.
-struct WireLayout {
-    const char* name;
-    const char* request;
-    const char* reply;
-};
-const WireLayout kLayouts[] = {
-    {"RemoteConnection_Set", "b", ""},
-    {"FullProtocolReset", "", ""},
-    {"ConnectionStatus_Get", "", "b"},
-    {"RX_CentreFrequency_Set", "id", ""},
-    {"RX_CentreFrequency_Get", "i", "d"},
-    {"RX_InputLevel_Set", "if", ""},
-    {"RX_InputLevel_Get", "i", "f"},
-    {"TX_CentreFrequency_Set", "id", ""},
-    {"TX_CentreFrequency_Get", "i", "d"},
-    {"TX_ReferenceLevel_Set", "if", ""},
-    {"TX_ReferenceLevel_Get", "i", "f"},
-    {"LoggingState_Set", "b", ""},
-    {"LoggingState_Get", "", "b"},
-    {"RFMeasurement_State_Set", "b", ""},
-    {"RFMeasurement_State_Get", "", "b"},
-    {"ADCOverloaded_Get", "i", "b"},
-    {"TestCase_Count_Get", "", "i"},
-    {"TestCase_NameLength_Get", "i", "i"},
-    {"TestCase_Name_Get", "iz", "s"},
-    {"TestCase_GroupNameLength_Get", "i", "i"},
-    {"TestCase_GroupName_Get", "iz", "s"},
-    {"TestCase_Run", "i", ""},
-    {"Protocol_MeasurementEnabled_Set", "ib", ""},
-    {"Protocol_MeasurementEnabled_Get", "i", "b"},
-    {"Protocol_Results_Available_Get", "", "b"},
-    {"Protocol_Results_GetHandle", "", "i"},
-    {"Results_DeleteHandle", "i", ""},
-    {"Protocol_Results_GetTraceLength", "ii", "i"},
-    {"Protocol_Results_GetTrace", "iiz", "aa"},
-    {"Protocol_Results_GetResultItem", "ii", "dd"},
-    {"LTE_MeasurementEnabled_Set", "iib", ""},
-    {"LTE_MeasurementEnabled_Get", "ii", "b"},
-    {"LTE_Results_Available_Get", "i", "b"},
-    {"LTE_Results_GetHandle", "i", "i"},
-    {"LTE_Results_Cell_Get", "i", "i"},
-    {"LTE_Results_GetTraceLength", "ii", "i"},
-    {"LTE_Results_GetTrace", "iiz", "aa"},
-    {"LTE_Results_Evm_Rms_Get", "i", "f"},
-    {"LTE_Results_Evm_Carrier_Get", "i", "f"},
-    {"LTE_Results_Evm_NonAllocatedCarriers_Get", "i", "f"},
-    {"LTE_Results_FreqError_Get", "i", "f"},
-    {"LTE_Results_CarrierLeak_Get", "i", "f"},
-    {"LTE_Results_SymbolClkError_Get", "i", "f"},
-    {"LTE_Results_IQGainImbalance_Get", "i", "f"},
-    {"LTE_Results_IQSkew_Get", "i", "f"},
-    {"Scenario_Count_Get", "", "i"},
-    {"Scenario_NameLength_Get", "i", "i"},
-    {"Scenario_Name_Get", "iz", "s"},
-    {"Scenario_Upload", "ss", ""},
-    {"Scenario_DownloadSize_Get", "s", "i"},
-    {"Scenario_Download", "sz", "s"},
-    {"Scenario_Execute", "s", ""},
-    {"Scenario_IsRunning_Get", "", "b"},
-    {"DebugFilters_GetCount", "", "i"},
-    {"DebugFilters_NameLength_Get", "i", "i"},
-    {"DebugFilters_Name_Get", "iz", "s"},
-    {"DebugFilters_State_Set", "sb", ""},
-    {"DebugFilters_State_Get", "s", "b"},
-    {"DebugFilters_AcceptChanges", "", ""},
-    {"DebugFilters_RejectChanges", "", ""},
-    {"ProtocolMessageXml_Count_Get", "", "i"},
-    {"ProtocolMessageXml_NameLength_Get", "i", "i"},
-    {"ProtocolMessageXml_Name_Get", "iz", "s"},
-    {"ProtocolMessageXml_Upload", "ss", ""},
-    {"ProtocolMessageXml_DownloadSize_Get", "s", "i"},
-    {"ProtocolMessageXml_Download", "sz", "s"},
-    {"SystemParamFile_Count_Get", "", "i"},
-    {"SystemParamFile_NameLength_Get", "i", "i"},
-    {"SystemParamFile_Name_Get", "iz", "s"},
-};
-
-const WireLayout* layoutOf(const CallDesc& d)
-{
-    for (const WireLayout& l : kLayouts)
-        if (d.shortName() == l.name)
-            return &l;
-    return nullptr;
-}
-
 std::vector<const CallDesc*> remoteRows()
 {
     std::vector<const CallDesc*> rows;
@@ -128,18 +38,6 @@ std::vector<const CallDesc*> remoteRows()
         if (d->kind == CallKind::Remote)
             rows.push_back(d);
     return rows;
-}
-
-char requestLetter(ParamRole r)
-{
-    switch (r) {
-    case ParamRole::InInt: return 'i';
-    case ParamRole::InBool: return 'b';
-    case ParamRole::InFloat: return 'f';
-    case ParamRole::InDouble: return 'd';
-    case ParamRole::InText: return 's';
-    default: return 0;
-    }
 }
 
 char replyLetter(ParamRole r)
@@ -155,31 +53,9 @@ char replyLetter(ParamRole r)
     }
 }
 
-TEST(CallTable, RowsMatchTheWireLayouts)
+TEST(CallTable, RowKinds)
 {
-    const std::vector<const CallDesc*> rows = remoteRows();
-    EXPECT_EQ(rows.size(), std::size(kLayouts));
-    std::set<std::string> seen;
-    for (const CallDesc* d : rows) {
-        const WireLayout* l = layoutOf(*d);
-        ASSERT_NE(l, nullptr) << d->name << " has no wire layout";
-        seen.insert(l->name);
-        // The request: value inputs in argument order, then the size last.
-        std::string request, sizes, reply;
-        for (int i = 0; i < d->paramCount; ++i) {
-            const ParamRole r = d->params[i].role;
-            if (requestLetter(r))
-                request += requestLetter(r);
-            if (r == ParamRole::BufferSize || r == ParamRole::Capacity)
-                sizes += 'z';
-            if (replyLetter(r))
-                reply += replyLetter(r);
-        }
-        EXPECT_EQ(request + sizes, l->request) << d->name;
-        EXPECT_EQ(reply, l->reply) << d->name;
-    }
-    EXPECT_EQ(seen.size(), std::size(kLayouts));
-
+    EXPECT_EQ(remoteRows().size(), 69u);
     // The six rows that are not plain remote calls.
     std::map<std::string, CallKind> others;
     for (const CallDesc* d : allCalls())
@@ -579,7 +455,7 @@ class FamilyExports : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        server_ = new test::ScriptedServer("127.0.0.4");
+        server_ = new test::FakeServer("127.0.0.4");
         ASSERT_TRUE(server_->isListening()) << "cannot listen on 127.0.0.4:6002";
         ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 4), 0);
     }
@@ -607,9 +483,9 @@ protected:
     }
     static QByteArray name(const CallDesc& d) { return d.name; }
 
-    static test::ScriptedServer* server_;
+    static test::FakeServer* server_;
 };
-test::ScriptedServer* FamilyExports::server_ = nullptr;
+test::FakeServer* FamilyExports::server_ = nullptr;
 
 TEST_F(FamilyExports, EveryRowThroughItsExport)
 {
@@ -723,7 +599,7 @@ TEST_F(FamilyExports, TextInputLimits)
          name(calls::ProtocolMessageXml_Upload) + "=(s=x.xml)"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(exchange(test::ScriptedServer::nameOf(c.request) + ok, c.call, 0), c.request);
+        EXPECT_EQ(exchange(test::FakeServer::nameOf(c.request) + ok, c.call, 0), c.request);
 
     int32_t size = kIntUnset;
     const QByteArray sizeGet = name(calls::ProtocolMessageXml_DownloadSize_Get);

@@ -10,10 +10,10 @@
 
 #include "callback/listener.h"
 #include "core/result_codes.h"
-#include "support/scripted_server.h"
+#include "support/fake_server.h"
 #include "tqBsePluginControlDll.h"
 
-using tqbse::test::ScriptedServer;
+using tqbse::test::FakeServer;
 
 namespace {
 
@@ -126,7 +126,7 @@ class WithServer : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        server_ = std::make_unique<ScriptedServer>("127.0.0.3");
+        server_ = std::make_unique<FakeServer>("127.0.0.3");
         ASSERT_TRUE(server_->isListening()) << "cannot listen on 127.0.0.3:6002";
         ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 3), 0);
         server_->clearRequests();
@@ -137,7 +137,7 @@ protected:
         tqbse::callback::stopListener();
         server_.reset();
     }
-    std::unique_ptr<ScriptedServer> server_;
+    std::unique_ptr<FakeServer> server_;
 };
 
 TEST_F(WithServer, KnownCodesNeverTouchTheConnection)

@@ -1,5 +1,5 @@
 // Load on the callback port 6009, on the real listener that Initialise starts
-// against a raw server on 127.0.0.31: a thousand peers one after another,
+// against a fake server on 127.0.0.31: a thousand peers one after another,
 // sixteen at once, silent peers, a peer that sends 1 MiB; the client
 // connection keeps working throughout, and the listener restarts afterwards.
 // Peers connect to 127.0.0.1; every socket has timeouts, every loop a bound.
@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "core/codec.h"
-#include "hardening/raw_server.h"
+#include "support/fake_server.h"
 #include "tqBsePluginControlDll.h"
 
 namespace tqbse::hardening {
@@ -46,7 +46,7 @@ int connectPeer(int timeoutMs = kPeerTimeoutMs)
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0)
             return -1;
-        setSocketTimeouts(fd, timeoutMs);
+        test::setTimeouts(fd, timeoutMs);
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_port = htons(6009);
@@ -143,11 +143,10 @@ class CallbackLoad : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        server_.setScript([](const QByteArray& request) {
-            if (request.startsWith("tqBsePluginControlDll_RX_CentreFrequency_Get="))
-                return Plan{"tqBsePluginControlDll_RX_CentreFrequency_Get=(n=00000000)(d=0000000065cdcd41)",
-                            {}, 0, -1};
-            return RawServer::okReply(request);
+        ASSERT_TRUE(server_.isListening()) << "cannot listen on 127.0.0.31:6002";
+        server_.setResponder([](const QByteArray& request) -> test::Reply {
+            const QByteArray ok = test::FakeServer::okReply(request);
+            return request.contains("RX_CentreFrequency_Get=") ? ok + "(d=0000000065cdcd41)" : ok;
         });
         ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 31), 0);
         ASSERT_TRUE(waitForOwnListener())
@@ -165,7 +164,7 @@ protected:
         return tqBsePluginControlDll_RX_CentreFrequency_Get(0, &f) == 0 && f == 1e9;
     }
 
-    RawServer server_{"127.0.0.31"};
+    test::FakeServer server_{"127.0.0.31"};
 };
 
 TEST_F(CallbackLoad, ThousandPeersOneAfterAnotherAreEachAnswered)
