@@ -10,18 +10,16 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <fstream>
 #include <string>
 #include <thread>
 
+#include "support/fake_server.h"
+
 namespace {
+
+using namespace tqbse;
 
 constexpr const char* kAddress = "127.0.0.20";
 constexpr int kTimeoutMs = 30000;
@@ -68,34 +66,6 @@ bool listening()
             return true;
     return false;
 }
-
-// A plain listening socket on 127.0.0.20:6002 that tells whether anyone
-// tried to connect to it.
-class Sentinel {
-public:
-    Sentinel()
-    {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int one = 1;
-        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(6002);
-        ::inet_pton(AF_INET, kAddress, &a.sin_addr);
-        ok_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd_, 8) == 0;
-    }
-    ~Sentinel() { ::close(fd_); }
-    bool ok() const { return ok_; }
-    bool contacted() const
-    {
-        pollfd p{fd_, POLLIN, 0};
-        return ::poll(&p, 1, 100) > 0;
-    }
-
-private:
-    int fd_ = -1;
-    bool ok_ = false;
-};
 
 class CliAgainstEmulator : public testing::Test {
 protected:
@@ -279,8 +249,8 @@ TEST_F(CliAgainstEmulator, ExampleHostProgramPasses)
 TEST(CliBadInput, RefusedWithoutContactingTheServer)
 {
     ASSERT_FALSE(listening()) << "127.0.0.20:6002 is taken by another program";
-    const Sentinel sentinel;
-    ASSERT_TRUE(sentinel.ok());
+    test::FakeServer sentinel(kAddress);
+    ASSERT_TRUE(sentinel.isListening());
     struct Case {
         QStringList args;
         const char* message;
@@ -302,7 +272,8 @@ TEST(CliBadInput, RefusedWithoutContactingTheServer)
         EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
         EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
     }
-    EXPECT_FALSE(sentinel.contacted());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(sentinel.connections(), 0);
 }
 
 TEST(CliBadInput, UnreachableServerExplainsAndDoesNotHang)

@@ -1,6 +1,7 @@
 // Result-code texts (local table and the server fallback) and the server
-// queries: version comparison, protocol reset, connection status, and the
-// private entry point that is refused.
+// queries with their own reply rules: the version comparison and shape, and
+// the private entry point that is refused. Protocol reset and connection
+// status are plain rows, covered by the family table test.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -102,12 +103,6 @@ TEST(ErrorMessages, UnknownCodesWithoutConnectionGiveNoResponse)
     }
 }
 
-TEST(ServerQueries, PrivateDataIsRefusedAlways)
-{
-    for (int32_t v : {0, 1, -1, INT32_MAX, INT32_MIN})
-        EXPECT_EQ(tqBsePluginControlDll_TarquelPrivateData_Set(v), -17);
-}
-
 TEST(ServerQueries, WithoutConnectionNoResponse)
 {
     tqBsePluginControlDll_Shutdown();
@@ -120,7 +115,7 @@ TEST(ServerQueries, WithoutConnectionNoResponse)
     EXPECT_EQ(status, 9);
 }
 
-// ---- Against a scripted server on 127.0.0.3 ------------------------------------
+// ---- Against a fake server on 127.0.0.3 ------------------------------------
 
 class WithServer : public ::testing::Test {
 protected:
@@ -283,57 +278,10 @@ TEST_F(WithServer, ServerVersionReplyShape)
     }
 }
 
-TEST_F(WithServer, FullProtocolResetReturnsTheServersCode)
-{
-    const QByteArray name = "tqBsePluginControlDll_FullProtocolReset";
-    struct Case {
-        QByteArray reply;
-        int32_t rc;
-    };
-    const std::vector<Case> cases = {
-        {name + "=(n=00000000)", 0},
-        {name + "=(n=01000000)(s=ignored)(n=zz)", 1},
-        {name + "=(n=eeffffff)", -18},
-        {name + "=(n=05000000)", 5},
-        {name + "=(f=00000000)", -12},
-        {"tqBsePluginControlDll_ConnectionStatus_Get=(n=00000000)", -10},
-    };
-    for (const Case& c : cases) {
-        server_->push(c.reply);
-        EXPECT_EQ(tqBsePluginControlDll_FullProtocolReset(), c.rc) << c.reply.constData();
-        EXPECT_EQ(server_->lastRequest(), name + "=");
-    }
-}
-
-TEST_F(WithServer, ConnectionStatusPassesTheFlagOn)
-{
-    const QByteArray name = "tqBsePluginControlDll_ConnectionStatus_Get";
-    struct Case {
-        QByteArray reply;
-        int32_t rc;
-        int32_t status;
-    };
-    const std::vector<Case> cases = {
-        {name + "=(n=00000000)(n=ffffffff)", 0, -1},
-        {name + "=(n=00000000)(n=02000000)", 0, 2},
-        {name + "=(n=00000000)(n=00000000)(n=01000000)", 0, 0},
-        {name + "=(n=01000000)(n=01000000)", 1, 1},
-        {name + "=(n=00000000)", -11, 9},
-        {name + "=(n=f8ffffff)(n=01000000)", -8, 9},
-        {name + "=(n=00000000)(d=0000000000000000)", -5, 9},
-    };
-    for (const Case& c : cases) {
-        server_->push(c.reply);
-        int32_t status = 9;
-        EXPECT_EQ(tqBsePluginControlDll_ConnectionStatus_Get(&status), c.rc) << c.reply.constData();
-        EXPECT_EQ(status, c.status) << c.reply.constData();
-        EXPECT_EQ(server_->lastRequest(), name + "=");
-    }
-}
-
 TEST_F(WithServer, PrivateDataSendsNothing)
 {
-    EXPECT_EQ(tqBsePluginControlDll_TarquelPrivateData_Set(1), -17);
+    for (int32_t v : {0, 1, -1, INT32_MAX, INT32_MIN})
+        EXPECT_EQ(tqBsePluginControlDll_TarquelPrivateData_Set(v), -17);
     EXPECT_EQ(server_->requestCount(), 0u);
 }
 

@@ -269,30 +269,9 @@ TEST(EmulatorModel, ProtocolResetReleasesOnlyProtocolHandles)
     EXPECT_EQ(call(model, kPrefix + "Results_DeleteHandle=" + tokenN(2)), kUnknownObject);
 }
 
-TEST(EmulatorFaults, ReplyFaultsGiveTheLibraryCodes)
+// The codes each fault gives through the library: process_test.
+TEST(EmulatorFaults, BadHexAndCallFilter)
 {
-    const CallDesc& row = calls::RX_CentreFrequency_Get;
-    Model model(defaultConfig());
-    const QByteArray reply = handleRequest(model, QByteArray::fromStdString(kPrefix + "RX_CentreFrequency_Get=" + tokenN(0)));
-    auto libraryCode = [&](const QByteArray& r) {
-        codec::SplitMessage m;
-        int32_t result = 0;
-        if (const int32_t rc = checkReply(row, r, &m, &result); rc != 0)
-            return rc;
-        double f = 0;
-        const ArgValue args[] = {int32_t(0), &f};
-        return writeOutputs(row, args, m);
-    };
-    ASSERT_EQ(libraryCode(reply), 0);
-    const struct {
-        bool FaultOptions::*fault;
-        int32_t code;
-    } cases[] = {{&FaultOptions::wrongName, -10}, {&FaultOptions::missingOutputs, -11}, {&FaultOptions::badHex, -6}};
-    for (const auto& c : cases) {
-        FaultOptions faults;
-        faults.*c.fault = true;
-        EXPECT_EQ(libraryCode(applyReplyFaults(faults, reply)), c.code);
-    }
     FaultOptions badHex;
     badHex.badHex = true; // no numeric output: the result code itself breaks
     const QByteArray brokenReply = applyReplyFaults(badHex, "X=(n=00000000)(s=abc)");
