@@ -7,10 +7,8 @@
 
 #include <QByteArray>
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,13 +17,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <optional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "core/codec.h"
 #include "support/fake_server.h"
+#include "support/peer.h"
 #include "tqBsePluginControlDll.h"
 
 namespace tqbse::hardening {
@@ -37,69 +36,14 @@ using namespace std::chrono_literals;
 constexpr int kPeerTimeoutMs = 20000;
 const QByteArray kMinus8 = "=(n=f8ffffff)";
 
-// A connected peer of port 6009, or -1 (connection refused is retried for
-// a bounded time while the listener thread starts).
-int connectPeer(int timeoutMs = kPeerTimeoutMs)
-{
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (int attempt = 0; attempt < 2000 && Clock::now() < deadline; ++attempt) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0)
-            return -1;
-        test::setTimeouts(fd, timeoutMs);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(6009);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0)
-            return fd;
-        ::close(fd);
-        std::this_thread::sleep_for(10ms);
-    }
-    return -1;
-}
-
-bool sendAllBytes(int fd, const QByteArray& bytes)
-{
-    qsizetype at = 0;
-    while (at < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.constData() + at, std::size_t(bytes.size() - at), MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        at += n;
-    }
-    return true;
-}
-
-// Reads until `expected` bytes have arrived, the peer closes, or time runs out.
-QByteArray readReply(int fd, qsizetype expected, int timeoutMs = kPeerTimeoutMs)
-{
-    QByteArray got;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    char buffer[8192];
-    while (got.size() < expected && Clock::now() < deadline) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0)
-            continue;
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            break;
-        got.append(buffer, n);
-    }
-    return got;
-}
-
-// One peer: connect, send one message, read the answer, close.
+// One peer: connect (retrying while a listener restarts), send one
+// message, read the answer, close.
 QByteArray oneExchange(const QByteArray& name)
 {
-    const int fd = connectPeer();
-    if (fd < 0)
+    const test::Peer peer(kPeerTimeoutMs, kPeerTimeoutMs);
+    if (!peer.connected())
         return "connect failed";
-    QByteArray reply;
-    if (sendAllBytes(fd, name + "=(n=01000000)"))
-        reply = readReply(fd, name.size() + kMinus8.size());
-    ::close(fd);
-    return reply;
+    return QByteArray::fromStdString(peer.exchange((name + "=(n=01000000)").toStdString()));
 }
 
 // True when a socket of this process listens on port 6009 (and not another
@@ -211,23 +155,22 @@ TEST_F(CallbackLoad, SixteenPeersAtOnceAreAllAnswered)
 TEST_F(CallbackLoad, PeersWaitingBehindSilentPeersAreServedOnceTheyLeave)
 {
     // Three peers connect and say nothing; behind them one that talks.
-    std::vector<int> silent;
+    std::vector<std::unique_ptr<test::Peer>> silent;
     for (int i = 0; i < 3; ++i) {
-        silent.push_back(connectPeer());
-        ASSERT_GE(silent.back(), 0);
+        silent.push_back(std::make_unique<test::Peer>(kPeerTimeoutMs, kPeerTimeoutMs));
+        ASSERT_TRUE(silent.back()->connected());
     }
-    const int talker = connectPeer();
-    ASSERT_GE(talker, 0);
-    ASSERT_TRUE(sendAllBytes(talker, "Talker=(n=00000000)"));
+    test::Peer talker(kPeerTimeoutMs, kPeerTimeoutMs);
+    ASSERT_TRUE(talker.connected());
+    ASSERT_TRUE(talker.send("Talker=(n=00000000)"));
     // Meanwhile the client connection works as ever.
     for (int i = 0; i < 10; ++i) {
         EXPECT_TRUE(clientWorks());
     }
     std::this_thread::sleep_for(100ms);
-    for (int fd : silent)
-        ::close(fd);
-    EXPECT_EQ(readReply(talker, 6 + kMinus8.size()), "Talker" + kMinus8);
-    ::close(talker);
+    silent.clear();
+    EXPECT_EQ(talker.receiveReply(), "Talker=(n=f8ffffff)");
+    talker.close(); // peers are served one at a time
     EXPECT_EQ(oneExchange("After"), "After" + kMinus8);
 }
 
@@ -239,8 +182,9 @@ TEST_F(CallbackLoad, PeerSendingOneMiBGetsEveryPieceAnswered)
     QByteArray data(1 << 20, Qt::Uninitialized);
     for (qsizetype i = 0; i < data.size(); ++i)
         data[i] = char('A' + i % 23);
-    const int fd = connectPeer();
-    ASSERT_GE(fd, 0);
+    test::Peer peer(kPeerTimeoutMs, kPeerTimeoutMs);
+    ASSERT_TRUE(peer.connected());
+    const int fd = peer.fd();
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
 
     QByteArray answers;
@@ -269,7 +213,7 @@ TEST_F(CallbackLoad, PeerSendingOneMiBGetsEveryPieceAnswered)
             EXPECT_TRUE(clientWorks());
         }
     }
-    ::close(fd);
+    peer.close();
     ASSERT_EQ(sent, data.size());
     QByteArray back = answers;
     back.replace(kMinus8, "");
@@ -289,8 +233,8 @@ TEST_F(CallbackLoad, ListenerRestartsAfterLoad)
         ASSERT_EQ(oneExchange("Before" + QByteArray::number(i)), "Before" + QByteArray::number(i) + kMinus8);
     }
     // A peer still connected when the listener is restarted.
-    const int lingering = connectPeer();
-    ASSERT_GE(lingering, 0);
+    test::Peer lingering(kPeerTimeoutMs, kPeerTimeoutMs);
+    ASSERT_TRUE(lingering.connected());
     for (int restart = 0; restart < 5; ++restart) {
         ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 31), 0);
         ASSERT_TRUE(waitForOwnListener()) << "restart " << restart;
@@ -298,7 +242,7 @@ TEST_F(CallbackLoad, ListenerRestartsAfterLoad)
         EXPECT_EQ(oneExchange("Restart" + QByteArray::number(restart)),
                   "Restart" + QByteArray::number(restart) + kMinus8);
     }
-    ::close(lingering);
+    lingering.close();
     // Shutdown keeps the listener; the next Initialise replaces it.
     tqBsePluginControlDll_Shutdown();
     EXPECT_EQ(oneExchange("AfterShutdown"), "AfterShutdown" + kMinus8);
