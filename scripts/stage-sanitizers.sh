@@ -21,19 +21,6 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:dete
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$reports/ubsan"
 export LSAN_OPTIONS="log_path=$reports/lsan"
 
-status=0
-(cd "$build" && ctest --output-on-failure --timeout 600 ${CTEST_ARGS:-}) || status=$?
-
-if compgen -G "$reports/*" >/dev/null; then
-  echo "stage-sanitizers: sanitizer reports:" >&2
-  for f in "$reports"/*; do
-    echo "---- $f" >&2
-    head -60 "$f" >&2
-  done
-  status=1
-fi
-if ((status != 0)); then
-  echo "stage-sanitizers: FAILED" >&2
-  exit "$status"
-fi
+source "$root/scripts/sanitizer-ctest.sh"
+run_sanitized_ctest stage-sanitizers "$build" "$reports" --timeout 600 ${CTEST_ARGS:-}
 echo "stage-sanitizers: all tests passed under ASan+UBSan, no reports"

@@ -17,19 +17,6 @@ rm -rf "$reports"
 mkdir -p "$reports"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:log_path=$reports/tsan"
 
-status=0
-(cd "$build" && ctest --output-on-failure --timeout 300 --no-tests=error -R "$tests") || status=$?
-
-if compgen -G "$reports/*" >/dev/null; then
-  echo "stage-tsan: ThreadSanitizer reports:" >&2
-  for f in "$reports"/*; do
-    echo "---- $f" >&2
-    head -80 "$f" >&2
-  done
-  status=1
-fi
-if ((status != 0)); then
-  echo "stage-tsan: FAILED" >&2
-  exit "$status"
-fi
+source "$root/scripts/sanitizer-ctest.sh"
+run_sanitized_ctest stage-tsan "$build" "$reports" --timeout 300 --no-tests=error -R "$tests"
 echo "stage-tsan: listener and lifecycle tests passed under ThreadSanitizer, no reports"

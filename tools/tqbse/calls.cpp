@@ -206,30 +206,24 @@ std::optional<int32_t> parseFlag(std::string_view text)
     return parseInt(text);
 }
 
-std::optional<double> parseDouble(std::string_view text)
+namespace {
+// Whole-text decimal parse through strtod/strtof; out-of-range values are refused.
+template <typename T>
+std::optional<T> parseReal(std::string_view text, T (*convert)(const char*, char**))
 {
     if (text.empty() || text.size() > 64)
         return std::nullopt;
     const std::string copy(text);
     char* end = nullptr;
     errno = 0;
-    const double value = std::strtod(copy.c_str(), &end);
+    const T value = convert(copy.c_str(), &end);
     if (end != copy.c_str() + copy.size() || errno == ERANGE)
         return std::nullopt;
     return value;
 }
+} // namespace
 
-std::optional<float> parseFloat(std::string_view text)
-{
-    if (text.empty() || text.size() > 64)
-        return std::nullopt;
-    const std::string copy(text);
-    char* end = nullptr;
-    errno = 0;
-    const float value = std::strtof(copy.c_str(), &end);
-    if (end != copy.c_str() + copy.size() || errno == ERANGE)
-        return std::nullopt;
-    return value;
-}
+std::optional<double> parseDouble(std::string_view text) { return parseReal<double>(text, std::strtod); }
+std::optional<float> parseFloat(std::string_view text) { return parseReal<float>(text, std::strtof); }
 
 } // namespace tqbse::cli
