@@ -7,6 +7,7 @@
 
 #include <dlfcn.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -163,7 +164,7 @@ enum class TextVariant { Fits, ExactlyLimit, Null, Longer, NegativeLimit };
 const TextVariant kTextVariants[] = {TextVariant::Fits, TextVariant::ExactlyLimit, TextVariant::Null,
                                      TextVariant::Longer, TextVariant::NegativeLimit};
 // Flags go out unchanged, whatever their value.
-const int32_t kFlags[] = {2, 5, -1, 0, 1};
+const int32_t kFlags[] = {2, 5, -1, INT32_MIN, 1};
 
 struct CallArgs {
     std::vector<ArgValue> values;
@@ -481,7 +482,6 @@ protected:
         EXPECT_EQ(server_->requestCount(), before + 1);
         return server_->lastRequest();
     }
-    static QByteArray name(const CallDesc& d) { return d.name; }
 
     static test::FakeServer* server_;
 };
@@ -506,137 +506,75 @@ TEST_F(FamilyExports, EveryRowThroughItsExport)
         true);
 }
 
+// Hand-written request texts for a few rows, and the text limits and flags
+// where one argument differs from its neighbour.
 TEST_F(FamilyExports, WorkedExamples)
 {
-    const QByteArray rxSet = name(calls::RX_CentreFrequency_Set);
-    EXPECT_EQ(exchange(rxSet + "=(n=00000000)", [] { return tqBsePluginControlDll_RX_CentreFrequency_Set(0, 1e9); }, 0),
-              "tqBsePluginControlDll_RX_CentreFrequency_Set=(n=00000000)(d=0000000065cdcd41)");
-
     double frequency = kDoubleUnset;
-    const QByteArray rxGet = name(calls::RX_CentreFrequency_Get);
-    EXPECT_EQ(exchange(rxGet + "=(n=00000000)(d=000000000000f03f)",
-                       [&] { return tqBsePluginControlDll_RX_CentreFrequency_Get(2, &frequency); }, 0),
-              rxGet + "=(n=02000000)");
-    EXPECT_EQ(frequency, 1.0);
-    frequency = kDoubleUnset;
-    exchange(rxGet + "=(n=f8ffffff)", [&] { return tqBsePluginControlDll_RX_CentreFrequency_Get(2, &frequency); }, -8);
-    EXPECT_EQ(frequency, kDoubleUnset);
-
-    int32_t state = kIntUnset;
-    const QByteArray logGet = name(calls::LoggingState_Get);
-    EXPECT_EQ(exchange(logGet + "=(n=00000000)(n=01000000)", [&] { return tqBsePluginControlDll_LoggingState_Get(&state); }, 0),
-              "tqBsePluginControlDll_LoggingState_Get=");
-    EXPECT_EQ(state, 1);
-
-    char buffer[300];
-    std::memset(buffer, kSentinel, sizeof buffer);
-    const QByteArray tcName = name(calls::TestCase_Name_Get);
-    EXPECT_EQ(exchange(tcName + "=(n=00000000)(s=Attach)",
-                       [&] { return tqBsePluginControlDll_TestCase_Name_Get(3, buffer, 64); }, 0),
-              "tqBsePluginControlDll_TestCase_Name_Get=(n=03000000)(n=40000000)");
-    EXPECT_EQ(std::string(buffer, 8), std::string("Attach\0", 7) + kSentinel);
-    std::memset(buffer, kSentinel, sizeof buffer);
-    EXPECT_EQ(exchange(tcName + "=(n=00000000)(s=Attach)",
-                       [&] { return tqBsePluginControlDll_TestCase_Name_Get(3, buffer, 6); }, -13),
-              "tqBsePluginControlDll_TestCase_Name_Get=(n=03000000)(n=06000000)");
-    EXPECT_EQ(std::string(buffer, 8), std::string(8, kSentinel));
-
-    const QByteArray scName = name(calls::Scenario_Name_Get);
-    EXPECT_EQ(exchange(scName + "=(n=00000000)(s=)", [&] { return tqBsePluginControlDll_Scenario_Name_Get(2, buffer, 256); }, 0),
-              "tqBsePluginControlDll_Scenario_Name_Get=(n=02000000)(n=00010000)");
-    EXPECT_EQ(buffer[0], '\0');
-    EXPECT_EQ(buffer[1], kSentinel);
-
-    int32_t count = kIntUnset;
-    exchange("tqBsePluginControlDll_Scenario_Count_Get=(n=00000000)(n=03000000)",
-             [&] { return tqBsePluginControlDll_Scenario_Count_Get(&count); }, 0);
-    EXPECT_EQ(count, 3);
-
-    EXPECT_EQ(exchange(name(calls::SystemParamFile_Name_Get) + "=(n=00000000)(s=x)",
-                       [&] { return tqBsePluginControlDll_SystemParamFile_Name_Get(0, buffer, 64); }, 0),
-              "tqBsePluginControlDll_SystemParamFile_Name_Get=(n=00000000)(n=40000000)");
-    EXPECT_EQ(exchange(name(calls::ProtocolMessageXml_Count_Get) + "=(n=00000000)(n=00000000)",
-                       [&] { return tqBsePluginControlDll_ProtocolMessageXml_Count_Get(&count); }, 0),
-              "tqBsePluginControlDll_ProtocolMessageXml_Count_Get=");
-
+    int32_t state = kIntUnset, count = kIntUnset, length = kIntUnset, size = kIntUnset;
     float value = kFloatUnset;
-    EXPECT_EQ(exchange("tqBsePluginControlDll_LTE_Results_Evm_Rms_Get=(n=00000000)(f=0000c03f)",
-                       [&] { return tqBsePluginControlDll_LTE_Results_Evm_Rms_Get(12, &value); }, 0),
-              "tqBsePluginControlDll_LTE_Results_Evm_Rms_Get=(n=0c000000)");
-    EXPECT_EQ(value, 1.5f);
-
-    int32_t length = kIntUnset;
-    EXPECT_EQ(exchange(name(calls::DebugFilters_NameLength_Get) + "=(n=00000000)(n=05000000)",
-                       [&] { return tqBsePluginControlDll_DebugFilters_NameLength_Get(1, &length); }, 0),
-              "tqBsePluginControlDll_DebugFilters_NameLength_Get=(n=01000000)");
-    EXPECT_EQ(length, 5);
-    EXPECT_EQ(exchange(name(calls::DebugFilters_AcceptChanges) + "=(n=01000000)(n=05000000)",
-                       [] { return tqBsePluginControlDll_DebugFilters_AcceptChanges(); }, 1),
-              "tqBsePluginControlDll_DebugFilters_AcceptChanges=");
-    exchange("tqBsePluginControlDll_DebugFilters_RejectChanges=(n=00000000)",
-             [] { return tqBsePluginControlDll_DebugFilters_AcceptChanges(); }, -10);
-}
-
-TEST_F(FamilyExports, TextInputLimits)
-{
-    const QByteArray upload = name(calls::Scenario_Upload) + "=";
-    const QByteArray ok = "=(n=00000000)";
+    char buffer[3][300];
+    std::memset(buffer, kSentinel, sizeof buffer);
     struct Case {
+        QByteArray request; // without the prefix; the reply carries its name
+        QByteArray reply;   // after "name="
         std::function<int32_t()> call;
-        QByteArray request;
+        int32_t rc;
     };
     const std::vector<Case> cases = {
-        {[] { return tqBsePluginControlDll_Scenario_Upload("a", 1, "content", 7); }, upload + "(s=a)(s=content)"},
-        {[] { return tqBsePluginControlDll_Scenario_Upload("a", 1, "content", 6); }, upload + "(s=a)"},
-        {[] { return tqBsePluginControlDll_Scenario_Upload("name", 3, "c", 1); }, upload + "(s=c)"},
-        {[] { return tqBsePluginControlDll_Scenario_Upload("n", 5, nullptr, 5); }, upload + "(s=n)(s=NULL)"},
-        {[] { return tqBsePluginControlDll_Scenario_Upload(nullptr, -1, nullptr, -1); }, upload + "(s=NULL)(s=NULL)"},
-        {[] { return tqBsePluginControlDll_Scenario_Upload("", -1, "", 0); }, upload + "(s=)"},
-        {[] { return tqBsePluginControlDll_Scenario_Execute("long", 3); }, name(calls::Scenario_Execute) + "="},
-        {[] { return tqBsePluginControlDll_DebugFilters_State_Set("toolong", 3, 1); },
-         name(calls::DebugFilters_State_Set) + "=(n=01000000)"},
-        {[] { return tqBsePluginControlDll_ProtocolMessageXml_Upload("x.xml", 5, "<a/>", 3); },
-         name(calls::ProtocolMessageXml_Upload) + "=(s=x.xml)"},
+        {"RX_CentreFrequency_Set=(n=00000000)(d=0000000065cdcd41)", "(n=00000000)",
+         [] { return tqBsePluginControlDll_RX_CentreFrequency_Set(0, 1e9); }, 0},
+        {"RX_CentreFrequency_Get=(n=02000000)", "(n=00000000)(d=000000000000f03f)",
+         [&] { return tqBsePluginControlDll_RX_CentreFrequency_Get(2, &frequency); }, 0},
+        {"LoggingState_Get=", "(n=00000000)(n=01000000)",
+         [&] { return tqBsePluginControlDll_LoggingState_Get(&state); }, 0},
+        {"TestCase_Name_Get=(n=03000000)(n=40000000)", "(n=00000000)(s=Attach)",
+         [&] { return tqBsePluginControlDll_TestCase_Name_Get(3, buffer[0], 64); }, 0},
+        {"TestCase_Name_Get=(n=03000000)(n=06000000)", "(n=00000000)(s=Attach)",
+         [&] { return tqBsePluginControlDll_TestCase_Name_Get(3, buffer[1], 6); }, -13},
+        {"Scenario_Name_Get=(n=02000000)(n=00010000)", "(n=00000000)(s=)",
+         [&] { return tqBsePluginControlDll_Scenario_Name_Get(2, buffer[2], 256); }, 0},
+        {"SystemParamFile_Name_Get=(n=00000000)(n=40000000)", "(n=00000000)(s=x)",
+         [&] { return tqBsePluginControlDll_SystemParamFile_Name_Get(0, buffer[0] + 100, 64); }, 0},
+        {"ProtocolMessageXml_Count_Get=", "(n=00000000)(n=03000000)",
+         [&] { return tqBsePluginControlDll_ProtocolMessageXml_Count_Get(&count); }, 0},
+        {"LTE_Results_Evm_Rms_Get=(n=0c000000)", "(n=00000000)(f=0000c03f)",
+         [&] { return tqBsePluginControlDll_LTE_Results_Evm_Rms_Get(12, &value); }, 0},
+        {"DebugFilters_NameLength_Get=(n=01000000)", "(n=00000000)(n=05000000)",
+         [&] { return tqBsePluginControlDll_DebugFilters_NameLength_Get(1, &length); }, 0},
+        {"DebugFilters_AcceptChanges=", "(n=01000000)(n=05000000)",
+         [] { return tqBsePluginControlDll_DebugFilters_AcceptChanges(); }, 1},
+        {"LoggingState_Set=(n=00000080)", "(n=00000000)",
+         [] { return tqBsePluginControlDll_LoggingState_Set(INT32_MIN); }, 0},
+        {"Scenario_Upload=(s=a)", "(n=00000000)",
+         [] { return tqBsePluginControlDll_Scenario_Upload("a", 1, "content", 6); }, 0},
+        {"Scenario_Upload=(s=c)", "(n=00000000)",
+         [] { return tqBsePluginControlDll_Scenario_Upload("name", 3, "c", 1); }, 0},
+        {"Scenario_Upload=(s=n)(s=NULL)", "(n=00000000)",
+         [] { return tqBsePluginControlDll_Scenario_Upload("n", 5, nullptr, 5); }, 0},
+        {"Scenario_Upload=(s=)", "(n=00000000)",
+         [] { return tqBsePluginControlDll_Scenario_Upload("", -1, "", 0); }, 0},
+        {"DebugFilters_State_Set=(n=01000000)", "(n=00000000)",
+         [] { return tqBsePluginControlDll_DebugFilters_State_Set("toolong", 3, 1); }, 0},
+        // The server answers a request short of a token with -9; it comes back as is.
+        {"ProtocolMessageXml_DownloadSize_Get=", "(n=f7ffffff)",
+         [&] { return tqBsePluginControlDll_ProtocolMessageXml_DownloadSize_Get("abcd", 3, &size); }, -9},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(exchange(test::FakeServer::nameOf(c.request) + ok, c.call, 0), c.request);
-
-    int32_t size = kIntUnset;
-    const QByteArray sizeGet = name(calls::ProtocolMessageXml_DownloadSize_Get);
-    EXPECT_EQ(exchange(sizeGet + "=(n=00000000)(n=64000000)",
-                       [&] { return tqBsePluginControlDll_ProtocolMessageXml_DownloadSize_Get("abcd", 4, &size); }, 0),
-              sizeGet + "=(s=abcd)");
-    EXPECT_EQ(size, 100);
-    // The server answers a request short of a token with -9; it comes back as is.
-    size = kIntUnset;
-    EXPECT_EQ(exchange(sizeGet + "=(n=f7ffffff)",
-                       [&] { return tqBsePluginControlDll_ProtocolMessageXml_DownloadSize_Get("abcd", 3, &size); }, -9),
-              sizeGet + "=");
-    EXPECT_EQ(size, kIntUnset);
-}
-
-TEST_F(FamilyExports, FlagsAreNotFolded)
-{
-    for (int32_t flag : {2, 5, -1, 0, 1, INT32_MIN}) {
-        EXPECT_EQ(exchange(name(calls::LoggingState_Set) + "=(n=00000000)",
-                           [&] { return tqBsePluginControlDll_LoggingState_Set(flag); }, 0),
-                  name(calls::LoggingState_Set) + "=" + intToken(flag));
-        EXPECT_EQ(exchange(name(calls::DebugFilters_State_Set) + "=(n=00000000)",
-                           [&] { return tqBsePluginControlDll_DebugFilters_State_Set("f", 1, flag); }, 0),
-                  name(calls::DebugFilters_State_Set) + "=(s=f)" + intToken(flag));
-        EXPECT_EQ(exchange(name(calls::Protocol_MeasurementEnabled_Set) + "=(n=00000000)",
-                           [&] { return tqBsePluginControlDll_Protocol_MeasurementEnabled_Set(0, flag); }, 0),
-                  name(calls::Protocol_MeasurementEnabled_Set) + "=(n=00000000)" + intToken(flag));
-
-        int32_t out = kIntUnset;
-        exchange(name(calls::Scenario_IsRunning_Get) + "=(n=00000000)" + intToken(flag),
-                 [&] { return tqBsePluginControlDll_Scenario_IsRunning_Get(&out); }, 0);
-        EXPECT_EQ(out, flag);
-        out = kIntUnset;
-        exchange(name(calls::DebugFilters_State_Get) + "=(n=00000000)" + intToken(flag),
-                 [&] { return tqBsePluginControlDll_DebugFilters_State_Get("f", 1, &out); }, 0);
-        EXPECT_EQ(out, flag);
+    for (const Case& c : cases) {
+        const QByteArray request = "tqBsePluginControlDll_" + c.request;
+        EXPECT_EQ(exchange(test::FakeServer::nameOf(request) + "=" + c.reply, c.call, c.rc), request);
     }
+    EXPECT_EQ(frequency, 1.0);
+    EXPECT_EQ(state, 1);
+    EXPECT_EQ(std::string(buffer[0], 8), std::string("Attach\0", 7) + kSentinel);
+    EXPECT_EQ(std::string(buffer[1], 8), std::string(8, kSentinel));
+    EXPECT_EQ(std::string(buffer[2], 2), std::string("\0", 1) + kSentinel);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(value, 1.5f);
+    EXPECT_EQ(length, 5);
+    EXPECT_EQ(size, kIntUnset);
+    exchange("tqBsePluginControlDll_DebugFilters_RejectChanges=(n=00000000)",
+             [] { return tqBsePluginControlDll_DebugFilters_AcceptChanges(); }, -10);
 }
 
 } // namespace
