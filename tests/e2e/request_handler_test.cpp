@@ -198,29 +198,6 @@ TEST(EmulatorRequests, RequestCompleteness)
     }
 }
 
-TEST(EmulatorModel, DebugFilterChangesWaitForAcceptance)
-{
-    Model model(defaultConfig());
-    const std::string get = kPrefix + "DebugFilters_State_Get=(s=NAS)";
-    auto state = [&] {
-        const QByteArray reply = handleRequest(model, QByteArray::fromStdString(get));
-        const codec::SplitMessage m = codec::splitMessage(reply);
-        int32_t v = -99;
-        EXPECT_EQ(m.params.size(), 2u);
-        codec::decodeInt(m.params.back(), &v);
-        return v;
-    };
-    ASSERT_EQ(call(model, kPrefix + "DebugFilters_State_Set=(s=NAS)" + tokenN(5)), 0);
-    EXPECT_EQ(state(), 0); // pending: the applied state is shown
-    ASSERT_EQ(call(model, kPrefix + "DebugFilters_RejectChanges="), 0);
-    ASSERT_EQ(call(model, kPrefix + "DebugFilters_AcceptChanges="), 0);
-    EXPECT_EQ(state(), 0); // rejected before acceptance
-    ASSERT_EQ(call(model, kPrefix + "DebugFilters_State_Set=(s=NAS)" + tokenN(5)), 0);
-    ASSERT_EQ(call(model, kPrefix + "DebugFilters_AcceptChanges="), 0);
-    EXPECT_EQ(state(), 5);
-    EXPECT_EQ(call(model, kPrefix + "DebugFilters_State_Set=(s=NoSuchFilter)" + tokenN(1)), kUnknownObject);
-}
-
 TEST(EmulatorModel, ScenarioRunsForItsConfiguredTime)
 {
     Config config = defaultConfig();

@@ -47,11 +47,15 @@ public:
         }
     }
 
-    // Runs the call over the library's client connection.
+    // Runs the call over the library's client connection, or over `exchange`.
     int32_t callOverSocket()
     {
-        auto overSocket = [](const QByteArray& request) { return sendAndReceive(request); };
-        return callRemote(call_, args_.data(), overSocket);
+        return call([](const QByteArray& request) { return sendAndReceive(request); });
+    }
+    template <typename F>
+    int32_t call(F exchange)
+    {
+        return callRemote(call_, args_.data(), exchange);
     }
 
     const CallDesc& call() const { return call_; }

@@ -309,55 +309,5 @@ TEST_F(Faults, RepliesCarryingAnotherNameGiveMinus10AndWriteNothing)
     expectHealthy();
 }
 
-// ---- everything at once, then back to normal --------------------------------
-
-TEST_F(Faults, AfterEveryKindOfFaultInitialiseBringsEveryExportBack)
-{
-    std::mt19937 rng(7);
-    const ExpectedReply text = wellFormedReply(kTextCall, {100, 0});
-    const struct {
-        Reply plan;
-        int32_t rc;
-    } faults[] = {
-        {Reply{text.text, {}, 0, 10}, -14},                                            // killed
-        {Reply{text.text, dripCuts(text.text), 1, -1}, 0},                             // dripped
-        {Reply{text.text, randomCuts(text.text, rng, 7), 1, -1}, 0},                   // pieces
-        {Reply{"tqBsePluginControlDll_Scenario_Count_Get=(n=00000000)(n=01000000)"}, -10},
-        {Reply{QByteArray(kTextCall.name) + "=(n=00000000)(s=\xff\x80(", {}, 0, 45}, -14}, // odd, killed
-        {Reply{QByteArray(kTextCall.name) + "=(n=00000000)(s=" + patternText(200) + ")"}, -13},
-    };
-    for (const auto& f : faults) {
-        answerAll(f.plan);
-        CallFrame frame(kTextCall, 128);
-        EXPECT_EQ(frame.callOverSocket(), f.rc);
-        EXPECT_EQ(frame.allUntouched(), f.rc != 0);
-        EXPECT_TRUE(frame.guardsIntact());
-        ASSERT_EQ(initialise(), 0);
-    }
-    // Every remote export through its real entry point, answered properly.
-    server_.setResponder([](const QByteArray& request) -> Reply {
-        const CallDesc* call = findCall(FakeServer::nameOf(request).toStdString());
-        if (call == nullptr)
-            return FakeServer::okReply(request);
-        return Reply{wellFormedReply(*call, {3, 2}).text};
-    });
-    char buffer[64];
-    double x[8], y[8];
-    float level = 0;
-    int32_t count = 0;
-    int32_t version[4] = {};
-    EXPECT_EQ(tqBsePluginControlDll_Scenario_Name_Get(0, buffer, sizeof buffer), 0);
-    EXPECT_STREQ(buffer, "abc");
-    EXPECT_EQ(tqBsePluginControlDll_Protocol_Results_GetTrace(1, 2, x, y, 8), 0);
-    EXPECT_EQ(x[1], 0.5);
-    EXPECT_EQ(y[1], 1.5);
-    EXPECT_EQ(tqBsePluginControlDll_RX_InputLevel_Get(0, &level), 0);
-    EXPECT_EQ(level, 1.25f);
-    EXPECT_EQ(tqBsePluginControlDll_TestCase_Count_Get(&count), 0);
-    EXPECT_EQ(count, 0x11223344);
-    EXPECT_EQ(tqBsePluginControlDll_GetServerVersion(version), 0);
-    EXPECT_EQ(tqBsePluginControlDll_FullProtocolReset(), 0);
-}
-
 } // namespace
 } // namespace tqbse::hardening
