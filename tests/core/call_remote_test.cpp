@@ -87,20 +87,6 @@ TEST(CallRemote, ReplyChecksAndTheirPrecedence)
     }
 }
 
-TEST(CallRemote, NoOutputsReturnsTheResultWhateverFollows)
-{
-    const CallDesc& d = calls::TestCase_Run;
-    const QByteArray n = nameOf(d);
-    QByteArray request;
-    EXPECT_EQ(call(d, {int32_t(4)}, n + "=(n=03000000)(garbage)(n=zz", &request), 3);
-    EXPECT_EQ(request, n + "=(n=04000000)");
-    EXPECT_EQ(call(d, {int32_t(4)}, n + "=(n=f7ffffff)(n=00000000)"), -9);
-    EXPECT_EQ(call(d, {int32_t(4)}, n + "=(n=00000000)"), 0);
-    EXPECT_EQ(call(d, {int32_t(4)}, n + "=(f=00000000)"), -12);
-    EXPECT_EQ(call(d, {int32_t(4)}, n + "="), -11);
-    EXPECT_EQ(call(d, {int32_t(4)}, ""), -14);
-}
-
 // A row with three outputs of different kinds, to follow the outputs one by one.
 constexpr CallDesc kMixed = makeCall("tq_Mixed", CallKind::Remote, Family::TestCases,
                                      {{ParamRole::InInt, "index"},
@@ -192,19 +178,6 @@ TEST(CallRemote, TextBufferBoundaries)
         EXPECT_EQ(bytes(buffer + c.written.size(), sizeof buffer - c.written.size()),
                   std::string(sizeof buffer - c.written.size(), kSentinel))
             << c.token.constData() << " size " << c.bufferSize;
-    }
-}
-
-TEST(CallRemote, TextOutputOnNegativeResultOrMissingToken)
-{
-    const CallDesc& d = calls::TestCase_Name_Get;
-    const QByteArray n = nameOf(d);
-    for (const QByteArray& reply : {n + "=(n=f8ffffff)", n + "=(n=f8ffffff)(s=Attach)", n + "=(n=00000000)"}) {
-        char buffer[16];
-        std::memset(buffer, kSentinel, sizeof buffer);
-        const int32_t rc = call(d, {int32_t(0), buffer, int32_t(16)}, reply);
-        EXPECT_EQ(rc, reply.contains("f8ff") ? -8 : -11) << reply.constData();
-        EXPECT_EQ(bytes(buffer, sizeof buffer), std::string(sizeof buffer, kSentinel)) << reply.constData();
     }
 }
 
