@@ -14,6 +14,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "api/call_table.h"
@@ -128,6 +129,20 @@ TEST_F(ChunkRules, Table)
             EXPECT_TRUE(reply == c.reply) << c.what;
         }
     }
+}
+
+// A short chunk ending in ")" with a token still open is not the end: the
+// rest, sent well within the quiet wait, belongs to the same reply.
+TEST_F(ChunkRules, ShortChunkStillOpenWaitsForTheRest)
+{
+    std::thread late([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ::send(peer_, ")", 1, MSG_NOSIGNAL);
+    });
+    QByteArray reply;
+    EXPECT_EQ(run({"R=(n=00000000)(s=(x)"}, false, &reply), 0);
+    late.join();
+    EXPECT_EQ(reply, QByteArray("R=(n=00000000)(s=(x))"));
 }
 
 TEST_F(ChunkRules, NotConnectedSendsNothing)
