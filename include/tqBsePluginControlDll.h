@@ -45,7 +45,11 @@
 
 #include <stdint.h>
 
-#if defined(_WIN32)
+/* The one export macro: the library's build marks its definitions with it
+ * too, and everything else in the shared object stays hidden. */
+#if defined(_WIN32) && defined(TQBSE_BUILDING_LIBRARY)
+#define TQBSE_API __declspec(dllexport)
+#elif defined(_WIN32)
 #define TQBSE_API __declspec(dllimport)
 #elif defined(__GNUC__)
 #define TQBSE_API __attribute__((visibility("default")))
