@@ -4,9 +4,6 @@
 #include <cerrno>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -45,7 +42,7 @@ struct ServerSocket {
     ~ServerSocket()
     {
         if (wake >= 0)
-            ::close(wake);
+            platform::closeWakeEvent(wake);
     }
 
     // Wakes the thread wherever it waits (accept, receive, a send to a peer
@@ -55,8 +52,7 @@ struct ServerSocket {
     {
         stopping.store(true);
         running.store(false);
-        const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(wake, &one, sizeof one);
+        platform::signalWakeEvent(wake);
         if (!thread.joinable())
             return;
         if (thread.get_id() == std::this_thread::get_id())
@@ -97,13 +93,7 @@ QByteArray callHandler(const QByteArray& message)
 // following call then reports). False when the listener is being stopped.
 bool waitFor(const ServerSocket& server, int fd, short events)
 {
-    pollfd fds[2] = {{fd, events, 0}, {server.wake, POLLIN, 0}};
-    for (;;) {
-        const int ready = ::poll(fds, 2, -1);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        return ready > 0 && fds[1].revents == 0;
-    }
+    return platform::waitForSocketOrWake(fd, events, server.wake);
 }
 
 // Sends every byte of the reply, continuing after partial sends. Sends never
@@ -114,7 +104,7 @@ bool sendReply(const ServerSocket& server, int client, const QByteArray& reply)
     const char* p = reply.constData();
     std::size_t left = std::size_t(reply.size());
     while (left > 0) {
-        const ssize_t sent = ::send(client, p, left, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t sent = platform::sendNow(client, p, left);
         if (sent > 0) {
             p += sent;
             left -= std::size_t(sent);
@@ -178,7 +168,7 @@ bool isTransientAcceptError(int error)
 
 int acceptLoop(ServerSocket& server)
 {
-    const int listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const int listening = platform::openListeningSocket();
     if (listening < 0) {
         printDiagnostic("socket() failed: %d\n", platform::lastError());
         return 1;
@@ -186,16 +176,16 @@ int acceptLoop(ServerSocket& server)
     // Lets a new listener bind while earlier peers' connections sit in
     // TIME_WAIT; a live socket bound to the port still makes bind fail.
     platform::setReuseAddress(listening);
-    if (::bind(listening, reinterpret_cast<const sockaddr*>(&server.local), sizeof server.local) != 0) {
+    if (platform::bindSocket(listening, server.local) != 0) {
         const int error = platform::lastError();
         printDiagnostic("bind() failed: %d\n", error);
-        ::close(listening);
+        platform::closeSocket(listening);
         return error;
     }
-    if (::listen(listening, kListenBacklog) != 0) {
+    if (platform::listenSocket(listening, kListenBacklog) != 0) {
         const int error = platform::lastError();
         printDiagnostic("listen() failed: %d\n", error);
-        ::close(listening);
+        platform::closeSocket(listening);
         return error;
     }
     server.running.store(true);
@@ -203,8 +193,7 @@ int acceptLoop(ServerSocket& server)
     int result = 0;
     while (waitFor(server, listening, POLLIN)) {
         sockaddr_in peer{};
-        socklen_t peerLength = sizeof peer;
-        const int client = ::accept4(listening, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC);
+        const int client = platform::acceptPeer(listening, &peer);
         if (client < 0) {
             if (isTransientAcceptError(errno))
                 continue;
@@ -218,11 +207,11 @@ int acceptLoop(ServerSocket& server)
         ::inet_ntop(AF_INET, &peer.sin_addr, peerText, sizeof peerText);
         printDiagnostic("Accepted client: %s:%d\n", peerText, int(ntohs(peer.sin_port)));
         serveClient(server, client);
-        ::close(client);
+        platform::closeSocket(client);
         callHandler(QByteArray(kTerminationMessage));
     }
     server.running.store(false);
-    ::close(listening);
+    platform::closeSocket(listening);
     return result;
 }
 
@@ -250,7 +239,7 @@ int startListener()
     }
 
     auto server = std::make_shared<ServerSocket>();
-    server->wake = ::eventfd(0, EFD_CLOEXEC);
+    server->wake = platform::openWakeEvent();
     if (server->wake < 0)
         return platform::lastError();
     server->local.sin_family = AF_INET;

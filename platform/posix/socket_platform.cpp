@@ -6,6 +6,7 @@
 #include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -39,8 +40,6 @@ SocketHandle openTcpSocket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEX
 
 int closeSocket(SocketHandle s) { return ::close(s) == 0 ? 0 : -1; }
 
-int shutdownSocket(SocketHandle s) { return ::shutdown(s, SHUT_RDWR); }
-
 int setNoDelay(SocketHandle s)
 {
     const int on = 1;
@@ -51,12 +50,6 @@ int setReuseAddress(SocketHandle s)
 {
     const int on = 1;
     return ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-}
-
-int setReceiveTimeout(SocketHandle s, int milliseconds)
-{
-    timeval tv{milliseconds / 1000, (milliseconds % 1000) * 1000};
-    return ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 }
 
 int connectWithTimeout(SocketHandle s, const sockaddr_in& address, int timeoutMs)
@@ -133,6 +126,50 @@ bool waitReadable(SocketHandle s, int timeoutMs)
         ready = ::poll(&p, 1, timeoutMs);
     } while (ready < 0 && errno == EINTR);
     return ready > 0;
+}
+
+SocketHandle openListeningSocket()
+{
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+}
+
+int bindSocket(SocketHandle s, const sockaddr_in& address)
+{
+    return ::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+}
+
+int listenSocket(SocketHandle s, int backlog) { return ::listen(s, backlog); }
+
+SocketHandle acceptPeer(SocketHandle listening, sockaddr_in* peer)
+{
+    socklen_t length = sizeof *peer;
+    return ::accept4(listening, reinterpret_cast<sockaddr*>(peer), &length, SOCK_CLOEXEC);
+}
+
+ssize_t sendNow(SocketHandle s, const char* data, std::size_t size)
+{
+    return ::send(s, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+int openWakeEvent() { return ::eventfd(0, EFD_CLOEXEC); }
+
+void signalWakeEvent(int event)
+{
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(event, &one, sizeof one);
+}
+
+void closeWakeEvent(int event) { ::close(event); }
+
+bool waitForSocketOrWake(SocketHandle s, short events, int event)
+{
+    pollfd fds[2] = {{s, events, 0}, {event, POLLIN, 0}};
+    for (;;) {
+        const int ready = ::poll(fds, 2, -1);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        return ready > 0 && fds[1].revents == 0;
+    }
 }
 
 bool parseDottedAddress(const char* text, in_addr* address)

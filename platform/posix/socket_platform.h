@@ -21,11 +21,8 @@ int lastError();             // errno of the last failing call
 
 SocketHandle openTcpSocket();
 int closeSocket(SocketHandle s);
-// Wakes any thread blocked in accept/recv on `s` (closing alone does not on Linux).
-int shutdownSocket(SocketHandle s);
 int setNoDelay(SocketHandle s);
 int setReuseAddress(SocketHandle s);
-int setReceiveTimeout(SocketHandle s, int milliseconds);
 // Connects, giving up after `timeoutMs` (errno ETIMEDOUT) so that an
 // unreachable host does not block the caller for minutes.
 int connectWithTimeout(SocketHandle s, const sockaddr_in& address, int timeoutMs);
@@ -37,6 +34,24 @@ ssize_t receiveSome(SocketHandle s, char* data, std::size_t size);
 int sendAll(SocketHandle s, const char* data, std::size_t size);
 // True when data (or end of stream) can be read within `timeoutMs`.
 bool waitReadable(SocketHandle s, int timeoutMs);
+
+// Server side: a non-blocking listening socket, bind, listen, and accept of
+// one peer (kInvalidSocket on failure, errno says why).
+SocketHandle openListeningSocket();
+int bindSocket(SocketHandle s, const sockaddr_in& address);
+int listenSocket(SocketHandle s, int backlog);
+SocketHandle acceptPeer(SocketHandle listening, sockaddr_in* peer);
+// One send that never blocks: -1 with EAGAIN when the peer's window is full.
+ssize_t sendNow(SocketHandle s, const char* data, std::size_t size);
+
+// A wake-up event: one thread signals it, another waits on it together with
+// a socket, so that a blocked accept, receive or send can be ended.
+int openWakeEvent();   // -1 on failure
+void signalWakeEvent(int event);
+void closeWakeEvent(int event);
+// Waits until `s` has one of `events` (or an error, which the next call on
+// it reports). False once the wake event is signalled.
+bool waitForSocketOrWake(SocketHandle s, short events, int event);
 
 // Dotted-decimal parse; false where inet_addr would give its all-ones failure value.
 bool parseDottedAddress(const char* text, in_addr* address);
