@@ -1,6 +1,6 @@
 // The tool's argument rules, checked against every row of the call table.
 #include "calls.h"
-#include "run.h"
+#include "invocation.h"
 
 #include <gtest/gtest.h>
 

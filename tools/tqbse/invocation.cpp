@@ -1,4 +1,4 @@
-#include "run.h"
+#include "invocation.h"
 
 #include <tqBsePluginControlDll.h>
 
@@ -192,8 +192,8 @@ std::optional<std::string> Invocation::prepare(const CliCall& call, const std::v
 
 int32_t Invocation::querySize(int32_t* size) const
 {
-    const auto queryName = sizeQueryName(call_->desc->shortName());
-    const CliCall* query = queryName ? findCliCall(*queryName) : nullptr;
+    const CallDesc* sizing = sizeQuery(*call_->desc);
+    const CliCall* query = sizing ? findCliCall(sizing->shortName()) : nullptr;
     if (!query)
         return TQBSE_UNKNOWN_ERROR;
     Invocation q;
@@ -279,7 +279,7 @@ CallResult Invocation::run() const
         if (hasArray) {
             if (q < 0 || reported < 0 || reported > kMaxTracePoints) {
                 result.code = q < 0 ? q : TQBSE_BUFFER_TOO_SMALL;
-                result.failedStep = sizeQueryName(d.shortName()).value_or("");
+                result.failedStep = std::string(sizeQuery(d)->shortName());
                 return result;
             }
             size = reported;
