@@ -5,7 +5,8 @@
 #define TQ_DEBUG_FILTERS_CALLS(X)                                                                  \
     X(Remote, DebugFilters, DebugFilters_GetCount, (OutInt, count))                                \
     X(Remote, DebugFilters, DebugFilters_NameLength_Get, (InInt, index), (OutInt, length))         \
-    X(Remote, DebugFilters, DebugFilters_Name_Get, (InInt, index), (OutText, buffer, DebugFilters_NameLength_Get),              \
+    X(Remote, DebugFilters, DebugFilters_Name_Get, (InInt, index),                                 \
+      (OutText, buffer, DebugFilters_NameLength_Get),                                              \
       (BufferSize, bufferSize))                                                                    \
     X(Remote, DebugFilters, DebugFilters_State_Set, (InText, name), (TextLimit, nameLimit),        \
       (InBool, state))                                                                             \

@@ -15,7 +15,8 @@
     X(Remote, LteResults, LTE_Results_GetTraceLength, (InInt, handle), (InInt, trace),             \
       (OutInt, length))                                                                            \
     X(Remote, LteResults, LTE_Results_GetTrace, (InInt, handle), (InInt, trace),                   \
-      (OutArray, xValues, LTE_Results_GetTraceLength), (OutArray, yValues, LTE_Results_GetTraceLength), (Capacity, capacity))                              \
+      (OutArray, xValues, LTE_Results_GetTraceLength),                                             \
+      (OutArray, yValues, LTE_Results_GetTraceLength), (Capacity, capacity))                       \
     TQ_LTE_SINGLE_VALUE(X, LTE_Results_Evm_Rms_Get)                                                \
     TQ_LTE_SINGLE_VALUE(X, LTE_Results_Evm_Carrier_Get)                                            \
     TQ_LTE_SINGLE_VALUE(X, LTE_Results_Evm_NonAllocatedCarriers_Get)                               \

@@ -13,7 +13,8 @@
     X(Remote, ProtocolResults, Protocol_Results_GetTraceLength, (InInt, handle), (InInt, trace),   \
       (OutInt, length))                                                                            \
     X(Remote, ProtocolResults, Protocol_Results_GetTrace, (InInt, handle), (InInt, trace),         \
-      (OutArray, xValues, Protocol_Results_GetTraceLength), (OutArray, yValues, Protocol_Results_GetTraceLength), (Capacity, capacity))                              \
+      (OutArray, xValues, Protocol_Results_GetTraceLength),                                        \
+      (OutArray, yValues, Protocol_Results_GetTraceLength), (Capacity, capacity))                  \
     X(Remote, ProtocolResults, Protocol_Results_GetResultItem, (InInt, handle), (InInt, item),     \
       (OutDouble, firstValue), (OutDouble, secondValue))
 
