@@ -10,22 +10,26 @@
 TQ_EXPORT int32_t tqBsePluginControlDll_GetErrorMsgLength(int32_t code, int32_t* length)
 {
     using namespace tqbse;
-    const std::string_view text = errorText(code);
-    if (text.empty())
-        return callRemote(calls::GetErrorMsgLength, {code, length});
-    *length = int32_t(text.size()) + 1;
-    return kSuccess;
+    return guarded([&]() -> int32_t {
+        const std::string_view text = errorText(code);
+        if (text.empty())
+            return callRemote(calls::GetErrorMsgLength, {code, length});
+        *length = int32_t(text.size()) + 1;
+        return kSuccess;
+    });
 }
 
 TQ_EXPORT int32_t tqBsePluginControlDll_GetErrorMsg(int32_t code, char* buffer, int32_t bufferSize)
 {
     using namespace tqbse;
-    const std::string_view text = errorText(code);
-    if (text.empty())
-        return callRemote(calls::GetErrorMsg, {code, buffer, bufferSize});
-    if (int64_t(bufferSize) < int64_t(text.size()) + 1)
-        return kBufferTooSmall;
-    std::memcpy(buffer, text.data(), text.size());
-    buffer[text.size()] = '\0';
-    return kSuccess;
+    return guarded([&]() -> int32_t {
+        const std::string_view text = errorText(code);
+        if (text.empty())
+            return callRemote(calls::GetErrorMsg, {code, buffer, bufferSize});
+        if (int64_t(bufferSize) < int64_t(text.size()) + 1)
+            return kBufferTooSmall;
+        std::memcpy(buffer, text.data(), text.size());
+        buffer[text.size()] = '\0';
+        return kSuccess;
+    });
 }

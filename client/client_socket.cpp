@@ -1,5 +1,6 @@
 #include "client/client_socket.h"
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 
@@ -8,6 +9,12 @@
 namespace tqbse {
 namespace {
 std::unique_ptr<ClientSocket> g_instance;
+
+int64_t nowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 } // namespace
 
 ClientSocket& ClientSocket::instance()
@@ -67,12 +74,19 @@ int ClientSocket::exchange(std::string_view request, std::string& reply)
     if (platform::sendAll(socket_, request.data(), request.size()) != 0)
         return -1;
 
+    // With a deadline, every receive first waits for bytes only as long as
+    // the deadline leaves.
+    const int64_t deadlineAt = replyDeadlineMs_ > 0 ? nowMs() + replyDeadlineMs_ : 0;
     ReplyFramer framer(reply);
     char chunk[kReceiveChunkSize];
     // Set while the reply received so far could end here and the socket was
     // found readable: the end of the stream then only closes a whole reply.
     bool couldEnd = false;
     for (;;) {
+        if (deadlineAt != 0 && !waitForBytes(deadlineAt)) {
+            abandonConnection();
+            return -1;
+        }
         const int64_t n = platform::receiveSome(socket_, chunk, sizeof chunk);
         if (n <= 0)
             return couldEnd ? 0 : -1;
@@ -95,6 +109,19 @@ int ClientSocket::exchange(std::string_view request, std::string& reply)
             return 0;
         couldEnd = true;
     }
+}
+
+bool ClientSocket::waitForBytes(int64_t deadlineAt) const
+{
+    const int64_t left = deadlineAt - nowMs();
+    return left > 0 && platform::waitReadable(socket_, int(left));
+}
+
+void ClientSocket::abandonConnection()
+{
+    platform::closeSocket(socket_);
+    socket_ = platform::kInvalidSocket;
+    connected_ = false;
 }
 
 void ClientSocket::adoptConnectedSocket(platform::SocketHandle s)

@@ -30,6 +30,13 @@ public:
     int connectToServer(uint16_t port);
     // Sends the request whole and appends one complete reply. 0 or -1.
     int exchange(std::string_view request, std::string& reply);
+    // A reply deadline in milliseconds for every exchange, 0 for none (the
+    // default: an exchange waits as long as the reply takes). When a
+    // deadline expires the socket is closed and the connection marked not
+    // connected, so that a late reply can never be read as the answer to a
+    // later call; every call then fails at once until the next connect.
+    void setReplyDeadline(int milliseconds) { replyDeadlineMs_ = milliseconds > 0 ? milliseconds : 0; }
+    int replyDeadline() const { return replyDeadlineMs_; }
     // Closes the socket (if one was created) and releases the socket library.
     int close();
     // Takes over a socket that is already connected, in place of
@@ -44,6 +51,12 @@ private:
     platform::Endpoint server_{};
     platform::SocketHandle socket_ = platform::kInvalidSocket;
     bool connected_ = false;
+    int replyDeadlineMs_ = 0;
+
+    // Waits for bytes until `deadlineAt` (steady-clock milliseconds). False
+    // when the deadline has passed with nothing to read.
+    bool waitForBytes(int64_t deadlineAt) const;
+    void abandonConnection();
 };
 
 } // namespace tqbse

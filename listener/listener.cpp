@@ -73,7 +73,12 @@ std::string callHandler(std::string_view message)
     const MessageHandler* handler = g_handler.load(std::memory_order_acquire);
     if (handler == nullptr || !*handler)
         return {};
-    return (*handler)(message);
+    // A handler that throws answers nothing; the listener thread goes on.
+    try {
+        return (*handler)(message);
+    } catch (...) {
+        return {};
+    }
 }
 
 // Waits until `s` is ready (or has an error or hang-up, which the following
@@ -188,7 +193,12 @@ void listenerThread(void* argument)
     const std::unique_ptr<std::shared_ptr<ServerSocket>> held(static_cast<std::shared_ptr<ServerSocket>*>(argument));
     ServerSocket& server = **held;
     platform::socketLibraryStartup();
-    acceptLoop(server);
+    try {
+        acceptLoop(server);
+    } catch (...) {
+        // Only an allocation can fail here; the thread ends as after an
+        // accept failure, and the next Initialise starts a new listener.
+    }
     platform::socketLibraryCleanup();
     server.state.store(ListenerState::Ended);
 }
