@@ -114,6 +114,8 @@ bool isListening(uint16_t port);
 // The file of the loaded module (shared library or program) that holds
 // `address`; "?" when the system cannot tell.
 std::string modulePath(const void* address);
+// Sets an environment variable of this process.
+void setEnvironment(const char* name, const char* value);
 
 // ---- Threads -------------------------------------------------------------
 struct Thread {

@@ -41,4 +41,6 @@ std::string modulePath(const void* address)
     return ::realpath(info.dli_fname, resolved) ? std::string(resolved) : std::string(info.dli_fname);
 }
 
+void setEnvironment(const char* name, const char* value) { ::setenv(name, value, 1); }
+
 } // namespace tqbse::platform

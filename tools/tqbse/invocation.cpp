@@ -89,6 +89,11 @@ std::optional<std::string> parseCommandLine(const std::vector<std::string>& argv
                 return "bad server address '" + value + "' (expected A.B.C.D, each 0..255)";
             o.server = value;
             o.octets = *octets;
+        } else if (key == "--timeout") {
+            const auto ms = takeValue() ? parseInt(value) : std::nullopt;
+            if (!ms || *ms <= 0)
+                return std::string("--timeout needs a positive number of milliseconds");
+            o.timeoutMs = *ms;
         } else if (key == "--file" || key == "--out") {
             if (!takeValue() || value.empty())
                 return key + " needs a path";

@@ -18,6 +18,7 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;       // the call returned a negative code
 inline constexpr int kExitUsage = 2;        // bad input; the server was not contacted
 inline constexpr int kExitUnreachable = 3;  // no connection to the server
+inline constexpr int kExitTimedOut = 4;     // no complete reply within --timeout
 
 struct Options {
     std::string server = "127.0.0.1";
@@ -26,6 +27,7 @@ struct Options {
     bool csv = false;
     std::string file;  // an upload's content
     std::string out;   // where a download's text goes
+    int timeoutMs = 0; // reply deadline (TQBSE_REPLY_TIMEOUT_MS), 0 for none
     bool help = false;
 };
 
