@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "api/call_table.h"
-#include "core/call_remote.h"
+#include "client/call_remote.h"
+#include "protocol/call_table.h"
 #include "core/wire_text.h"
 
 using namespace tqbse;
@@ -18,12 +18,12 @@ constexpr char kSentinel = '\x5a';
 constexpr double kUnset = -12345.0;
 
 // Runs callRemote with a fake exchange; checks it was called exactly once.
-int32_t call(const CallDesc& d, std::initializer_list<ArgValue> args, const QByteArray& reply,
-             QByteArray* request = nullptr)
+int32_t call(const CallDesc& d, std::initializer_list<ArgValue> args, const std::string& reply,
+             std::string* request = nullptr)
 {
     const std::vector<ArgValue> a(args);
     int exchanges = 0;
-    auto exchange = [&](const QByteArray& r) {
+    auto exchange = [&](const std::string& r) {
         ++exchanges;
         if (request)
             *request = r;
@@ -34,16 +34,16 @@ int32_t call(const CallDesc& d, std::initializer_list<ArgValue> args, const QByt
     return rc;
 }
 
-QByteArray nameOf(const CallDesc& d) { return QByteArray(d.name); }
+std::string nameOf(const CallDesc& d) { return std::string(d.name); }
 
 std::string bytes(const char* p, std::size_t n) { return std::string(p, n); }
 
 TEST(CallRemote, ReplyChecksAndTheirPrecedence)
 {
     const CallDesc& d = calls::TestCase_Count_Get; // one integer output
-    const QByteArray n = nameOf(d);
+    const std::string n = nameOf(d);
     struct Case {
-        QByteArray reply;
+        std::string reply;
         int32_t rc;
         int32_t count; // the output afterwards (sentinel 99 when untouched)
     };
@@ -80,9 +80,9 @@ TEST(CallRemote, ReplyChecksAndTheirPrecedence)
     };
     for (const Case& c : cases) {
         int32_t count = 99;
-        QByteArray request;
-        EXPECT_EQ(call(d, {&count}, c.reply, &request), c.rc) << c.reply.constData();
-        EXPECT_EQ(count, c.count) << c.reply.constData();
+        std::string request;
+        EXPECT_EQ(call(d, {&count}, c.reply, &request), c.rc) << c.reply.c_str();
+        EXPECT_EQ(count, c.count) << c.reply.c_str();
         EXPECT_EQ(request, n + "=");
     }
 }
@@ -91,14 +91,14 @@ TEST(CallRemote, ReplyChecksAndTheirPrecedence)
 constexpr CallDesc kMixed = makeCall("tq_Mixed", CallKind::Remote, Family::TestCases,
                                      {{ParamRole::InInt, "index"},
                                       {ParamRole::OutInt, "count"},
-                                      {ParamRole::OutText, "buffer"},
+                                      {ParamRole::OutText, "buffer", "TestCase_NameLength_Get"},
                                       {ParamRole::BufferSize, "bufferSize"},
                                       {ParamRole::OutFloat, "level"}});
 
 TEST(CallRemote, OutputsAreWrittenInOrderUpToTheFirstFailure)
 {
     struct Case {
-        QByteArray tail; // after "tq_Mixed="
+        std::string tail; // after "tq_Mixed="
         int32_t rc;
         int32_t count;     // 99 when untouched
         const char* text;  // nullptr when the buffer is untouched
@@ -121,19 +121,19 @@ TEST(CallRemote, OutputsAreWrittenInOrderUpToTheFirstFailure)
         char buffer[8];
         std::memset(buffer, kSentinel, sizeof buffer);
         float level = -1;
-        QByteArray request;
+        std::string request;
         const int32_t rc = call(kMixed, {int32_t(1), &count, buffer, int32_t(4), &level},
                                 "tq_Mixed=" + c.tail, &request);
-        EXPECT_EQ(rc, c.rc) << c.tail.constData();
-        EXPECT_EQ(request, QByteArray("tq_Mixed=(n=01000000)(n=04000000)"));
-        EXPECT_EQ(count, c.count) << c.tail.constData();
-        EXPECT_EQ(level, c.level) << c.tail.constData();
+        EXPECT_EQ(rc, c.rc) << c.tail.c_str();
+        EXPECT_EQ(request, std::string("tq_Mixed=(n=01000000)(n=04000000)"));
+        EXPECT_EQ(count, c.count) << c.tail.c_str();
+        EXPECT_EQ(level, c.level) << c.tail.c_str();
         if (c.text) {
             const std::size_t n = std::strlen(c.text) + 1;
-            EXPECT_EQ(bytes(buffer, n), bytes(c.text, n)) << c.tail.constData();
+            EXPECT_EQ(bytes(buffer, n), bytes(c.text, n)) << c.tail.c_str();
             EXPECT_EQ(bytes(buffer + n, sizeof buffer - n), std::string(sizeof buffer - n, kSentinel));
         } else {
-            EXPECT_EQ(bytes(buffer, sizeof buffer), std::string(sizeof buffer, kSentinel)) << c.tail.constData();
+            EXPECT_EQ(bytes(buffer, sizeof buffer), std::string(sizeof buffer, kSentinel)) << c.tail.c_str();
         }
     }
 }
@@ -141,9 +141,9 @@ TEST(CallRemote, OutputsAreWrittenInOrderUpToTheFirstFailure)
 TEST(CallRemote, TextBufferBoundaries)
 {
     const CallDesc& d = calls::TestCase_Name_Get; // index, buffer, bufferSize
-    const QByteArray n = nameOf(d);
+    const std::string n = nameOf(d);
     struct Case {
-        QByteArray token;
+        std::string token;
         int32_t bufferSize;
         int32_t rc;
         std::string written; // bytes expected at the start of the buffer (with the zero)
@@ -169,33 +169,33 @@ TEST(CallRemote, TextBufferBoundaries)
     for (const Case& c : cases) {
         char buffer[16];
         std::memset(buffer, kSentinel, sizeof buffer);
-        QByteArray request;
+        std::string request;
         EXPECT_EQ(call(d, {int32_t(3), buffer, c.bufferSize}, n + "=(n=00000000)" + c.token, &request), c.rc)
-            << c.token.constData() << " size " << c.bufferSize;
+            << c.token.c_str() << " size " << c.bufferSize;
         // The size travels even when it is zero or negative; the buffer never.
         EXPECT_EQ(request, n + "=(n=03000000)" + test::intToken(c.bufferSize));
-        EXPECT_EQ(bytes(buffer, c.written.size()), c.written) << c.token.constData();
+        EXPECT_EQ(bytes(buffer, c.written.size()), c.written) << c.token.c_str();
         EXPECT_EQ(bytes(buffer + c.written.size(), sizeof buffer - c.written.size()),
                   std::string(sizeof buffer - c.written.size(), kSentinel))
-            << c.token.constData() << " size " << c.bufferSize;
+            << c.token.c_str() << " size " << c.bufferSize;
     }
 }
 
 struct TraceCase {
     const char* what;
-    QByteArray tail;
+    std::string tail;
     int32_t capacity;
     int32_t rc;
     int xWritten; // -1: untouched; otherwise the number of points written
     int yWritten;
 };
 
-QByteArray arrayToken(int count, double first)
+std::string arrayToken(int count, double first)
 {
     std::vector<double> v;
     for (int i = 0; i < count; ++i)
         v.push_back(first + i);
-    QByteArray t;
+    std::string t;
     codec::appendDoubleArray(t, v.data(), v.size());
     return t;
 }
@@ -203,8 +203,8 @@ QByteArray arrayToken(int count, double first)
 TEST(CallRemote, TraceWritesXBeforeLookingAtY)
 {
     const CallDesc& d = calls::Protocol_Results_GetTrace; // handle, trace, x, y, capacity
-    const QByteArray n = nameOf(d);
-    const QByteArray ok = "(n=00000000)";
+    const std::string n = nameOf(d);
+    const std::string ok = "(n=00000000)";
     const std::vector<TraceCase> cases = {
         {"3 and 5 with capacity 5", ok + arrayToken(3, 10) + arrayToken(5, 20), 5, 0, 3, 5},
         {"both full", ok + arrayToken(5, 10) + arrayToken(5, 20), 5, 0, 5, 5},
@@ -229,7 +229,7 @@ TEST(CallRemote, TraceWritesXBeforeLookingAtY)
         double x[6], y[6];
         for (int i = 0; i < 6; ++i)
             x[i] = y[i] = kUnset;
-        QByteArray request;
+        std::string request;
         EXPECT_EQ(call(d, {int32_t(9), int32_t(2), x, y, c.capacity}, n + "=" + c.tail, &request), c.rc) << c.what;
         EXPECT_EQ(request, n + "=(n=09000000)(n=02000000)" + test::intToken(c.capacity)) << c.what;
         for (int i = 0; i < 6; ++i) {
@@ -242,9 +242,9 @@ TEST(CallRemote, TraceWritesXBeforeLookingAtY)
 TEST(CallRemote, ResultItemWritesFirstValueBeforeTheSecond)
 {
     const CallDesc& d = calls::Protocol_Results_GetResultItem; // handle, item, first, second
-    const QByteArray n = nameOf(d);
+    const std::string n = nameOf(d);
     struct Case {
-        QByteArray tail;
+        std::string tail;
         int32_t rc;
         double first, second;
     };
@@ -258,12 +258,12 @@ TEST(CallRemote, ResultItemWritesFirstValueBeforeTheSecond)
     };
     for (const Case& c : cases) {
         double first = kUnset, second = kUnset;
-        QByteArray request;
+        std::string request;
         EXPECT_EQ(call(d, {int32_t(1), int32_t(2), &first, &second}, n + "=" + c.tail, &request), c.rc)
-            << c.tail.constData();
+            << c.tail.c_str();
         EXPECT_EQ(request, n + "=(n=01000000)(n=02000000)");
-        EXPECT_EQ(first, c.first) << c.tail.constData();
-        EXPECT_EQ(second, c.second) << c.tail.constData();
+        EXPECT_EQ(first, c.first) << c.tail.c_str();
+        EXPECT_EQ(second, c.second) << c.tail.c_str();
     }
 
     // A bad pair in the second value: the first stays written, the second
@@ -284,16 +284,16 @@ TEST(CallRemote, EightBitBytesPassUnchangedBothWays)
         all.push_back(char(b));
 
     // Out: a text input goes into the request byte for byte.
-    QByteArray request;
+    std::string request;
     call(calls::Scenario_Execute, {all.c_str(), int32_t(255)}, "", &request);
-    EXPECT_EQ(request, QByteArray(calls::Scenario_Execute.name) + "=(s=" + QByteArray(all.data(), 255) + ")");
+    EXPECT_EQ(request, std::string(calls::Scenario_Execute.name) + "=(s=" + std::string(all.data(), 255) + ")");
 
     // In: a text output arrives in the buffer byte for byte.
     const CallDesc& d = calls::TestCase_Name_Get;
     char buffer[300];
     std::memset(buffer, kSentinel, sizeof buffer);
     EXPECT_EQ(call(d, {int32_t(0), buffer, int32_t(256)},
-                   nameOf(d) + "=(n=00000000)(s=" + QByteArray(all.data(), 255) + ")"),
+                   nameOf(d) + "=(n=00000000)(s=" + std::string(all.data(), 255) + ")"),
               0);
     EXPECT_EQ(bytes(buffer, 255), all);
     EXPECT_EQ(buffer[255], '\0');

@@ -7,19 +7,19 @@
 #include <limits>
 #include <vector>
 
-#include "core/codec.h"
+#include "protocol/codec.h"
 
 using namespace tqbse::codec;
 
 namespace {
 
-QByteArray str(QByteArrayView v) { return v.toByteArray(); }
+std::string str(std::string_view v) { return std::string(v); }
 
 TEST(CodecEncode, NumbersAreLittleEndianLowerCaseHex)
 {
     struct Case {
-        QByteArray token;
-        QByteArray expected;
+        std::string token;
+        std::string expected;
     };
     const Case cases[] = {
         {encodeInt(1), "(n=01000000)"},
@@ -49,8 +49,8 @@ TEST(CodecEncode, NumbersAreLittleEndianLowerCaseHex)
 TEST(CodecEncode, BytesToHexPadsEachByteToTwoDigits)
 {
     const unsigned char bytes[] = {0x00, 0x01, 0x0f, 0x10, 0xab, 0xff};
-    EXPECT_EQ(bytesToHex(bytes, sizeof bytes), QByteArray("00010f10abff"));
-    EXPECT_EQ(bytesToHex(bytes, 0), QByteArray());
+    EXPECT_EQ(bytesToHex(bytes, sizeof bytes), std::string("00010f10abff"));
+    EXPECT_EQ(bytesToHex(bytes, 0), std::string());
 }
 
 TEST(CodecEncode, StringLimitAndNull)
@@ -58,7 +58,7 @@ TEST(CodecEncode, StringLimitAndNull)
     struct Case {
         const char* text;
         int32_t limit;
-        QByteArray expected;
+        std::string expected;
     };
     const Case cases[] = {
         {"abcdefghij", 10, "(s=abcdefghij)"}, // exactly the limit: sent
@@ -84,9 +84,9 @@ TEST(CodecEncode, StringBytesPassUnchanged)
     std::string all;
     for (int b = 1; b < 256; ++b)
         all.push_back(char(b));
-    const QByteArray token = encodeString(all.c_str(), 255);
+    const std::string token = encodeString(all.c_str(), 255);
     ASSERT_EQ(token.size(), 255 + 4);
-    EXPECT_EQ(token.mid(3, 255), QByteArray(all.data(), 255));
+    EXPECT_EQ(token.substr(3, 255), std::string(all.data(), 255));
 }
 
 TEST(CodecHex, HexToBytes)
@@ -125,7 +125,7 @@ TEST(CodecFindTokenEnd, Table)
 {
     struct Case {
         const char* text;
-        qsizetype start, end;
+        int64_t start, end;
     };
     const Case cases[] = {
         {"(n=01000000)", 1, 12},
@@ -166,10 +166,10 @@ TEST(CodecExtractValue, Table)
         {"(s=(a)", kFormatError, nullptr},
     };
     for (const Case& c : cases) {
-        QByteArrayView value = "untouched";
+        std::string_view value = "untouched";
         EXPECT_EQ(extractValue(c.token, &value), c.rc) << c.token;
         if (c.value) {
-            EXPECT_EQ(str(value), QByteArray(c.value)) << c.token;
+            EXPECT_EQ(str(value), std::string(c.value)) << c.token;
         }
     }
 }
@@ -282,15 +282,15 @@ TEST(CodecDecodeString, Table)
         {" (s=abc)", kTypeMismatch, nullptr},
     };
     for (const Case& c : cases) {
-        DecodedString out{QByteArrayView("untouched"), false};
+        DecodedString out{std::string_view("untouched"), false};
         EXPECT_EQ(decodeString(c.token, &out), c.rc) << c.token;
         if (c.rc != kOk) {
-            EXPECT_EQ(str(out.text), QByteArray("untouched")) << c.token;
+            EXPECT_EQ(str(out.text), std::string("untouched")) << c.token;
             continue;
         }
         EXPECT_EQ(out.isNull, c.text == nullptr) << c.token;
         if (c.text) {
-            EXPECT_EQ(str(out.text), QByteArray(c.text)) << c.token;
+            EXPECT_EQ(str(out.text), std::string(c.text)) << c.token;
         } else {
             EXPECT_EQ(out.text.size(), 0) << c.token;
         }
@@ -299,10 +299,10 @@ TEST(CodecDecodeString, Table)
 
 TEST(CodecDoubleArray, Table)
 {
-    const QByteArray one = "000000000000f03f";
-    const QByteArray two = "0000000000000040";
+    const std::string one = "000000000000f03f";
+    const std::string two = "0000000000000040";
     struct Case {
-        QByteArray token;
+        std::string token;
         int32_t rc;
         std::vector<double> values; // when rc is kOk
     };
@@ -332,7 +332,7 @@ TEST(CodecDoubleArray, Table)
         {"(da=1[000000000000f03f0])", kContentsMismatch, {}},
         {"(da=1[000000000000f03g])", kContentsMismatch, {}},
         {"(da=2[000000000000f03f0,000000000000040])", kContentsMismatch, {}},
-        {"(da=2[" + one + "," + two.left(15) + "])", kContentsMismatch, {}},
+        {"(da=2[" + one + "," + two.substr(0, 15) + "])", kContentsMismatch, {}},
         {"(da=1[" + one + "]", kFormatError, {}},
         {"(da=1[" + one + "](", kFormatError, {}},
         {"(d=" + one + ")", kTypeMismatch, {}},
@@ -341,17 +341,17 @@ TEST(CodecDoubleArray, Table)
     };
     for (const Case& c : cases) {
         std::vector<double> values = {-7.0};
-        EXPECT_EQ(decodeDoubleArray(c.token, &values), c.rc) << c.token.constData();
+        EXPECT_EQ(decodeDoubleArray(c.token, &values), c.rc) << c.token.c_str();
         if (c.rc == kOk) {
-            EXPECT_EQ(values, c.values) << c.token.constData();
+            EXPECT_EQ(values, c.values) << c.token.c_str();
         } else {
-            EXPECT_EQ(values, std::vector<double>{-7.0}) << "untouched on failure: " << c.token.constData();
+            EXPECT_EQ(values, std::vector<double>{-7.0}) << "untouched on failure: " << c.token.c_str();
         }
 
         DoubleArrayView view;
-        EXPECT_EQ(parseDoubleArray(c.token, &view), c.rc) << c.token.constData();
+        EXPECT_EQ(parseDoubleArray(c.token, &view), c.rc) << c.token.c_str();
         if (c.rc == kOk) {
-            EXPECT_EQ(view.count, int32_t(c.values.size())) << c.token.constData();
+            EXPECT_EQ(view.count, int32_t(c.values.size())) << c.token.c_str();
         }
     }
 }
@@ -359,26 +359,26 @@ TEST(CodecDoubleArray, Table)
 TEST(CodecDoubleArray, RoundTripsThroughTheServerEncoder)
 {
     const std::vector<double> values = {0.0, -1.5, 1e300, std::numeric_limits<double>::denorm_min(), -0.0};
-    QByteArray token;
+    std::string token;
     appendDoubleArray(token, values.data(), values.size());
-    EXPECT_TRUE(token.startsWith("(da=5[")) << token.constData();
+    EXPECT_TRUE(token.starts_with("(da=5[")) << token.c_str();
     std::vector<double> back;
     ASSERT_EQ(decodeDoubleArray(token, &back), kOk);
     ASSERT_EQ(back.size(), values.size());
     for (std::size_t i = 0; i < values.size(); ++i)
         EXPECT_EQ(std::memcmp(&back[i], &values[i], sizeof(double)), 0) << i;
 
-    QByteArray empty;
+    std::string empty;
     appendDoubleArray(empty, nullptr, 0);
-    EXPECT_EQ(empty, QByteArray("(da=0[])"));
+    EXPECT_EQ(empty, std::string("(da=0[])"));
 }
 
 TEST(CodecSplitMessage, Table)
 {
     struct Case {
-        QByteArray message;
-        QByteArray name;
-        std::vector<QByteArray> params;
+        std::string message;
+        std::string name;
+        std::vector<std::string> params;
     };
     const std::vector<Case> cases = {
         {"X=", "X", {}},
@@ -402,11 +402,11 @@ TEST(CodecSplitMessage, Table)
     };
     for (const Case& c : cases) {
         const SplitMessage m = splitMessage(c.message);
-        EXPECT_EQ(str(m.name), c.name) << c.message.constData();
-        std::vector<QByteArray> params;
-        for (QByteArrayView p : m.params)
+        EXPECT_EQ(str(m.name), c.name) << c.message.c_str();
+        std::vector<std::string> params;
+        for (std::string_view p : m.params)
             params.push_back(str(p));
-        EXPECT_EQ(params, c.params) << c.message.constData();
+        EXPECT_EQ(params, c.params) << c.message.c_str();
     }
 
     const SplitMessage spaced = splitMessage("X=(n=01000000) (n=02000000)");
@@ -420,7 +420,7 @@ TEST(CodecSplitMessage, ReusedResultIsCleared)
     splitMessage("A=(n=01000000)(n=02000000)", &m);
     ASSERT_EQ(m.params.size(), 2u);
     splitMessage("B=", &m);
-    EXPECT_EQ(str(m.name), QByteArray("B"));
+    EXPECT_EQ(str(m.name), std::string("B"));
     EXPECT_TRUE(m.params.empty());
 }
 

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "api/call_table.h"
-#include "callback/listener.h"
-#include "core/call_remote.h"
+#include "client/call_remote.h"
 #include "core/wire_text.h"
+#include "listener/listener.h"
+#include "protocol/call_table.h"
 #include "support/fake_server.h"
 #include "tqBsePluginControlDll.h"
 
@@ -39,19 +39,6 @@ std::vector<const CallDesc*> remoteRows()
         if (d->kind == CallKind::Remote)
             rows.push_back(d);
     return rows;
-}
-
-char replyLetter(ParamRole r)
-{
-    switch (r) {
-    case ParamRole::OutInt: return 'i';
-    case ParamRole::OutBool: return 'b';
-    case ParamRole::OutFloat: return 'f';
-    case ParamRole::OutDouble: return 'd';
-    case ParamRole::OutText: return 's';
-    case ParamRole::OutArray: return 'a';
-    default: return 0;
-    }
 }
 
 TEST(CallTable, RowKinds)
@@ -127,7 +114,6 @@ TEST(CallTable, SharedObjectExportsEveryRowAndNothingElse)
     ASSERT_NE(so, nullptr) << dlerror();
     for (const CallDesc* d : allCalls())
         EXPECT_NE(dlsym(so, d->name), nullptr) << d->name << " is not exported";
-    EXPECT_EQ(dlsym(so, "_ZN5tqbse11callRemoteERKNS_8CallDescEPKNS_8ArgValueENS_11FunctionRefIF10QByteArrayRKS6_EEE"), nullptr);
     dlclose(so);
 
     // Count the defined dynamic symbols of the library's own prefix, and
@@ -168,7 +154,7 @@ const int32_t kFlags[] = {2, 5, -1, INT32_MIN, 1};
 
 struct CallArgs {
     std::vector<ArgValue> values;
-    QByteArray expectedRequest;
+    std::string expectedRequest;
     int32_t ints[kMaxParams];
     float floats[kMaxParams];
     double doubles[kMaxParams];
@@ -187,8 +173,8 @@ struct CallArgs {
                 v = kDoubleUnset;
         }
         const TextVariant tv = kTextVariants[variant];
-        expectedRequest = QByteArray(d.name) + "=";
-        QByteArray sizes;
+        expectedRequest = std::string(d.name) + "=";
+        std::string sizes;
         for (int i = 0; i < d.paramCount; ++i) {
             const ParamRole r = d.params[i].role;
             const int32_t number = (variant % 2 ? -1 : 1) * (100 * (variant + 1) + 11 * i);
@@ -264,16 +250,16 @@ struct CallArgs {
 std::string textValue(int k) { return "Reply" + std::to_string(k); }
 double pointValue(int k, int j) { return 10.0 * (k + 1) + j; }
 
-QByteArray goodToken(ParamRole r, int k)
+std::string goodToken(ParamRole r, int k)
 {
     switch (r) {
     case ParamRole::OutInt: return intToken(1000 + k);
     case ParamRole::OutBool: return intToken(7); // not folded to 1
     case ParamRole::OutFloat: return floatToken(1.25f + float(k));
     case ParamRole::OutDouble: return doubleToken(2.5 + k);
-    case ParamRole::OutText: return "(s=" + QByteArray::fromStdString(textValue(k)) + ")";
+    case ParamRole::OutText: return "(s=" + textValue(k) + ")";
     case ParamRole::OutArray: {
-        QByteArray t = "(da=" + QByteArray::number(kPoints) + "[";
+        std::string t = "(da=" + std::to_string(kPoints) + "[";
         for (int j = 0; j < kPoints; ++j) {
             const double v = pointValue(k, j);
             t += (j ? "," : "") + test::hexOf(&v, 8);
@@ -284,7 +270,7 @@ QByteArray goodToken(ParamRole r, int k)
     }
 }
 
-QByteArray wrongTagToken(ParamRole r)
+std::string wrongTagToken(ParamRole r)
 {
     return r == ParamRole::OutDouble ? floatToken(1.0f) : doubleToken(1.0);
 }
@@ -295,7 +281,7 @@ void expectOutputs(const CallDesc& d, const CallArgs& a, bool written, const std
     int k = 0;
     for (int i = 0; i < d.paramCount; ++i) {
         const ParamRole r = d.params[i].role;
-        if (!replyLetter(r))
+        if (!isOutput(r))
             continue;
         const std::string where = what + " " + d.name + " output " + std::to_string(k);
         switch (r) {
@@ -331,15 +317,15 @@ void expectOutputs(const CallDesc& d, const CallArgs& a, bool written, const std
 
 // Builds reply `which` for the row: returns the reply, the expected result
 // code and whether the outputs are written.
-QByteArray replyFor(const CallDesc& d, int which, int32_t* rc, bool* written, std::string* what)
+std::string replyFor(const CallDesc& d, int which, int32_t* rc, bool* written, std::string* what)
 {
-    const QByteArray name = d.name;
-    QByteArray good;
+    const std::string name = d.name;
+    std::string good;
     ParamRole first = ParamRole::LocalInt;
     int k = 0;
     for (int i = 0; i < d.paramCount; ++i) {
         const ParamRole r = d.params[i].role;
-        if (!replyLetter(r))
+        if (!isOutput(r))
             continue;
         if (k == 0)
             first = r;
@@ -371,14 +357,14 @@ QByteArray replyFor(const CallDesc& d, int which, int32_t* rc, bool* written, st
         *what = "another export's name";
         *rc = -10;
         *written = false;
-        return QByteArray(d.name == std::string_view(calls::TestCase_Run.name) ? calls::TestCase_Count_Get.name
-                                                                                 : calls::TestCase_Run.name)
+        return std::string(d.name == std::string_view(calls::TestCase_Run.name) ? calls::TestCase_Count_Get.name
+                                                                                  : calls::TestCase_Run.name)
             + "=" + intToken(0) + good;
     case 5:
         *what = "wrong tag on the first output";
         *rc = hasOutputs ? -5 : 0;
         *written = false;
-        return name + "=" + intToken(0) + (hasOutputs ? wrongTagToken(first) : QByteArray());
+        return name + "=" + intToken(0) + (hasOutputs ? wrongTagToken(first) : std::string());
     default:
         *what = "result not an integer";
         *rc = -12;
@@ -390,7 +376,7 @@ constexpr int kReplyCases = 7;
 
 // How a test reaches one export: (row, arguments, reply) -> result, and the
 // request that went out.
-using Runner = std::function<int32_t(const CallDesc&, const ArgValue*, const QByteArray& reply, QByteArray* request)>;
+using Runner = std::function<int32_t(const CallDesc&, const ArgValue*, const std::string& reply, std::string* request)>;
 
 void runWholeTable(const Runner& run, bool allTextVariants)
 {
@@ -404,8 +390,8 @@ void runWholeTable(const Runner& run, bool allTextVariants)
                 int32_t rc;
                 bool written;
                 std::string what;
-                const QByteArray reply = replyFor(*d, which, &rc, &written, &what);
-                QByteArray request;
+                const std::string reply = replyFor(*d, which, &rc, &written, &what);
+                std::string request;
                 EXPECT_EQ(run(*d, a.values.data(), reply, &request), rc) << d->name << ": " << what;
                 EXPECT_EQ(request, a.expectedRequest) << d->name << " variant " << v;
                 expectOutputs(*d, a, written, what + " (variant " + std::to_string(v) + ")");
@@ -417,8 +403,8 @@ void runWholeTable(const Runner& run, bool allTextVariants)
 TEST(FamilyCalls, EveryRowThroughTheSeam)
 {
     runWholeTable(
-        [](const CallDesc& d, const ArgValue* args, const QByteArray& reply, QByteArray* request) {
-            auto exchange = [&](const QByteArray& r) {
+        [](const CallDesc& d, const ArgValue* args, const std::string& reply, std::string* request) {
+            auto exchange = [&](const std::string& r) {
                 *request = r;
                 return reply;
             };
@@ -457,13 +443,13 @@ protected:
     static void SetUpTestSuite()
     {
         server_ = new test::FakeServer("127.0.0.4");
-        ASSERT_TRUE(server_->isListening()) << "cannot listen on 127.0.0.4:6002";
+        ASSERT_TRUE(server_->isListening()) << "cannot listen on 127.0.0.4";
         ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 4), 0);
     }
     static void TearDownTestSuite()
     {
         tqBsePluginControlDll_Shutdown();
-        callback::stopListener();
+        listener::stopListener();
         delete server_;
         server_ = nullptr;
     }
@@ -474,11 +460,11 @@ protected:
     }
 
     // Calls the export with one scripted reply; returns the request it sent.
-    static QByteArray exchange(const QByteArray& reply, const std::function<int32_t()>& call, int32_t expected)
+    static std::string exchange(const std::string& reply, const std::function<int32_t()>& call, int32_t expected)
     {
         const std::size_t before = server_->requestCount();
         server_->push(reply);
-        EXPECT_EQ(call(), expected) << reply.constData();
+        EXPECT_EQ(call(), expected) << reply.c_str();
         EXPECT_EQ(server_->requestCount(), before + 1);
         return server_->lastRequest();
     }
@@ -491,7 +477,7 @@ TEST_F(FamilyExports, EveryRowThroughItsExport)
 {
     EXPECT_EQ(std::size(kInvokers), remoteRows().size());
     runWholeTable(
-        [](const CallDesc& d, const ArgValue* args, const QByteArray& reply, QByteArray* request) {
+        [](const CallDesc& d, const ArgValue* args, const std::string& reply, std::string* request) {
             const Invoker* invoker = invokerOf(d);
             EXPECT_NE(invoker, nullptr) << d.name;
             if (!invoker)
@@ -516,8 +502,8 @@ TEST_F(FamilyExports, WorkedExamples)
     char buffer[3][300];
     std::memset(buffer, kSentinel, sizeof buffer);
     struct Case {
-        QByteArray request; // without the prefix; the reply carries its name
-        QByteArray reply;   // after "name="
+        std::string request; // without the prefix; the reply carries its name
+        std::string reply;   // after "name="
         std::function<int32_t()> call;
         int32_t rc;
     };
@@ -561,7 +547,7 @@ TEST_F(FamilyExports, WorkedExamples)
          [&] { return tqBsePluginControlDll_ProtocolMessageXml_DownloadSize_Get("abcd", 3, &size); }, -9},
     };
     for (const Case& c : cases) {
-        const QByteArray request = "tqBsePluginControlDll_" + c.request;
+        const std::string request = "tqBsePluginControlDll_" + c.request;
         EXPECT_EQ(exchange(test::FakeServer::nameOf(request) + "=" + c.reply, c.call, c.rc), request);
     }
     EXPECT_EQ(frequency, 1.0);

@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "callback/listener.h"
-#include "core/result_codes.h"
+#include "listener/listener.h"
+#include "protocol/result_codes.h"
 #include "support/fake_server.h"
+#include "core/wire_text.h"
 #include "tqBsePluginControlDll.h"
 
 using tqbse::test::FakeServer;
@@ -20,56 +21,34 @@ namespace {
 
 constexpr char kSentinel = '\x5a';
 
-struct CodeText {
-    int32_t code;
-    const char* text;
-    int32_t length;
-};
-const CodeText kTexts[] = {
-    {2, "Remote Message Warning - Server Library version is greater than Client version; not all functionality will be available", 120},
-    {1, "Remote Message Warning - Client library version is greater than Server version; not all functionality will be available", 120},
-    {0, "No Error", 9},
-    {-1, "An Unknown Error has occurred!", 31},
-    {-2, "Remote Message Error - Parameter Format incorrect", 50},
-    {-3, "Remote Message Error - Cannot convert Parameter as expected", 60},
-    {-4, "Remote Message Error - Array Length Mismatch", 45},
-    {-5, "Remote Message Error - Parameter Type mismatch", 47},
-    {-6, "Remote Message Error - Parameter Contents mismatch", 51},
-    {-7, "Remote Message Error - Unknown Transmission Error", 50},
-    {-8, "Remote Message Error - API Function not found on Server", 56},
-    {-9, "Remote Message Error - Incorrect parameter count recieved", 58},
-    {-10, "Remote Message Error - Function return value recieved out of order", 67},
-    {-11, "Remote Message Error - Server returned incorrect number of parameters", 70},
-    {-12, "Remote Message Error - Server did not return an error code", 59},
-    {-13, "Remote Message Error - Buffer supplied is too small", 52},
-    {-14, "Remote Message Error - No Response recieved from server", 56},
-    {-17, "Remote Message Error - Function not valid in Remote mode", 57},
-    {-18, "Remote Message Error - Internal Object Error!", 46},
-    {-19, "Remote Message Error - The server side DLL could not be loaded!", 64},
-    {-20, "Remote Message Error - Parameter type was not expected", 55},
-};
-
-TEST(ErrorMessages, TwentyOneTextsFromTheLibrary)
+// Every code the library has a text for, from the one result-code list: the
+// length counts the zero, a buffer one byte short gives -13 and stays
+// untouched, a buffer of exactly the length holds the text and its zero and
+// nothing beyond.
+TEST(ErrorMessages, LocalTextsFitExactlyTheirReportedLength)
 {
-    ASSERT_EQ(std::size(kTexts), 21u);
-    for (const CodeText& c : kTexts) {
-        EXPECT_EQ(int32_t(std::strlen(c.text)) + 1, c.length) << c.code; // the table itself
-
+    int local = 0;
+    for (int32_t code = tqbse::kLowestCode - 1; code <= tqbse::kHighestCode + 1; ++code) {
+        const std::string text(tqbse::errorText(code));
+        if (text.empty())
+            continue;
+        ++local;
+        const int32_t expectedLength = int32_t(text.size()) + 1;
         int32_t length = -1;
-        EXPECT_EQ(tqBsePluginControlDll_GetErrorMsgLength(c.code, &length), 0) << c.code;
-        EXPECT_EQ(length, c.length) << c.code;
+        EXPECT_EQ(tqBsePluginControlDll_GetErrorMsgLength(code, &length), 0) << code;
+        EXPECT_EQ(length, expectedLength) << code;
 
-        std::vector<char> buffer(std::size_t(c.length) + 8, kSentinel);
-        // One byte short: -13, the buffer untouched.
-        EXPECT_EQ(tqBsePluginControlDll_GetErrorMsg(c.code, buffer.data(), c.length - 1), -13) << c.code;
-        EXPECT_EQ(std::string(buffer.data(), buffer.size()), std::string(buffer.size(), kSentinel)) << c.code;
-        // Exactly the length: the text and its zero, nothing beyond.
-        EXPECT_EQ(tqBsePluginControlDll_GetErrorMsg(c.code, buffer.data(), c.length), 0) << c.code;
-        EXPECT_STREQ(buffer.data(), c.text);
-        EXPECT_EQ(buffer[std::size_t(c.length) - 1], '\0');
-        EXPECT_EQ(buffer[std::size_t(c.length)], kSentinel) << c.code;
-        EXPECT_EQ(tqbse::errorText(c.code), std::string_view(c.text));
+        std::vector<char> buffer(std::size_t(expectedLength) + 8, kSentinel);
+        EXPECT_EQ(tqBsePluginControlDll_GetErrorMsg(code, buffer.data(), expectedLength - 1), -13) << code;
+        EXPECT_EQ(std::string(buffer.data(), buffer.size()), std::string(buffer.size(), kSentinel)) << code;
+        EXPECT_EQ(tqBsePluginControlDll_GetErrorMsg(code, buffer.data(), expectedLength), 0) << code;
+        EXPECT_EQ(std::string(buffer.data()), text);
+        EXPECT_EQ(buffer[std::size_t(expectedLength)], kSentinel) << code;
     }
+    EXPECT_EQ(local, 21); // -20..2 except -16 and -15
+    // Two texts as hosts compare them, spelling included.
+    EXPECT_EQ(tqbse::errorText(0), "No Error");
+    EXPECT_EQ(tqbse::errorText(-14), "Remote Message Error - No Response recieved from server");
 }
 
 TEST(ErrorMessages, BufferBoundariesForTheTooSmallText)
@@ -115,21 +94,21 @@ TEST(ServerQueries, WithoutConnectionNoResponse)
     EXPECT_EQ(status, 9);
 }
 
-// ---- Against a fake server on 127.0.0.3 ------------------------------------
+// ---- Against a fake server on 127.0.0.3 --------------------------------------
 
 class WithServer : public ::testing::Test {
 protected:
     void SetUp() override
     {
         server_ = std::make_unique<FakeServer>("127.0.0.3");
-        ASSERT_TRUE(server_->isListening()) << "cannot listen on 127.0.0.3:6002";
+        ASSERT_TRUE(server_->isListening()) << "cannot listen on 127.0.0.3";
         ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 3), 0);
         server_->clearRequests();
     }
     void TearDown() override
     {
         tqBsePluginControlDll_Shutdown();
-        tqbse::callback::stopListener();
+        tqbse::listener::stopListener();
         server_.reset();
     }
     std::unique_ptr<FakeServer> server_;
@@ -137,19 +116,21 @@ protected:
 
 TEST_F(WithServer, KnownCodesNeverTouchTheConnection)
 {
-    for (const CodeText& c : kTexts) {
+    for (int32_t code = tqbse::kLowestCode; code <= tqbse::kHighestCode; ++code) {
+        if (tqbse::errorText(code).empty())
+            continue;
         int32_t length = 0;
         char buffer[128];
-        EXPECT_EQ(tqBsePluginControlDll_GetErrorMsgLength(c.code, &length), 0);
-        EXPECT_EQ(tqBsePluginControlDll_GetErrorMsg(c.code, buffer, 128), 0);
+        EXPECT_EQ(tqBsePluginControlDll_GetErrorMsgLength(code, &length), 0) << code;
+        EXPECT_EQ(tqBsePluginControlDll_GetErrorMsg(code, buffer, 128), 0) << code;
     }
     EXPECT_EQ(server_->requestCount(), 0u);
 }
 
 TEST_F(WithServer, UnknownCodesAskTheServerWithoutTheCode)
 {
-    const QByteArray lengthName = "tqBsePluginControlDll_GetErrorMsgLength";
-    const QByteArray textName = "tqBsePluginControlDll_GetErrorMsg";
+    const std::string lengthName = "tqBsePluginControlDll_GetErrorMsgLength";
+    const std::string textName = "tqBsePluginControlDll_GetErrorMsg";
     for (int32_t code : {-16, -15, -21, 3, 1000}) {
         server_->push(lengthName + "=(n=00000000)(n=0a000000)");
         int32_t length = 0;
@@ -170,10 +151,10 @@ TEST_F(WithServer, UnknownCodesAskTheServerWithoutTheCode)
 
 TEST_F(WithServer, RemoteTextRules)
 {
-    const QByteArray textName = "tqBsePluginControlDll_GetErrorMsg";
-    const QByteArray lengthName = "tqBsePluginControlDll_GetErrorMsgLength";
+    const std::string textName = "tqBsePluginControlDll_GetErrorMsg";
+    const std::string lengthName = "tqBsePluginControlDll_GetErrorMsgLength";
     struct Case {
-        QByteArray reply;
+        std::string reply;
         int32_t bufferSize;
         int32_t rc;
         const char* text; // nullptr: untouched
@@ -195,11 +176,11 @@ TEST_F(WithServer, RemoteTextRules)
         server_->push(c.reply);
         char buffer[16];
         std::memset(buffer, kSentinel, sizeof buffer);
-        EXPECT_EQ(tqBsePluginControlDll_GetErrorMsg(-16, buffer, c.bufferSize), c.rc) << c.reply.constData();
+        EXPECT_EQ(tqBsePluginControlDll_GetErrorMsg(-16, buffer, c.bufferSize), c.rc) << c.reply.c_str();
         if (c.text) {
-            EXPECT_STREQ(buffer, c.text) << c.reply.constData();
+            EXPECT_STREQ(buffer, c.text) << c.reply.c_str();
         } else {
-            EXPECT_EQ(std::string(buffer, 16), std::string(16, kSentinel)) << c.reply.constData();
+            EXPECT_EQ(std::string(buffer, 16), std::string(16, kSentinel)) << c.reply.c_str();
         }
     }
 
@@ -218,13 +199,8 @@ TEST_F(WithServer, RemoteTextRules)
 
 TEST_F(WithServer, ServerVersionComparison)
 {
-    const QByteArray name = "tqBsePluginControlDll_GetServerVersion";
-    auto token = [](int32_t v) {
-        QByteArray t = "(n=";
-        for (int i = 0; i < 4; ++i)
-            t += QByteArray::number((uint32_t(v) >> (8 * i)) & 0xff, 16).rightJustified(2, '0');
-        return t + ")";
-    };
+    const std::string name = "tqBsePluginControlDll_GetServerVersion";
+    const auto token = tqbse::test::intToken;
     struct Case {
         int32_t v[4];
         int32_t rc;
@@ -248,13 +224,13 @@ TEST_F(WithServer, ServerVersionComparison)
 
 TEST_F(WithServer, ServerVersionReplyShape)
 {
-    const QByteArray name = "tqBsePluginControlDll_GetServerVersion";
-    const QByteArray ok = "(n=00000000)";
-    const QByteArray six = "(n=06000000)";
-    const QByteArray zero = "(n=00000000)";
+    const std::string name = "tqBsePluginControlDll_GetServerVersion";
+    const std::string ok = "(n=00000000)";
+    const std::string six = "(n=06000000)";
+    const std::string zero = "(n=00000000)";
     struct Case {
         const char* what;
-        QByteArray reply;
+        std::string reply;
         int32_t rc;
         int32_t expected[4]; // 9 where untouched
     };
