@@ -4,15 +4,14 @@
 // it wrote one byte too many.
 #pragma once
 
-#include <QByteArray>
-
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
-#include "core/call_description.h"
-#include "core/call_remote.h"
+#include "client/call_remote.h"
+#include "protocol/call_description.h"
 
 namespace tqbse::hardening {
 
@@ -50,7 +49,7 @@ public:
     // Runs the call over the library's client connection, or over `exchange`.
     int32_t callOverSocket()
     {
-        return call([](const QByteArray& request) { return sendAndReceive(request); });
+        return call([](const std::string& request) { return sendAndReceive(request); });
     }
     template <typename F>
     int32_t call(F exchange)
@@ -87,10 +86,10 @@ public:
         return true;
     }
     // The bytes of output k, as written.
-    QByteArray bytes(int k) const
+    std::string bytes(int k) const
     {
         const Block& b = blocks_[call_.outputs[k].param];
-        return QByteArray(reinterpret_cast<const char*>(b.bytes.get()), qsizetype(b.size));
+        return std::string(reinterpret_cast<const char*>(b.bytes.get()), b.size);
     }
 
 private:

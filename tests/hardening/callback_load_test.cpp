@@ -1,20 +1,10 @@
-// Load on the callback port 6009, on the real listener that Initialise starts
+// Load on the callback port, on the real listener that Initialise starts
 // against a fake server on 127.0.0.31: a thousand peers one after another,
 // sixteen at once, silent peers, a peer that sends 1 MiB; the client
 // connection keeps working throughout, and the listener restarts afterwards.
 // Peers connect to 127.0.0.1; every socket has timeouts, every loop a bound.
 #include <gtest/gtest.h>
 
-#include <QByteArray>
-
-#include <cerrno>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -22,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/codec.h"
+#include "listener/listener.h"
 #include "support/fake_server.h"
 #include "support/peer.h"
 #include "tqBsePluginControlDll.h"
@@ -34,70 +24,49 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr int kPeerTimeoutMs = 20000;
-const QByteArray kMinus8 = "=(n=f8ffffff)";
+const std::string kMinus8 = "=(n=f8ffffff)";
 
 // One peer: connect (retrying while a listener restarts), send one
 // message, read the answer, close.
-QByteArray oneExchange(const QByteArray& name)
+std::string oneExchange(const std::string& name)
 {
     const test::Peer peer(kPeerTimeoutMs, kPeerTimeoutMs);
     if (!peer.connected())
         return "connect failed";
-    return QByteArray::fromStdString(peer.exchange((name + "=(n=01000000)").toStdString()));
+    return peer.exchange(name + "=(n=01000000)");
 }
 
-// True when a socket of this process listens on port 6009 (and not another
-// process's listener that would answer in its place). Reads /proc.
-bool ownListenerOnPort()
-{
-    std::vector<std::string> inodes;
-    if (FILE* tcp = std::fopen("/proc/net/tcp", "r")) {
-        char line[512];
-        while (std::fgets(line, sizeof line, tcp)) {
-            unsigned port = 0, state = 0;
-            char inode[32] = {};
-            if (std::sscanf(line, " %*d: %*x:%x %*x:%*x %x %*s %*s %*s %*s %*s %31s", &port, &state, inode) == 3
-                && port == 6009 && state == 0x0a)
-                inodes.push_back(std::string("socket:[") + inode + "]");
-        }
-        std::fclose(tcp);
-    }
-    for (int fd = 0; fd < 4096; ++fd) {
-        char link[64] = {};
-        const std::string path = "/proc/self/fd/" + std::to_string(fd);
-        const ssize_t n = ::readlink(path.c_str(), link, sizeof link - 1);
-        if (n > 0 && std::find(inodes.begin(), inodes.end(), std::string(link, std::size_t(n))) != inodes.end())
-            return true;
-    }
-    return false;
-}
-
-// Waits (bounded) until the listener this process started is up.
-bool waitForOwnListener()
+// Waits (bounded) until the listener that Initialise started is up.
+bool waitForListener()
 {
     for (int i = 0; i < 250; ++i) {
-        if (ownListenerOnPort())
+        if (listener::listenerState() == listener::ListenerState::Listening)
             return true;
         std::this_thread::sleep_for(20ms);
     }
     return false;
 }
 
+std::size_t count(const std::string& text, const std::string& part)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++n;
+    return n;
+}
+
 class CallbackLoad : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(server_.isListening()) << "cannot listen on 127.0.0.31:6002";
-        server_.setResponder([](const QByteArray& request) -> test::Reply {
-            const QByteArray ok = test::FakeServer::okReply(request);
-            return request.contains("RX_CentreFrequency_Get=") ? ok + "(d=0000000065cdcd41)" : ok;
+        ASSERT_TRUE(server_.isListening()) << "cannot listen on 127.0.0.31";
+        server_.setResponder([](const std::string& request) -> test::ScriptedReply {
+            const std::string ok = test::FakeServer::okReply(request);
+            return request.find("RX_CentreFrequency_Get=") != std::string::npos ? ok + "(d=0000000065cdcd41)" : ok;
         });
         ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 31), 0);
-        ASSERT_TRUE(waitForOwnListener())
-            << "port 6009 is held by another process (ss -ltnp | grep 6009); rerun when it is free";
-        // The first peer also waits for the listener thread to be up.
-        ASSERT_EQ(oneExchange("Warmup"), "Warmup" + kMinus8)
-            << "port 6009 unanswered: is another process holding it? (ss -ltnp | grep 6009)";
+        ASSERT_TRUE(waitForListener()) << "no listener on port " << listenerPort();
+        ASSERT_EQ(oneExchange("Warmup"), "Warmup" + kMinus8);
     }
     void TearDown() override { tqBsePluginControlDll_Shutdown(); }
 
@@ -116,8 +85,8 @@ TEST_F(CallbackLoad, ThousandPeersOneAfterAnotherAreEachAnswered)
     int served = 0, clientCalls = 0;
     const auto start = Clock::now();
     for (int i = 0; i < 1000 && Clock::now() - start < 120s; ++i) {
-        const QByteArray name = "Peer" + QByteArray::number(i);
-        const QByteArray reply = oneExchange(name);
+        const std::string name = "Peer" + std::to_string(i);
+        const std::string reply = oneExchange(name);
         ASSERT_EQ(reply, name + kMinus8) << "peer " << i;
         ++served;
         if (i % 50 == 0) {
@@ -134,11 +103,11 @@ TEST_F(CallbackLoad, ThousandPeersOneAfterAnotherAreEachAnswered)
 TEST_F(CallbackLoad, SixteenPeersAtOnceAreAllAnswered)
 {
     for (int round = 0; round < 3; ++round) {
-        std::vector<QByteArray> replies(16);
+        std::vector<std::string> replies(16);
         std::vector<std::thread> peers;
         for (int i = 0; i < 16; ++i)
             peers.emplace_back([&replies, i, round] {
-                replies[i] = oneExchange("R" + QByteArray::number(round) + "P" + QByteArray::number(i));
+                replies[i] = oneExchange("R" + std::to_string(round) + "P" + std::to_string(i));
             });
         // The client connection is independent of the listener.
         for (int i = 0; i < 20; ++i) {
@@ -147,7 +116,7 @@ TEST_F(CallbackLoad, SixteenPeersAtOnceAreAllAnswered)
         for (std::thread& t : peers)
             t.join();
         for (int i = 0; i < 16; ++i) {
-            EXPECT_EQ(replies[i], "R" + QByteArray::number(round) + "P" + QByteArray::number(i) + kMinus8);
+            EXPECT_EQ(replies[i], "R" + std::to_string(round) + "P" + std::to_string(i) + kMinus8);
         }
     }
 }
@@ -179,35 +148,34 @@ TEST_F(CallbackLoad, PeerSendingOneMiBGetsEveryPieceAnswered)
     // Without "=" in it, every received piece is a message whose name is the
     // whole piece, so the answers are the data itself, each piece followed
     // by "=(n=f8ffffff)": taking those out must give back the 1 MiB.
-    QByteArray data(1 << 20, Qt::Uninitialized);
-    for (qsizetype i = 0; i < data.size(); ++i)
+    std::string data(1 << 20, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = char('A' + i % 23);
     test::Peer peer(kPeerTimeoutMs, kPeerTimeoutMs);
     ASSERT_TRUE(peer.connected());
-    const int fd = peer.fd();
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    const platform::SocketHandle s = peer.handle();
 
-    QByteArray answers;
-    qsizetype sent = 0;
+    // Sends without blocking while the answers are read, so that neither
+    // side's window can fill up and stall the other.
+    std::string answers;
+    std::size_t sent = 0;
     const auto deadline = Clock::now() + 60s;
-    auto echoed = [&] { return answers.size() - answers.count(kMinus8) * kMinus8.size(); };
+    auto echoed = [&] { return answers.size() - count(answers, kMinus8) * kMinus8.size(); };
     char buffer[65536];
     int rounds = 0;
     while (Clock::now() < deadline && (sent < data.size() || echoed() < data.size())) {
-        pollfd p{fd, short(POLLIN | (sent < data.size() ? POLLOUT : 0)), 0};
-        if (::poll(&p, 1, 50) <= 0)
-            continue;
-        if ((p.revents & POLLOUT) && sent < data.size()) {
-            const ssize_t n = ::send(fd, data.constData() + sent, std::size_t(data.size() - sent), MSG_NOSIGNAL);
+        if (sent < data.size()) {
+            const int64_t n = platform::sendNow(s, data.data() + sent, data.size() - sent);
             if (n > 0)
-                sent += n;
-        }
-        if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
-            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-            if (n == 0 || (n < 0 && errno != EAGAIN))
+                sent += std::size_t(n);
+            else if (platform::classifyError(platform::lastError()) != platform::ErrorClass::WouldBlock)
                 break;
-            if (n > 0)
-                answers.append(buffer, n);
+        }
+        if (platform::waitReadable(s, sent < data.size() ? 1 : 50)) {
+            const int64_t n = platform::receiveSome(s, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            answers.append(buffer, std::size_t(n));
         }
         if (++rounds % 64 == 0) {
             EXPECT_TRUE(clientWorks());
@@ -215,32 +183,35 @@ TEST_F(CallbackLoad, PeerSendingOneMiBGetsEveryPieceAnswered)
     }
     peer.close();
     ASSERT_EQ(sent, data.size());
-    QByteArray back = answers;
-    back.replace(kMinus8, "");
+    std::string back;
+    for (std::size_t at = 0; at < answers.size();) {
+        const std::size_t next = answers.find(kMinus8, at);
+        back.append(answers, at, (next == std::string::npos ? answers.size() : next) - at);
+        at = next == std::string::npos ? answers.size() : next + kMinus8.size();
+    }
     EXPECT_EQ(back.size(), data.size());
     EXPECT_TRUE(back == data) << "the answers do not carry the data back in order";
     // Every piece is at most one receive of 4096 bytes.
-    const qsizetype pieces = answers.count(kMinus8);
+    const std::size_t pieces = count(answers, kMinus8);
     EXPECT_GE(pieces, data.size() / 4096);
     EXPECT_TRUE(clientWorks());
     EXPECT_EQ(oneExchange("AfterBulk"), "AfterBulk" + kMinus8);
-    std::printf("1 MiB peer: %lld pieces answered\n", (long long)pieces);
+    std::printf("1 MiB peer: %zu pieces answered\n", pieces);
 }
 
 TEST_F(CallbackLoad, ListenerRestartsAfterLoad)
 {
     for (int i = 0; i < 50; ++i) {
-        ASSERT_EQ(oneExchange("Before" + QByteArray::number(i)), "Before" + QByteArray::number(i) + kMinus8);
+        ASSERT_EQ(oneExchange("Before" + std::to_string(i)), "Before" + std::to_string(i) + kMinus8);
     }
     // A peer still connected when the listener is restarted.
     test::Peer lingering(kPeerTimeoutMs, kPeerTimeoutMs);
     ASSERT_TRUE(lingering.connected());
     for (int restart = 0; restart < 5; ++restart) {
         ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 31), 0);
-        ASSERT_TRUE(waitForOwnListener()) << "restart " << restart;
+        ASSERT_TRUE(waitForListener()) << "restart " << restart;
         EXPECT_TRUE(clientWorks());
-        EXPECT_EQ(oneExchange("Restart" + QByteArray::number(restart)),
-                  "Restart" + QByteArray::number(restart) + kMinus8);
+        EXPECT_EQ(oneExchange("Restart" + std::to_string(restart)), "Restart" + std::to_string(restart) + kMinus8);
     }
     lingering.close();
     // Shutdown keeps the listener; the next Initialise replaces it.

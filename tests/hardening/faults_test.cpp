@@ -1,5 +1,5 @@
 // Fault injection against the client connection: a fake server on
-// 127.0.0.30 kills connections mid-reply, drips replies, cuts them into
+// 127.0.0.30 ends connections mid-reply, drips replies, cuts them into
 // random pieces, sends replies on and around the 4096-byte receive size, a
 // 64 MiB text, odd bytes and foreign names. Each call must return the code
 // the library gives for that reply, write only what it may (sentinel-filled
@@ -7,16 +7,16 @@
 // everything back.
 #include <gtest/gtest.h>
 
-#include <QByteArray>
-
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "api/call_table.h"
 #include "hardening/call_frame.h"
 #include "hardening/replies.h"
+#include "protocol/call_table.h"
 #include "support/fake_server.h"
 #include "tqBsePluginControlDll.h"
 
@@ -24,7 +24,7 @@ namespace tqbse::hardening {
 namespace {
 
 using test::FakeServer;
-using test::Reply;
+using test::ScriptedReply;
 using test::dripCuts;
 using test::randomCuts;
 
@@ -47,7 +47,7 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_TRUE(server_.isListening()) << "cannot listen on 127.0.0.30:6002";
+        ASSERT_TRUE(server_.isListening()) << "cannot listen on 127.0.0.30";
         ASSERT_EQ(initialise(), 0);
     }
     void TearDown() override { tqBsePluginControlDll_Shutdown(); }
@@ -58,14 +58,14 @@ protected:
         return tqBsePluginControlDll_Initialise(kOctets[0], kOctets[1], kOctets[2], kOctets[3]);
     }
 
-    void answerAll(const Reply& plan) { server_.answerAll(plan); }
+    void answerAll(const ScriptedReply& plan) { server_.answerAll(plan); }
 
     // A normal call after a fault: the whole reply arrives and is written.
     void expectHealthy()
     {
         server_.setResponder(nullptr);
         const ExpectedReply good = wellFormedReply(kTwoDoubles);
-        answerAll(Reply{good.text});
+        answerAll(ScriptedReply{good.text});
         CallFrame frame(kTwoDoubles, 8);
         EXPECT_EQ(frame.callOverSocket(), 0);
         EXPECT_EQ(frame.bytes(0), good.outputs[0]);
@@ -74,14 +74,14 @@ protected:
 
     // Runs one call whose reply is `plan` and checks the written outputs
     // against `expected` (all outputs written when `written` is true).
-    void expectDelivered(const CallDesc& call, int32_t bound, const ExpectedReply& expected, Reply plan)
+    void expectDelivered(const CallDesc& call, int32_t bound, const ExpectedReply& expected, ScriptedReply plan)
     {
         plan.text = expected.text;
         answerAll(plan);
         CallFrame frame(call, bound);
         ASSERT_EQ(frame.callOverSocket(), 0) << call.name;
         for (int k = 0; k < call.outputCount; ++k) {
-            EXPECT_EQ(frame.bytes(k).left(expected.outputs[k].size()), expected.outputs[k])
+            EXPECT_EQ(frame.bytes(k).substr(0, expected.outputs[k].size()), expected.outputs[k])
                 << call.name << " output " << k;
         }
         EXPECT_TRUE(frame.guardsIntact()) << call.name;
@@ -98,10 +98,11 @@ TEST_F(Faults, ConnectionKilledMidReplyGivesNoResponseUntilInitialise)
         const ExpectedReply reply = wellFormedReply(*call, {40, 20});
         // Nothing at all, one byte, just before the first ")", half-way,
         // and everything but the final ")".
-        const qsizetype firstClose = reply.text.indexOf(')');
-        for (qsizetype cut : {qsizetype(0), qsizetype(1), firstClose, reply.text.size() / 2, reply.text.size() - 1}) {
+        const int64_t size = int64_t(reply.text.size());
+        const int64_t firstClose = int64_t(reply.text.find(')'));
+        for (int64_t cut : {int64_t(0), int64_t(1), firstClose, size / 2, size - 1}) {
             SCOPED_TRACE(std::string(call->name) + " cut at " + std::to_string(cut));
-            answerAll(Reply{reply.text, {}, 0, cut});
+            answerAll(ScriptedReply{reply.text, {}, 0, cut});
             CallFrame frame(*call, 64);
             EXPECT_EQ(frame.callOverSocket(), -14);
             EXPECT_TRUE(frame.allUntouched());
@@ -129,14 +130,14 @@ TEST_F(Faults, RepliesDrippedOneByteAtATimeArriveWhole)
 {
     for (const CallDesc* call : kEveryKind) {
         const ExpectedReply reply = wellFormedReply(*call, {30, 4});
-        expectDelivered(*call, 64, reply, Reply{{}, dripCuts(reply.text), 1, -1});
+        expectDelivered(*call, 64, reply, ScriptedReply{{}, dripCuts(reply.text), 1, -1});
     }
     // A reply with one token only ends at its one ")": dripped entirely.
     const ExpectedReply setter = wellFormedReply(calls::RX_CentreFrequency_Set);
-    std::vector<qsizetype> every;
-    for (qsizetype i = 1; i < setter.text.size(); ++i)
+    std::vector<std::size_t> every;
+    for (std::size_t i = 1; i < setter.text.size(); ++i)
         every.push_back(i);
-    answerAll(Reply{setter.text, every, 1, -1});
+    answerAll(ScriptedReply{setter.text, every, 1, -1});
     CallFrame frame(calls::RX_CentreFrequency_Set, 0);
     EXPECT_EQ(frame.callOverSocket(), 0);
 }
@@ -152,7 +153,7 @@ TEST_F(Faults, RepliesInRandomPiecesArriveWhole)
         SCOPED_TRACE("seed " + std::to_string(seed) + " " + call.name + " reply of "
                      + std::to_string(reply.text.size()) + " bytes");
         const int maxPiece = 1 + int(rng() % 6000);
-        expectDelivered(call, 12001, reply, Reply{{}, randomCuts(reply.text, rng, maxPiece), int(rng() % 3), -1});
+        expectDelivered(call, 12001, reply, ScriptedReply{{}, randomCuts(reply.text, rng, maxPiece), int(rng() % 3), -1});
     }
 }
 
@@ -160,17 +161,17 @@ TEST_F(Faults, RepliesInRandomPiecesArriveWhole)
 
 TEST_F(Faults, TextRepliesAroundMultiplesOfTheReceiveSizeFitTheirBufferExactly)
 {
-    const QByteArray head = QByteArray(kTextCall.name) + "=(n=00000000)(s=";
+    const std::string head = std::string(kTextCall.name) + "=(n=00000000)(s=";
     for (int k = 1; k <= 4; ++k) {
         for (int delta : {-1, 0, 1}) {
-            const qsizetype total = 4096 * k + delta;
+            const std::size_t total = std::size_t(4096 * k + delta);
             const int length = int(total - head.size() - 1);
-            const QByteArray text = patternText(length);
-            const QByteArray reply = head + text + ")";
+            const std::string text = patternText(length);
+            const std::string reply = head + text + ")";
             ASSERT_EQ(reply.size(), total);
             SCOPED_TRACE("reply of " + std::to_string(total) + " bytes");
 
-            answerAll(Reply{reply});
+            answerAll(ScriptedReply{reply});
             CallFrame exact(kTextCall, length + 1);
             ASSERT_EQ(exact.callOverSocket(), 0);
             EXPECT_EQ(exact.bytes(0), text + '\0');
@@ -187,19 +188,19 @@ TEST_F(Faults, TextRepliesAroundMultiplesOfTheReceiveSizeFitTheirBufferExactly)
 TEST_F(Faults, DownloadOf64MiBFillsA64MiBPlusOneBuffer)
 {
     constexpr int kLength = 64 * 1024 * 1024;
-    QByteArray reply = QByteArray(kDownload.name) + "=(n=00000000)(s=";
+    std::string reply = std::string(kDownload.name) + "=(n=00000000)(s=";
     reply.reserve(reply.size() + kLength + 1);
-    const qsizetype textAt = reply.size();
+    const std::size_t textAt = reply.size();
     reply += patternText(kLength);
     reply += ')';
-    answerAll(Reply{reply});
+    answerAll(ScriptedReply{reply});
 
     CallFrame frame(kDownload, kLength + 1);
     ASSERT_EQ(frame.callOverSocket(), 0);
-    const QByteArray got = frame.bytes(0);
-    EXPECT_EQ(got.size(), kLength + 1);
+    const std::string got = frame.bytes(0);
+    EXPECT_EQ(got.size(), std::size_t(kLength) + 1);
     EXPECT_EQ(got.back(), '\0');
-    EXPECT_TRUE(std::memcmp(got.constData(), reply.constData() + textAt, kLength) == 0);
+    EXPECT_TRUE(std::memcmp(got.data(), reply.data() + textAt, kLength) == 0);
     EXPECT_TRUE(frame.guardsIntact());
     expectHealthy();
 }
@@ -209,15 +210,15 @@ TEST_F(Faults, DownloadOf64MiBFillsA64MiBPlusOneBuffer)
 struct OddReply {
     const char* what;
     const CallDesc* call;
-    QByteArray afterName; // the reply after "name="
+    std::string afterName; // the reply after "name="
     int32_t rc;
     int writtenOutputs;   // outputs that must be written (the rest untouched)
-    QByteArray firstOutput = {}; // when non-empty: output 0 must start with these bytes
+    std::string firstOutput = {}; // when non-empty: output 0 must start with these bytes
 };
 
-QByteArray highBytes()
+std::string highBytes()
 {
-    QByteArray b;
+    std::string b;
     for (int c = 0x80; c <= 0xff; ++c)
         b += char(c);
     return b;
@@ -226,7 +227,7 @@ QByteArray highBytes()
 TEST_F(Faults, OddBytesInRepliesGiveTheirCodeAndWriteOnlyWhatTheyMay)
 {
     using namespace std::string_literals;
-    const QByteArray nul("\0", 1);
+    const std::string nul("\0", 1);
     const OddReply cases[] = {
         {"zero byte inside a text cuts the reply there", &kTextCall, "(n=00000000)(s=ab" + nul + "cd)", -11, 0},
         {"zero byte before the result", &kTextCall, nul + "(n=00000000)(s=abc)", -11, 0},
@@ -235,8 +236,8 @@ TEST_F(Faults, OddBytesInRepliesGiveTheirCodeAndWriteOnlyWhatTheyMay)
          highBytes() + '\0'},
         {"0xff in a hex pair", &kFloatCall, "(n=00000000)(f=\xff" "000803f)", -6, 0},
         {"text opens a parenthesis it never closes", &kTextCall, "(n=00000000)(s=a(b)", -11, 0},
-        {"text closes early: the rest is ignored", &kTextCall, "(n=00000000)(s=a)b)c)", 0, 1, QByteArray("a\0", 2)},
-        {"balanced parentheses inside a text", &kTextCall, "(n=00000000)(s=a(b)c)", 0, 1, QByteArray("a(b)c\0", 6)},
+        {"text closes early: the rest is ignored", &kTextCall, "(n=00000000)(s=a)b)c)", 0, 1, std::string("a\0", 2)},
+        {"balanced parentheses inside a text", &kTextCall, "(n=00000000)(s=a(b)c)", 0, 1, std::string("a(b)c\0", 6)},
         {"result token opened twice", &kTextCall, "((n=00000000))(s=abc)", -12, 0},
         {"result token never closes", &kTextCall, "((n=00000000)(s=abc)", -11, 0},
         {"stray ) before the result", &kTextCall, ")(n=00000000)(s=abc)", -12, 0},
@@ -245,24 +246,24 @@ TEST_F(Faults, OddBytesInRepliesGiveTheirCodeAndWriteOnlyWhatTheyMay)
         {"array count is not decimal", &kTrace, "(n=00000000)(da=0x1[000000000000f03f])(da=0[])", -3, 0},
         {"second array of a trace broken: the first stays written", &kTrace,
          "(n=00000000)(da=1[000000000000f03f])(da=1[00000000000zf03f])", -6, 1,
-         QByteArray("\0\0\0\0\0\0\xf0\x3f", 8)},
+         std::string("\0\0\0\0\0\0\xf0\x3f", 8)},
         {"second double missing", &kTwoDoubles, "(n=00000000)(d=000000000000f03f)", -11, 1,
-         QByteArray("\0\0\0\0\0\0\xf0\x3f", 8)},
+         std::string("\0\0\0\0\0\0\xf0\x3f", 8)},
         {"negative result wins over broken outputs", &kTwoDoubles, "(n=f7ffffff)(d=zz)(()", -9, 0},
         {"warning comes back with its outputs", &kFloatCall, "(n=01000000)(f=0000803f)", 1, 1,
-         QByteArray("\0\0\x80\x3f", 4)},
+         std::string("\0\0\x80\x3f", 4)},
         {"text where a float belongs", &kFloatCall, "(n=00000000)(s=0000803f)", -5, 0},
     };
     for (const OddReply& c : cases) {
         SCOPED_TRACE(c.what);
-        answerAll(Reply{QByteArray(c.call->name) + "=" + c.afterName});
+        answerAll(ScriptedReply{std::string(c.call->name) + "=" + c.afterName});
         CallFrame frame(*c.call, 256);
         EXPECT_EQ(frame.callOverSocket(), c.rc);
         for (int k = 0; k < c.call->outputCount; ++k) {
             EXPECT_EQ(frame.untouched(k), k >= c.writtenOutputs) << "output " << k;
         }
-        if (!c.firstOutput.isEmpty()) {
-            EXPECT_EQ(frame.bytes(0).left(c.firstOutput.size()), c.firstOutput);
+        if (!c.firstOutput.empty()) {
+            EXPECT_EQ(frame.bytes(0).substr(0, c.firstOutput.size()), c.firstOutput);
         }
         EXPECT_TRUE(frame.guardsIntact());
     }
@@ -281,19 +282,21 @@ TEST_F(Faults, RepliesCarryingAnotherNameGiveMinus10AndWriteNothing)
             remote.push_back(d);
     for (std::size_t i = 0; i < remote.size(); ++i) {
         const CallDesc& call = *remote[i];
-        const QByteArray own = wellFormedReply(call).text;
-        const QByteArray body = own.mid(qsizetype(std::strlen(call.name)));
-        const QByteArray name(call.name);
-        const QByteArray foreign[] = {
-            QByteArray(remote[(i + 1) % remote.size()]->name) + body,
+        const std::string own = wellFormedReply(call).text;
+        const std::string body = own.substr(std::strlen(call.name));
+        const std::string name(call.name);
+        std::string upper = name;
+        std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+        const std::string foreign[] = {
+            std::string(remote[(i + 1) % remote.size()]->name) + body,
             name + "X" + body,
-            name.chopped(1) + body,
-            name.toUpper() + body,
+            name.substr(0, name.size() - 1) + body,
+            upper + body,
             " " + name + body,
         };
-        for (const QByteArray& reply : foreign) {
-            SCOPED_TRACE(reply.left(80).toStdString());
-            answerAll(Reply{reply});
+        for (const std::string& reply : foreign) {
+            SCOPED_TRACE(reply.substr(0, 80));
+            answerAll(ScriptedReply{reply});
             CallFrame frame(call, 64);
             EXPECT_EQ(frame.callOverSocket(), -10);
             EXPECT_TRUE(frame.allUntouched());
@@ -301,7 +304,7 @@ TEST_F(Faults, RepliesCarryingAnotherNameGiveMinus10AndWriteNothing)
         }
     }
     // The hand-written version export checks the name first too.
-    answerAll(Reply{"tqBsePluginControlDll_ConnectionStatus_Get=(n=00000000)(n=06000000)(n=00000000)"
+    answerAll(ScriptedReply{"tqBsePluginControlDll_ConnectionStatus_Get=(n=00000000)(n=06000000)(n=00000000)"
                    "(n=00000000)(n=00000000)"});
     int32_t version[4] = {-7, -7, -7, -7};
     EXPECT_EQ(tqBsePluginControlDll_GetServerVersion(version), -10);

@@ -6,12 +6,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -25,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "callback/listener.h"
+#include "listener/listener.h"
 #include "support/fake_server.h"
 #include "support/peer.h"
 
@@ -45,9 +39,9 @@ bool waitUntil(Pred done, std::chrono::milliseconds limit = 5000ms)
     return true;
 }
 
-inline bool waitForState(callback::ListenerState state)
+inline bool waitForState(listener::ListenerState state)
 {
-    return waitUntil([state] { return callback::listenerState() == state; });
+    return waitUntil([state] { return listener::listenerState() == state; });
 }
 
 // Runs `work`; a run that has not finished after 10 s ends the process with
@@ -69,20 +63,19 @@ inline void runBounded(const char* what, std::function<void()> work)
 // A handler that records every message as it came and answers through `reply`.
 class Recorder {
 public:
-    using Reply = std::function<std::string(const std::string&)>;
+    using Answer = std::function<std::string(const std::string&)>;
 
-    callback::MessageHandler handler(Reply reply = {})
+    listener::MessageHandler handler(Answer reply = {})
     {
         auto self = shared_;
-        return [self, reply](const QByteArray& message) {
-            const std::string text(message.constData(), std::size_t(message.size()));
+        return [self, reply](std::string_view message) {
+            const std::string text(message);
             {
                 const std::lock_guard lock(self->mutex);
                 self->messages.push_back(text);
             }
             self->changed.notify_all();
-            const std::string answer = reply ? reply(text) : std::string();
-            return QByteArray(answer.data(), qsizetype(answer.size()));
+            return reply ? reply(text) : std::string();
         };
     }
 

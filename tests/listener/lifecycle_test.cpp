@@ -1,5 +1,5 @@
 // The listener as Initialise and Shutdown drive it, against a fake server
-// on 127.0.0.5:6002.
+// on 127.0.0.5.
 #include "loopback.h"
 
 #include "tqBsePluginControlDll.h"
@@ -7,23 +7,23 @@
 namespace tqbse::test {
 namespace {
 
-using callback::ListenerState;
+using listener::ListenerState;
 
 class ListenerLifecycle : public testing::Test {
 protected:
     void SetUp() override
     {
-        callback::stopListener();
-        ASSERT_TRUE(server_.isListening()) << "cannot listen on 127.0.0.5:6002";
-        server_.setResponder([](const QByteArray& request) {
-            const QByteArray ok = FakeServer::okReply(request);
-            return request.contains("ConnectionStatus_Get") ? ok + "(n=01000000)" : ok;
+        listener::stopListener();
+        ASSERT_TRUE(server_.isListening()) << "cannot listen on 127.0.0.5";
+        server_.setResponder([](const std::string& request) -> ScriptedReply {
+            const std::string ok = FakeServer::okReply(request);
+            return request.find("ConnectionStatus_Get") != std::string::npos ? ok + "(n=01000000)" : ok;
         });
     }
     void TearDown() override
     {
         tqBsePluginControlDll_Shutdown();
-        runBounded("stopListener", [] { callback::stopListener(); });
+        runBounded("stopListener", [] { listener::stopListener(); });
     }
 
     static void expectAnswering(const char* name)
@@ -38,11 +38,11 @@ protected:
 
 TEST_F(ListenerLifecycle, InitialiseStartsTheListenerAfterConnecting)
 {
-    EXPECT_EQ(callback::listenerState(), ListenerState::None);
+    EXPECT_EQ(listener::listenerState(), ListenerState::None);
     EXPECT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 5), 0);
     ASSERT_TRUE(waitForState(ListenerState::Listening));
     expectAnswering("started");
-    EXPECT_EQ(server_.requests(), std::vector<QByteArray>{"tqBsePluginControlDll_RemoteConnection_Set=(n=ffffffff)"});
+    EXPECT_EQ(server_.requests(), std::vector<std::string>{"tqBsePluginControlDll_RemoteConnection_Set=(n=ffffffff)"});
 }
 
 TEST_F(ListenerLifecycle, SecondInitialiseRestartsTheListener)
@@ -68,7 +68,7 @@ TEST_F(ListenerLifecycle, ShutdownLeavesTheListenerRunningAndInitialiseKeepsIt)
     EXPECT_EQ(kept.exchange("before=()"), "before=(n=f8ffffff)");
 
     EXPECT_EQ(tqBsePluginControlDll_Shutdown(), 0);
-    EXPECT_EQ(callback::listenerState(), ListenerState::Listening);
+    EXPECT_EQ(listener::listenerState(), ListenerState::Listening);
     EXPECT_EQ(kept.exchange("afterShutdown=()"), "afterShutdown=(n=f8ffffff)");
 
     // Not connected after Shutdown, so this Initialise leaves the listener,
@@ -88,25 +88,18 @@ TEST_F(ListenerLifecycle, FailedReconnectLeavesNoListener)
     EXPECT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 5), -14);
     const std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_THAT(printed, testing::HasSubstr("connect() failed: "));
-    EXPECT_EQ(callback::listenerState(), ListenerState::None);
+    EXPECT_EQ(listener::listenerState(), ListenerState::None);
 }
 
 TEST_F(ListenerLifecycle, PortTakenPrintsBindFailedAndExportsKeepWorking)
 {
-    // Take the port as another program would, with SO_REUSEADDR off. Earlier
-    // connections of port 6009 still in TIME_WAIT refuse that; a listening
-    // socket holds the port just as well with SO_REUSEADDR on.
-    const sockaddr_in any = address("0.0.0.0", callback::kListenerPort);
-    int holder = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (::bind(holder, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {
-        ::close(holder);
-        holder = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int on = 1;
-        ::setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        ASSERT_EQ(::bind(holder, reinterpret_cast<const sockaddr*>(&any), sizeof any), 0)
-            << "port 6009 is held by another process (ss -ltnp | grep 6009)";
-    }
-    ASSERT_EQ(::listen(holder, 1), 0);
+    // Another program holds the listener's port: a socket listening on a
+    // free port of every interface, which the library's listener then takes.
+    const platform::SocketHandle holder = test::boundSocket("0.0.0.0", 0, true);
+    ASSERT_NE(holder, platform::kInvalidSocket);
+    platform::Endpoint held{};
+    ASSERT_TRUE(platform::localEndpoint(holder, &held));
+    setPortsForTesting(0, held.port);
 
     testing::internal::CaptureStdout();
     const int32_t initialised = tqBsePluginControlDll_Initialise(127, 0, 0, 5);
@@ -123,7 +116,7 @@ TEST_F(ListenerLifecycle, PortTakenPrintsBindFailedAndExportsKeepWorking)
     EXPECT_EQ(server_.requests().size(), 3u);
 
     // Once the port is free, the next Initialise brings a listener up.
-    ::close(holder);
+    platform::closeSocket(holder);
     EXPECT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 5), 0);
     ASSERT_TRUE(waitForState(ListenerState::Listening));
     expectAnswering("free");
