@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
-#include "emulator_process.h"
+#include "support/process.h"
 #include "tqBsePluginControlDll.h"
 
-namespace tqbse::e2e {
+namespace tqbse::test {
 namespace {
 
 constexpr int32_t kUnknownObject = -18;
@@ -22,7 +22,7 @@ protected:
     {
         std::string error;
         ASSERT_TRUE(emulator.start(arguments(), &error)) << error;
-        ASSERT_EQ(tqBsePluginControlDll_Initialise(kOctets[0], kOctets[1], kOctets[2], kOctets[3]), 0);
+        ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 10), 0); // EmulatorProcess's address
     }
     void TearDown() override
     {
@@ -389,4 +389,4 @@ INSTANTIATE_TEST_SUITE_P(Emulator, VersionWarnings,
                                            VersionCase{"6.0.0.1", 2}, VersionCase{"7.0.0.0", 2}));
 
 } // namespace
-} // namespace tqbse::e2e
+} // namespace tqbse::test

@@ -5,19 +5,19 @@
 
 #include <chrono>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "emulator_process.h"
+#include "support/peer.h"
+#include "support/process.h"
 #include "tqBsePluginControlDll.h"
 
-namespace tqbse::e2e {
+namespace tqbse::test {
 namespace {
 
-int32_t initialise() { return tqBsePluginControlDll_Initialise(kOctets[0], kOctets[1], kOctets[2], kOctets[3]); }
+// The emulator runs on 127.0.0.10 (EmulatorProcess's address).
+int32_t initialise() { return tqBsePluginControlDll_Initialise(127, 0, 0, 10); }
 
 struct FaultCase {
     const char* label;
@@ -87,8 +87,8 @@ TEST(EmulatorProcess, TwoClientsAtOnce)
 
     // The second client runs in its own process while this one keeps
     // calling over its own connection.
-    const std::string log = "/tmp/tqbse-e2e-second-client.log";
-    const pid_t child = spawn(TQBSE_SECOND_CLIENT, {"FromSecondClient", "300"}, log);
+    const std::string log = temporaryFile("second-client");
+    const pid_t child = spawn(TQBSE_SECOND_CLIENT, {"FromSecondClient", "300", std::to_string(emulator.port())}, log);
     ASSERT_GT(child, 0);
     int status = -1;
     int failures = 0;
@@ -100,13 +100,12 @@ TEST(EmulatorProcess, TwoClientsAtOnce)
         ended = waitChild(child, 0, &status);
     }
     if (!ended && !waitChild(child, 20000, &status)) {
-        ::kill(child, SIGKILL);
-        waitChild(child, 5000, &status);
+        killChild(child);
         FAIL() << "second client did not finish";
     }
     EXPECT_EQ(failures, 0);
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << readFile(log);
     ::unlink(log.c_str());
 
     int32_t size = 0;
@@ -120,7 +119,7 @@ TEST(EmulatorProcess, ScenarioEndCallsTheClientBack)
     EmulatorProcess emulator;
     std::string error;
     ASSERT_TRUE(emulator.start({"--callback-on-scenario-end", "--scenario-ms", "100"}, &error)) << error;
-    ASSERT_EQ(initialise(), 0); // starts the library's listener on port 6009
+    ASSERT_EQ(initialise(), 0); // starts the library's listener on the emulator's --callback-port
     ASSERT_EQ(tqBsePluginControlDll_Scenario_Execute("Idle_Camping", 100), 0);
     // The library's default handler answers every callback message with -8.
     EXPECT_TRUE(emulator.waitForLog("answered: ScenarioFinished=(n=f8ffffff)", 5000)) << emulator.log();
@@ -149,11 +148,11 @@ TEST(EmulatorProcess, BadInputNeverStopsTheServer)
     ASSERT_TRUE(emulator.start({}, &error)) << error;
     {
         // A client that leaves in the middle of a request.
-        RawClient leaving;
+        Peer leaving(emulator.where(), 3000);
         ASSERT_TRUE(leaving.connected());
         ASSERT_TRUE(leaving.send("tqBsePluginControlDll_Scenario_Upload=(s=half)(s=abc"));
     }
-    RawClient client;
+    Peer client(emulator.where(), 3000);
     ASSERT_TRUE(client.connected());
     const std::string inputs[] = {
         std::string("\0\xff\x01()((=))", 11),
@@ -164,12 +163,12 @@ TEST(EmulatorProcess, BadInputNeverStopsTheServer)
     };
     for (const std::string& input : inputs) {
         ASSERT_TRUE(client.send(input));
-        const std::string reply = client.receive();
+        const std::string reply = client.receiveReply();
         EXPECT_FALSE(reply.empty()) << input;
         EXPECT_EQ(reply.back(), ')') << input;
     }
     ASSERT_TRUE(client.send("tqBsePluginControlDll_LoggingState_Get="));
-    EXPECT_EQ(client.receive(), "tqBsePluginControlDll_LoggingState_Get=(n=00000000)(n=00000000)");
+    EXPECT_EQ(client.receiveReply(), "tqBsePluginControlDll_LoggingState_Get=(n=00000000)(n=00000000)");
     EXPECT_TRUE(emulator.running());
 }
 
@@ -200,20 +199,15 @@ TEST(EmulatorProcess, StopsCleanlyOnSigtermAndDocumentsItsOptions)
     EmulatorProcess emulator;
     std::string error;
     ASSERT_TRUE(emulator.start({}, &error)) << error;
-    RawClient idle; // an open connection does not hold the stop up
+    Peer idle(emulator.where(), 3000); // an open connection does not hold the stop up
     ASSERT_TRUE(idle.connected());
     const int status = emulator.stop();
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 0);
 
-    const std::string log = "/tmp/tqbse-e2e-emulator-help.txt";
-    const pid_t pid = spawn(TQBSE_EMULATOR, {"--help"}, log);
-    int helpStatus = -1;
-    ASSERT_TRUE(waitChild(pid, 5000, &helpStatus));
-    EXPECT_TRUE(WIFEXITED(helpStatus) && WEXITSTATUS(helpStatus) == 0);
-    std::ifstream in(log);
-    const std::string help((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    ::unlink(log.c_str());
+    const ProgramRun helpRun = runProgram(TQBSE_EMULATOR, {"--help"}, 5000);
+    EXPECT_EQ(helpRun.exitCode, 0);
+    const std::string help = helpRun.out + helpRun.err;
     for (const char* option : {"--bind", "--port", "--config", "--version", "--trace-length", "--scenario-ms",
                                "--trace", "--callback-on-scenario-end", "--fault-call", "--delay-ms",
                                "--piece-size", "--piece-pause-ms", "--close-after", "--close-mid-reply",
@@ -222,4 +216,4 @@ TEST(EmulatorProcess, StopsCleanlyOnSigtermAndDocumentsItsOptions)
 }
 
 } // namespace
-} // namespace tqbse::e2e
+} // namespace tqbse::test

@@ -1,5 +1,6 @@
-// A second client process for the emulator tests: connects to 127.0.0.10,
-// makes `rounds` round trips (set and read back a value of its own, list the
+// A second client process for the emulator tests: connects to 127.0.0.10
+// on the port argv[3] (its callback listener on a free port of its own),
+// makes argv[2] round trips (set and read back a value of its own, list the
 // scenarios), uploads a scenario named argv[1], and exits 0 when every
 // answer was right.
 #include <cstdio>
@@ -7,14 +8,19 @@
 #include <cstring>
 #include <string>
 
+#include "support/sockets.h"
 #include "tqBsePluginControlDll.h"
 
 int main(int argc, char** argv)
 {
-    if (argc < 3)
+    if (argc < 4)
         return 2;
     const std::string name = argv[1];
     const int rounds = std::atoi(argv[2]);
+    const int port = std::atoi(argv[3]);
+    if (port <= 0 || port > 65535)
+        return 2;
+    tqbse::setPortsForTesting(uint16_t(port), tqbse::test::freePort());
     if (tqBsePluginControlDll_Initialise(127, 0, 0, 10) != 0)
         return 3;
     int failures = 0;
