@@ -44,6 +44,17 @@ constexpr const CallDesc* findCall(std::string_view name)
     return nullptr;
 }
 
+// The row a server answers for a request name: the full export name of a
+// remote call (the prefix is part of the name on the wire). Null for a
+// local export, a short name or an unknown one.
+constexpr const CallDesc* findRemoteCall(std::string_view name)
+{
+    if (!name.starts_with(kExportPrefix))
+        return nullptr;
+    const CallDesc* row = findCall(name);
+    return row && row->kind != CallKind::Local ? row : nullptr;
+}
+
 // The row of the query that sizes a text or array output; null for other
 // parameters.
 constexpr const CallDesc* sizingQuery(const ParamDesc& p)

@@ -240,6 +240,16 @@ std::string encodeInt(int32_t value)
 
 std::string encodeBool(int32_t value) { return encodeInt(value); }
 
+std::string resultOnlyReply(std::string_view name, int32_t code)
+{
+    std::string reply;
+    reply.reserve(name.size() + 13);
+    reply.append(name);
+    reply.push_back('=');
+    appendInt(reply, code);
+    return reply;
+}
+
 std::string encodeFloat(float value)
 {
     std::string out;

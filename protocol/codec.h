@@ -86,6 +86,11 @@ int32_t decodeDoubleArray(std::string_view token, std::vector<double>* values);
 // Encodes a double array token; used by servers, never by the library.
 void appendDoubleArray(std::string& out, const double* values, std::size_t count);
 
+// A reply that carries only a result code: name "=" (n=code). Servers send
+// it for every failure, and the callback listener for messages it has no
+// handler for.
+std::string resultOnlyReply(std::string_view name, int32_t code);
+
 // A cut message: name and the token texts, viewing the message text.
 struct SplitMessage {
     std::string_view name;

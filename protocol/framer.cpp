@@ -17,15 +17,6 @@ int64_t parenthesisBalance(const char* p, std::size_t n)
     return depth;
 }
 
-// The row of a remote call named exactly by its full export name.
-const CallDesc* remoteRow(std::string_view name)
-{
-    if (!name.starts_with(kExportPrefix))
-        return nullptr;
-    const CallDesc* row = findCall(name);
-    return row && row->kind != CallKind::Local ? row : nullptr;
-}
-
 } // namespace
 
 ReplyFramer::Verdict ReplyFramer::feed(std::string_view chunk)
@@ -59,7 +50,7 @@ bool RequestFramer::feed(std::string_view buffer)
         if (eq_ < 0) {
             if (c == '=') {
                 eq_ = int64_t(pos);
-                const CallDesc* row = remoteRow(buffer.substr(0, pos));
+                const CallDesc* row = findRemoteCall(buffer.substr(0, pos));
                 expected_ = row ? row->inputCount : -1;
             }
         } else if (c == '(') {

@@ -1,41 +1,45 @@
 // The emulator's request handling without sockets: every remote row answered
 // in a shape the library's own reply reader accepts, the request checks, the
-// framing, the model's rules, the reply faults and the option parser.
+// framing, the model's rules, the reply faults, the trace format and the
+// option parser.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "api/call_table.h"
-#include "core/call_remote.h"
-#include "core/codec.h"
+#include "client/call_remote.h"
 #include "emulator/faults.h"
 #include "emulator/model.h"
 #include "emulator/options.h"
 #include "emulator/request_handler.h"
 #include "emulator/trace_format.h"
+#include "protocol/call_table.h"
+#include "protocol/codec.h"
+#include "protocol/framer.h"
 
 namespace tqbse::emu {
 namespace {
 
 const std::string kPrefix = "tqBsePluginControlDll_";
 
-int32_t resultOf(const QByteArray& reply)
+int32_t resultOf(const std::string& reply)
 {
     const codec::SplitMessage m = codec::splitMessage(reply);
     int32_t code = 99;
     if (m.params.empty() || codec::decodeInt(m.params[0], &code) != codec::kOk)
-        ADD_FAILURE() << "no result code in " << reply.left(200).toStdString();
+        ADD_FAILURE() << "no result code in " << reply.substr(0, 200);
     return code;
 }
 
 int32_t call(Model& model, const std::string& request, const CallContext& context = {})
 {
-    return resultOf(handleRequest(model, QByteArray::fromStdString(request), context));
+    return resultOf(handleRequest(model, request, context));
 }
 
-std::string tokenN(int32_t v) { return codec::encodeInt(v).toStdString(); }
+std::string tokenN(int32_t v) { return codec::encodeInt(v); }
 
 // Storage for one row's C arguments, filled so that the call can succeed.
 struct RowArgs {
@@ -56,7 +60,7 @@ TEST(EmulatorRequests, EveryRemoteRowSucceedsThroughTheLibraryReader)
     Model model(defaultConfig());
     ASSERT_EQ(call(model, kPrefix + "LTE_MeasurementEnabled_Set=" + tokenN(1) + tokenN(0) + tokenN(-1)), 0);
     auto takeHandle = [&](const std::string& request) {
-        const QByteArray reply = handleRequest(model, QByteArray::fromStdString(request));
+        const std::string reply = handleRequest(model, request);
         const codec::SplitMessage m = codec::splitMessage(reply);
         int32_t h = -1;
         EXPECT_EQ(m.params.size(), 2u);
@@ -114,11 +118,11 @@ TEST(EmulatorRequests, EveryRemoteRowSucceedsThroughTheLibraryReader)
             }
             }
         }
-        const QByteArray reply = handleRequest(model, buildRequest(*row, a.args.data()));
+        const std::string reply = handleRequest(model, buildRequest(*row, a.args.data()));
         codec::SplitMessage message;
         int32_t result = 99;
-        ASSERT_EQ(checkReply(*row, reply, &message, &result), 0) << reply.left(200).toStdString();
-        EXPECT_EQ(result, 0) << reply.left(200).toStdString();
+        ASSERT_EQ(checkReply(*row, reply, &message, &result), 0) << reply.substr(0, 200);
+        EXPECT_EQ(result, 0) << reply.substr(0, 200);
         EXPECT_EQ(writeOutputs(*row, a.args.data(), message), 0);
         const std::size_t outputs = row->shortName() == "GetServerVersion" ? 4 : row->outputCount;
         EXPECT_EQ(message.params.size(), 1 + outputs);
@@ -155,11 +159,13 @@ TEST(EmulatorRequests, MalformedRequestsGetWellFormedErrorReplies)
     Model model(defaultConfig());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.request);
-        const QByteArray reply = handleRequest(model, QByteArray::fromStdString(c.request));
+        const std::string reply = handleRequest(model, c.request);
         const codec::SplitMessage m = codec::splitMessage(reply);
-        EXPECT_EQ(m.name, codec::splitMessage(QByteArray::fromStdString(c.request)).name);
-        ASSERT_EQ(m.params.size(), 1u) << reply.toStdString();
+        EXPECT_EQ(m.name, codec::splitMessage(c.request).name);
+        EXPECT_EQ(m.name, messageName(c.request));
+        ASSERT_EQ(m.params.size(), 1u) << reply;
         EXPECT_EQ(resultOf(reply), c.code);
+        EXPECT_EQ(reply, codec::resultOnlyReply(m.name, c.code));
     }
 }
 
@@ -186,15 +192,15 @@ TEST(EmulatorRequests, RequestCompleteness)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.buffer);
-        EXPECT_EQ(isRequestComplete(QByteArray::fromStdString(c.buffer)), c.complete);
-        // Fed byte by byte, the scanner comes to the same verdict.
-        RequestScanner scanner;
-        QByteArray grown;
+        EXPECT_EQ(isRequestComplete(c.buffer), c.complete);
+        // Fed byte by byte, the server's framer comes to the same verdict.
+        RequestFramer framer;
+        std::string grown;
         for (char ch : c.buffer) {
-            grown.append(ch);
-            scanner.feed(grown);
+            grown.push_back(ch);
+            framer.feed(grown);
         }
-        EXPECT_EQ(scanner.complete(), c.complete);
+        EXPECT_EQ(framer.complete(), c.complete);
     }
 }
 
@@ -207,7 +213,7 @@ TEST(EmulatorModel, ScenarioRunsForItsConfiguredTime)
     auto running = [&](int ms) {
         CallContext c;
         c.now = t0 + std::chrono::milliseconds(ms);
-        const QByteArray reply = handleRequest(model, QByteArray::fromStdString(kPrefix + "Scenario_IsRunning_Get="), c);
+        const std::string reply = handleRequest(model, kPrefix + "Scenario_IsRunning_Get=", c);
         const codec::SplitMessage m = codec::splitMessage(reply);
         int32_t v = -99;
         codec::decodeInt(m.params.back(), &v);
@@ -251,7 +257,7 @@ TEST(EmulatorFaults, BadHexAndCallFilter)
 {
     FaultOptions badHex;
     badHex.badHex = true; // no numeric output: the result code itself breaks
-    const QByteArray brokenReply = applyReplyFaults(badHex, "X=(n=00000000)(s=abc)");
+    const std::string brokenReply = applyReplyFaults(badHex, "X=(n=00000000)(s=abc)");
     const codec::SplitMessage broken = codec::splitMessage(brokenReply);
     ASSERT_EQ(broken.params.size(), 2u);
     int32_t code = 0;
@@ -260,16 +266,28 @@ TEST(EmulatorFaults, BadHexAndCallFilter)
 
     FaultOptions only;
     only.call = "Scenario_Execute";
-    EXPECT_TRUE(only.appliesTo(QByteArray::fromStdString(kPrefix + "Scenario_Execute")));
-    EXPECT_FALSE(only.appliesTo(QByteArray::fromStdString(kPrefix + "Scenario_Execute_Get")));
+    EXPECT_TRUE(only.appliesTo(kPrefix + "Scenario_Execute"));
+    EXPECT_TRUE(only.appliesTo("Scenario_Execute"));
+    EXPECT_FALSE(only.appliesTo(kPrefix + "Scenario_Execute_Get"));
+    EXPECT_FALSE(only.appliesTo("Other_Scenario_Execute"));
+
+    FaultOptions other;
+    other.missingOutputs = true;
+    other.wrongName = true;
+    EXPECT_EQ(applyReplyFaults(other, "X=(n=00000000)(s=abc)(d=0000000000000000)"), "X_Wrong=(n=00000000)");
+    FaultOptions arrayHex;
+    arrayHex.badHex = true; // the first numeric output is an array: its first digits break
+    EXPECT_EQ(applyReplyFaults(arrayHex, "X=(n=00000000)(da=1[000000000000f03f])"),
+              "X=(n=00000000)(da=1[zz0000000000f03f])");
+    EXPECT_EQ(applyReplyFaults(arrayHex, "no equals sign"), "no equals sign");
 }
 
 TEST(EmulatorFaults, PiecesCoverTheReplyAndOnlyTheLastEndsTheReply)
 {
-    const QByteArray reply = "N=(n=00000000)(s=a))(b)(d=0000000000000000)";
+    const std::string reply = "N=(n=00000000)(s=a))(b)(d=0000000000000000)";
     for (int size : {1, 2, 3, 5, 14, 100}) {
         SCOPED_TRACE(size);
-        const std::vector<qsizetype> ends = pieceEnds(reply, size);
+        const std::vector<std::size_t> ends = pieceEnds(reply, size);
         ASSERT_FALSE(ends.empty());
         EXPECT_EQ(ends.back(), reply.size());
         for (std::size_t i = 0; i + 1 < ends.size(); ++i) {
@@ -277,7 +295,7 @@ TEST(EmulatorFaults, PiecesCoverTheReplyAndOnlyTheLastEndsTheReply)
             EXPECT_NE(reply[ends[i] - 1], ')');
         }
     }
-    const qsizetype cut = midReplyCut(reply);
+    const std::size_t cut = midReplyCut(reply);
     EXPECT_GT(cut, 0);
     EXPECT_LT(cut, reply.size());
     EXPECT_NE(reply[cut - 1], ')');
@@ -285,7 +303,7 @@ TEST(EmulatorFaults, PiecesCoverTheReplyAndOnlyTheLastEndsTheReply)
 
 TEST(EmulatorTrace, NumbersAreDecoded)
 {
-    QByteArray m = "X=";
+    std::string m = "X=";
     codec::appendInt(m, -7);
     codec::appendFloat(m, 2.5f);
     codec::appendDouble(m, 1e9);
@@ -293,16 +311,38 @@ TEST(EmulatorTrace, NumbersAreDecoded)
     const double values[] = {1.5, 2.5, 3.5, 4.5};
     codec::appendDoubleArray(m, values, 4);
     EXPECT_EQ(describeMessage(m), "X(n=-7, f=2.5, d=1000000000, s[5]\"hello\", da[4]{1.5, 2.5, 3.5, ...})");
+    EXPECT_EQ(describeMessage("Y=(s=NULL)(n=zz)(s=" + std::string(30, 'a') + ")"),
+              "Y(s=NULL, raw[6]\"(n=zz)\", s[30]\"aaaaaaaaaaaaaaaaaaaaaaaa...\")");
+}
+
+// The trace's numbers read as they always have: ten significant digits,
+// halfway cases away from zero, no sign on zero or NaN.
+TEST(EmulatorTrace, NumberText)
+{
+    const struct {
+        double value;
+        const char* text;
+    } cases[] = {
+        {0.0, "0"},           {-0.0, "0"},          {1e9, "1000000000"},    {2.5, "2.5"},
+        {1e-5, "1e-05"},      {1e10, "1e+10"},      {0.1, "0.1"},           {-20.5, "-20.5"},
+        {1.0 / 3, "0.3333333333"}, {1234567890.5, "1234567891"}, {-1234567890.5, "-1234567891"},
+        {9999999999.5, "1e+10"}, {0.0001, "0.0001"}, {123456789012.0, "1.23456789e+11"},
+        {5e-324, "4.940656458e-324"}, {1e300, "1e+300"}, {std::numeric_limits<double>::infinity(), "inf"},
+        {-std::numeric_limits<double>::infinity(), "-inf"}, {std::numeric_limits<double>::quiet_NaN(), "nan"},
+        {-std::numeric_limits<double>::quiet_NaN(), "nan"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(numberText(c.value), c.text) << c.text;
 }
 
 TEST(EmulatorOptions, ParsesAndRejects)
 {
     Options o;
-    QString error;
+    std::string error;
     ASSERT_TRUE(parseOptions({"--bind", "127.0.0.10", "--port", "7000", "--version", "5.9.9.9", "--trace",
                               "--fault-call", "TestCase_Run", "--close-after", "2", "--piece-size", "3"},
                              &o, &error))
-        << error.toStdString();
+        << error;
     EXPECT_EQ(o.bind, "127.0.0.10");
     EXPECT_EQ(o.port, 7000);
     EXPECT_EQ(*o.version, (std::array<int32_t, 4>{5, 9, 9, 9}));
@@ -310,22 +350,82 @@ TEST(EmulatorOptions, ParsesAndRejects)
     EXPECT_EQ(o.faults.call, "TestCase_Run");
     EXPECT_EQ(o.faults.closeAfter, 2);
     EXPECT_EQ(o.faults.pieceSize, 3);
-    for (const QStringList& bad : {QStringList{"--port", "0"}, QStringList{"--port"}, QStringList{"--bind", "host"},
-                                   QStringList{"--version", "6.0.0"}, QStringList{"--trace-length", "1000001"},
-                                   QStringList{"--no-such-option"}}) {
+    using Args = std::vector<std::string>;
+    const struct {
+        Args args;
+        const char* error;
+    } bad[] = {
+        {{"--port", "0"}, "--port: bad value '0'"},
+        {{"--port"}, "--port needs a value"},
+        {{"--bind", "host"}, "--bind: not an IPv4 address 'host'"},
+        {{"--bind", "127.0.0.010"}, "--bind: not an IPv4 address '127.0.0.010'"},
+        {{"--version", "6.0.0"}, "--version: expected A.B.C.D, got '6.0.0'"},
+        {{"--version", "6.0..0"}, "--version: expected A.B.C.D, got '6.0..0'"},
+        {{"--trace-length", "1000001"}, "--trace-length: bad value '1000001'"},
+        {{"--no-such-option"}, "unknown option '--no-such-option' (see --help)"},
+    };
+    for (const auto& c : bad) {
         Options ignored;
-        EXPECT_FALSE(parseOptions(bad, &ignored, &error)) << bad.join(' ').toStdString();
+        EXPECT_FALSE(parseOptions(c.args, &ignored, &error)) << c.error;
+        EXPECT_EQ(error, c.error);
     }
+    Options spaced;
+    ASSERT_TRUE(parseOptions({"--port", " +7001 ", "--version", "6. 1.-2.+3", "--callback-port", "06010"}, &spaced,
+                             &error))
+        << error;
+    EXPECT_EQ(spaced.port, 7001);
+    EXPECT_EQ(*spaced.version, (std::array<int32_t, 4>{6, 1, -2, 3}));
+    EXPECT_EQ(spaced.callbackPort, 6010);
+    EXPECT_NE(usageText().find("--callback-on-scenario-end"), std::string::npos);
+}
+
+// Numbers as the options always read them: white space around, a sign,
+// decimal digits only, within an int.
+TEST(EmulatorOptions, DecimalIntegers)
+{
+    const struct {
+        const char* text;
+        bool ok;
+        int value;
+    } cases[] = {
+        {"5", true, 5},        {" 5", true, 5},   {"5 ", true, 5},   {"\t5\n", true, 5},
+        {"+5", true, 5},       {"-0", true, 0},   {"0005", true, 5}, {"-2147483648", true, -2147483647 - 1},
+        {"2147483647", true, 2147483647},         {"2147483648", false, 0}, {"-2147483649", false, 0},
+        {"99999999999999999999", false, 0},       {"0x5", false, 0}, {"5x", false, 0}, {"", false, 0},
+        {" ", false, 0},       {"+", false, 0},   {"-", false, 0},   {"--5", false, 0}, {"+-5", false, 0},
+        {"5 5", false, 0},     {"1e3", false, 0}, {"1,000", false, 0},
+    };
+    for (const auto& c : cases) {
+        int v = -99;
+        EXPECT_EQ(parseDecimal(c.text, &v), c.ok) << '"' << c.text << '"';
+        if (c.ok) {
+            EXPECT_EQ(v, c.value) << '"' << c.text << '"';
+        }
+    }
+}
+
+TEST(EmulatorOptions, StrictIpv4Addresses)
+{
+    uint32_t a = 0;
+    EXPECT_TRUE(parseIpv4Address("127.0.0.1", &a));
+    EXPECT_EQ(a, 0x7f000001u);
+    EXPECT_TRUE(parseIpv4Address("255.255.255.255", &a));
+    EXPECT_EQ(a, 0xffffffffu);
+    EXPECT_TRUE(parseIpv4Address("0.0.0.0", &a));
+    EXPECT_EQ(a, 0u);
+    for (const char* bad : {"", "1", "1.2.3", "1.2.3.4.", "1.2.3.4.5", ".1.2.3", "1..2.3", "256.0.0.1", "01.2.3.4",
+                            "1.2.3.04", "0x7f.0.0.1", "127.1", " 1.2.3.4", "1.2.3.4 ", "1.2.3.-4", "localhost"})
+        EXPECT_FALSE(parseIpv4Address(bad, &a)) << bad;
 }
 
 TEST(EmulatorConfig, JsonOverridesOnlyWhatItNames)
 {
     Config c = defaultConfig();
-    QString error;
+    std::string error;
     ASSERT_TRUE(applyConfigJson(R"({"version":[7,1,0,2],"traceLength":10,
         "testCases":[{"name":"Only","group":"G"}],"paths":[{"rxFrequency":1e9},{},{}]})",
                                 &c, &error))
-        << error.toStdString();
+        << error;
     EXPECT_EQ(c.version, (std::array<int32_t, 4>{7, 1, 0, 2}));
     EXPECT_EQ(c.traceLength, 10);
     ASSERT_EQ(c.testCases.size(), 1u);
@@ -336,6 +436,18 @@ TEST(EmulatorConfig, JsonOverridesOnlyWhatItNames)
     EXPECT_FALSE(applyConfigJson("{not json", &c, &error));
     EXPECT_FALSE(applyConfigJson(R"({"traceLength": 1000001})", &c, &error));
     EXPECT_FALSE(applyConfigJson(R"({"version": [1, 2]})", &c, &error));
+    EXPECT_EQ(error, "\"version\" needs four numbers");
+    EXPECT_FALSE(applyConfigJson(R"({"traceLength": -1})", &c, &error));
+    EXPECT_EQ(error, "\"traceLength\" must lie between 0 and 1000000");
+    EXPECT_FALSE(applyConfigJson("[1]", &c, &error));
+    EXPECT_EQ(error, "the document is not an object");
+    // Texts are 8-bit: Latin-1 characters become one byte each.
+    c = defaultConfig();
+    ASSERT_TRUE(applyConfigJson(R"({"systemParamFiles":["caf\u00e9.par"]})", &c, &error)) << error;
+    ASSERT_EQ(c.systemParamFiles.size(), 1u);
+    EXPECT_EQ(c.systemParamFiles[0], "caf\xe9.par");
+    EXPECT_FALSE(loadConfigFile("/nonexistent/tqbse-config.json", &c, &error));
+    EXPECT_EQ(error.rfind("cannot open /nonexistent/tqbse-config.json: ", 0), 0u) << error;
 }
 
 } // namespace
