@@ -3,14 +3,12 @@
 // hit every digit range edge and every position inside an element.
 #include <gtest/gtest.h>
 
-#include <QByteArray>
-
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "core/codec.h"
+#include "protocol/codec.h"
 
 namespace tqbse::codec {
 namespace {
@@ -19,9 +17,9 @@ namespace {
 TokenBounds referenceTokenEnd(const std::string& text)
 {
     const std::size_t open = text.find('(');
-    const qsizetype start = open == std::string::npos ? 0 : qsizetype(open) + 1;
+    const int64_t start = open == std::string::npos ? 0 : int64_t(open) + 1;
     int64_t depth = 1;
-    for (qsizetype pos = start; pos < qsizetype(text.size()); ++pos) {
+    for (int64_t pos = start; pos < int64_t(text.size()); ++pos) {
         if (text[std::size_t(pos)] == '(')
             ++depth;
         else if (text[std::size_t(pos)] == ')' && --depth == 0)
@@ -50,7 +48,7 @@ TEST(CodecFastPath, TokenEndMatchesByteScanOnRandomNesting)
         for (char& c : text)
             c = alphabet[rng() % (sizeof alphabet - 1)];
         const TokenBounds expected = referenceTokenEnd(text);
-        const TokenBounds actual = findTokenEnd(QByteArrayView(text.data(), qsizetype(text.size())));
+        const TokenBounds actual = findTokenEnd(text);
         ASSERT_EQ(actual.start, expected.start) << text;
         ASSERT_EQ(actual.end, expected.end) << text;
     }
@@ -59,9 +57,9 @@ TEST(CodecFastPath, TokenEndMatchesByteScanOnRandomNesting)
 TEST(CodecFastPath, LongTokensAreCutAtTheirMatchingParenthesis)
 {
     std::string big = "(s=" + std::string(1 << 20, 'x') + "(" + std::string(5000, 'y') + "))tail)";
-    const TokenBounds b = findTokenEnd(QByteArrayView(big.data(), qsizetype(big.size())));
+    const TokenBounds b = findTokenEnd(big);
     EXPECT_EQ(b.start, 1);
-    EXPECT_EQ(b.end, qsizetype(big.size()) - 5);
+    EXPECT_EQ(b.end, int64_t(big.size()) - 5);
 }
 
 // Every byte value at every position of one element: accepted exactly when
@@ -77,7 +75,7 @@ TEST(CodecFastPath, EveryByteAtEveryElementPosition)
             element[std::size_t(position)] = char(byte);
             const std::string token = "(da=2[" + good + "," + element + "])";
             std::vector<double> values;
-            const int32_t rc = decodeDoubleArray(QByteArrayView(token.data(), qsizetype(token.size())), &values);
+            const int32_t rc = decodeDoubleArray(token, &values);
             const int digit = referenceDigit(char(byte));
             if (digit < 0) {
                 ASSERT_EQ(rc, kContentsMismatch) << "byte " << byte << " at " << position;
@@ -130,7 +128,7 @@ TEST(CodecFastPath, LargeArrayRoundTripsBitExactly)
         const uint64_t bits = rng();
         std::memcpy(&v, &bits, sizeof v);
     }
-    QByteArray token;
+    std::string token;
     appendDoubleArray(token, values.data(), values.size());
     std::vector<double> decoded;
     ASSERT_EQ(decodeDoubleArray(token, &decoded), kOk);
