@@ -62,15 +62,21 @@ constexpr const CallDesc* sizingQuery(const ParamDesc& p)
     return p.sizedBy[0] != '\0' ? findCall(p.sizedBy) : nullptr;
 }
 
-// Every sizing query is a row whose only output is the integer size.
+// Every sizing query is a row whose only output is the integer size. Found
+// by name rather than through findCall: g++ with -fsanitize=undefined does
+// not fold a row's address compared with null in a constant expression.
 constexpr bool sizingQueriesExist()
 {
     for (const CallDesc* d : kAllCalls)
         for (int i = 0; i < d->paramCount; ++i) {
-            if (d->params[i].sizedBy[0] == '\0')
+            const std::string_view sizedBy = d->params[i].sizedBy;
+            if (sizedBy.empty())
                 continue;
-            const CallDesc* q = sizingQuery(d->params[i]);
-            if (q == nullptr || q->outputCount != 1 || q->outputs[0].role != ParamRole::OutInt)
+            bool found = false;
+            for (const CallDesc* q : kAllCalls)
+                if (q->shortName() == sizedBy)
+                    found = q->outputCount == 1 && q->outputs[0].role == ParamRole::OutInt;
+            if (!found)
                 return false;
         }
     return true;
