@@ -9,8 +9,12 @@
 
 #include "bench/canned_server.h"
 #include "bench/workloads.h"
+#include "client/call_remote.h"
 #include "client/client_socket.h"
 #include "protocol/codec.h"
+#include "protocol/rows/lte_results.h"
+#include "protocol/rows/rf_settings.h"
+#include "protocol/rows/scenarios.h"
 #include "tqBsePluginControlDll.h"
 
 namespace tqbse::bench {
@@ -115,6 +119,30 @@ TEST(WorkloadTest, TraceReplyDecodesToTheTraceValues)
         EXPECT_EQ(y[std::size_t(i)], traceY(i));
     }
     EXPECT_EQ(e.request, "tqBsePluginControlDll_LTE_Results_GetTrace=(n=07000000)(n=f4010000)(n=f4010000)");
+}
+
+// The room the library sets aside for a bulk reply holds the whole reply, so
+// it is received into one allocation; a small call sets none aside.
+TEST(WorkloadTest, ReplySizeBoundHoldsEveryBulkReply)
+{
+    for (std::size_t bytes : {std::size_t(0), std::size_t(100), std::size_t(5000), std::size_t(1) << 20}) {
+        const std::string name = scenarioName(bytes);
+        const ArgValue args[] = {ArgValue(name.c_str()), ArgValue(int32_t(name.size())),
+                                 ArgValue(static_cast<char*>(nullptr)), ArgValue(int32_t(bytes + 1))};
+        EXPECT_GE(replySizeBound(calls::Scenario_Download, args), scenarioExchange(bytes).reply.size()) << bytes;
+    }
+    for (int32_t points : {0, 1, 1000, 100000}) {
+        const ArgValue args[] = {ArgValue(kTraceHandle), ArgValue(points), ArgValue(static_cast<double*>(nullptr)),
+                                 ArgValue(static_cast<double*>(nullptr)), ArgValue(points)};
+        EXPECT_GE(replySizeBound(calls::LTE_Results_GetTrace, args), traceExchange(points).reply.size()) << points;
+    }
+    const ArgValue get[] = {ArgValue(kRxIndex), ArgValue(static_cast<double*>(nullptr))};
+    EXPECT_GE(replySizeBound(calls::RX_CentreFrequency_Get, get), rxGetExchange().reply.size());
+    EXPECT_LT(replySizeBound(calls::RX_CentreFrequency_Get, get), 4096u);
+    // A capacity near the limit of int32_t does not overflow the bound.
+    const ArgValue huge[] = {ArgValue(kTraceHandle), ArgValue(0), ArgValue(static_cast<double*>(nullptr)),
+                             ArgValue(static_cast<double*>(nullptr)), ArgValue(int32_t(2147483647))};
+    EXPECT_GT(uint64_t(replySizeBound(calls::LTE_Results_GetTrace, huge)), uint64_t(2147483647));
 }
 
 // The library and the raw client against one server, over loopback.

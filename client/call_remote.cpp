@@ -1,8 +1,12 @@
 #include "client/call_remote.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "client/client_socket.h"
+#include "protocol/framer.h"
 #include "protocol/result_codes.h"
 
 namespace tqbse {
@@ -81,14 +85,44 @@ int32_t readOutput(const WireOutput& out, const ArgValue* args, std::string_view
 
 } // namespace
 
-std::string sendAndReceive(const std::string& request)
+std::string sendAndReceive(const std::string& request, std::size_t replyBytesHint)
 {
+    // Room set aside up front is address space until bytes arrive; the cap
+    // keeps an oversized caller buffer from asking for absurd amounts.
+    constexpr std::size_t kMaxReplyReserve = std::size_t(1) << (sizeof(void*) >= 8 ? 30 : 26);
     if (request.empty())
         return {};
     std::string reply;
+    if (replyBytesHint > kReceiveChunkSize) {
+        try {
+            reply.reserve(std::min(replyBytesHint, kMaxReplyReserve));
+        } catch (const std::bad_alloc&) {
+            // Then the reply grows as it arrives.
+        }
+    }
     if (ClientSocket::instance().exchange(request, reply) != 0)
         return {};
     return reply;
+}
+
+std::size_t replySizeBound(const CallDesc& call, const ArgValue* args)
+{
+    constexpr uint64_t kNumberToken = 20; // "(d=" + 16 hex digits + ")", the longest
+    // In 64 bits: 17 bytes times a capacity near 2^31 overflows a 32-bit size.
+    uint64_t bound = std::strlen(call.name) + 1 + kNumberToken;
+    for (int k = 0; k < call.outputCount; ++k) {
+        const WireOutput& out = call.outputs[k];
+        const RoleTraits& role = traits(out.role);
+        if (role.tag == WireTag::String || role.tag == WireTag::DoubleArray) {
+            const uint64_t limit = uint64_t(std::max<int32_t>(0, args[out.boundParam].i));
+            // (s=text) with at most limit - 1 bytes; (da=count[e,e,...]) with
+            // at most limit elements of 16 digits and a comma.
+            bound += role.tag == WireTag::String ? 4 + limit : 18 + 17 * limit;
+        } else {
+            bound += kNumberToken * role.replyTokens;
+        }
+    }
+    return std::size_t(std::min<uint64_t>(bound, SIZE_MAX));
 }
 
 std::string buildRequest(const CallDesc& call, const ArgValue* args)
@@ -148,8 +182,11 @@ int32_t callRemote(const CallDesc& call, const ArgValue* args, Exchange exchange
 
 int32_t callRemote(const CallDesc& call, std::initializer_list<ArgValue> args)
 {
-    auto overSocket = [](const std::string& request) { return sendAndReceive(request); };
-    return callRemote(call, args.begin(), overSocket);
+    const ArgValue* values = args.begin();
+    auto overSocket = [&call, values](const std::string& request) {
+        return sendAndReceive(request, replySizeBound(call, values));
+    };
+    return callRemote(call, values, overSocket);
 }
 
 } // namespace tqbse

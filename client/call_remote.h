@@ -2,6 +2,7 @@
 // from the call description, exchange it, check the reply, write outputs.
 #pragma once
 
+#include <cstddef>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -16,7 +17,15 @@ namespace tqbse {
 using Exchange = FunctionRef<std::string(const std::string& request)>;
 
 // The exchange over the process-wide ClientSocket. An empty request is not sent.
-std::string sendAndReceive(const std::string& request);
+// `replyBytesHint`, when larger than one receive chunk, is room the reply
+// gets before the first byte arrives, so that a bulk reply is received into
+// one allocation: no copy as it grows, no second copy resident at the peak.
+std::string sendAndReceive(const std::string& request, std::size_t replyBytesHint = 0);
+
+// The most bytes a successful reply to `call` can hold, from the caller's
+// buffer sizes and capacities (an upper bound; untouched room costs no
+// memory).
+std::size_t replySizeBound(const CallDesc& call, const ArgValue* args);
 
 // "name=" followed by the input tokens in wire order.
 std::string buildRequest(const CallDesc& call, const ArgValue* args);
