@@ -1,14 +1,17 @@
 // The codec's fast paths (vectorised token scan, hex validation and decode)
-// against plain byte-by-byte reference implementations, on inputs chosen to
-// hit every digit range edge and every position inside an element.
+// and the reply framer's vectorised parenthesis count against plain
+// byte-by-byte reference implementations, on inputs chosen to hit every digit
+// range edge, every position inside an element and every block boundary.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "protocol/codec.h"
+#include "protocol/framer.h"
 
 namespace tqbse::codec {
 namespace {
@@ -117,6 +120,45 @@ TEST(CodecFastPath, ArrayErrorsKeepTheirCodes)
     for (const auto& c : cases) {
         std::vector<double> values;
         EXPECT_EQ(decodeDoubleArray(c.token, &values), c.rc) << c.token;
+    }
+}
+
+// A reply ends at a short chunk ending in ")" when its parentheses balance,
+// and only if nothing follows when they do not: the framer's count decides,
+// and it must agree with a byte-by-byte count at any length and split.
+TEST(CodecFastPath, ReplyFramerCountsParenthesesLikeAByteScan)
+{
+    std::mt19937 rng(2024);
+    const std::size_t lengths[] = {1, 15, 16, 17, 4095, 4096, 4097, 16 * 255 - 1, 16 * 255, 16 * 255 + 1,
+                                   2 * 16 * 255 + 7, 100000};
+    for (int round = 0; round < 300; ++round) {
+        std::string reply(lengths[std::size_t(round) % std::size(lengths)] + rng() % 3, 'x');
+        // Mostly plain bytes, with runs of one kind of parenthesis so that
+        // single lanes count high.
+        const int density = 1 + int(rng() % 50);
+        for (char& c : reply) {
+            const unsigned r = rng() % 100;
+            c = r < unsigned(density) ? '(' : r < unsigned(2 * density) ? ')' : char('a' + r % 26);
+        }
+        if (round % 7 == 0)
+            std::fill(reply.begin(), reply.begin() + std::ptrdiff_t(reply.size() / 2), '(');
+        reply.back() = ')';
+        int64_t depth = 0;
+        for (char c : reply)
+            depth += (c == '(') - (c == ')');
+
+        std::string received;
+        ReplyFramer framer(received);
+        ReplyFramer::Verdict verdict = ReplyFramer::Verdict::More;
+        const std::size_t chunk = 1 + rng() % kReceiveChunkSize;
+        for (std::size_t at = 0; at < reply.size(); at += chunk)
+            verdict = framer.feed(std::string_view(reply).substr(at, chunk));
+        ASSERT_EQ(received, reply);
+        const bool shortLast = (reply.size() - 1) % chunk + 1 < kReceiveChunkSize;
+        const ReplyFramer::Verdict expected = shortLast && depth <= 0 ? ReplyFramer::Verdict::End
+                                              : shortLast || depth <= 0 ? ReplyFramer::Verdict::EndIfQuiet
+                                                                        : ReplyFramer::Verdict::More;
+        ASSERT_EQ(int(verdict), int(expected)) << "length " << reply.size() << " chunk " << chunk << " depth " << depth;
     }
 }
 
