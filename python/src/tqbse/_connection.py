@@ -82,8 +82,10 @@ def _real(value: Any, what: str, single: bool) -> float:
     number = float(value)
     if single and math.isfinite(number):
         try:
-            struct.pack("f", number)
-        except OverflowError:
+            rounded = struct.unpack("f", struct.pack("f", number))[0]
+        except OverflowError:  # raised by some Python versions, others round to inf
+            rounded = math.inf
+        if math.isinf(rounded):
             raise ValueError(f"{what} = {number} does not fit a 32-bit float") from None
     return number
 
@@ -157,7 +159,7 @@ def _invoke(library: _library.Library, call: Call, values: Sequence[Any], size: 
                 "out_version": ctypes.c_int32 * 4,
             }[role]()
             outputs.append((role, cell))
-            frame.append(cell if role == "out_version" else ctypes.byref(cell))
+            frame.append(cell if role == "out_version" else ctypes.pointer(cell))
     code = int(library.functions[call.name](*frame))
     if code < 0:
         return code, []
