@@ -241,10 +241,14 @@ def _signature(d: Dict[str, Any]) -> Tuple[str, str]:
 
 
 def _docstring(d: Dict[str, Any]) -> str:
-    outs = [python_name(p) for p, role in d["params"] if role.startswith("out_")]
+    outs = [
+        "the text (str)" if role == "out_text" else f"{python_name(p)} ({PY_OUTPUT_TYPES[role[4:]]})"
+        for p, role in d["params"]
+        if role.startswith("out_")
+    ]
     lines = [d["doc"] or d["name"], ""]
     if outs:
-        lines.append("Returns " + (outs[0] if len(outs) == 1 else "(" + ", ".join(outs) + ")") + ".")
+        lines.append("Returns " + (outs[0] if len(outs) == 1 else "a tuple: " + ", ".join(outs)) + ".")
     if d["sized_by"]:
         lines.append(f"Sized through {d['sized_by']} first.")
     lines.append(f"Export: {PREFIX}{d['name']}; raises tqbse.Error on a negative result.")
@@ -286,7 +290,7 @@ def render(descriptions: Sequence[Dict[str, Any]], sources: str) -> str:
         out += [
             "",
             f"    def {d['python']}({params}) -> {returns}:",
-            '        """' + _docstring(d).replace("\n", "\n        ") + '"""',
+            '        """' + "\n".join(("        " + line).rstrip() for line in _docstring(d).split("\n")).lstrip() + '"""',
             f"        return self._call({d['name']!r}, {tuple_text})",
         ]
     return "\n".join(out) + "\n"
