@@ -77,18 +77,13 @@ def test_timeout_reaches_initialise_in_milliseconds_and_is_restored(emulator, li
     assert os.environ.get(ENV_REPLY_TIMEOUT) == before
 
 
-def test_library_path_from_environment_is_the_only_candidate():
-    assert _library.candidates({"TQBSE_LIBRARY": "/opt/x/libtqBsePluginControlDll.so"}) == [
-        ("TQBSE_LIBRARY", "/opt/x/libtqBsePluginControlDll.so")]
-
-
-def test_library_search_prefers_the_packaged_copy_then_the_system_loader(monkeypatch, tmp_path):
+def test_library_search_order_environment_then_package_then_system(monkeypatch, tmp_path):
+    assert _library.candidates({"TQBSE_LIBRARY": "/opt/x/lib.so"}) == [("TQBSE_LIBRARY", "/opt/x/lib.so")]
     monkeypatch.setattr(_library, "PACKAGE_LIB_DIR", tmp_path)
     (tmp_path / "tqBsePluginControlDll.dll").write_bytes(b"")
-    found = _library.candidates({}, platform="win32")
-    assert found[:2] == [("package", str(tmp_path / "tqBsePluginControlDll.dll")),
-                         ("system", "tqBsePluginControlDll.dll")]
-    assert [spec for source, spec in _library.candidates({}, platform="linux") if source == "package"] == []
+    assert _library.candidates({}, platform="win32")[:2] == [
+        ("package", str(tmp_path / "tqBsePluginControlDll.dll")), ("system", "tqBsePluginControlDll.dll")]
+    assert all(source == "system" for source, _ in _library.candidates({}, platform="linux"))
 
 
 def test_unloadable_library_from_environment_is_reported_not_replaced(monkeypatch, tmp_path):

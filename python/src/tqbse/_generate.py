@@ -13,7 +13,7 @@ they describe every C parameter's role, which is all ``ctypes`` needs:
   otherwise the size of the call's text buffer or trace arrays.
 
 Text and trace outputs are sized by a length query. An output object's
-``sizedBy`` key names that query; without it the tool's naming rules are
+``sizedBy`` key (or the call object's) names that query; without it the tool's naming rules are
 used (``X_Name_Get`` -> ``X_NameLength_Get``, ``X_Download`` ->
 ``X_DownloadSize_Get``, ``GetErrorMsg`` -> ``GetErrorMsgLength``,
 ``X_GetTrace`` -> ``X_GetTraceLength``). Either way the query must exist,
@@ -195,6 +195,8 @@ def describe(calls: Sequence[Dict[str, Any]], header_text: str) -> List[Dict[str
         sized_outputs = [o for o in call["outputs"] if o["kind"] in SIZED_KINDS]
         if sized_outputs:
             named = {o["sizedBy"] for o in sized_outputs if o.get("sizedBy")}
+            if call.get("sizedBy"):
+                named.add(call["sizedBy"])
             if len(named) > 1:
                 raise GenerateError(f"{name}: its outputs are sized by different queries {sorted(named)}")
             sized_by = named.pop() if named else _fallback_size_query(name)
