@@ -7,9 +7,9 @@ Inputs, each found through an environment variable first:
   TQBSE_BUNDLE_LIBRARY  a built library to install with the package (optional)
 """
 
-import importlib.util
 import os
 import re
+import runpy
 import shutil
 import subprocess
 from pathlib import Path
@@ -22,10 +22,8 @@ REPO = HERE.parent
 
 
 def _generator():
-    spec = importlib.util.spec_from_file_location("tqbse_generate", HERE / "src" / "tqbse" / "_generate.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    """The generator module's names, loaded from its file (the package itself is not importable yet)."""
+    return runpy.run_path(str(HERE / "src" / "tqbse" / "_generate.py"))
 
 
 def _tool():
@@ -79,8 +77,8 @@ class BuildWithCalls(build_py):
         calls_json, sources = _calls_json()
         generator = _generator()
         try:
-            source = generator.generate(calls_json, header, sources)
-        except generator.GenerateError as e:
+            source = generator["generate"](calls_json, header, sources)
+        except generator["GenerateError"] as e:
             raise SystemExit(f"cannot generate the call descriptions: {e}")
         target = Path(self.build_lib) / "tqbse"
         (target / "_calls.py").write_text(source, encoding="utf-8")

@@ -94,15 +94,15 @@ def load(calls: Iterable) -> Library:
             return _loaded
         calls = list(calls)
         tried = []
-        for source, spec in candidates():
+        for source, target in candidates():
             try:
-                handle = ctypes.CDLL(spec)
+                handle = ctypes.CDLL(target)
             except OSError as e:
                 if source == ENV_LIBRARY:
-                    raise OSError(f"{ENV_LIBRARY}={spec} cannot be loaded: {e}") from None
-                tried.append(f"{spec} ({source})")
+                    raise OSError(f"{ENV_LIBRARY}={target} cannot be loaded: {e}") from None
+                tried.append(f"{target} ({source})")
                 continue
-            _loaded = Library(handle, spec, calls)
+            _loaded = Library(handle, target, calls)
             return _loaded
         raise OSError(
             "the tqBsePluginControlDll library was not found; tried "
