@@ -57,6 +57,18 @@ set_target_properties(tqBsePluginControlDll PROPERTIES
 target_link_options(tqBsePluginControlDll PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--no-undefined)
 install(FILES ${TQBSE_DEF_FILE} DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
+# The tests link the library's internals statically: the public header's
+# declarations must not ask for the DLL's import stubs there.
+target_compile_definitions(tqbse_internal INTERFACE TQBSE_BUILDING_LIBRARY)
+
+# The host queries (platform/win32/host.cpp) read the IP helper's tables.
+# Only the tool uses them, so the DLL does not import IPHLPAPI.
+target_link_libraries(tqbse_platform PUBLIC iphlpapi)
+
+# Compiled into every test program (tests/ and windows/tests/): turns a
+# crash into a failing exit status under Wine.
+set(TQBSE_WINDOWS_TEST_SOURCES ${PROJECT_SOURCE_DIR}/windows/crash_guard.cpp)
+
 if(TQBSE_BUILD_TESTS)
   enable_testing()
   add_subdirectory(${PROJECT_SOURCE_DIR}/windows ${PROJECT_BINARY_DIR}/windows)

@@ -1,9 +1,10 @@
 // Facts about this host on Windows: listening ports from the IP helper's TCP
-// tables, and the file a loaded module came from.
+// tables, the file a loaded module came from, and the environment.
 #include "platform/win32/winsock.h"
 
 #include <iphlpapi.h>
 
+#include <cstdlib>
 #include <vector>
 
 namespace tqbse::platform {
@@ -63,6 +64,17 @@ std::string modulePath(const void* address)
         path.resize(path.size() * 2);
     }
     return "?";
+}
+
+// The C runtime keeps its own copy of the environment, which getenv reads
+// (in the program and in the DLL alike: both use msvcrt.dll), so the
+// variable is set there; the process's environment block gets it too, for
+// GetEnvironmentVariable and child processes.
+void setEnvironment(const char* name, const char* value)
+{
+    const std::string assignment = std::string(name) + "=" + value;
+    ::_putenv(assignment.c_str());
+    ::SetEnvironmentVariableA(name, value);
 }
 
 } // namespace tqbse::platform

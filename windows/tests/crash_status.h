@@ -1,5 +1,5 @@
 // The status with which a Windows test program ends after an unhandled
-// exception (windows/test_main.cpp). Not 3, which abort() gives.
+// exception (windows/crash_guard.cpp). Not 3, which abort() gives.
 #pragma once
 
 namespace tqbse::test {
