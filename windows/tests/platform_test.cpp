@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -393,6 +394,32 @@ TEST(WindowsAddresses, DottedTextLookupAndBack)
     ASSERT_TRUE(lookupHost("localhost", &found));
     EXPECT_EQ(found, kLoopbackAddress);
     EXPECT_FALSE(lookupHost("no-such-host.invalid", &found));
+}
+
+// ---- Host ----------------------------------------------------------------
+
+TEST(WindowsHost, ListeningPortsModulePathAndEnvironment)
+{
+    Winsock winsock;
+    Endpoint bound{};
+    SocketHandle listening = listenOn(kAddress, 0, &bound);
+    ASSERT_NE(listening, kInvalidSocket);
+    EXPECT_TRUE(isListening(bound.port));
+    closeSocket(listening);
+    EXPECT_FALSE(isListening(bound.port));
+
+    const std::string path = modulePath(reinterpret_cast<const void*>(&dottedText));
+    EXPECT_NE(path.find("windows_platform_test.exe"), std::string::npos) << path;
+
+    // The C runtime's getenv (which the DLL reads) and the process's
+    // environment block both see the value.
+    setEnvironment("TQBSE_PLATFORM_TEST", "1234");
+    const char* value = std::getenv("TQBSE_PLATFORM_TEST");
+    ASSERT_NE(value, nullptr);
+    EXPECT_STREQ(value, "1234");
+    char block[16] = {};
+    EXPECT_EQ(::GetEnvironmentVariableA("TQBSE_PLATFORM_TEST", block, sizeof block), 4u);
+    EXPECT_STREQ(block, "1234");
 }
 
 // ---- Threads -------------------------------------------------------------
