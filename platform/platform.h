@@ -107,6 +107,16 @@ bool parseDottedAddress(const char* text, uint32_t* address);
 bool lookupHost(const char* name, uint32_t* address);
 std::string dottedText(uint32_t address);
 
+// ---- Host ----------------------------------------------------------------
+// True when some socket on this host listens on the TCP port, on any
+// address (the kernel's own table, so nothing connects to it).
+bool isListening(uint16_t port);
+// The file of the loaded module (shared library or program) that holds
+// `address`; "?" when the system cannot tell.
+std::string modulePath(const void* address);
+// Sets an environment variable of this process.
+void setEnvironment(const char* name, const char* value);
+
 // ---- Threads -------------------------------------------------------------
 struct Thread {
     std::uintptr_t handle = 0;
