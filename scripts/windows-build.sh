@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows DLL with MinGW-w64: scripts/windows-build.sh
+#   build-win64/  x86-64: the DLL, tqbse.exe, the example, the Windows tests
+#   build-win32/  i686: the DLL alone (it cannot be run here)
+# Installs the cross compilers and Wine when missing (root, apt-get), and
+# cross-builds GoogleTest from /usr/src/googletest once into
+# build-win64-gtest/. TQBSE_NATIVE_EMULATOR names the natively built
+# emulator the Windows tests start (default build/emulator/tqbse-emulator).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+# Only the posix thread model's packages: the unsuffixed g++-mingw-w64-*
+# packages switch the default cross compiler to the win32 model.
+packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine cmake ninja-build libgtest-dev zip)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages and not root: run as root or install them first" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Runs a command with its output in a log that is shown only on failure.
+quiet() {
+  local log
+  log=$(mktemp)
+  if ! "$@" >"$log" 2>&1; then
+    cat "$log"
+    rm -f "$log"
+    echo "FAILED: $*" >&2
+    return 1
+  fi
+  rm -f "$log"
+}
+
+# The build runs the test programs through Wine to list their tests.
+. "$root/scripts/wine-env.sh"
+trap wine_stop EXIT
+wine_start
+
+jobs=$(nproc)
+gtest=$root/build-win64-gtest
+if [ ! -f "$gtest/install/lib/cmake/GTest/GTestConfig.cmake" ]; then
+  echo "cross-building GoogleTest"
+  quiet cmake -S /usr/src/googletest -B "$gtest/build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_INSTALL_PREFIX="$gtest/install"
+  quiet cmake --build "$gtest/build" --parallel "$jobs"
+  quiet cmake --install "$gtest/build"
+fi
+
+emulator=${TQBSE_NATIVE_EMULATOR:-$root/build/emulator/tqbse-emulator}
+if [ ! -x "$emulator" ]; then
+  echo "native emulator $emulator missing: building it"
+  quiet cmake -S "$root" -B "$root/build" -G Ninja
+  quiet cmake --build "$root/build" --target tqbse-emulator --parallel "$jobs"
+fi
+
+echo "building build-win64"
+quiet cmake -S "$root" -B "$root/build-win64" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  -DTQBSE_BUILD_BENCH=OFF -DGTest_DIR="$gtest/install/lib/cmake/GTest" \
+  -DTQBSE_WINDOWS_NATIVE_EMULATOR="$emulator"
+quiet cmake --build "$root/build-win64" --parallel "$jobs"
+test -f "$root/build-win64/bin/tqBsePluginControlDll.dll"
+
+echo "building build-win32 (the DLL)"
+quiet cmake -S "$root" -B "$root/build-win32" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
+  -DTQBSE_BUILD_TESTS=OFF -DTQBSE_BUILD_TOOLS=OFF -DTQBSE_BUILD_BENCH=OFF
+quiet cmake --build "$root/build-win32" --target tqBsePluginControlDll --parallel "$jobs"
+test -f "$root/build-win32/bin/tqBsePluginControlDll.dll"
