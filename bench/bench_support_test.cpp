@@ -88,7 +88,7 @@ TEST(CannedServerTest, ServesManyConnectionsInTurn)
         ASSERT_TRUE(client.roundTrip(e.request, reply.data(), reply.size())) << i;
         ASSERT_EQ(reply, e.reply) << i;
     }
-    server.stop(); // joins every connection's thread, so the count is final
+    server.stop(); // joins the server thread, so the count is final
     EXPECT_EQ(server.served(), 150u);
 }
 

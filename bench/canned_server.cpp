@@ -13,7 +13,7 @@
 namespace tqbse::bench {
 namespace {
 
-constexpr int kPollMs = 100; // how often an idle thread looks at the stop flag
+constexpr int kPollMs = 100; // how often an idle server looks at the stop flag
 constexpr std::size_t kMaxLiveConnections = 64;
 constexpr std::size_t kMaxRequestBytes = 64u << 20;
 
@@ -67,105 +67,80 @@ bool CannedServer::start(int cpu)
     }
     port_ = local.port;
     stopping_.store(false);
-    acceptThread_ = std::thread([this] { acceptLoop(); });
+    thread_ = std::thread([this] { run(); });
     return true;
 }
 
 void CannedServer::stop()
 {
     stopping_.store(true);
-    if (acceptThread_.joinable())
-        acceptThread_.join();
-    reap(true);
+    if (thread_.joinable())
+        thread_.join();
     if (listening_ != platform::kInvalidSocket) {
         platform::closeSocket(listening_);
         listening_ = platform::kInvalidSocket;
     }
 }
 
-void CannedServer::acceptLoop()
+// One thread serves every connection, so the library's connection and the
+// raw client's are answered by the same thread on whatever core it runs:
+// their figures differ only by the client side. (With a thread each, the
+// scheduler may wake one on the client's core and the other across cores,
+// and one side pays a cross-core wake-up that the other does not.)
+void CannedServer::run()
 {
     pinThisThread(cpu_);
-    while (!stopping_.load()) {
-        reap(false);
-        bool full = false;
-        {
-            std::lock_guard lock(connectionsMutex_);
-            full = connections_.size() >= kMaxLiveConnections;
-        }
-        if (full) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            continue;
-        }
-        if (!platform::waitReadable(listening_, kPollMs))
-            continue;
-        const platform::SocketHandle socket = platform::acceptPeer(listening_, nullptr);
-        if (socket == platform::kInvalidSocket)
-            continue;
-        platform::setNoDelay(socket);
-        auto connection = std::make_unique<Connection>();
-        connection->socket = socket;
-        Connection* c = connection.get();
-        std::lock_guard lock(connectionsMutex_);
-        connections_.push_back(std::move(connection));
-        c->thread = std::thread([this, c] { serve(c); });
-    }
-}
-
-// A thread per connection, each asleep in its wait until a request arrives:
-// the library's connection and the raw client's are served by the same code
-// in the same way, so their figures differ only by the client side.
-void CannedServer::serve(Connection* connection)
-{
-    pinThisThread(cpu_);
-    const platform::SocketHandle socket = connection->socket;
+    struct Connection {
+        platform::SocketHandle socket;
+        std::string pending;
+        RequestFramer framer;
+    };
+    std::vector<Connection> connections;
+    std::vector<platform::SocketHandle> sockets;
+    bool readable[kMaxLiveConnections + 1];
     std::vector<char> buffer(64 * 1024);
-    std::string pending;
     std::string scratch;
-    RequestFramer framer;
     while (!stopping_.load()) {
-        if (!platform::waitReadable(socket, kPollMs))
+        sockets.clear();
+        sockets.push_back(connections.size() < kMaxLiveConnections ? listening_ : platform::kInvalidSocket);
+        for (const Connection& c : connections)
+            sockets.push_back(c.socket);
+        if (platform::waitAnyReadable(sockets.data(), sockets.size(), kPollMs, readable) <= 0)
             continue;
-        const int64_t n = platform::receiveSome(socket, buffer.data(), buffer.size());
-        if (n <= 0)
-            break;
-        pending.append(buffer.data(), std::size_t(n));
-        if (pending.size() > kMaxRequestBytes)
-            break;
-        if (framer.feed(pending)) {
-            const std::string& reply = replyFor(pending, scratch);
-            if (platform::sendAll(socket, reply.data(), reply.size()) != 0)
-                break;
-            served_.fetch_add(1, std::memory_order_relaxed);
-            pending.clear();
-            framer.reset();
+        for (std::size_t i = connections.size(); i-- > 0;) {
+            if (!readable[i + 1])
+                continue;
+            Connection& c = connections[i];
+            const int64_t n = platform::receiveSome(c.socket, buffer.data(), buffer.size());
+            bool keep = n > 0;
+            if (keep) {
+                c.pending.append(buffer.data(), std::size_t(n));
+                if (c.pending.size() > kMaxRequestBytes) {
+                    keep = false;
+                } else if (c.framer.feed(c.pending)) {
+                    const std::string& reply = replyFor(c.pending, scratch);
+                    keep = platform::sendAll(c.socket, reply.data(), reply.size()) == 0;
+                    if (keep)
+                        served_.fetch_add(1, std::memory_order_relaxed);
+                    c.pending.clear();
+                    c.framer.reset();
+                }
+            }
+            if (!keep) {
+                platform::closeSocket(c.socket);
+                connections.erase(connections.begin() + std::ptrdiff_t(i));
+            }
         }
-    }
-    connection->done.store(true);
-}
-
-void CannedServer::reap(bool all)
-{
-    std::list<std::unique_ptr<Connection>> ended;
-    {
-        std::lock_guard lock(connectionsMutex_);
-        for (auto it = connections_.begin(); it != connections_.end();) {
-            if (all || (*it)->done.load()) {
-                if (all)
-                    platform::shutdownBoth((*it)->socket); // wakes its thread
-                ended.push_back(std::move(*it));
-                it = connections_.erase(it);
-            } else {
-                ++it;
+        if (readable[0]) {
+            const platform::SocketHandle client = platform::acceptPeer(listening_, nullptr);
+            if (client != platform::kInvalidSocket) {
+                platform::setNoDelay(client);
+                connections.push_back({client, {}, {}});
             }
         }
     }
-    // Closed only after the thread has ended, so no handle is reused under it.
-    for (auto& c : ended) {
-        if (c->thread.joinable())
-            c->thread.join();
-        platform::closeSocket(c->socket);
-    }
+    for (const Connection& c : connections)
+        platform::closeSocket(c.socket);
 }
 
 } // namespace tqbse::bench

@@ -1,14 +1,12 @@
 // A minimal request/reply server for the benchmarks: sockets through
-// platform/platform.h, TCP_NODELAY, request ends found by tqbse::RequestFramer,
-// one prepared reply per request. It does as little as a server can, so what
-// is measured is the client side.
+// platform/platform.h, one thread waiting on every connection, TCP_NODELAY,
+// request ends found by tqbse::RequestFramer, one prepared reply per
+// request. It does as little as a server can, so what is measured is the
+// client side.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <list>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -33,7 +31,7 @@ public:
     // that core. Returns false when the address is not a loopback one or the
     // bind fails; error() says why.
     bool start(int cpu = -1);
-    // Closes every connection and joins every thread. Idempotent.
+    // Closes every connection and joins the thread. Idempotent.
     void stop();
 
     const std::string& error() const { return error_; }
@@ -46,16 +44,7 @@ public:
     const std::string& replyFor(const std::string& request, std::string& scratch) const;
 
 private:
-    struct Connection {
-        platform::SocketHandle socket;
-        std::thread thread;
-        std::atomic<bool> done{false};
-    };
-
-    void acceptLoop();
-    void serve(Connection* connection);
-    // Joins and closes the connections that ended (all of them with `all`).
-    void reap(bool all);
+    void run();
 
     std::string address_;
     uint16_t port_;
@@ -65,9 +54,7 @@ private:
     std::atomic<bool> stopping_{false};
     std::atomic<uint64_t> served_{0};
     std::unordered_map<std::string, std::string> replies_;
-    std::thread acceptThread_;
-    std::mutex connectionsMutex_;
-    std::list<std::unique_ptr<Connection>> connections_;
+    std::thread thread_;
 };
 
 // Pins the calling thread to one core; false when that is not possible.

@@ -83,6 +83,12 @@ int64_t sendNow(SocketHandle s, const char* data, std::size_t size);
 // True when data (or the end of the stream) can be read within `timeoutMs`;
 // a negative timeout waits for ever.
 bool waitReadable(SocketHandle s, int timeoutMs);
+// The same for several sockets at once, for a server that serves all its
+// connections from one thread: sets readable[i] for each socket with data,
+// the end of its stream or an error (the next call on it tells which), and
+// returns how many, 0 after `timeoutMs` (negative: for ever), or -1 on
+// failure. kInvalidSocket entries are skipped (their flag stays false).
+int waitAnyReadable(const SocketHandle* sockets, std::size_t count, int timeoutMs, bool* readable);
 
 // ---- Wake-up -------------------------------------------------------------
 // One thread signals it; another waits on it together with a socket, so that

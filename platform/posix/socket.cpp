@@ -11,6 +11,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <vector>
+
 namespace tqbse::platform {
 namespace {
 
@@ -173,5 +175,23 @@ int64_t sendNow(SocketHandle s, const char* data, std::size_t size)
 }
 
 bool waitReadable(SocketHandle s, int timeoutMs) { return pollOne(s, POLLIN, timeoutMs < 0 ? -1 : timeoutMs); }
+
+int waitAnyReadable(const SocketHandle* sockets, std::size_t count, int timeoutMs, bool* readable)
+{
+    thread_local std::vector<pollfd> fds; // reused: no allocation per wait
+    fds.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        // poll skips negative descriptors, as kInvalidSocket becomes.
+        fds[i] = {sockets[i] == kInvalidSocket ? -1 : fd(sockets[i]), POLLIN, 0};
+        readable[i] = false;
+    }
+    int ready;
+    do {
+        ready = ::poll(fds.data(), nfds_t(count), timeoutMs < 0 ? -1 : timeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    for (std::size_t i = 0; ready > 0 && i < count; ++i)
+        readable[i] = fds[i].revents != 0;
+    return ready;
+}
 
 } // namespace tqbse::platform
