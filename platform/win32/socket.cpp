@@ -11,6 +11,7 @@
 #include "platform/win32/winsock.h"
 
 #include <climits>
+#include <vector>
 
 namespace tqbse::platform {
 using namespace win32;
@@ -197,6 +198,22 @@ bool waitReadable(SocketHandle s, int timeoutMs)
     FD_SET(sock(s), &readable);
     timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
     return ::select(0, &readable, nullptr, nullptr, timeoutMs < 0 ? nullptr : &limit) > 0;
+}
+
+// WSAPoll: no FD_SETSIZE limit, and the same readiness as poll() on POSIX.
+int waitAnyReadable(const SocketHandle* sockets, std::size_t count, int timeoutMs, bool* readable)
+{
+    thread_local std::vector<WSAPOLLFD> fds; // reused: no allocation per wait
+    fds.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        // WSAPoll skips entries whose socket is INVALID_SOCKET.
+        fds[i] = {sockets[i] == kInvalidSocket ? INVALID_SOCKET : sock(sockets[i]), POLLRDNORM, 0};
+        readable[i] = false;
+    }
+    const int ready = ::WSAPoll(fds.data(), ULONG(count), timeoutMs < 0 ? -1 : timeoutMs);
+    for (std::size_t i = 0; ready > 0 && i < count; ++i)
+        readable[i] = fds[i].revents != 0;
+    return ready == SOCKET_ERROR ? -1 : ready;
 }
 
 } // namespace tqbse::platform
