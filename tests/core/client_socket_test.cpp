@@ -49,6 +49,10 @@ class SocketRules : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // These sockets exist before the library makes any: the test starts
+        // the socket library for them (on Windows nothing works before it).
+        ASSERT_EQ(platform::socketLibraryStartup(), 0);
+        started_ = true;
         listening_ = test::boundSocket("127.0.0.2", 0, true);
         ASSERT_NE(listening_, platform::kInvalidSocket);
         platform::Endpoint local{};
@@ -65,8 +69,12 @@ protected:
     {
         ClientSocket::instance().close();
         ClientSocket::destroy();
-        platform::closeSocket(peer_);
-        platform::closeSocket(listening_);
+        if (peer_ != platform::kInvalidSocket)
+            platform::closeSocket(peer_);
+        if (listening_ != platform::kInvalidSocket)
+            platform::closeSocket(listening_);
+        if (started_)
+            platform::socketLibraryCleanup();
     }
 
     // Writes the server's bytes (and the end of the stream), then runs one
@@ -91,6 +99,7 @@ protected:
         return future.get();
     }
 
+    bool started_ = false;
     platform::SocketHandle listening_ = platform::kInvalidSocket;
     platform::SocketHandle peer_ = platform::kInvalidSocket;
 };
@@ -328,8 +337,7 @@ TEST_F(Lifecycle, NoServerListeningPrintsTheConnectFailure)
     const int32_t rc = tqBsePluginControlDll_Initialise(127, 0, 0, 3);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(rc, -14);
-    EXPECT_THAT(out, testing::ContainsRegex("connect\\(\\) failed: [0-9]+\n"));
-    EXPECT_THAT(out, testing::HasSubstr("connect() failed: 111\n")); // refused
+    EXPECT_THAT(out, testing::HasSubstr("connect() failed: " + std::to_string(test::kConnectionRefusedError) + "\n"));
     EXPECT_EQ(ClientSocket::instance().addressText(), "127.0.0.3");
     EXPECT_FALSE(ClientSocket::instance().isConnected());
     int32_t count = 99;

@@ -107,7 +107,7 @@ TEST_F(ListenerLifecycle, PortTakenPrintsBindFailedAndExportsKeepWorking)
     const std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_EQ(initialised, 0);
     EXPECT_TRUE(ended);
-    EXPECT_EQ(printed, "bind() failed: 98\n");
+    EXPECT_EQ(printed, "bind() failed: " + std::to_string(test::kAddressInUseError) + "\n");
 
     int32_t connected = 0;
     EXPECT_EQ(tqBsePluginControlDll_ConnectionStatus_Get(&connected), 0);

@@ -14,6 +14,17 @@ namespace tqbse::test {
 
 inline constexpr int kSocketTimeoutMs = 5000;
 
+// The socket library's error numbers that the library's printed texts show
+// ("connect() failed: N"): WSAGetLastError() values on Windows, errno on
+// Linux.
+#ifdef _WIN32
+inline constexpr int kConnectionRefusedError = 10061; // WSAECONNREFUSED
+inline constexpr int kAddressInUseError = 10048;      // WSAEADDRINUSE
+#else
+inline constexpr int kConnectionRefusedError = 111; // ECONNREFUSED
+inline constexpr int kAddressInUseError = 98;       // EADDRINUSE
+#endif
+
 inline platform::Endpoint endpoint(const char* dotted, uint16_t port)
 {
     platform::Endpoint e{0, port};
