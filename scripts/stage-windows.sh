@@ -53,4 +53,33 @@ if [ "$status" -ne 0 ]; then
   echo "windows stage FAILED"
   exit 1
 fi
+
+# A test that needs port 6009 skips itself while another program holds it
+# (on a shared machine, someone's native suite or benchmark): such tests run
+# again once the port is free, every 15 s for at most 2 minutes, and the
+# stage fails if they never ran.
+skipped() { sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (Skipped)$/\1/p' "$1"; }
+log=build-win64/ctest.log
+for try in 1 2 3 4 5 6 7 8; do
+  names=$(skipped "$log")
+  [ -n "$names" ] || break
+  if [ "$try" -eq 8 ]; then
+    echo "never ran (port 6009 held by another program all along):"
+    echo "$names"
+    echo "windows stage FAILED"
+    exit 1
+  fi
+  echo "skipped, run again in 15 s: $(paste -sd' ' <<<"$names")"
+  sleep 15
+  pattern="^($(sed 's/[.]/[.]/g' <<<"$names" | paste -sd'|'))\$"
+  log=build-win64/ctest-rerun.log
+  status=0
+  (cd build-win64 && ctest --output-on-failure --timeout 180 -R "$pattern") >"$log" 2>&1 || status=$?
+  if [ "$status" -ne 0 ]; then
+    cat "$log"
+    echo "windows stage FAILED"
+    exit 1
+  fi
+  grep -E '^[0-9]+% tests passed' "$log" || true
+done
 echo "windows stage passed in $((SECONDS - started)) s"
