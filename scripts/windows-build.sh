@@ -4,8 +4,8 @@
 #   build-win32/  i686: the DLL alone (it cannot be run here)
 # Installs the cross compilers and Wine when missing (root, apt-get), and
 # cross-builds GoogleTest from /usr/src/googletest once into
-# build-win64-gtest/. TQBSE_NATIVE_EMULATOR names the natively built
-# emulator the Windows tests start (default build/emulator/tqbse-emulator).
+# build-win64-gtest/. The Windows tests start the natively built emulator:
+# build/emulator/tqbse-emulator, or the program TQBSE_NATIVE_EMULATOR names.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -57,10 +57,22 @@ if [ ! -f "$gtest/install/lib/cmake/GTest/GTestConfig.cmake" ]; then
   quiet cmake --install "$gtest/build"
 fi
 
-emulator=${TQBSE_NATIVE_EMULATOR:-$root/build/emulator/tqbse-emulator}
-if [ ! -x "$emulator" ]; then
-  echo "native emulator $emulator missing: building it"
-  quiet cmake -S "$root" -B "$root/build" -G Ninja
+# The emulator the Windows tests start: TQBSE_NATIVE_EMULATOR as given, or
+# the native build's in build/, brought up to date there. In CI,
+# run-tests.sh has just built build/ whole, so that costs nothing; only
+# without a native build is build/ configured, and just the emulator built.
+if [ -n "${TQBSE_NATIVE_EMULATOR:-}" ]; then
+  emulator=$TQBSE_NATIVE_EMULATOR
+  if [ ! -x "$emulator" ]; then
+    echo "TQBSE_NATIVE_EMULATOR=$emulator: no such program" >&2
+    exit 1
+  fi
+else
+  emulator=$root/build/emulator/tqbse-emulator
+  if [ ! -f "$root/build/CMakeCache.txt" ]; then
+    echo "no native build in build/: configuring it for the emulator"
+    quiet cmake -S "$root" -B "$root/build" -G Ninja
+  fi
   quiet cmake --build "$root/build" --target tqbse-emulator --parallel "$jobs"
 fi
 
