@@ -11,6 +11,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 started=$SECONDS
 
+# The cross compilers and Wine first (a fresh machine has neither), then one
+# Wine prefix for the build's test discovery and for ctest.
+bash scripts/windows-build.sh --install-only
 . "$root/scripts/wine-env.sh"
 trap wine_stop EXIT
 wine_start

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows DLL with MinGW-w64: scripts/windows-build.sh
+# [--install-only]
 #   build-win64/  x86-64: the DLL, tqbse.exe, the example, the Windows tests
 #   build-win32/  i686: the DLL alone (it cannot be run here)
 # Installs the cross compilers and Wine when missing (root, apt-get), and
@@ -26,6 +27,10 @@ if ((${#missing[@]})); then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+# --install-only: just the packages (the stage needs Wine before it builds).
+if [ "${1:-}" = "--install-only" ]; then
+  exit 0
 fi
 
 # Runs a command with its output in a log that is shown only on failure.
