@@ -9,7 +9,7 @@ namespace tqbse::emu {
 
 bool FaultOptions::any() const
 {
-    return delayMs > 0 || pieceSize > 0 || closeAfter >= 0 || closeMidReply || wrongName || missingOutputs
+    return delayMs > 0 || pieceSize > 0 || closeAfter >= 0 || closeMidReply || stallAfter >= 0 || wrongName || missingOutputs
         || badHex;
 }
 

@@ -16,6 +16,7 @@ struct FaultOptions {
     int piecePauseMs = 20;   // pause between pieces
     int closeAfter = -1;     // >= 0: answer that many requests, then close on the next
     bool closeMidReply = false;
+    int stallAfter = -1;     // >= 0: send that many bytes of the reply, then nothing more
     bool wrongName = false;
     bool missingOutputs = false;
     bool badHex = false;

@@ -101,6 +101,8 @@ std::string usageText()
         "  --piece-pause-ms N      ... with N ms between them (default 20)\n"
         "  --close-after N         answer N requests on a connection, then close it on the next\n"
         "  --close-mid-reply       send half of the reply, then close the connection\n"
+        "  --stall-after N         send the first N bytes of the reply (0: none), then\n"
+        "                          nothing more, keeping the connection open\n"
         "  --wrong-name            reply under another function's name\n"
         "  --missing-outputs       reply with the result code alone\n"
         "  --bad-hex               break the hex digits of the first numeric output\n"
@@ -201,6 +203,9 @@ bool parseOptions(const std::vector<std::string>& args, Options* o, std::string*
                 return false;
         } else if (a == "--close-after") {
             if (!intValue(0, 1 << 30, &o->faults.closeAfter))
+                return false;
+        } else if (a == "--stall-after") {
+            if (!intValue(0, 1 << 30, &o->faults.stallAfter))
                 return false;
         } else if (a == "--close-mid-reply") {
             o->faults.closeMidReply = true;

@@ -16,6 +16,8 @@ namespace {
 constexpr std::size_t kReceiveChunk = 64 * 1024;
 constexpr int kIdlePollMs = 500;
 constexpr int kTickMs = 50;
+// The longest a stalled connection is held open (ten minutes).
+constexpr int kMaxStallMs = 600000;
 constexpr int kCallbackTimeoutMs = 2000;
 constexpr int kCallbackMaxReads = 64;
 constexpr int kCallbackQuietMs = 100;
@@ -205,6 +207,15 @@ bool Server::answer(platform::SocketHandle socket, const std::string& peer, std:
 
     if (faulty && faults.delayMs > 0)
         sleepMs(faults.delayMs);
+    if (faulty && faults.stallAfter >= 0) {
+        // Never the whole reply: at most all of it but its last byte.
+        const std::size_t sent = std::min(std::size_t(faults.stallAfter), reply.size() - 1);
+        if (!sendAll(socket, reply.data(), sent))
+            return false;
+        printLine("fault: stalled the reply to " + peer + " after " + std::to_string(sent) + " bytes");
+        stall(socket);
+        return false;
+    }
     if (faulty && faults.closeMidReply) {
         sendAll(socket, reply.data(), midReplyCut(reply));
         printLine("fault: closed the connection of " + peer + " in the middle of a reply");
@@ -222,6 +233,19 @@ bool Server::answer(platform::SocketHandle socket, const std::string& peer, std:
         return true;
     }
     return sendAll(socket, reply.data(), reply.size());
+}
+
+void Server::stall(platform::SocketHandle socket)
+{
+    // The connection stays open and silent: requests are read and dropped
+    // until the client closes, the server stops, or kMaxStallMs have passed.
+    char sink[4096];
+    for (int waited = 0; waited < kMaxStallMs && !stopping_; waited += kTickMs) {
+        if (!platform::waitReadable(socket, kTickMs))
+            continue;
+        if (platform::receiveSome(socket, sink, sizeof sink) <= 0)
+            return;
+    }
 }
 
 void Server::notifyScenarioEnd(const FinishedScenario& finished)

@@ -58,6 +58,8 @@ private:
     void serveClient(Worker* worker, std::string peer);
     // Answers one request; false when the connection is to be closed.
     bool answer(platform::SocketHandle socket, const std::string& peer, std::string_view request, int* faultCount);
+    // Keeps a connection open without answering (the stall fault).
+    void stall(platform::SocketHandle socket);
     void notifyScenarioEnd(const FinishedScenario& finished);
     void startWorker(platform::SocketHandle socket, std::function<void(Worker*)> body);
     void reapWorkers(bool all);

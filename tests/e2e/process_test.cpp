@@ -61,6 +61,33 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{"Delay", {"--delay-ms", "150"}, 0}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.label); });
 
+// A stalled reply with the reply deadline set: -14 once it expires, the
+// connection then refused until the next Initialise, which works again.
+TEST(EmulatorProcess, StalledReplyEndsAtTheReplyDeadline)
+{
+    for (const char* sent : {"0", "20"}) {
+        SCOPED_TRACE(sent);
+        EmulatorProcess emulator;
+        std::string error;
+        ASSERT_TRUE(emulator.start({"--fault-call", "RX_CentreFrequency_Get", "--stall-after", sent}, &error)) << error;
+        ::setenv("TQBSE_REPLY_TIMEOUT_MS", "400", 1);
+        ASSERT_EQ(initialise(), 0);
+        double f = -1;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(tqBsePluginControlDll_RX_CentreFrequency_Get(0, &f), -14);
+        const auto waited = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(waited, std::chrono::milliseconds(400));
+        EXPECT_LT(waited, std::chrono::milliseconds(3000));
+        EXPECT_EQ(f, -1);
+        EXPECT_EQ(tqBsePluginControlDll_RX_CentreFrequency_Set(0, 1.0e9), -14);
+        ASSERT_EQ(initialise(), 0);
+        EXPECT_EQ(tqBsePluginControlDll_RX_CentreFrequency_Set(0, 1.0e9), 0);
+        ::unsetenv("TQBSE_REPLY_TIMEOUT_MS");
+        tqBsePluginControlDll_Shutdown();
+        EXPECT_NE(emulator.log().find("fault: stalled the reply"), std::string::npos) << emulator.log();
+    }
+}
+
 TEST(EmulatorProcess, CloseAfterAnswersThatManyRequestsFirst)
 {
     EmulatorProcess emulator;
