@@ -233,6 +233,7 @@ TEST(CliBadInput, RefusedWithoutContactingTheServer)
         {{"Scenario_Download"}, "expected: Scenario_Download name:text"},
         {{"--file", "/etc/hostname", "TestCase_Run", "0"}, "TestCase_Run takes no --file"},
         {{"--nonsense", "TestCase_Run", "0"}, "unknown option --nonsense"},
+        {{"--timeout", "0", "TestCase_Run", "0"}, "--timeout needs a positive number of milliseconds"},
     };
     for (const Case& c : cases) {
         const ProgramRun r = tqbse(c.args);
@@ -242,6 +243,24 @@ TEST(CliBadInput, RefusedWithoutContactingTheServer)
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(sentinel.connections(), 0);
+}
+
+// --timeout against a server that stalls in the middle of the reply: the
+// tool gives up with its own exit status and says what happened.
+TEST(CliTimeout, StalledReplyEndsWithExitFourAndSaysSo)
+{
+    test::EmulatorProcess stalling("127.0.0.21", kFixedServerPort);
+    std::string error;
+    ASSERT_TRUE(stalling.start({"--fault-call", "RX_CentreFrequency_Get", "--stall-after", "12"}, &error)) << error;
+    const ProgramRun r =
+        test::runProgram(TQBSE_TOOL, {"--server", "127.0.0.21", "--timeout", "300", "RX_CentreFrequency_Get", "0"});
+    EXPECT_EQ(r.exitCode, 4) << r.err;
+    EXPECT_TRUE(contains(r.err, "no complete reply from 127.0.0.21 within 300 ms (--timeout)")) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    // Calls the fault leaves alone still answer within the deadline.
+    const ProgramRun ok =
+        test::runProgram(TQBSE_TOOL, {"--server", "127.0.0.21", "--timeout", "300", "RX_CentreFrequency_Set", "0", "1e9"});
+    EXPECT_EQ(ok.exitCode, 0) << ok.err;
 }
 
 TEST(CliBadInput, UnreachableServerExplainsAndDoesNotHang)
