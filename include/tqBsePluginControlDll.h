@@ -96,7 +96,6 @@ extern "C" {
 #define TQBSE_NO_RESULT_CODE (-12)           /* reply's first parameter is not an integer */
 #define TQBSE_BUFFER_TOO_SMALL (-13)         /* caller's buffer or array too small */
 #define TQBSE_NO_RESPONSE (-14)              /* no reply: no connection or it failed */
-#define TQBSE_RESERVED (-15)                 /* never produced by the library; has no text */
 #define TQBSE_BAD_ADDRESS_OCTET (-16)        /* Initialise octet outside 0..255 */
 #define TQBSE_NOT_VALID_REMOTELY (-17)       /* function has no remote implementation */
 #define TQBSE_INTERNAL_OBJECT_ERROR (-18)    /* server only */

@@ -35,7 +35,7 @@
     X(kNoResultCode, -12, TQBSE_NO_RESULT_CODE, "Remote Message Error - Server did not return an error code") \
     X(kBufferTooSmall, -13, TQBSE_BUFFER_TOO_SMALL, "Remote Message Error - Buffer supplied is too small")    \
     X(kNoResponse, -14, TQBSE_NO_RESPONSE, "Remote Message Error - No Response recieved from server")         \
-    X(kReserved15, -15, TQBSE_RESERVED, "")                                                                  \
+    X(kReserved15, -15, (-15), "") /* never produced; no header constant */                                \
     X(kBadAddressOctet, -16, TQBSE_BAD_ADDRESS_OCTET, "")                                                    \
     X(kNotValidRemotely, -17, TQBSE_NOT_VALID_REMOTELY, "Remote Message Error - Function not valid in Remote mode") \
     X(kInternalObjectError, -18, TQBSE_INTERNAL_OBJECT_ERROR, "Remote Message Error - Internal Object Error!") \

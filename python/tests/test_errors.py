@@ -1,6 +1,7 @@
 """Negative results become exceptions of the right class with the library's text; 1 and 2 become warnings."""
 
 import re
+import time
 
 import pytest
 
@@ -83,3 +84,17 @@ def test_every_failure_code_of_the_header_has_its_own_class(header_text):
         assert isinstance(error, tqbse.Error)
         assert (type(error) is tqbse.Error) == (code == -1), code
     assert type(error_for(-15, "", "X")) is tqbse.Error  # a code no class claims
+
+
+@pytest.mark.tqbse_emulator(fault_call="RX_CentreFrequency_Get", stall_after=10)
+def test_stalled_reply_raises_no_response_once_the_timeout_passes_and_stays_closed(emulator):
+    with tqbse.connect(emulator.address, timeout=0.3) as bse:
+        started = time.monotonic()
+        with pytest.raises(tqbse.NoResponseError):
+            bse.rx_centre_frequency_get(0)
+        assert 0.3 <= time.monotonic() - started < 3.0
+        # The library closed the connection: nothing is read late.
+        with pytest.raises(tqbse.NoResponseError):
+            bse.tx_centre_frequency_get(0)
+    with tqbse.connect(emulator.address, timeout=0.3) as again:
+        assert again.tx_centre_frequency_get(0) > 0
