@@ -1,11 +1,9 @@
-// Socket-library start-up and clean-up, errors and diagnostics on POSIX.
+// Socket-library start-up and clean-up and errors on POSIX.
 // There is no library to load: start-up and clean-up only count users and
 // always succeed, and the last error is errno.
 #include "platform/platform.h"
 
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 
 #include <atomic>
 
@@ -57,15 +55,6 @@ ErrorClass classifyError(int error)
     default:
         return ErrorClass::Other;
     }
-}
-
-void printDiagnostic(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::vprintf(format, args);
-    va_end(args);
-    std::fflush(stdout);
 }
 
 } // namespace tqbse::platform

@@ -1,12 +1,10 @@
-// Socket-library start-up and clean-up, errors and diagnostics on Windows.
+// Socket-library start-up and clean-up and errors on Windows.
 // Start-up asks Winsock for version 2.2; every successful start-up is
 // matched by one WSACleanup, and clean-up never calls WSACleanup for a
 // start-up that this library did not make (the host program may have its
 // own Winsock users, whose count must not be taken down).
 #include "platform/win32/winsock.h"
 
-#include <cstdarg>
-#include <cstdio>
 
 namespace tqbse::platform {
 namespace {
@@ -88,15 +86,6 @@ ErrorClass classifyError(int error)
     default:
         return ErrorClass::Other;
     }
-}
-
-void printDiagnostic(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::vprintf(format, args);
-    va_end(args);
-    std::fflush(stdout);
 }
 
 } // namespace tqbse::platform
