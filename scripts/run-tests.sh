@@ -19,3 +19,5 @@ done
 passed=$(grep -oE 'out of [0-9]+' build/ctest.log | tail -1 | grep -oE '[0-9]+$')
 echo "all test stages passed"
 echo "tests: ${passed} passed, 0 failed"
+# Tests as a share of the code they cover (docs/TESTING.md).
+python3 scripts/count-lines.py
