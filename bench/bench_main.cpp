@@ -10,7 +10,6 @@
 //                                                   prints "rc base_kb peak_kb"
 #include <benchmark/benchmark.h>
 
-#include <poll.h>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <csignal>
@@ -19,10 +18,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -151,23 +152,28 @@ double probePeakGrowth(const char* side, const char* kind, long size, long reply
     const int spawned = posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, const_cast<char**>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
-    // The probe gets a bounded time; a probe that hangs is killed.
+    // The probe gets a bounded time: a watchdog kills a probe that hangs,
+    // which ends the read below.
     std::string text;
-    char buffer[256];
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kProbeTimeoutSeconds);
-    while (spawned == 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd p{out[0], POLLIN, 0}; // the probe's pipe, not a socket
-        if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0) {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    std::thread watchdog([&] {
+        std::unique_lock lock(mutex);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kProbeTimeoutSeconds);
+        if (!ended.wait_until(lock, deadline, [&] { return done; }) && spawned == 0)
             ::kill(pid, SIGKILL);
-            break;
-        }
-        const ssize_t n = ::read(out[0], buffer, sizeof buffer);
-        if (n <= 0)
-            break;
+    });
+    char buffer[256];
+    ssize_t n = 0;
+    while (spawned == 0 && (n = ::read(out[0], buffer, sizeof buffer)) > 0)
         text.append(buffer, std::size_t(n));
+    {
+        std::lock_guard lock(mutex);
+        done = true;
     }
+    ended.notify_one();
+    watchdog.join();
     ::close(out[0]);
     int status = 0;
     if (spawned != 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)

@@ -9,8 +9,8 @@ namespace tqbse::emu {
 
 bool FaultOptions::any() const
 {
-    return delayMs > 0 || pieceSize > 0 || closeAfter >= 0 || closeMidReply || stallAfter >= 0 || wrongName || missingOutputs
-        || badHex;
+    return delayMs > 0 || pieceSize > 0 || closeAfter >= 0 || closeMidReply || stallAfter >= 0 || wrongName
+        || missingOutputs || badHex;
 }
 
 bool FaultOptions::appliesTo(std::string_view requestName) const
