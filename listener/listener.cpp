@@ -255,13 +255,7 @@ void setMessageHandler(MessageHandler handler)
 
 std::string defaultMessageHandler(std::string_view message)
 {
-    const codec::SplitMessage split = codec::splitMessage(message);
-    std::string reply;
-    reply.reserve(split.name.size() + 13);
-    reply.append(split.name);
-    reply.push_back('=');
-    codec::appendInt(reply, kFunctionNotFound);
-    return reply;
+    return codec::resultOnlyReply(codec::splitMessage(message).name, kFunctionNotFound);
 }
 
 ListenerState listenerState()
