@@ -1,14 +1,11 @@
 // Fault injection against the client connection: a fake server on
 // 127.0.0.30 ends connections mid-reply, drips replies, cuts them into
-// random pieces, sends replies on and around the 4096-byte receive size, a
-// 64 MiB text, odd bytes and foreign names. Each call must return the code
+// random pieces, sends a 64 MiB text and odd bytes. Each call must return the code
 // the library gives for that reply, write only what it may (sentinel-filled
 // outputs with guard bytes behind them), and a later Initialise must bring
 // everything back.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <random>
 #include <string>
@@ -36,9 +33,8 @@ const CallDesc& kFloatCall = calls::RX_InputLevel_Get;
 
 // Rows whose replies cover every output kind.
 const CallDesc* const kEveryKind[] = {
-    &calls::TestCase_Count_Get, &calls::LoggingState_Get, &kFloatCall, &calls::RX_CentreFrequency_Get,
-    &kTwoDoubles, &kTextCall, &kDownload, &kTrace, &calls::LTE_Results_GetTrace,
-    &calls::FullProtocolReset, &calls::GetErrorMsg,
+    &calls::TestCase_Count_Get, &kFloatCall, &calls::RX_CentreFrequency_Get, &kTwoDoubles, &kTextCall, &kTrace,
+    &calls::FullProtocolReset,
 };
 
 class Faults : public ::testing::Test {
@@ -96,11 +92,9 @@ TEST_F(Faults, ConnectionKilledMidReplyGivesNoResponseUntilInitialise)
 {
     for (const CallDesc* call : kEveryKind) {
         const ExpectedReply reply = wellFormedReply(*call, {40, 20});
-        // Nothing at all, one byte, just before the first ")", half-way,
-        // and everything but the final ")".
+        // Nothing at all, up to the first ")", everything but the last ")".
         const int64_t size = int64_t(reply.text.size());
-        const int64_t firstClose = int64_t(reply.text.find(')'));
-        for (int64_t cut : {int64_t(0), int64_t(1), firstClose, size / 2, size - 1}) {
+        for (int64_t cut : {int64_t(0), int64_t(reply.text.find(')')), size - 1}) {
             SCOPED_TRACE(std::string(call->name) + " cut at " + std::to_string(cut));
             answerAll(ScriptedReply{reply.text, {}, 0, cut});
             CallFrame frame(*call, 64);
@@ -126,64 +120,24 @@ TEST_F(Faults, ConnectionKilledMidReplyGivesNoResponseUntilInitialise)
 
 // ---- dripped and random pieces -------------------------------------------
 
-TEST_F(Faults, RepliesDrippedOneByteAtATimeArriveWhole)
+TEST_F(Faults, RepliesDrippedOrInRandomPiecesArriveWhole)
 {
     for (const CallDesc* call : kEveryKind) {
         const ExpectedReply reply = wellFormedReply(*call, {30, 4});
         expectDelivered(*call, 64, reply, ScriptedReply{{}, dripCuts(reply.text), 1, -1});
     }
-    // A reply with one token only ends at its one ")": dripped entirely.
-    const ExpectedReply setter = wellFormedReply(calls::RX_CentreFrequency_Set);
-    std::vector<std::size_t> every;
-    for (std::size_t i = 1; i < setter.text.size(); ++i)
-        every.push_back(i);
-    answerAll(ScriptedReply{setter.text, every, 1, -1});
-    CallFrame frame(calls::RX_CentreFrequency_Set, 0);
-    EXPECT_EQ(frame.callOverSocket(), 0);
-}
-
-TEST_F(Faults, RepliesInRandomPiecesArriveWhole)
-{
-    const CallDesc* const calls[] = {&kTextCall, &kDownload, &kTrace, &calls::LTE_Results_GetTrace, &kTwoDoubles};
-    for (unsigned seed = 1; seed <= 24; ++seed) {
+    const CallDesc* const calls[] = {&kTextCall, &kDownload, &kTrace, &kTwoDoubles};
+    for (unsigned seed = 1; seed <= 8; ++seed) {
         std::mt19937 rng(seed);
         const CallDesc& call = *calls[seed % std::size(calls)];
-        const ReplyShape shape{int(rng() % 12000), int(rng() % 700)};
-        const ExpectedReply reply = wellFormedReply(call, shape);
-        SCOPED_TRACE("seed " + std::to_string(seed) + " " + call.name + " reply of "
-                     + std::to_string(reply.text.size()) + " bytes");
+        const ExpectedReply reply = wellFormedReply(call, ReplyShape{int(rng() % 12000), int(rng() % 700)});
+        SCOPED_TRACE("seed " + std::to_string(seed) + " " + call.name);
         const int maxPiece = 1 + int(rng() % 6000);
         expectDelivered(call, 12001, reply, ScriptedReply{{}, randomCuts(reply.text, rng, maxPiece), int(rng() % 3), -1});
     }
 }
 
-// ---- replies on and around the receive size ------------------------------
-
-TEST_F(Faults, TextRepliesAroundMultiplesOfTheReceiveSizeFitTheirBufferExactly)
-{
-    const std::string head = std::string(kTextCall.name) + "=(n=00000000)(s=";
-    for (int k = 1; k <= 4; ++k) {
-        for (int delta : {-1, 0, 1}) {
-            const std::size_t total = std::size_t(4096 * k + delta);
-            const int length = int(total - head.size() - 1);
-            const std::string text = patternText(length);
-            const std::string reply = head + text + ")";
-            ASSERT_EQ(reply.size(), total);
-            SCOPED_TRACE("reply of " + std::to_string(total) + " bytes");
-
-            answerAll(ScriptedReply{reply});
-            CallFrame exact(kTextCall, length + 1);
-            ASSERT_EQ(exact.callOverSocket(), 0);
-            EXPECT_EQ(exact.bytes(0), text + '\0');
-            EXPECT_TRUE(exact.guardsIntact());
-
-            CallFrame tooSmall(kTextCall, length);
-            EXPECT_EQ(tooSmall.callOverSocket(), -13);
-            EXPECT_TRUE(tooSmall.allUntouched());
-            EXPECT_TRUE(tooSmall.guardsIntact());
-        }
-    }
-}
+// ---- a large text ----------------------------------------------------------
 
 TEST_F(Faults, DownloadOf64MiBFillsA64MiBPlusOneBuffer)
 {
@@ -230,7 +184,6 @@ TEST_F(Faults, OddBytesInRepliesGiveTheirCodeAndWriteOnlyWhatTheyMay)
     const std::string nul("\0", 1);
     const OddReply cases[] = {
         {"zero byte inside a text cuts the reply there", &kTextCall, "(n=00000000)(s=ab" + nul + "cd)", -11, 0},
-        {"zero byte before the result", &kTextCall, nul + "(n=00000000)(s=abc)", -11, 0},
         {"zero byte inside the result", &kTextCall, "(n=000" + nul + "00000)(s=abc)", -11, 0},
         {"bytes 0x80-0xff pass unchanged", &kTextCall, "(n=00000000)(s=" + highBytes() + ")", 0, 1,
          highBytes() + '\0'},
@@ -239,20 +192,15 @@ TEST_F(Faults, OddBytesInRepliesGiveTheirCodeAndWriteOnlyWhatTheyMay)
         {"text closes early: the rest is ignored", &kTextCall, "(n=00000000)(s=a)b)c)", 0, 1, std::string("a\0", 2)},
         {"balanced parentheses inside a text", &kTextCall, "(n=00000000)(s=a(b)c)", 0, 1, std::string("a(b)c\0", 6)},
         {"result token opened twice", &kTextCall, "((n=00000000))(s=abc)", -12, 0},
-        {"result token never closes", &kTextCall, "((n=00000000)(s=abc)", -11, 0},
         {"stray ) before the result", &kTextCall, ")(n=00000000)(s=abc)", -12, 0},
-        {"only ) after the name", &kTextCall, ")", -12, 0},
         {"array without its ]", &kTrace, "(n=00000000)(da=1[000000000000f03f)(da=0[])", -4, 0},
         {"array count is not decimal", &kTrace, "(n=00000000)(da=0x1[000000000000f03f])(da=0[])", -3, 0},
         {"second array of a trace broken: the first stays written", &kTrace,
          "(n=00000000)(da=1[000000000000f03f])(da=1[00000000000zf03f])", -6, 1,
          std::string("\0\0\0\0\0\0\xf0\x3f", 8)},
-        {"second double missing", &kTwoDoubles, "(n=00000000)(d=000000000000f03f)", -11, 1,
-         std::string("\0\0\0\0\0\0\xf0\x3f", 8)},
         {"negative result wins over broken outputs", &kTwoDoubles, "(n=f7ffffff)(d=zz)(()", -9, 0},
         {"warning comes back with its outputs", &kFloatCall, "(n=01000000)(f=0000803f)", 1, 1,
          std::string("\0\0\x80\x3f", 4)},
-        {"text where a float belongs", &kFloatCall, "(n=00000000)(s=0000803f)", -5, 0},
     };
     for (const OddReply& c : cases) {
         SCOPED_TRACE(c.what);
@@ -267,48 +215,6 @@ TEST_F(Faults, OddBytesInRepliesGiveTheirCodeAndWriteOnlyWhatTheyMay)
         }
         EXPECT_TRUE(frame.guardsIntact());
     }
-    expectHealthy();
-}
-
-// ---- foreign names ---------------------------------------------------------
-
-TEST_F(Faults, RepliesCarryingAnotherNameGiveMinus10AndWriteNothing)
-{
-    // Every remote row gets a well-formed reply of another row's name, of
-    // its own name with a byte more or less, and of its name in other case.
-    std::vector<const CallDesc*> remote;
-    for (const CallDesc* d : allCalls())
-        if (d->kind != CallKind::Local)
-            remote.push_back(d);
-    for (std::size_t i = 0; i < remote.size(); ++i) {
-        const CallDesc& call = *remote[i];
-        const std::string own = wellFormedReply(call).text;
-        const std::string body = own.substr(std::strlen(call.name));
-        const std::string name(call.name);
-        std::string upper = name;
-        std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return char(std::toupper(c)); });
-        const std::string foreign[] = {
-            std::string(remote[(i + 1) % remote.size()]->name) + body,
-            name + "X" + body,
-            name.substr(0, name.size() - 1) + body,
-            upper + body,
-            " " + name + body,
-        };
-        for (const std::string& reply : foreign) {
-            SCOPED_TRACE(reply.substr(0, 80));
-            answerAll(ScriptedReply{reply});
-            CallFrame frame(call, 64);
-            EXPECT_EQ(frame.callOverSocket(), -10);
-            EXPECT_TRUE(frame.allUntouched());
-            EXPECT_TRUE(frame.guardsIntact());
-        }
-    }
-    // The hand-written version export checks the name first too.
-    answerAll(ScriptedReply{"tqBsePluginControlDll_ConnectionStatus_Get=(n=00000000)(n=06000000)(n=00000000)"
-                   "(n=00000000)(n=00000000)"});
-    int32_t version[4] = {-7, -7, -7, -7};
-    EXPECT_EQ(tqBsePluginControlDll_GetServerVersion(version), -10);
-    EXPECT_EQ(version[0], -7);
     expectHealthy();
 }
 
