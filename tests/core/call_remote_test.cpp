@@ -50,31 +50,23 @@ TEST(CallRemote, ReplyChecksAndTheirPrecedence)
     const std::vector<Case> cases = {
         {"", -14, 99},
         {"tqBsePluginControlDll_Scenario_Count_Get=(n=00000000)(n=05000000)", -10, 99},
-        {"tqBsePluginControlDll_testcase_count_get=(n=00000000)(n=05000000)", -10, 99},
         {" " + n + "=(n=00000000)(n=05000000)", -10, 99},
-        {n + "X=(n=00000000)(n=05000000)", -10, 99},
         {n + "=", -11, 99},
         {n, -11, 99},                                    // no "=": the name is the whole text, no token
-        {n + "=garbage", -11, 99},
         {n + "=(n=00000000", -11, 99},                   // unfinished token is dropped
         {n + "=(d=000000000000f03f)(n=05000000)", -12, 99},
         {n + "=(n=0000)(n=05000000)", -12, 99},          // any decoder failure on the result is -12
-        {n + "=(n=0000000g)(n=05000000)", -12, 99},
         {n + "= (n=00000000)(n=05000000)", -12, 99},
         {n + "=(n=f8ffffff)", -8, 99},
-        {n + "=(n=f8ffffff)(s=garbage)", -8, 99},        // a negative result wins over the rest
         {n + "=(n=f9ffffff)(n=05000000)", -7, 99},       // and nothing is written
-        {n + "=(n=ecffffff)(n=05", -20, 99},
+        {n + "=(n=ffffffff)(n=05000000)", -1, 99},       // -1 too: every negative result is a failure
         {n + "=(n=00000000)", -11, 99},
         {n + "=(n=01000000)", -11, 99},                  // a warning without its value
         {n + "=(n=00000000)(n=0500", -11, 99},
         {n + "=(n=00000000)(n=05000000)", 0, 5},
         {n + "=(n=01000000)(n=05000000)", 1, 5},         // a warning comes back with its output
-        {n + "=(n=07000000)(n=05000000)", 7, 5},
         {n + "=(n=00000000)(n=05000000)(d=xx)(s=junk", 0, 5}, // extra tokens are ignored
-        {n + "=(n=00000000)(n=05000000)trailing", 0, 5},
         {n + "=(n=00000000)(s=5)", -5, 99},
-        {n + "=(n=00000000)(d=0500000000000000)", -5, 99},
         {n + "=(n=00000000) (n=05000000)", -5, 99},
         {n + "=(n=00000000)(n=0500)", -6, 99},
     };
@@ -152,19 +144,14 @@ TEST(CallRemote, TextBufferBoundaries)
     const std::vector<Case> cases = {
         {"(s=Attach)", 6, -13, ""},          // L: no room for the zero
         {"(s=Attach)", 7, 0, attach},        // L + 1: exactly L + 1 bytes
-        {"(s=Attach)", 16, 0, attach},       // bytes beyond L + 1 untouched
         {"(s=Attach)", 0, -13, ""},
-        {"(s=Attach)", -1, -13, ""},
         {"(s=)", 1, 0, std::string(1, '\0')},
         {"(s=)", 0, -13, ""},
         {"(s=NULL)", 1, 0, std::string(1, '\0')}, // the null text arrives as the empty text
-        {"(s=NULL)", 16, 0, std::string(1, '\0')},
         {"(s=NULL)", 0, -13, ""},
-        {"(s=NULL)", -1, -13, ""},
         {"(s=a(b)c)", 6, 0, std::string("a(b)c\0", 6)},
         {"(s=a(b)c)", 5, -13, ""},
         {"(n=01000000)", 16, -5, ""},
-        {"(S=Attach)", 16, -5, ""},
     };
     for (const Case& c : cases) {
         char buffer[16];
@@ -207,20 +194,16 @@ TEST(CallRemote, TraceWritesXBeforeLookingAtY)
     const std::string ok = "(n=00000000)";
     const std::vector<TraceCase> cases = {
         {"3 and 5 with capacity 5", ok + arrayToken(3, 10) + arrayToken(5, 20), 5, 0, 3, 5},
-        {"both full", ok + arrayToken(5, 10) + arrayToken(5, 20), 5, 0, 5, 5},
         {"warning", "(n=01000000)" + arrayToken(2, 10) + arrayToken(1, 20) + "(n=00000000)", 5, 1, 2, 1},
         {"x over capacity", ok + arrayToken(6, 10) + arrayToken(1, 20), 5, -13, -1, -1},
         {"y over capacity", ok + arrayToken(2, 10) + arrayToken(6, 20), 5, -13, 2, -1},
         {"only x", ok + arrayToken(2, 10), 5, -11, 2, -1},
         {"nothing", ok, 5, -11, -1, -1},
         {"x not an array", ok + "(d=000000000000f03f)" + arrayToken(1, 20), 5, -5, -1, -1},
-        {"x count text", ok + "(da=x[000000000000f03f])" + arrayToken(1, 20), 5, -3, -1, -1},
         {"y not an array", ok + arrayToken(2, 10) + "(d=000000000000f03f)", 5, -5, 2, -1},
         {"y count mismatch", ok + arrayToken(2, 10) + "(da=2[000000000000f03f])", 5, -4, 2, -1},
-        {"y count text", ok + arrayToken(2, 10) + "(da=x[000000000000f03f])", 5, -3, 2, -1},
         {"y bad hex", ok + arrayToken(2, 10) + "(da=2[000000000000f03f,00000000000000zz])", 5, -6, 2, -1},
         {"negative result", "(n=f8ffffff)" + arrayToken(2, 10) + arrayToken(2, 20), 5, -8, -1, -1},
-        {"empty arrays", ok + "(da=0[])(da=0[])", 5, 0, 0, 0},
         {"empty arrays, capacity 0", ok + "(da=0[])(da=0[])", 0, 0, 0, 0},
         {"capacity 0", ok + arrayToken(1, 10) + arrayToken(1, 20), 0, -13, -1, -1},
         {"capacity -1", ok + "(da=0[])(da=0[])", -1, -13, -1, -1},
@@ -237,44 +220,6 @@ TEST(CallRemote, TraceWritesXBeforeLookingAtY)
             EXPECT_EQ(y[i], i < c.yWritten ? 20.0 + i : kUnset) << c.what << " y[" << i << "]";
         }
     }
-}
-
-TEST(CallRemote, ResultItemWritesFirstValueBeforeTheSecond)
-{
-    const CallDesc& d = calls::Protocol_Results_GetResultItem; // handle, item, first, second
-    const std::string n = nameOf(d);
-    struct Case {
-        std::string tail;
-        int32_t rc;
-        double first, second;
-    };
-    const std::vector<Case> cases = {
-        {"(n=00000000)(d=000000000000f03f)(d=0000000000000040)", 0, 1.0, 2.0},
-        {"(n=00000000)(d=000000000000f03f)", -11, 1.0, kUnset},
-        {"(n=00000000)", -11, kUnset, kUnset},
-        {"(n=00000000)(d=000000000000f03f)(f=00000040)", -5, 1.0, kUnset},
-        {"(n=00000000)(f=0000803f)(d=0000000000000040)", -5, kUnset, kUnset},
-        {"(n=f8ffffff)(d=000000000000f03f)(d=0000000000000040)", -8, kUnset, kUnset},
-    };
-    for (const Case& c : cases) {
-        double first = kUnset, second = kUnset;
-        std::string request;
-        EXPECT_EQ(call(d, {int32_t(1), int32_t(2), &first, &second}, n + "=" + c.tail, &request), c.rc)
-            << c.tail.c_str();
-        EXPECT_EQ(request, n + "=(n=01000000)(n=02000000)");
-        EXPECT_EQ(first, c.first) << c.tail.c_str();
-        EXPECT_EQ(second, c.second) << c.tail.c_str();
-    }
-
-    // A bad pair in the second value: the first stays written, the second
-    // holds the bytes before the bad pair.
-    double first = kUnset;
-    uint64_t second = 0xaaaaaaaaaaaaaaaaull;
-    EXPECT_EQ(call(d, {int32_t(1), int32_t(2), &first, reinterpret_cast<double*>(&second)},
-                   n + "=(n=00000000)(d=000000000000f03f)(d=1122zz0000000000)"),
-              -6);
-    EXPECT_EQ(first, 1.0);
-    EXPECT_EQ(second, 0xaaaaaaaaaaaa2211ull);
 }
 
 TEST(CallRemote, EightBitBytesPassUnchangedBothWays)

@@ -1,9 +1,8 @@
 // The client connection: the end-of-reply rules that need a socket (bytes
-// already waiting, the quiet wait, the end of the stream), then real TCP
-// against a fake server on 127.0.0.2 (early end, close after a reply, large
-// requests and replies), and the connection's lifecycle. The chunk rules
-// themselves are in the framer test; replies cut, dripped, at the receive
-// size and with odd bytes are in the hardening faults test.
+// already waiting, the quiet wait, the end of the stream), then against a
+// fake server on 127.0.0.2 (early end, close after a reply) and the
+// connection's lifecycle. The chunk rules themselves are in the framer test;
+// replies cut, dripped and with odd bytes are in the hardening faults test.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -149,97 +148,7 @@ TEST_F(SocketRules, ShortChunkStillOpenWaitsForTheRest)
     EXPECT_EQ(reply, "R=(n=00000000)(s=(x))");
 }
 
-TEST_F(SocketRules, NotConnectedSendsNothing)
-{
-    ClientSocket::instance().close();
-    std::string reply;
-    EXPECT_EQ(ClientSocket::instance().exchange("Q=", reply), -1);
-    char b;
-    EXPECT_EQ(platform::receiveSome(peer_, &b, 1), 0); // closed, and nothing was sent
-}
-
-// ---- Real TCP against the fake server -------------------------------------
-
-class Loopback : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        server_ = std::make_unique<FakeServer>("127.0.0.2");
-        ASSERT_TRUE(server_->isListening()) << "cannot listen on 127.0.0.2";
-        ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), 0);
-        ASSERT_EQ(server_->requestCount(), 1u);
-        server_->clearRequests();
-    }
-    void TearDown() override
-    {
-        tqBsePluginControlDll_Shutdown();
-        listener::stopListener();
-        server_.reset();
-    }
-
-    template <typename F>
-    auto guarded(F call, int ms = 5000)
-    {
-        return test::callWithDeadline(*server_, ms, std::move(call));
-    }
-
-    std::unique_ptr<FakeServer> server_;
-};
-
-const std::string kCount = calls::TestCase_Count_Get.name;
-const std::string kItem = calls::Protocol_Results_GetResultItem.name;
-
-TEST_F(Loopback, ShortChunkEndingInParenthesisEndsTheReply)
-{
-    // The second value comes too late: the reply ended after the first.
-    server_->push(test::inPieces({kItem + "=(n=00000000)(d=000000000000f03f)", "(d=0000000000000040)"}, 300));
-    double first = 0, second = -1;
-    EXPECT_EQ(guarded([&] { return tqBsePluginControlDll_Protocol_Results_GetResultItem(4, 5, &first, &second); }), -11);
-    EXPECT_EQ(first, 1.0);
-    EXPECT_EQ(second, -1);
-    // The late piece would be read as the next reply: reconnect.
-    ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), 0);
-}
-
-TEST_F(Loopback, ServerClosingRightAfterACompleteReply)
-{
-    server_->push(test::thenClose(kCount + "=(n=00000000)(n=05000000)"));
-    int32_t count = 99;
-    EXPECT_EQ(guarded([&] { return tqBsePluginControlDll_TestCase_Count_Get(&count); }), 0);
-    EXPECT_EQ(count, 5);
-    EXPECT_EQ(guarded([&] { return tqBsePluginControlDll_TestCase_Count_Get(&count); }), -14);
-}
-
-TEST_F(Loopback, LargeRequestArrivesWhole)
-{
-    std::string content(8 << 20, '\0');
-    for (std::size_t i = 0; i < content.size(); ++i)
-        content[i] = char('a' + i % 26);
-    const std::string expected = std::string(calls::Scenario_Upload.name) + "=(s=big)(s=" + content + ")";
-    server_->push(std::string(calls::Scenario_Upload.name) + "=(n=00000000)");
-    EXPECT_EQ(guarded([&] {
-        return tqBsePluginControlDll_Scenario_Upload("big", 3, content.c_str(), int32_t(content.size()));
-    }, 30000), 0);
-    const std::string got = server_->lastRequest();
-    EXPECT_EQ(got.size(), expected.size());
-    EXPECT_TRUE(got == expected);
-}
-
-TEST_F(Loopback, LargeReplyArrivesWhole)
-{
-    std::string text;
-    const std::string reply = textReplyOfSize(calls::Scenario_Download.name, (1 << 20) + 123, &text);
-    server_->push(reply);
-    std::vector<char> buffer(std::size_t(text.size()) + 2, kSentinel);
-    EXPECT_EQ(guarded([&] {
-        return tqBsePluginControlDll_Scenario_Download("s", 1, buffer.data(), int32_t(buffer.size()) - 1);
-    }, 30000), 0);
-    EXPECT_TRUE(std::string(buffer.data(), text.size()) == text);
-    EXPECT_EQ(buffer[std::size_t(text.size())], '\0');
-    EXPECT_EQ(buffer.back(), kSentinel);
-}
-
-// ---- Lifecycle ---------------------------------------------------------------------
+// ---- Against the fake server: replies ending early, the lifecycle ----------
 
 class Lifecycle : public ::testing::Test {
 protected:
@@ -254,8 +163,39 @@ protected:
         listener::stopListener();
         server_.reset();
     }
+    template <typename F>
+    auto guarded(F call, int ms = 5000)
+    {
+        return test::callWithDeadline(*server_, ms, std::move(call));
+    }
     std::unique_ptr<FakeServer> server_;
 };
+
+const std::string kCount = calls::TestCase_Count_Get.name;
+const std::string kItem = calls::Protocol_Results_GetResultItem.name;
+
+TEST_F(Lifecycle, ShortChunkEndingInParenthesisEndsTheReply)
+{
+    ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), 0);
+    // The second value comes too late: the reply ended after the first.
+    server_->push(test::inPieces({kItem + "=(n=00000000)(d=000000000000f03f)", "(d=0000000000000040)"}, 300));
+    double first = 0, second = -1;
+    EXPECT_EQ(guarded([&] { return tqBsePluginControlDll_Protocol_Results_GetResultItem(4, 5, &first, &second); }), -11);
+    EXPECT_EQ(first, 1.0);
+    EXPECT_EQ(second, -1);
+    // The late piece would be read as the next reply: reconnect.
+    ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), 0);
+}
+
+TEST_F(Lifecycle, ServerClosingRightAfterACompleteReplyEndsTheConnection)
+{
+    ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), 0);
+    server_->push(test::thenClose(kCount + "=(n=00000000)(n=05000000)"));
+    int32_t count = 99;
+    EXPECT_EQ(guarded([&] { return tqBsePluginControlDll_TestCase_Count_Get(&count); }), 0);
+    EXPECT_EQ(count, 5);
+    EXPECT_EQ(guarded([&] { return tqBsePluginControlDll_TestCase_Count_Get(&count); }), -14);
+}
 
 TEST_F(Lifecycle, ExportBeforeInitialiseSendsNothing)
 {

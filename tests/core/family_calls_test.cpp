@@ -1,22 +1,14 @@
-// Every generated remote export, driven from the call table: the request
-// text, the reading of good and bad replies, once through callRemote's seam
-// and once through the real exports against a fake loopback server. The
-// table itself is checked against the public header and the shared object's
-// exports; the worked examples pin the wire text of a few rows by hand.
+// Every generated remote export, driven from the call table through the real
+// exports against a fake loopback server: the request text (built here by
+// hand, core/wire_text.h), the text limits, and the reading of good and bad
+// replies. The shared object exports every row and nothing else.
 #include <gtest/gtest.h>
-
-#ifndef _WIN32
-#include <dlfcn.h>
-#endif
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <map>
-#include <regex>
-#include <sstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,103 +35,24 @@ std::vector<const CallDesc*> remoteRows()
     return rows;
 }
 
-TEST(CallTable, RowKinds)
-{
-    EXPECT_EQ(remoteRows().size(), 69u);
-    // The six rows that are not plain remote calls.
-    std::map<std::string, CallKind> others;
-    for (const CallDesc* d : allCalls())
-        if (d->kind != CallKind::Remote)
-            others[std::string(d->shortName())] = d->kind;
-    const std::map<std::string, CallKind> expected = {
-        {"Initialise", CallKind::Local},           {"Shutdown", CallKind::Local},
-        {"TarquelPrivateData_Set", CallKind::Local}, {"GetErrorMsgLength", CallKind::RemoteOwn},
-        {"GetErrorMsg", CallKind::RemoteOwn},      {"GetServerVersion", CallKind::RemoteOwn},
-    };
-    EXPECT_EQ(others, expected);
-}
-
-TEST(CallTable, FindCallTakesFullAndShortNames)
-{
-    EXPECT_EQ(findCall("tqBsePluginControlDll_TestCase_Run"), &calls::TestCase_Run);
-    EXPECT_EQ(findCall("TestCase_Run"), &calls::TestCase_Run);
-    EXPECT_EQ(findCall("TestCase_run"), nullptr);
-    EXPECT_EQ(findCall("tqBsePluginControlDll_"), nullptr);
-    for (const CallDesc* d : allCalls())
-        EXPECT_EQ(findCall(d->name), d) << d->name;
-}
-
-// Declarations in the public header: name -> parameter names in order.
-std::map<std::string, std::vector<std::string>> headerDeclarations()
-{
-    std::ifstream in(TQBSE_PUBLIC_HEADER);
-    std::stringstream text;
-    text << in.rdbuf();
-    const std::string s = text.str();
-    std::map<std::string, std::vector<std::string>> out;
-    const std::regex decl(R"(int32_t\s+(tqBsePluginControlDll_\w+)\s*\(([^)]*)\)\s*;)");
-    for (auto it = std::sregex_iterator(s.begin(), s.end(), decl); it != std::sregex_iterator(); ++it) {
-        std::vector<std::string> names;
-        std::stringstream params((*it)[2].str());
-        std::string p;
-        while (std::getline(params, p, ',')) {
-            const std::smatch last = [&] {
-                std::smatch m;
-                std::regex_search(p, m, std::regex(R"((\w+)\s*$)"));
-                return m;
-            }();
-            if (!last.empty() && last[1] != "void")
-                names.push_back(last[1]);
-        }
-        out[(*it)[1].str()] = names;
-    }
-    return out;
-}
-
-TEST(CallTable, RowsMatchThePublicHeader)
-{
-    const auto declared = headerDeclarations();
-    EXPECT_EQ(declared.size(), 75u);
-    for (const CallDesc* d : allCalls()) {
-        const auto it = declared.find(d->name);
-        ASSERT_NE(it, declared.end()) << d->name << " is not declared in the header";
-        std::vector<std::string> names;
-        for (int i = 0; i < d->paramCount; ++i)
-            names.push_back(d->params[i].name);
-        EXPECT_EQ(names, it->second) << d->name;
-    }
-}
-
 #ifndef _WIN32
 // On Windows the DLL's export table is checked by the Windows stage
 // (objdump) and its exports are loaded by windows/tests/load_test.cpp.
 TEST(CallTable, SharedObjectExportsEveryRowAndNothingElse)
 {
-    // Kept loaded after dlclose: the library never frees its listener handlers,
-    // which an unloaded module would leave unreachable (a leak to LSan).
-    void* so = dlopen(TQBSE_SHARED_OBJECT, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-    ASSERT_NE(so, nullptr) << dlerror();
-    for (const CallDesc* d : allCalls())
-        EXPECT_NE(dlsym(so, d->name), nullptr) << d->name << " is not exported";
-    dlclose(so);
-
-    // Count the defined dynamic symbols of the library's own prefix, and
-    // every other defined function symbol.
     FILE* nm = popen("nm -D --defined-only " TQBSE_SHARED_OBJECT " 2>/dev/null", "r");
     ASSERT_NE(nm, nullptr);
-    int prefixed = 0;
-    std::vector<std::string> otherFunctions;
+    std::set<std::string> functions, rows;
     char line[512];
     while (std::fgets(line, sizeof line, nm)) {
-        std::string l(line);
-        if (l.find(" T tqBsePluginControlDll_") != std::string::npos)
-            ++prefixed;
-        else if (l.find(" T ") != std::string::npos)
-            otherFunctions.push_back(l);
+        const std::string l(line);
+        if (const std::size_t at = l.find(" T "); at != std::string::npos)
+            functions.insert(l.substr(at + 3, l.find_first_of("\r\n") - at - 3));
     }
     pclose(nm);
-    EXPECT_EQ(prefixed, 75);
-    EXPECT_TRUE(otherFunctions.empty()) << otherFunctions.front();
+    for (const CallDesc* d : allCalls())
+        rows.insert(d->name);
+    EXPECT_EQ(functions, rows);
 }
 #endif
 
@@ -408,19 +321,6 @@ void runWholeTable(const Runner& run, bool allTextVariants)
     }
 }
 
-TEST(FamilyCalls, EveryRowThroughTheSeam)
-{
-    runWholeTable(
-        [](const CallDesc& d, const ArgValue* args, const std::string& reply, std::string* request) {
-            auto exchange = [&](const std::string& r) {
-                *request = r;
-                return reply;
-            };
-            return callRemote(d, args, exchange);
-        },
-        true);
-}
-
 // ---- The real exports over a loopback connection ----------------------------
 
 #define TQ_TEST_INVOKER(kind, family, name, ...) TQ_TEST_INVOKER_##kind(name, __VA_ARGS__)
@@ -467,16 +367,6 @@ protected:
         ASSERT_TRUE(server_->isListening());
     }
 
-    // Calls the export with one scripted reply; returns the request it sent.
-    static std::string exchange(const std::string& reply, const std::function<int32_t()>& call, int32_t expected)
-    {
-        const std::size_t before = server_->requestCount();
-        server_->push(reply);
-        EXPECT_EQ(call(), expected) << reply.c_str();
-        EXPECT_EQ(server_->requestCount(), before + 1);
-        return server_->lastRequest();
-    }
-
     static test::FakeServer* server_;
 };
 test::FakeServer* FamilyExports::server_ = nullptr;
@@ -498,77 +388,6 @@ TEST_F(FamilyExports, EveryRowThroughItsExport)
             return rc;
         },
         true);
-}
-
-// Hand-written request texts for a few rows, and the text limits and flags
-// where one argument differs from its neighbour.
-TEST_F(FamilyExports, WorkedExamples)
-{
-    double frequency = kDoubleUnset;
-    int32_t state = kIntUnset, count = kIntUnset, length = kIntUnset, size = kIntUnset;
-    float value = kFloatUnset;
-    char buffer[3][300];
-    std::memset(buffer, kSentinel, sizeof buffer);
-    struct Case {
-        std::string request; // without the prefix; the reply carries its name
-        std::string reply;   // after "name="
-        std::function<int32_t()> call;
-        int32_t rc;
-    };
-    const std::vector<Case> cases = {
-        {"RX_CentreFrequency_Set=(n=00000000)(d=0000000065cdcd41)", "(n=00000000)",
-         [] { return tqBsePluginControlDll_RX_CentreFrequency_Set(0, 1e9); }, 0},
-        {"RX_CentreFrequency_Get=(n=02000000)", "(n=00000000)(d=000000000000f03f)",
-         [&] { return tqBsePluginControlDll_RX_CentreFrequency_Get(2, &frequency); }, 0},
-        {"LoggingState_Get=", "(n=00000000)(n=01000000)",
-         [&] { return tqBsePluginControlDll_LoggingState_Get(&state); }, 0},
-        {"TestCase_Name_Get=(n=03000000)(n=40000000)", "(n=00000000)(s=Attach)",
-         [&] { return tqBsePluginControlDll_TestCase_Name_Get(3, buffer[0], 64); }, 0},
-        {"TestCase_Name_Get=(n=03000000)(n=06000000)", "(n=00000000)(s=Attach)",
-         [&] { return tqBsePluginControlDll_TestCase_Name_Get(3, buffer[1], 6); }, -13},
-        {"Scenario_Name_Get=(n=02000000)(n=00010000)", "(n=00000000)(s=)",
-         [&] { return tqBsePluginControlDll_Scenario_Name_Get(2, buffer[2], 256); }, 0},
-        {"SystemParamFile_Name_Get=(n=00000000)(n=40000000)", "(n=00000000)(s=x)",
-         [&] { return tqBsePluginControlDll_SystemParamFile_Name_Get(0, buffer[0] + 100, 64); }, 0},
-        {"ProtocolMessageXml_Count_Get=", "(n=00000000)(n=03000000)",
-         [&] { return tqBsePluginControlDll_ProtocolMessageXml_Count_Get(&count); }, 0},
-        {"LTE_Results_Evm_Rms_Get=(n=0c000000)", "(n=00000000)(f=0000c03f)",
-         [&] { return tqBsePluginControlDll_LTE_Results_Evm_Rms_Get(12, &value); }, 0},
-        {"DebugFilters_NameLength_Get=(n=01000000)", "(n=00000000)(n=05000000)",
-         [&] { return tqBsePluginControlDll_DebugFilters_NameLength_Get(1, &length); }, 0},
-        {"DebugFilters_AcceptChanges=", "(n=01000000)(n=05000000)",
-         [] { return tqBsePluginControlDll_DebugFilters_AcceptChanges(); }, 1},
-        {"LoggingState_Set=(n=00000080)", "(n=00000000)",
-         [] { return tqBsePluginControlDll_LoggingState_Set(INT32_MIN); }, 0},
-        {"Scenario_Upload=(s=a)", "(n=00000000)",
-         [] { return tqBsePluginControlDll_Scenario_Upload("a", 1, "content", 6); }, 0},
-        {"Scenario_Upload=(s=c)", "(n=00000000)",
-         [] { return tqBsePluginControlDll_Scenario_Upload("name", 3, "c", 1); }, 0},
-        {"Scenario_Upload=(s=n)(s=NULL)", "(n=00000000)",
-         [] { return tqBsePluginControlDll_Scenario_Upload("n", 5, nullptr, 5); }, 0},
-        {"Scenario_Upload=(s=)", "(n=00000000)",
-         [] { return tqBsePluginControlDll_Scenario_Upload("", -1, "", 0); }, 0},
-        {"DebugFilters_State_Set=(n=01000000)", "(n=00000000)",
-         [] { return tqBsePluginControlDll_DebugFilters_State_Set("toolong", 3, 1); }, 0},
-        // The server answers a request short of a token with -9; it comes back as is.
-        {"ProtocolMessageXml_DownloadSize_Get=", "(n=f7ffffff)",
-         [&] { return tqBsePluginControlDll_ProtocolMessageXml_DownloadSize_Get("abcd", 3, &size); }, -9},
-    };
-    for (const Case& c : cases) {
-        const std::string request = "tqBsePluginControlDll_" + c.request;
-        EXPECT_EQ(exchange(test::FakeServer::nameOf(request) + "=" + c.reply, c.call, c.rc), request);
-    }
-    EXPECT_EQ(frequency, 1.0);
-    EXPECT_EQ(state, 1);
-    EXPECT_EQ(std::string(buffer[0], 8), std::string("Attach\0", 7) + kSentinel);
-    EXPECT_EQ(std::string(buffer[1], 8), std::string(8, kSentinel));
-    EXPECT_EQ(std::string(buffer[2], 2), std::string("\0", 1) + kSentinel);
-    EXPECT_EQ(count, 3);
-    EXPECT_EQ(value, 1.5f);
-    EXPECT_EQ(length, 5);
-    EXPECT_EQ(size, kIntUnset);
-    exchange("tqBsePluginControlDll_DebugFilters_RejectChanges=(n=00000000)",
-             [] { return tqBsePluginControlDll_DebugFilters_AcceptChanges(); }, -10);
 }
 
 } // namespace

@@ -94,65 +94,6 @@ TEST(ReplyFramer, ChunkRules)
     }
 }
 
-// The verdict at a chunk ending in ")" from the whole text so far, the way
-// the rules state it; the framer keeps its count incrementally.
-Verdict expectedAt(const std::string& soFar, std::size_t chunkSize)
-{
-    if (soFar.empty() || soFar.back() != ')')
-        return More;
-    int64_t depth = 0;
-    for (char c : soFar)
-        depth += (c == '(') - (c == ')');
-    const bool shortChunk = chunkSize < kReceiveChunkSize;
-    return shortChunk && depth <= 0 ? End : shortChunk || depth <= 0 ? EndIfQuiet : More;
-}
-
-// Hiredis-style: every reply split at every point into two chunks, and into
-// many random short chunks, gives back exactly its bytes, ends only at its
-// last chunk unless an earlier chunk ends in ")", and is judged there as
-// the rules say for the bytes so far.
-TEST(ReplyFramer, SplitAnywhereGivesBackTheBytesAndEndsAtTheLastChunk)
-{
-    std::string eightBit = "R=(n=00000000)(s=";
-    for (int b = 1; b < 256; ++b)
-        if (b != '(' && b != ')')
-            eightBit += char(b);
-    eightBit += ")";
-    const std::vector<std::string> replies = {
-        "R=(n=00000000)",
-        "R=(n=00000000)(s=a(b)c)(d=000000000000f03f)",
-        "R=(n=00000000)(s=((x)))(s=)",
-        "R=(n=00000000)(da=2[000000000000f03f,0000000000000040])(da=0[])",
-        "R=(n=00000000)(s=a)b)c)",
-        eightBit,
-    };
-    std::mt19937 rng(7);
-    for (const std::string& reply : replies) {
-        std::vector<std::vector<std::string>> splits;
-        for (std::size_t k = 1; k < reply.size(); ++k)
-            splits.push_back({reply.substr(0, k), reply.substr(k)});
-        for (int round = 0; round < 50; ++round) {
-            std::vector<std::string> chunks;
-            for (std::size_t at = 0, n = 0; at < reply.size(); at += n) {
-                n = 1 + rng() % 7;
-                chunks.push_back(reply.substr(at, n));
-            }
-            splits.push_back(chunks);
-        }
-        for (const std::vector<std::string>& chunks : splits) {
-            const Fed f = feedAll(chunks);
-            ASSERT_EQ(f.reply, reply);
-            std::string soFar;
-            for (std::size_t i = 0; i < chunks.size(); ++i) {
-                soFar += chunks[i];
-                EXPECT_EQ(nameOf(f.verdicts[i]), nameOf(expectedAt(soFar, chunks[i].size())))
-                    << reply << " after " << soFar.size() << " bytes in " << chunks.size() << " chunks";
-            }
-            EXPECT_EQ(nameOf(f.verdicts.back()), nameOf(End)) << reply;
-        }
-    }
-}
-
 // Replies as the socket delivers them, in chunks of the receive size: one
 // that fills its last chunk exactly can only end after a quiet wait.
 TEST(ReplyFramer, RepliesAroundMultiplesOfTheReceiveSize)

@@ -131,7 +131,7 @@ TEST_F(ReplyDeadline, ReplyCompletedInsideTheDeadlineIsTaken)
     EXPECT_EQ(timedGet().code, 0);
 }
 
-// Unset, empty, zero and malformed values all leave the call waiting for a
+// Empty, malformed and negative values all leave the call waiting for a
 // reply that takes longer than any of them would allow; a malformed value
 // is reported once on standard error, the others say nothing.
 TEST_F(ReplyDeadline, WithoutAValidValueCallsWaitForTheWholeReply)
@@ -140,7 +140,7 @@ TEST_F(ReplyDeadline, WithoutAValidValueCallsWaitForTheWholeReply)
         const char* value;
         bool reported;
     };
-    for (const Case c : {Case{"", false}, Case{"0", false}, Case{"abc", true}, Case{"-5", false}, Case{"12x", false}}) {
+    for (const Case c : {Case{"", false}, Case{"abc", true}, Case{"-5", false}}) {
         SCOPED_TRACE(c.value);
         testing::internal::CaptureStderr();
         connect(c.value);
