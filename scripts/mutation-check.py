@@ -84,14 +84,12 @@ FAULTS = [
      "if (message.params.size() <= next)\n                return kSuccess;"),
     ("quiet wait removed", "client/client_socket.cpp",
      "if (!platform::waitReadable(socket_, kQuietMs))", "if (true)"),
-    ("bytes already waiting not checked", "client/client_socket.cpp",
-     "if (platform::waitReadable(socket_, 0)) {", "if (false) {"),
     ("reply deadline never fires", "client/client_socket.cpp",
      "if (deadlineAt != 0 && !waitForBytes(deadlineAt)) {", "if (false && deadlineAt != 0 && !waitForBytes(deadlineAt)) {"),
     ("connection kept after the reply deadline", "client/client_socket.cpp",
      "            abandonConnection();\n            return -1;", "            return -1;"),
     ("end of stream closes a partial reply", "client/client_socket.cpp",
-     "return couldEnd ? 0 : -1;", "return 0;"),
+     "return couldEnd ? 0 : -1;", "return (void(couldEnd), 0);"),
     ("true flag 1 instead of -1", "api/connection.cpp",
      "constexpr int32_t kTrueFlag = -1;", "constexpr int32_t kTrueFlag = 1;"),
     ("listener not stopped on a second Initialise", "api/connection.cpp",
@@ -124,6 +122,17 @@ FAULTS = [
      "    platform::setListenerAddressOption(listening);\n", ""),
     ("handler that throws ends the listener", "listener/listener.cpp",
      "    } catch (...) {\n        return {};\n    }\n}", "    } catch (int) {\n        return {};\n    }\n}"),
+]
+
+
+# Faults that no deterministic test can tell apart, listed with the reason
+# and not run.
+UNOBSERVABLE = [
+    ("bytes already waiting not checked", "client/client_socket.cpp",
+     "if (platform::waitReadable(socket_, 0)) {", "if (false) {",
+     "a receive shorter than the chunk size has emptied the socket, so bytes can be waiting at the check only "
+     "if they arrived between the receive and the check (a race); otherwise the quiet wait that follows "
+     "finds them just the same"),
 ]
 
 
@@ -185,19 +194,24 @@ def main():
                         help="scratch folder (src/ and build/ inside)")
     parser.add_argument("--only", nargs="*", default=[], help="fault numbers or parts of their names")
     parser.add_argument("--list", action="store_true", help="list the faults and exit")
+    parser.add_argument("--no-sync", action="store_true",
+                        help="use the scratch tree as it is (say, an older revision copied there)")
     args = parser.parse_args()
 
     chosen = select(args.only)
     if args.list:
         for number, (name, path, _, _) in chosen:
             print(f"{number:3d}  {path:28s} {name}")
+        for name, path, _, _, reason in UNOBSERVABLE:
+            print(f"  -  {path:28s} {name} (not run: {reason})")
         return 0
 
     work = Path(args.work)
     src, build, logs = work / "src", work / "build", work / "logs"
     for d in (src, build, logs):
         d.mkdir(parents=True, exist_ok=True)
-    sync_tree(ROOT, src)
+    if not args.no_sync:
+        sync_tree(ROOT, src)
 
     # Every pattern must match exactly once before anything is built.
     bad = []
