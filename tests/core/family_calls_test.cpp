@@ -1,39 +1,28 @@
 // Every generated remote export, driven from the call table through the real
-// exports against a fake loopback server: the request text (built here by
-// hand, core/wire_text.h), the text limits, and the reading of good and bad
-// replies. The shared object exports every row and nothing else.
+// exports against a fake loopback server on 127.0.0.4: the request text
+// (built here token by token, core/wire_text.h), a text input longer than its
+// limit left out, and seven replies per row read into sentinel-filled
+// outputs with guard bytes (hardening/call_frame.h). The shared object
+// exports every row and nothing else.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "client/call_remote.h"
 #include "core/wire_text.h"
+#include "hardening/call_frame.h"
+#include "hardening/replies.h"
 #include "listener/listener.h"
 #include "protocol/call_table.h"
 #include "support/fake_server.h"
 #include "tqBsePluginControlDll.h"
 
 using namespace tqbse;
-using tqbse::test::doubleToken;
-using tqbse::test::floatToken;
-using tqbse::test::intToken;
 
 namespace {
-
-std::vector<const CallDesc*> remoteRows()
-{
-    std::vector<const CallDesc*> rows;
-    for (const CallDesc* d : allCalls())
-        if (d->kind == CallKind::Remote)
-            rows.push_back(d);
-    return rows;
-}
 
 #ifndef _WIN32
 // On Windows the DLL's export table is checked by the Windows stage
@@ -56,276 +45,10 @@ TEST(CallTable, SharedObjectExportsEveryRowAndNothingElse)
 }
 #endif
 
-// ---- Arguments and replies built from a row --------------------------------
-
-constexpr char kSentinel = '\x5a';
-constexpr int32_t kIntUnset = 0x5a5a5a5a;
-constexpr float kFloatUnset = -99.0f;
-constexpr double kDoubleUnset = -999.0;
-constexpr int kTextSize = 32;
-constexpr int kCapacity = 4;
-constexpr int kPoints = 3;
-
-// Text inputs in the request: each variant is one rule of the limits.
-enum class TextVariant { Fits, ExactlyLimit, Null, Longer, NegativeLimit };
-const TextVariant kTextVariants[] = {TextVariant::Fits, TextVariant::ExactlyLimit, TextVariant::Null,
-                                     TextVariant::Longer, TextVariant::NegativeLimit};
-// Flags go out unchanged, whatever their value.
-const int32_t kFlags[] = {2, 5, -1, INT32_MIN, 1};
-
-struct CallArgs {
-    std::vector<ArgValue> values;
-    std::string expectedRequest;
-    int32_t ints[kMaxParams];
-    float floats[kMaxParams];
-    double doubles[kMaxParams];
-    char texts[kMaxParams][kTextSize];
-    double arrays[kMaxParams][kCapacity + 1];
-    std::string textIn[kMaxParams];
-
-    CallArgs(const CallDesc& d, int variant)
-    {
-        for (int i = 0; i < kMaxParams; ++i) {
-            ints[i] = kIntUnset;
-            floats[i] = kFloatUnset;
-            doubles[i] = kDoubleUnset;
-            std::memset(texts[i], kSentinel, kTextSize);
-            for (double& v : arrays[i])
-                v = kDoubleUnset;
-        }
-        const TextVariant tv = kTextVariants[variant];
-        expectedRequest = std::string(d.name) + "=";
-        std::string sizes;
-        for (int i = 0; i < d.paramCount; ++i) {
-            const ParamRole r = d.params[i].role;
-            const int32_t number = (variant % 2 ? -1 : 1) * (100 * (variant + 1) + 11 * i);
-            switch (r) {
-            case ParamRole::InInt:
-                values.emplace_back(number);
-                expectedRequest += intToken(number);
-                break;
-            case ParamRole::InBool:
-                values.emplace_back(kFlags[variant]);
-                expectedRequest += intToken(kFlags[variant]);
-                break;
-            case ParamRole::InFloat:
-                values.emplace_back(1.5f + float(variant));
-                expectedRequest += floatToken(1.5f + float(variant));
-                break;
-            case ParamRole::InDouble:
-                values.emplace_back(1e9 + variant);
-                expectedRequest += doubleToken(1e9 + variant);
-                break;
-            case ParamRole::InText: {
-                textIn[i] = "text" + std::to_string(i) + "_" + std::to_string(variant);
-                const char* text = tv == TextVariant::Null ? nullptr : textIn[i].c_str();
-                values.emplace_back(text);
-                if (tv != TextVariant::Longer && tv != TextVariant::NegativeLimit)
-                    expectedRequest += test::textToken(text);
-                break;
-            }
-            case ParamRole::TextLimit: {
-                const int32_t length = int32_t(textIn[i - 1].size());
-                const int32_t limit = tv == TextVariant::Fits            ? length + 10
-                                      : tv == TextVariant::ExactlyLimit  ? length
-                                      : tv == TextVariant::Longer        ? length - 1
-                                      : tv == TextVariant::NegativeLimit ? -1
-                                                                         : 0;
-                values.emplace_back(limit);
-                break;
-            }
-            case ParamRole::BufferSize:
-                values.emplace_back(int32_t(kTextSize));
-                sizes += intToken(kTextSize);
-                break;
-            case ParamRole::Capacity:
-                values.emplace_back(int32_t(kCapacity));
-                sizes += intToken(kCapacity);
-                break;
-            case ParamRole::OutInt:
-            case ParamRole::OutBool:
-                values.emplace_back(&ints[i]);
-                break;
-            case ParamRole::OutFloat:
-                values.emplace_back(&floats[i]);
-                break;
-            case ParamRole::OutDouble:
-                values.emplace_back(&doubles[i]);
-                break;
-            case ParamRole::OutText:
-                values.emplace_back(&texts[i][0]);
-                break;
-            case ParamRole::OutArray:
-                values.emplace_back(&arrays[i][0]);
-                break;
-            default:
-                ADD_FAILURE() << d.name << ": unexpected role in a remote row";
-                values.emplace_back(int32_t(0));
-            }
-        }
-        expectedRequest += sizes;
-    }
-};
-
-// The value that reply parameter k (0-based after the result) carries.
-std::string textValue(int k) { return "Reply" + std::to_string(k); }
-double pointValue(int k, int j) { return 10.0 * (k + 1) + j; }
-
-std::string goodToken(ParamRole r, int k)
-{
-    switch (r) {
-    case ParamRole::OutInt: return intToken(1000 + k);
-    case ParamRole::OutBool: return intToken(7); // not folded to 1
-    case ParamRole::OutFloat: return floatToken(1.25f + float(k));
-    case ParamRole::OutDouble: return doubleToken(2.5 + k);
-    case ParamRole::OutText: return "(s=" + textValue(k) + ")";
-    case ParamRole::OutArray: {
-        std::string t = "(da=" + std::to_string(kPoints) + "[";
-        for (int j = 0; j < kPoints; ++j) {
-            const double v = pointValue(k, j);
-            t += (j ? "," : "") + test::hexOf(&v, 8);
-        }
-        return t + "])";
-    }
-    default: return {};
-    }
-}
-
-std::string wrongTagToken(ParamRole r)
-{
-    return r == ParamRole::OutDouble ? floatToken(1.0f) : doubleToken(1.0);
-}
-
-// Checks every output of the row: written with the good values, or untouched.
-void expectOutputs(const CallDesc& d, const CallArgs& a, bool written, const std::string& what)
-{
-    int k = 0;
-    for (int i = 0; i < d.paramCount; ++i) {
-        const ParamRole r = d.params[i].role;
-        if (!isOutput(r))
-            continue;
-        const std::string where = what + " " + d.name + " output " + std::to_string(k);
-        switch (r) {
-        case ParamRole::OutInt:
-            EXPECT_EQ(a.ints[i], written ? 1000 + k : kIntUnset) << where;
-            break;
-        case ParamRole::OutBool:
-            EXPECT_EQ(a.ints[i], written ? 7 : kIntUnset) << where;
-            break;
-        case ParamRole::OutFloat:
-            EXPECT_EQ(a.floats[i], written ? 1.25f + float(k) : kFloatUnset) << where;
-            break;
-        case ParamRole::OutDouble:
-            EXPECT_EQ(a.doubles[i], written ? 2.5 + k : kDoubleUnset) << where;
-            break;
-        case ParamRole::OutText: {
-            std::string expected = written ? textValue(k) + '\0' : "";
-            expected.resize(kTextSize, kSentinel);
-            EXPECT_EQ(std::string(a.texts[i], kTextSize), expected) << where;
-            break;
-        }
-        case ParamRole::OutArray:
-            for (int j = 0; j <= kCapacity; ++j)
-                EXPECT_EQ(a.arrays[i][j], written && j < kPoints ? pointValue(k, j) : kDoubleUnset)
-                    << where << " [" << j << "]";
-            break;
-        default:
-            break;
-        }
-        ++k;
-    }
-}
-
-// Builds reply `which` for the row: returns the reply, the expected result
-// code and whether the outputs are written.
-std::string replyFor(const CallDesc& d, int which, int32_t* rc, bool* written, std::string* what)
-{
-    const std::string name = d.name;
-    std::string good;
-    ParamRole first = ParamRole::LocalInt;
-    int k = 0;
-    for (int i = 0; i < d.paramCount; ++i) {
-        const ParamRole r = d.params[i].role;
-        if (!isOutput(r))
-            continue;
-        if (k == 0)
-            first = r;
-        good += goodToken(r, k++);
-    }
-    const bool hasOutputs = k > 0;
-    switch (which) {
-    case 0:
-        *what = "success";
-        *rc = 0;
-        *written = true;
-        return name + "=" + intToken(0) + good;
-    case 1:
-        *what = "warning with extra tokens";
-        *rc = 1;
-        *written = true;
-        return name + "=" + intToken(1) + good + intToken(9) + "(x=junk)";
-    case 2:
-        *what = "server failure";
-        *rc = -8;
-        *written = false;
-        return name + "=" + intToken(-8) + good;
-    case 3:
-        *what = "result alone";
-        *rc = hasOutputs ? -11 : 5;
-        *written = false;
-        return name + "=" + intToken(5);
-    case 4:
-        *what = "another export's name";
-        *rc = -10;
-        *written = false;
-        return std::string(d.name == std::string_view(calls::TestCase_Run.name) ? calls::TestCase_Count_Get.name
-                                                                                  : calls::TestCase_Run.name)
-            + "=" + intToken(0) + good;
-    case 5:
-        *what = "wrong tag on the first output";
-        *rc = hasOutputs ? -5 : 0;
-        *written = false;
-        return name + "=" + intToken(0) + (hasOutputs ? wrongTagToken(first) : std::string());
-    default:
-        *what = "result not an integer";
-        *rc = -12;
-        *written = false;
-        return name + "=" + doubleToken(0) + good;
-    }
-}
-constexpr int kReplyCases = 7;
-
-// How a test reaches one export: (row, arguments, reply) -> result, and the
-// request that went out.
-using Runner = std::function<int32_t(const CallDesc&, const ArgValue*, const std::string& reply, std::string* request)>;
-
-void runWholeTable(const Runner& run, bool allTextVariants)
-{
-    for (const CallDesc* d : remoteRows()) {
-        const int variants = allTextVariants ? int(std::size(kTextVariants)) : 1;
-        for (int v = 0; v < variants; ++v) {
-            for (int which = 0; which < kReplyCases; ++which) {
-                if (v > 0 && which > 0)
-                    continue; // the request variants need only one reply each
-                CallArgs a(*d, v);
-                int32_t rc;
-                bool written;
-                std::string what;
-                const std::string reply = replyFor(*d, which, &rc, &written, &what);
-                std::string request;
-                EXPECT_EQ(run(*d, a.values.data(), reply, &request), rc) << d->name << ": " << what;
-                EXPECT_EQ(request, a.expectedRequest) << d->name << " variant " << v;
-                expectOutputs(*d, a, written, what + " (variant " + std::to_string(v) + ")");
-            }
-        }
-    }
-}
-
-// ---- The real exports over a loopback connection ----------------------------
-
+// The exports of the plain remote rows, called with an argument array.
 #define TQ_TEST_INVOKER(kind, family, name, ...) TQ_TEST_INVOKER_##kind(name, __VA_ARGS__)
 #define TQ_TEST_INVOKER_Remote(name, ...)                                                                      \
-    {"tqBsePluginControlDll_" #name, [](const ::tqbse::ArgValue* args) -> int32_t {                            \
+    {&::tqbse::calls::name, [](const ::tqbse::ArgValue* args) -> int32_t {                                     \
          (void)args;                                                                                          \
          return tqBsePluginControlDll_##name(TQ_MAP(TQ_PARAM_FROM_ARRAY, __VA_ARGS__));                       \
      }},
@@ -333,17 +56,58 @@ void runWholeTable(const Runner& run, bool allTextVariants)
 #define TQ_TEST_INVOKER_Local(name, ...)
 
 struct Invoker {
-    const char* name;
+    const CallDesc* row;
     int32_t (*call)(const ArgValue* args);
 };
 const Invoker kInvokers[] = {TQ_ALL_CALLS(TQ_TEST_INVOKER)};
 
-const Invoker* invokerOf(const CallDesc& d)
+constexpr int32_t kBound = 8; // every buffer size and capacity
+
+// The request a CallFrame's arguments make: inputs in order (a text only
+// when it fits its limit), then the buffer sizes and capacities.
+std::string expectedRequest(const CallDesc& d, int32_t textLimit)
 {
-    for (const Invoker& i : kInvokers)
-        if (std::strcmp(i.name, d.name) == 0)
-            return &i;
-    return nullptr;
+    std::string request = std::string(d.name) + "=", sizes;
+    for (int i = 0; i < d.paramCount; ++i) {
+        switch (d.params[i].role) {
+        case ParamRole::InInt:
+        case ParamRole::InBool: request += test::intToken(3); break;
+        case ParamRole::InFloat: request += test::floatToken(1.5f); break;
+        case ParamRole::InDouble: request += test::doubleToken(2.5); break;
+        case ParamRole::InText: request += textLimit >= 4 ? "(s=name)" : ""; break;
+        case ParamRole::BufferSize:
+        case ParamRole::Capacity: sizes += test::intToken(kBound); break;
+        default: break;
+        }
+    }
+    return request + sizes;
+}
+
+struct ReplyCase {
+    const char* what;
+    std::string reply;
+    int32_t rc;
+    bool written;
+};
+
+// Seven replies for a row, each with the code it must give and whether the
+// outputs are then written.
+std::vector<ReplyCase> replyCases(const CallDesc& d)
+{
+    const std::string name = d.name;
+    const std::string good = hardening::wellFormedReply(d).text.substr(name.size() + 1 + 12); // the outputs
+    const bool outputs = d.outputCount > 0;
+    const std::string other = &d == &calls::TestCase_Run ? calls::TestCase_Count_Get.name : calls::TestCase_Run.name;
+    const std::string wrongTag = !outputs ? "" : d.outputs[0].role == ParamRole::OutDouble ? test::floatToken(1) : test::doubleToken(1);
+    return {
+        {"success", name + "=" + test::intToken(0) + good, 0, true},
+        {"warning with extra tokens", name + "=" + test::intToken(1) + good + test::intToken(9) + "(x=junk)", 1, true},
+        {"server failure", name + "=" + test::intToken(-8) + good, -8, false},
+        {"result alone", name + "=" + test::intToken(5), outputs ? -11 : 5, false},
+        {"another export's name", other + "=" + test::intToken(0) + good, -10, false},
+        {"wrong tag on the first output", name + "=" + test::intToken(0) + wrongTag, outputs ? -5 : 0, false},
+        {"result not an integer", name + "=" + test::doubleToken(0) + good, -12, false},
+    };
 }
 
 class FamilyExports : public ::testing::Test {
@@ -361,33 +125,51 @@ protected:
         delete server_;
         server_ = nullptr;
     }
-    void SetUp() override
+    // Calls the export with `reply` scripted; checks that it sent one request.
+    static int32_t call(const Invoker& export_, const hardening::CallFrame& frame, const std::string& reply)
     {
-        ASSERT_NE(server_, nullptr);
-        ASSERT_TRUE(server_->isListening());
+        const std::size_t before = server_->requestCount();
+        server_->push(reply);
+        const int32_t rc = export_.call(frame.args());
+        EXPECT_EQ(server_->requestCount(), before + 1) << export_.row->name;
+        return rc;
     }
-
     static test::FakeServer* server_;
 };
 test::FakeServer* FamilyExports::server_ = nullptr;
 
-TEST_F(FamilyExports, EveryRowThroughItsExport)
+TEST_F(FamilyExports, EveryRowSendsItsRequestAndReadsEachReplyCase)
 {
-    EXPECT_EQ(std::size(kInvokers), remoteRows().size());
-    runWholeTable(
-        [](const CallDesc& d, const ArgValue* args, const std::string& reply, std::string* request) {
-            const Invoker* invoker = invokerOf(d);
-            EXPECT_NE(invoker, nullptr) << d.name;
-            if (!invoker)
-                return int32_t(-1000);
-            const std::size_t before = server_->requestCount();
-            server_->push(reply);
-            const int32_t rc = invoker->call(args);
-            EXPECT_EQ(server_->requestCount(), before + 1) << d.name;
-            *request = server_->lastRequest();
-            return rc;
-        },
-        true);
+    ASSERT_NE(server_, nullptr);
+    int rows = 0;
+    for (const Invoker& e : kInvokers) {
+        const CallDesc& d = *e.row;
+        ++rows;
+        const hardening::ExpectedReply good = hardening::wellFormedReply(d);
+        for (const ReplyCase& c : replyCases(d)) {
+            SCOPED_TRACE(std::string(d.name) + ": " + c.what);
+            hardening::CallFrame frame(d, kBound);
+            EXPECT_EQ(call(e, frame, c.reply), c.rc);
+            EXPECT_EQ(server_->lastRequest(), expectedRequest(d, 64));
+            for (int k = 0; k < d.outputCount; ++k) {
+                if (c.written)
+                    EXPECT_EQ(frame.bytes(k).substr(0, good.outputs[k].size()), good.outputs[k]) << "output " << k;
+                else
+                    EXPECT_TRUE(frame.untouched(k)) << "output " << k;
+            }
+            EXPECT_TRUE(frame.guardsIntact());
+        }
+        // A text longer than its limit is left out of the request.
+        if (expectedRequest(d, 3) != expectedRequest(d, 64)) {
+            hardening::CallFrame shortLimit(d, kBound, 3);
+            call(e, shortLimit, d.name + std::string("=(n=f7ffffff)"));
+            EXPECT_EQ(server_->lastRequest(), expectedRequest(d, 3)) << d.name;
+        }
+    }
+    int remote = 0;
+    for (const CallDesc* d : allCalls())
+        remote += d->kind == CallKind::Remote;
+    EXPECT_EQ(rows, remote);
 }
 
 } // namespace

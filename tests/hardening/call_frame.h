@@ -20,15 +20,16 @@ inline constexpr std::size_t kGuardBytes = 16;
 
 class CallFrame {
 public:
-    // `bound` is every buffer size (bytes) and array capacity (elements).
-    CallFrame(const CallDesc& call, int32_t bound) : call_(call), blocks_(call.paramCount)
+    // `bound` is every buffer size (bytes) and array capacity (elements),
+    // `textLimit` the limit of every text input ("name").
+    CallFrame(const CallDesc& call, int32_t bound, int32_t textLimit = 64) : call_(call), blocks_(call.paramCount)
     {
         for (int i = 0; i < call.paramCount; ++i) {
             switch (call.params[i].role) {
             case ParamRole::InFloat: args_.emplace_back(1.5f); break;
             case ParamRole::InDouble: args_.emplace_back(2.5); break;
             case ParamRole::InText: args_.emplace_back(static_cast<const char*>("name")); break;
-            case ParamRole::TextLimit: args_.emplace_back(int32_t(64)); break;
+            case ParamRole::TextLimit: args_.emplace_back(textLimit); break;
             case ParamRole::BufferSize:
             case ParamRole::Capacity:
             case ParamRole::LocalSize: args_.emplace_back(bound); break;
@@ -58,6 +59,7 @@ public:
     }
 
     const CallDesc& call() const { return call_; }
+    const ArgValue* args() const { return args_.data(); }
     bool hasOutputs() const { return call_.outputCount > 0; }
 
     // Output k (0-based, reply order) still holds only sentinel bytes.
