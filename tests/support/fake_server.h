@@ -21,9 +21,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <future>
 #include <mutex>
-#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -183,15 +181,6 @@ public:
     }
     int connections() const { return connections_.load(); }
 
-    // Ends the current connection at once: a client blocked in a receive
-    // then sees the end of the stream.
-    void dropClient()
-    {
-        const platform::SocketHandle c = client_.load();
-        if (c != platform::kInvalidSocket)
-            platform::shutdownBoth(c);
-    }
-
     // A request's name: everything before the first "=".
     static std::string nameOf(const std::string& request) { return request.substr(0, request.find('=')); }
     static std::string okReply(const std::string& request) { return nameOf(request) + "=(n=00000000)"; }
@@ -208,9 +197,7 @@ private:
             platform::setTimeouts(c, kSocketTimeoutMs);
             platform::setNoDelay(c);
             ++connections_;
-            client_.store(c);
             serve(c);
-            client_.store(platform::kInvalidSocket);
             platform::closeSocket(c);
         }
     }
@@ -288,7 +275,6 @@ private:
     uint16_t port_ = 0;
     std::thread thread_;
     std::atomic<bool> stop_{false};
-    std::atomic<platform::SocketHandle> client_{platform::kInvalidSocket};
     std::atomic<int> connections_{0};
     mutable std::mutex mutex_;
     std::deque<ScriptedReply> script_;
@@ -313,19 +299,5 @@ public:
 private:
     platform::SocketHandle s_;
 };
-
-// Runs `call` on another thread and waits up to `ms` for it. When it is
-// late, the server drops the connection so that the call (blocked in a
-// receive) comes back; the result is then empty, marking the hang.
-template <typename F>
-auto callWithDeadline(FakeServer& server, int ms, F call) -> std::optional<decltype(call())>
-{
-    auto future = std::async(std::launch::async, std::move(call));
-    if (future.wait_for(std::chrono::milliseconds(ms)) == std::future_status::ready)
-        return future.get();
-    server.dropClient();
-    future.wait_for(std::chrono::seconds(10));
-    return std::nullopt;
-}
 
 } // namespace tqbse::test
