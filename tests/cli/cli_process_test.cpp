@@ -138,7 +138,8 @@ TEST_F(CliAgainstEmulator, ExampleHostProgramPasses)
     EXPECT_FALSE(contains(r.out, "[FAIL]"));
 }
 
-// Bad input is refused with exit 2 before any connection is attempted.
+// Bad input is refused with exit 2 and one line saying why, before any
+// connection is attempted (the parsing rules themselves: cli_rules_test).
 TEST(CliBadInput, RefusedWithoutContactingTheServer)
 {
     test::FakeServer sentinel(kAddress, kFixedServerPort);
@@ -150,13 +151,8 @@ TEST(CliBadInput, RefusedWithoutContactingTheServer)
         {{"RX_CentreFrequency_Gett", "0"}, "unknown call 'RX_CentreFrequency_Gett'"},
         {{"rx_centrefrequency_get", "0"}, "did you mean RX_CentreFrequency_Get?"},
         {{"RX_CentreFrequency_Set", "0"}, "expected: RX_CentreFrequency_Set index:int frequency:double"},
-        {{"RX_CentreFrequency_Set", "0", "1e9", "5"}, "takes 2 arguments, got 3"},
         {{"RX_CentreFrequency_Set", "zero", "1e9"}, "argument index 'zero' is not a valid int"},
-        {{"RX_InputLevel_Set", "0", "-5dBm"}, "argument level '-5dBm' is not a valid float"},
-        {{"LoggingState_Set", "maybe"}, "argument state 'maybe' is not a valid flag"},
-        {{"Scenario_Download"}, "expected: Scenario_Download name:text"},
         {{"--file", "/etc/hostname", "TestCase_Run", "0"}, "TestCase_Run takes no --file"},
-        {{"--nonsense", "TestCase_Run", "0"}, "unknown option --nonsense"},
         {{"--timeout", "0", "TestCase_Run", "0"}, "--timeout needs a positive number of milliseconds"},
     };
     for (const Case& c : cases) {

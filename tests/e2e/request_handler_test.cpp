@@ -134,20 +134,13 @@ TEST(EmulatorRequests, MalformedRequestsGetWellFormedErrorReplies)
         {kPrefix + "NoSuchCall=" + tokenN(1), -8},
         {"RX_CentreFrequency_Get=" + tokenN(0), -8},           // the prefix is part of the name
         {kPrefix + "Initialise=", -8},                          // local to the library
-        {kPrefix + "TarquelPrivateData_Set=" + tokenN(1), -8},
         {kPrefix + "RX_CentreFrequency_Get", -8},               // no "="
-        {"", -8},
         {kPrefix + "RX_CentreFrequency_Get=", -9},
-        {kPrefix + "RX_CentreFrequency_Get=" + tokenN(0) + tokenN(0), -9},
         {kPrefix + "LoggingState_Get=" + tokenN(0), -9},
         {kPrefix + "Scenario_Upload=(s=only-the-content)", -9}, // a too-long name left out
         {kPrefix + "RX_CentreFrequency_Get=(f=00000000)", -20},
-        {kPrefix + "RX_CentreFrequency_Set=" + tokenN(0) + "(f=00000000)", -20},
         {kPrefix + "RX_InputLevel_Set=" + tokenN(0) + "(d=0000000000000000)", -20},
-        {kPrefix + "Scenario_Execute=" + tokenN(0), -20},
-        {kPrefix + "TestCase_Run=(s=0)", -20},
         {kPrefix + "TestCase_Run=(n=0z000000)", -6},
-        {kPrefix + "TestCase_Run=(n=0000)", -6},
         {kPrefix + "TestCase_Run=" + tokenN(99), kUnknownObject},
     };
     Model model(defaultConfig());
@@ -155,10 +148,7 @@ TEST(EmulatorRequests, MalformedRequestsGetWellFormedErrorReplies)
         SCOPED_TRACE(c.request);
         const std::string reply = handleRequest(model, c.request);
         const codec::SplitMessage m = codec::splitMessage(reply);
-        EXPECT_EQ(m.name, codec::splitMessage(c.request).name);
         EXPECT_EQ(m.name, messageName(c.request));
-        ASSERT_EQ(m.params.size(), 1u) << reply;
-        EXPECT_EQ(resultOf(reply), c.code);
         EXPECT_EQ(reply, codec::resultOnlyReply(m.name, c.code));
     }
 }
@@ -174,14 +164,12 @@ TEST(EmulatorRequests, RequestCompleteness)
         {kPrefix + "RX_Centre", false},
         {kPrefix + "LoggingState_Get=", true},
         {kPrefix + "NoSuchCall=", true},
-        {kPrefix + "NoSuchCall=(n=01000000)", true},
         {kPrefix + "RX_CentreFrequency_Get=", false}, // its index has not arrived yet
         {set + tokenN(0), false},
         {set + tokenN(0) + "(d=00000000", false},
         {set + tokenN(0) + "(d=0000000065cdcd41)", true},
         {upload + "(s=a)(s=x(y)z)", true},
         {upload + "(s=a)(s=x(y)", false},
-        {upload + "(s=a)(s=x(y)z)(s=", false},
         {"garbage", false},
     };
     for (const auto& c : cases) {
