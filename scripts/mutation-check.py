@@ -183,7 +183,7 @@ def fast_first(build, ctest):
 def select(only):
     chosen = []
     for number, fault in enumerate(FAULTS, 1):
-        if not only or any(o == str(number) or o.lower() in fault[0].lower() for o in only):
+        if not only or any(o == str(number) if o.isdigit() else o.lower() in fault[0].lower() for o in only):
             chosen.append((number, fault))
     return chosen
 
