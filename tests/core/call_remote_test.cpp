@@ -56,6 +56,8 @@ TEST(CallRemote, ReplyChecksAndTheirPrecedence)
         {n + "=(n=00000000", -11, 99},                   // unfinished token is dropped
         {n + "=(d=000000000000f03f)(n=05000000)", -12, 99},
         {n + "=(n=0000)(n=05000000)", -12, 99},          // any decoder failure on the result is -12
+        {n + "=((n=00000000))(n=05000000)", -12, 99},    // the result token opened twice
+        {n + "=)(n=00000000)(n=05000000)", -12, 99},     // a stray ")" before the result
         {n + "= (n=00000000)(n=05000000)", -12, 99},
         {n + "=(n=f8ffffff)", -8, 99},
         {n + "=(n=f9ffffff)(n=05000000)", -7, 99},       // and nothing is written

@@ -46,7 +46,6 @@ public:
     Peer& operator=(const Peer&) = delete;
 
     bool connected() const { return connected_; }
-    platform::SocketHandle handle() const { return s_; }
     int localPort() const
     {
         platform::Endpoint local{};
@@ -79,20 +78,6 @@ public:
             if (n <= 0)
                 break;
             got.append(buffer.data(), std::size_t(n));
-        }
-        return got;
-    }
-
-    // Whatever arrives until the line is quiet for `quietMs` (at most 64 MiB).
-    std::string drain(int quietMs = 300) const
-    {
-        std::string got;
-        char buffer[65536];
-        while (got.size() < (64u << 20) && platform::waitReadable(s_, quietMs)) {
-            const int64_t n = platform::receiveSome(s_, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            got.append(buffer, std::size_t(n));
         }
         return got;
     }
