@@ -141,6 +141,23 @@ def run(cmd, cwd, log):
         return subprocess.run(cmd, cwd=cwd, stdout=out, stderr=subprocess.STDOUT).returncode
 
 
+def end_leftovers(build):
+    """Ends programs of the scratch build that a stopped ctest left running
+    (an emulator whose test was cut short), each by its process id."""
+    for proc in Path("/proc").iterdir():
+        if not proc.name.isdigit():
+            continue
+        try:
+            exe = os.readlink(proc / "exe")
+        except OSError:
+            continue
+        if exe.startswith(str(build) + "/"):
+            try:
+                os.kill(int(proc.name), 9)
+            except OSError:
+                pass
+
+
 def sync_tree(src, dest):
     """Copies the repository's files (tracked and new) into dest, touching only
     files that differ so that the scratch build stays incremental, and removes
@@ -256,6 +273,7 @@ def main():
             started = time.monotonic()
             killed = any(run(phase, build, logs / f"{number:02d}-ctest-{i}.log") != 0
                          for i, phase in enumerate(phases))
+            end_leftovers(build)
         finally:
             target.write_text(original)
         verdict = "killed" if killed else "SURVIVED"
