@@ -1,7 +1,7 @@
-"""Helpers shared by the package's tests (the emulator and bse fixtures come from the plugin)."""
+"""Fixtures shared by the package's tests (the emulator and bse fixtures come from the plugin)."""
 
-import threading
-from typing import List
+import os
+from pathlib import Path
 
 import pytest
 
@@ -9,23 +9,7 @@ import tqbse
 from tqbse import _library
 from tqbse.emulator import free_addresses
 
-
-class Recorder:
-    """Wraps every export of the loaded library to record which were called, in order."""
-
-    def __init__(self, library: _library.Library, monkeypatch: pytest.MonkeyPatch) -> None:
-        self.calls: List[str] = []
-        self._lock = threading.Lock()
-        for name, function in list(library.functions.items()):
-            monkeypatch.setitem(library.functions, name, self._wrap(name, function))
-
-    def _wrap(self, name, function):
-        def wrapper(*args):
-            with self._lock:
-                self.calls.append(name)
-            return function(*args)
-
-        return wrapper
+REPO = Path(__file__).resolve().parents[2]
 
 
 @pytest.fixture
@@ -34,31 +18,26 @@ def library():
 
 
 @pytest.fixture
-def recorder(library, monkeypatch):
-    return Recorder(library, monkeypatch)
+def calls(library, monkeypatch):
+    """Names of the library exports called during the test, in order."""
+    seen = []
+
+    def wrap(name, function):
+        return lambda *args: (seen.append(name), function(*args))[1]
+
+    for name, function in list(library.functions.items()):
+        monkeypatch.setitem(library.functions, name, wrap(name, function))
+    return seen
 
 
 @pytest.fixture
 def unused_loopback():
     """A loopback address of the test range where nothing listens on port 6002."""
     addresses = free_addresses()
-    if not addresses:
-        pytest.fail("every address of 127.0.0.64 - 127.0.0.95 has a listener on port 6002")
+    assert addresses, "every address of 127.0.0.64 - 127.0.0.95 has a listener on port 6002"
     return addresses[-1]
-
-
-def _header_path():
-    import os
-    from pathlib import Path
-
-    named = os.environ.get("TQBSE_HEADER")
-    path = Path(named) if named else Path(__file__).resolve().parents[2] / "include" / "tqBsePluginControlDll.h"
-    return path if path.is_file() else None
 
 
 @pytest.fixture(scope="session")
 def header_text():
-    path = _header_path()
-    if path is None:
-        pytest.skip("the public header is not at hand (set TQBSE_HEADER)")
-    return path.read_text(encoding="latin-1")
+    return Path(os.environ.get("TQBSE_HEADER") or REPO / "include" / "tqBsePluginControlDll.h").read_text("latin-1")
