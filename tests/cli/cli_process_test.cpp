@@ -118,6 +118,20 @@ TEST_F(CliAgainstEmulator, TraceAsCsvAndJsonHasOnePairPerPoint)
     EXPECT_EQ(tqbse({"Results_DeleteHandle", h}).exitCode, 0);
 }
 
+// info: the connection, the server's version and the callback port, from
+// the tool's own host queries.
+TEST_F(CliAgainstEmulator, InfoReportsTheConnectionTheServerVersionAndTheCallbackPort)
+{
+    const ProgramRun r = tqbse({"--json", "info"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "\"port\":6002,\"connected\":true")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\"serverVersion\":\"6.0.0.0\"")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\"callbackPort\":6009,\"callbackListening\":")) << r.out;
+    const ProgramRun text = tqbse({"info"});
+    EXPECT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_TRUE(contains(text.out, "server version       6.0.0.0")) << text.out;
+}
+
 TEST_F(CliAgainstEmulator, NegativeServerCodeExitsNonZeroWithItsText)
 {
     const ProgramRun r = tqbse({"Results_DeleteHandle", "987654"});

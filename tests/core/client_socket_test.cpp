@@ -200,8 +200,11 @@ TEST_F(Lifecycle, ExportBeforeInitialiseSendsNothing)
     EXPECT_EQ(tqBsePluginControlDll_FullProtocolReset(), -14);
     int32_t status = 99;
     EXPECT_EQ(tqBsePluginControlDll_ConnectionStatus_Get(&status), -14);
+    int32_t version[4] = {9, 9, 9, 9};
+    EXPECT_EQ(tqBsePluginControlDll_GetServerVersion(version), -14);
     EXPECT_EQ(count, 99);
     EXPECT_EQ(status, 99);
+    EXPECT_EQ(version[0], 9);
     EXPECT_EQ(ClientSocket::instance().addressText(), "127.0.0.1");
     EXPECT_FALSE(ClientSocket::instance().isConnected());
     EXPECT_EQ(server_->connections(), 0);

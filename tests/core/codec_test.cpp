@@ -141,6 +141,21 @@ TEST(CodecDecodeNumber, BadPairLeavesEarlierBytesWritten)
     EXPECT_EQ(w, 0xaaaaaaaau);
 }
 
+// The remaining entry points: bytes as hex, a value without "=", flags read
+// as integers unchanged, a text token that never ends.
+TEST(CodecEdges, HexOfBytesValueWithoutEqualsFlagsAndUnfinishedText)
+{
+    const unsigned char bytes[] = {0x00, 0x0f, 0xab};
+    EXPECT_EQ(bytesToHex(bytes, sizeof bytes), "000fab");
+    std::string_view value = "untouched";
+    EXPECT_EQ(extractValue("(n01000000)", &value), kFormatError);
+    int32_t flag = 0;
+    EXPECT_EQ(decodeBool("(n=07000000)", &flag), kOk);
+    EXPECT_EQ(flag, 7); // not folded to 1
+    DecodedString text{};
+    EXPECT_EQ(decodeString("(s=abc", &text), kFormatError);
+}
+
 TEST(CodecDoubleArray, Table)
 {
     const std::string one = "000000000000f03f";

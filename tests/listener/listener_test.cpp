@@ -197,14 +197,14 @@ TEST_F(Listener, HandlerThatThrowsAnswersNothingAndTheListenerGoesOn)
 
 TEST_F(Listener, LargeReplyArrivesWholeAndAPeerLeavingMidReplyEndsOnlyItsOwnConnection)
 {
-    const Recorder::Answer answer = bigOr(6 << 20);
+    const Recorder::Answer answer = bigOr(32 << 20); // more than the socket buffers take at once
     listener::setMessageHandler([answer](std::string_view m) { return answer(std::string(m)); });
     testing::internal::CaptureStdout();
     {
         Peer reader;
         ASSERT_TRUE(reader.connected());
         ASSERT_TRUE(reader.send("big=()"));
-        const std::string got = reader.receiveExactly(6 << 20);
+        const std::string got = reader.receiveExactly(32 << 20);
         EXPECT_TRUE(got == answer("big=()")) << got.size() << " bytes";
         Peer leaving; // waits until the reader has gone
         reader.close();
