@@ -169,6 +169,7 @@ TEST(CodecDoubleArray, Table)
         {"(da=2[" + one + "," + two + "])", kOk, {1.0, 2.0}},
         {"(da=1[" + one + "])", kOk, {1.0}},
         {"(da=1[000000000000F03F])", kOk, {1.0}},            // upper-case digits
+        {"(da=+1[" + one + "])", kOk, {1.0}},
         {"(da=2[" + one + "," + two + "]tail)", kOk, {1.0, 2.0}}, // text after "]" is not read
         {"(da=0[])", kOk, {}},                               // our choice: the empty array
         {"(da=3[" + one + "," + two + "])", kArrayLengthError, {}},

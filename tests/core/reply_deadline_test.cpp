@@ -109,12 +109,12 @@ TEST_F(ReplyDeadline, ReplyCompletedInsideTheDeadlineIsTaken)
     EXPECT_EQ(r.value, 1.0);
 }
 
-// Empty, malformed and negative values leave the call waiting for a reply
-// slower than any deadline they could mean; only a malformed one is said,
-// once, on standard error.
+// Empty, zero, malformed and negative values leave the call waiting for a
+// reply slower than any deadline they could mean; a malformed one is said
+// once a process, on standard error.
 TEST_F(ReplyDeadline, WithoutAValidValueCallsWaitForTheWholeReply)
 {
-    for (const char* value : {"", "abc", "-5"}) {
+    for (const char* value : {"", "0", "abc", "-5", "12x"}) {
         SCOPED_TRACE(value);
         testing::internal::CaptureStderr();
         connect(value);
