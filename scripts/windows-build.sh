@@ -14,20 +14,7 @@ cd "$root"
 # Only the posix thread model's packages: the unsuffixed g++-mingw-w64-*
 # packages switch the default cross compiler to the win32 model.
 packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine cmake ninja-build libgtest-dev zip)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "installing: ${missing[*]}"
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "missing packages and not root: run as root or install them first" >&2
-    exit 1
-  fi
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+"$root/scripts/install-deps.sh" "${packages[@]}"
 # --install-only: just the packages (the stage needs Wine before it builds).
 if [ "${1:-}" = "--install-only" ]; then
   exit 0
