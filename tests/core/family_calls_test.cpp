@@ -26,7 +26,7 @@ namespace {
 
 #ifndef _WIN32
 // On Windows the DLL's export table is checked by the Windows stage
-// (objdump) and its exports are loaded by windows/tests/load_test.cpp.
+// (objdump).
 TEST(CallTable, SharedObjectExportsEveryRowAndNothingElse)
 {
     FILE* nm = popen("nm -D --defined-only " TQBSE_SHARED_OBJECT " 2>/dev/null", "r");
