@@ -1,15 +1,10 @@
-// The emulator as a program: fault injection seen through the library, two
-// clients at once, the scenario-end callback, bad input, the example
-// configuration and a clean stop.
+// The emulator as a program: fault injection seen through the library, the
+// scenario-end callback and the example configuration.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "support/peer.h"
 #include "support/process.h"
 #include "tqBsePluginControlDll.h"
 
@@ -61,42 +56,6 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{"Delay", {"--delay-ms", "150"}, 0}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.label); });
 
-TEST(EmulatorProcess, TwoClientsAtOnce)
-{
-    EmulatorProcess emulator;
-    std::string error;
-    ASSERT_TRUE(emulator.start({}, &error)) << error;
-    ASSERT_EQ(initialise(), 0);
-
-    // The second client runs in its own process while this one keeps
-    // calling over its own connection.
-    const std::string log = temporaryFile("second-client");
-    const pid_t child = spawn(TQBSE_SECOND_CLIENT, {"FromSecondClient", "300", std::to_string(emulator.port())}, log);
-    ASSERT_GT(child, 0);
-    int status = -1;
-    int failures = 0;
-    bool ended = false;
-    for (int i = 0; i < 3000 && !ended; ++i) {
-        double f = 0;
-        failures += tqBsePluginControlDll_TX_CentreFrequency_Set(0, 3.0e9 + i) != 0;
-        failures += tqBsePluginControlDll_TX_CentreFrequency_Get(0, &f) != 0 || f != 3.0e9 + i;
-        ended = waitChild(child, 0, &status);
-    }
-    if (!ended && !waitChild(child, 20000, &status)) {
-        killChild(child);
-        FAIL() << "second client did not finish";
-    }
-    EXPECT_EQ(failures, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << readFile(log);
-    ::unlink(log.c_str());
-
-    int32_t size = 0;
-    EXPECT_EQ(tqBsePluginControlDll_Scenario_DownloadSize_Get("FromSecondClient", 100, &size), 0);
-    EXPECT_GT(size, 0);
-    tqBsePluginControlDll_Shutdown();
-}
-
 TEST(EmulatorProcess, ScenarioEndCallsTheClientBack)
 {
     EmulatorProcess emulator;
@@ -107,37 +66,6 @@ TEST(EmulatorProcess, ScenarioEndCallsTheClientBack)
     // The library's default handler answers every callback message with -8.
     EXPECT_TRUE(emulator.waitForLog("answered: ScenarioFinished=(n=f8ffffff)", 5000)) << emulator.log();
     tqBsePluginControlDll_Shutdown();
-}
-
-TEST(EmulatorProcess, BadInputNeverStopsTheServer)
-{
-    EmulatorProcess emulator;
-    std::string error;
-    ASSERT_TRUE(emulator.start({}, &error)) << error;
-    {
-        // A client that leaves in the middle of a request.
-        Peer leaving(emulator.where(), 3000);
-        ASSERT_TRUE(leaving.connected());
-        ASSERT_TRUE(leaving.send("tqBsePluginControlDll_Scenario_Upload=(s=half)(s=abc"));
-    }
-    Peer client(emulator.where(), 3000);
-    ASSERT_TRUE(client.connected());
-    const std::string inputs[] = {
-        std::string("\0\xff\x01()((=))", 11),
-        "tqBsePluginControlDll_TestCase_Run=(n=zz)",
-        ")))(((",
-        "=",
-        "tqBsePluginControlDll_RX_CentreFrequency_Get=(n=00000000)(n=00000000)(n=00000000)",
-    };
-    for (const std::string& input : inputs) {
-        ASSERT_TRUE(client.send(input));
-        const std::string reply = client.receiveReply();
-        EXPECT_FALSE(reply.empty()) << input;
-        EXPECT_EQ(reply.back(), ')') << input;
-    }
-    ASSERT_TRUE(client.send("tqBsePluginControlDll_LoggingState_Get="));
-    EXPECT_EQ(client.receiveReply(), "tqBsePluginControlDll_LoggingState_Get=(n=00000000)(n=00000000)");
-    EXPECT_TRUE(emulator.running());
 }
 
 TEST(EmulatorProcess, ExampleConfigIsServed)
@@ -158,18 +86,6 @@ TEST(EmulatorProcess, ExampleConfigIsServed)
     ASSERT_EQ(tqBsePluginControlDll_Protocol_Results_GetTraceLength(handle, 1, &length), 0);
     EXPECT_EQ(length, 2048);
     tqBsePluginControlDll_Shutdown();
-}
-
-TEST(EmulatorProcess, StopsCleanlyOnSigtermWithAClientConnected)
-{
-    EmulatorProcess emulator;
-    std::string error;
-    ASSERT_TRUE(emulator.start({}, &error)) << error;
-    Peer idle(emulator.where(), 3000); // an open connection does not hold the stop up
-    ASSERT_TRUE(idle.connected());
-    const int status = emulator.stop();
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 } // namespace
