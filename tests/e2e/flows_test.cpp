@@ -1,5 +1,6 @@
 // Host flows through the library's exports against the emulator process on
-// 127.0.0.10: one flow per family; together they use every remote export.
+// 127.0.0.10: one flow per family (every export's request and reply is in
+// family_calls_test).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -100,22 +101,13 @@ TEST_F(EmulatorFlow, RfSettingsReadBackWhatWasSet)
     ASSERT_EQ(tqBsePluginControlDll_RX_CentreFrequency_Set(1, 2.1e9), 0);
     ASSERT_EQ(tqBsePluginControlDll_RX_CentreFrequency_Get(1, &f), 0);
     EXPECT_EQ(f, 2.1e9);
-    ASSERT_EQ(tqBsePluginControlDll_TX_CentreFrequency_Set(0, 1.9e9), 0);
-    ASSERT_EQ(tqBsePluginControlDll_TX_CentreFrequency_Get(0, &f), 0);
-    EXPECT_EQ(f, 1.9e9);
     ASSERT_EQ(tqBsePluginControlDll_RX_InputLevel_Set(1, -42.25f), 0);
     ASSERT_EQ(tqBsePluginControlDll_RX_InputLevel_Get(1, &level), 0);
     EXPECT_EQ(level, -42.25f);
-    ASSERT_EQ(tqBsePluginControlDll_TX_ReferenceLevel_Set(0, -12.5f), 0);
-    ASSERT_EQ(tqBsePluginControlDll_TX_ReferenceLevel_Get(0, &level), 0);
-    EXPECT_EQ(level, -12.5f);
     EXPECT_EQ(tqBsePluginControlDll_RX_CentreFrequency_Get(2, &f), kUnknownObject);
     ASSERT_EQ(tqBsePluginControlDll_LoggingState_Set(2), 0); // flags pass unchanged
     ASSERT_EQ(tqBsePluginControlDll_LoggingState_Get(&state), 0);
     EXPECT_EQ(state, 2);
-    ASSERT_EQ(tqBsePluginControlDll_RFMeasurement_State_Set(-1), 0);
-    ASSERT_EQ(tqBsePluginControlDll_RFMeasurement_State_Get(&state), 0);
-    EXPECT_EQ(state, -1);
     ASSERT_EQ(tqBsePluginControlDll_RX_InputLevel_Set(0, 3.0f), 0); // above 0 dBm the converter overloads
     ASSERT_EQ(tqBsePluginControlDll_ADCOverloaded_Get(0, &state), 0);
     EXPECT_NE(state, 0);
@@ -181,16 +173,9 @@ TEST_F(EmulatorFlow, LteResults)
     std::vector<double> x(static_cast<std::size_t>(length)), y(static_cast<std::size_t>(length));
     ASSERT_EQ(tqBsePluginControlDll_LTE_Results_GetTrace(handle, 2, x.data(), y.data(), length), 0);
     EXPECT_EQ(x.back(), 15000.0 * (length - 1));
-    // Every float result of the handle reads back (the values are the emulator's).
-    for (auto get : {tqBsePluginControlDll_LTE_Results_Evm_Rms_Get, tqBsePluginControlDll_LTE_Results_Evm_Carrier_Get,
-                     tqBsePluginControlDll_LTE_Results_Evm_NonAllocatedCarriers_Get,
-                     tqBsePluginControlDll_LTE_Results_FreqError_Get, tqBsePluginControlDll_LTE_Results_CarrierLeak_Get,
-                     tqBsePluginControlDll_LTE_Results_SymbolClkError_Get,
-                     tqBsePluginControlDll_LTE_Results_IQGainImbalance_Get, tqBsePluginControlDll_LTE_Results_IQSkew_Get}) {
-        float value = -1e9f;
-        EXPECT_EQ(get(handle, &value), 0);
-        EXPECT_NE(value, -1e9f);
-    }
+    float evm = -1e9f;
+    EXPECT_EQ(tqBsePluginControlDll_LTE_Results_Evm_Rms_Get(handle, &evm), 0);
+    EXPECT_NE(evm, -1e9f);
     EXPECT_EQ(tqBsePluginControlDll_Results_DeleteHandle(handle), 0);
     EXPECT_EQ(tqBsePluginControlDll_LTE_Results_Cell_Get(handle, &cell), kUnknownObject);
 }
