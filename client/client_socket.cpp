@@ -10,11 +10,6 @@ namespace tqbse {
 namespace {
 std::unique_ptr<ClientSocket> g_instance;
 
-int64_t nowMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 } // namespace
 
 ClientSocket& ClientSocket::instance()
@@ -76,14 +71,15 @@ int ClientSocket::exchange(std::string_view request, std::string& reply)
 
     // With a deadline, every receive first waits for bytes only as long as
     // the deadline leaves.
-    const int64_t deadlineAt = replyDeadlineMs_ > 0 ? nowMs() + replyDeadlineMs_ : 0;
+    const bool hasDeadline = replyDeadlineMs_ > 0;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(replyDeadlineMs_);
     ReplyFramer framer(reply);
     char chunk[kReceiveChunkSize];
     // Set while the reply received so far could end here and the socket was
     // found readable: the end of the stream then only closes a whole reply.
     bool couldEnd = false;
     for (;;) {
-        if (deadlineAt != 0 && !waitForBytes(deadlineAt)) {
+        if (hasDeadline && !waitForBytes(deadline)) {
             abandonConnection();
             return -1;
         }
@@ -111,9 +107,10 @@ int ClientSocket::exchange(std::string_view request, std::string& reply)
     }
 }
 
-bool ClientSocket::waitForBytes(int64_t deadlineAt) const
+bool ClientSocket::waitForBytes(Clock::time_point deadline) const
 {
-    const int64_t left = deadlineAt - nowMs();
+    // Rounded up, so that the deadline never ends a wait early.
+    const int64_t left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 && platform::waitReadable(socket_, int(left));
 }
 

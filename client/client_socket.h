@@ -1,6 +1,7 @@
 // The process-wide client connection to the server's port.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -53,9 +54,10 @@ private:
     bool connected_ = false;
     int replyDeadlineMs_ = 0;
 
-    // Waits for bytes until `deadlineAt` (steady-clock milliseconds). False
-    // when the deadline has passed with nothing to read.
-    bool waitForBytes(int64_t deadlineAt) const;
+    using Clock = std::chrono::steady_clock;
+    // Waits for bytes until `deadline`. False when the deadline has passed
+    // with nothing to read.
+    bool waitForBytes(Clock::time_point deadline) const;
     void abandonConnection();
 };
 
