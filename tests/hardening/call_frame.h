@@ -60,7 +60,6 @@ public:
 
     const CallDesc& call() const { return call_; }
     const ArgValue* args() const { return args_.data(); }
-    bool hasOutputs() const { return call_.outputCount > 0; }
 
     // Output k (0-based, reply order) still holds only sentinel bytes.
     bool untouched(int k) const
