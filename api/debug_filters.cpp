@@ -1,6 +1,5 @@
-// Debug-filter exports, each generated from its row in debug_filters_calls.h.
-#include "api/debug_filters_calls.h"
-#include "core/call_remote.h"
-#include "core/export.h"
+// Debug-filter exports, each generated from its row in protocol/rows/debug_filters.h.
+#include "protocol/rows/debug_filters.h"
+#include "api/export.h"
 
 TQ_DEBUG_FILTERS_CALLS(TQ_DEFINE_EXPORT)

@@ -1,6 +1,5 @@
-// LTE measurement and results exports, each generated from its row in lte_results_calls.h.
-#include "api/lte_results_calls.h"
-#include "core/call_remote.h"
-#include "core/export.h"
+// LTE measurement and results exports, each generated from its row in protocol/rows/lte_results.h.
+#include "protocol/rows/lte_results.h"
+#include "api/export.h"
 
 TQ_LTE_RESULTS_CALLS(TQ_DEFINE_EXPORT)

@@ -10,32 +10,29 @@
 //                                                   prints "rc base_kb peak_kb"
 #include <benchmark/benchmark.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <csignal>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QByteArray>
-
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bench/canned_server.h"
 #include "bench/workloads.h"
-#include "core/client_socket.h"
-#include "core/codec.h"
+#include "client/client_socket.h"
+#include "platform/platform.h"
+#include "protocol/codec.h"
 #include "tqBsePluginControlDll.h"
 
 extern char** environ;
@@ -155,23 +152,28 @@ double probePeakGrowth(const char* side, const char* kind, long size, long reply
     const int spawned = posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, const_cast<char**>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
-    // The probe gets a bounded time; a probe that hangs is killed.
+    // The probe gets a bounded time: a watchdog kills a probe that hangs,
+    // which ends the read below.
     std::string text;
-    char buffer[256];
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kProbeTimeoutSeconds);
-    while (spawned == 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd p{out[0], POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0) {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    std::thread watchdog([&] {
+        std::unique_lock lock(mutex);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kProbeTimeoutSeconds);
+        if (!ended.wait_until(lock, deadline, [&] { return done; }) && spawned == 0)
             ::kill(pid, SIGKILL);
-            break;
-        }
-        const ssize_t n = ::read(out[0], buffer, sizeof buffer);
-        if (n <= 0)
-            break;
+    });
+    char buffer[256];
+    ssize_t n = 0;
+    while (spawned == 0 && (n = ::read(out[0], buffer, sizeof buffer)) > 0)
         text.append(buffer, std::size_t(n));
+    {
+        std::lock_guard lock(mutex);
+        done = true;
     }
+    ended.notify_one();
+    watchdog.join();
     ::close(out[0]);
     int status = 0;
     if (spawned != 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
@@ -320,7 +322,7 @@ constexpr int kCodecBatch = 1000;
 template <typename Encode>
 void codecEncode(benchmark::State& state, Encode encode)
 {
-    QByteArray out;
+    std::string out;
     out.reserve(64 * kCodecBatch);
     for (auto _ : state) {
         out.resize(0);
@@ -328,18 +330,18 @@ void codecEncode(benchmark::State& state, Encode encode)
             encode(out, i);
         benchmark::DoNotOptimize(out.data());
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * out.size());
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(out.size()));
     state.SetItemsProcessed(int64_t(state.iterations()) * kCodecBatch);
 }
 
 template <typename Decode>
-void codecDecode(benchmark::State& state, const std::vector<QByteArray>& tokens, Decode decode)
+void codecDecode(benchmark::State& state, const std::vector<std::string>& tokens, Decode decode)
 {
     int64_t bytes = 0;
-    for (const QByteArray& t : tokens)
-        bytes += t.size();
+    for (const std::string& t : tokens)
+        bytes += int64_t(t.size());
     for (auto _ : state) {
-        for (const QByteArray& t : tokens) {
+        for (const std::string& t : tokens) {
             if (decode(t) != codec::kOk) {
                 state.SkipWithError("decode failed");
                 return;
@@ -351,11 +353,11 @@ void codecDecode(benchmark::State& state, const std::vector<QByteArray>& tokens,
 }
 
 template <typename Encode>
-std::vector<QByteArray> makeTokens(Encode encode)
+std::vector<std::string> makeTokens(Encode encode)
 {
-    std::vector<QByteArray> tokens;
+    std::vector<std::string> tokens;
     for (int i = 0; i < kCodecBatch; ++i) {
-        QByteArray t;
+        std::string t;
         encode(t, i);
         tokens.push_back(t);
     }
@@ -366,29 +368,29 @@ const char kSampleText[] = "scenario_lte_attach_detach_band7_20MHz_2x2_mimo_ue_c
 
 void registerCodec(int32_t arrayCount)
 {
-    auto encInt = [](QByteArray& o, int i) { codec::appendInt(o, i * 7919); };
-    auto encDouble = [](QByteArray& o, int i) { codec::appendDouble(o, i * 1.5e6); };
-    auto encString = [](QByteArray& o, int) { codec::appendString(o, kSampleText, 1024); };
+    auto encInt = [](std::string& o, int i) { codec::appendInt(o, i * 7919); };
+    auto encDouble = [](std::string& o, int i) { codec::appendDouble(o, i * 1.5e6); };
+    auto encString = [](std::string& o, int) { codec::appendString(o, kSampleText, 1024); };
     benchmark::RegisterBenchmark("codec/encode/int", [=](benchmark::State& s) { codecEncode(s, encInt); });
     benchmark::RegisterBenchmark("codec/encode/double", [=](benchmark::State& s) { codecEncode(s, encDouble); });
     benchmark::RegisterBenchmark("codec/encode/string", [=](benchmark::State& s) { codecEncode(s, encString); });
 
-    static const std::vector<QByteArray> ints = makeTokens(encInt);
-    static const std::vector<QByteArray> doubles = makeTokens(encDouble);
-    static const std::vector<QByteArray> strings = makeTokens(encString);
+    static const std::vector<std::string> ints = makeTokens(encInt);
+    static const std::vector<std::string> doubles = makeTokens(encDouble);
+    static const std::vector<std::string> strings = makeTokens(encString);
     benchmark::RegisterBenchmark("codec/decode/int", [](benchmark::State& s) {
         int32_t v = 0;
-        codecDecode(s, ints, [&](const QByteArray& t) { return codec::decodeInt(t, &v); });
+        codecDecode(s, ints, [&](const std::string& t) { return codec::decodeInt(t, &v); });
         benchmark::DoNotOptimize(v);
     });
     benchmark::RegisterBenchmark("codec/decode/double", [](benchmark::State& s) {
         double v = 0;
-        codecDecode(s, doubles, [&](const QByteArray& t) { return codec::decodeDouble(t, &v); });
+        codecDecode(s, doubles, [&](const std::string& t) { return codec::decodeDouble(t, &v); });
         benchmark::DoNotOptimize(v);
     });
     benchmark::RegisterBenchmark("codec/decode/string", [](benchmark::State& s) {
         char buffer[256];
-        codecDecode(s, strings, [&](const QByteArray& t) {
+        codecDecode(s, strings, [&](const std::string& t) {
             codec::DecodedString d;
             const int32_t rc = codec::decodeString(t, &d);
             std::memcpy(buffer, d.text.data(), std::size_t(d.text.size()));
@@ -403,17 +405,17 @@ void registerCodec(int32_t arrayCount)
         values[std::size_t(i)] = traceY(i);
     const std::string label = pointsLabel(arrayCount);
     benchmark::RegisterBenchmark(("codec/encode/double_array/" + label).c_str(), [](benchmark::State& s) {
-        QByteArray out;
+        std::string out;
         for (auto _ : s) {
             out.resize(0);
             codec::appendDoubleArray(out, values.data(), values.size());
             benchmark::DoNotOptimize(out.data());
         }
-        s.SetBytesProcessed(int64_t(s.iterations()) * out.size());
+        s.SetBytesProcessed(int64_t(s.iterations()) * int64_t(out.size()));
         s.SetItemsProcessed(int64_t(s.iterations()) * int64_t(values.size()));
     });
     benchmark::RegisterBenchmark(("codec/decode/double_array/" + label).c_str(), [](benchmark::State& s) {
-        QByteArray token;
+        std::string token;
         codec::appendDoubleArray(token, values.data(), values.size());
         std::vector<double> decoded(values.size());
         for (auto _ : s) {
@@ -427,7 +429,7 @@ void registerCodec(int32_t arrayCount)
         }
         if (decoded != values)
             s.SkipWithError("decoded values differ");
-        s.SetBytesProcessed(int64_t(s.iterations()) * token.size());
+        s.SetBytesProcessed(int64_t(s.iterations()) * int64_t(token.size()));
         s.SetItemsProcessed(int64_t(s.iterations()) * int64_t(values.size()));
     });
 }
@@ -438,17 +440,12 @@ bool port6009WasFree = false;
 
 bool portIsFree(uint16_t port)
 {
-    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0)
+    const platform::SocketHandle s = platform::openTcpSocket();
+    if (s == platform::kInvalidSocket)
         return false;
-    const int on = 1;
-    ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    const bool free = ::bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
-    ::close(s);
+    platform::setListenerAddressOption(s);
+    const bool free = platform::bindSocket(s, {platform::kAnyAddress, port}) == 0;
+    platform::closeSocket(s);
     return free;
 }
 
@@ -551,7 +548,7 @@ int serveOnly(int seconds)
     CannedServer server(kServerAddress, kServerPort);
     registerWorkloads(server, {kProfileScenarioBytes}, {kProfileTracePoints});
     if (!server.start()) {
-        std::fprintf(stderr, "cannot serve %s:%d: %s\n", kServerAddress, kServerPort, std::strerror(errno));
+        std::fprintf(stderr, "cannot serve %s:%d: %s\n", kServerAddress, kServerPort, server.error().c_str());
         return 1;
     }
     std::printf("serving %s:%d\n", kServerAddress, kServerPort);
@@ -595,7 +592,7 @@ int main(int argc, char** argv)
     CannedServer server(kServerAddress, kServerPort);
     const auto replyBytes = loadServer(server, sizes);
     if (!server.start(twoCores ? 1 : -1)) {
-        std::fprintf(stderr, "cannot serve %s:%d: %s\n", kServerAddress, kServerPort, std::strerror(errno));
+        std::fprintf(stderr, "cannot serve %s:%d: %s\n", kServerAddress, kServerPort, server.error().c_str());
         return 1;
     }
     if (twoCores)

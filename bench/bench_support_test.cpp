@@ -3,45 +3,60 @@
 // move the same, correct bytes.
 #include <gtest/gtest.h>
 
-#include <QByteArray>
-
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/canned_server.h"
 #include "bench/workloads.h"
-#include "core/client_socket.h"
-#include "core/codec.h"
+#include "client/call_remote.h"
+#include "client/client_socket.h"
+#include "protocol/codec.h"
+#include "protocol/rows/lte_results.h"
+#include "protocol/rows/rf_settings.h"
+#include "protocol/rows/scenarios.h"
 #include "tqBsePluginControlDll.h"
 
 namespace tqbse::bench {
 namespace {
 
+// The test servers take a free port on their own address: nothing else on
+// the host can hold it, and no other test waits for it.
 constexpr char kTestAddress[] = "127.0.0.41";
+constexpr uint16_t kAnyPort = 0;
 constexpr int kTimeoutMs = 5000;
 
-TEST(CannedServerTest, FindsTheEndOfARequest)
+// A request is answered once it is complete by its row (protocol/framer.h),
+// however its bytes arrive.
+TEST(CannedServerTest, AnswersARequestThatArrivesInPieces)
 {
-    const struct {
-        std::string pending;
-        std::size_t length;
-    } cases[] = {
-        {"X=", 2},
-        {"X=(n=01000000)", 14},
-        {"X=(n=01000000)(s=a(b)c)", 23},
-        {"X=(n=0100", 0},
-        {"X=(s=a(b)", 0},
-        {"X=(s=a)b", 0},
-        {"X", 0},
-        {"", 0},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(CannedServer::requestLength(c.pending), c.length) << c.pending;
+    CannedServer server(kTestAddress, kAnyPort);
+    registerWorkloads(server, {}, {});
+    ASSERT_TRUE(server.start()) << server.error();
+    const CannedExchange e = rxSetExchange();
+    RawClient client;
+    ASSERT_TRUE(client.connect(kTestAddress, server.port(), kTimeoutMs));
+    // The first token alone, and the first byte of the second, are not yet
+    // the request: nothing is answered until the rest arrives.
+    const std::size_t cut = e.request.find(")(") + 2;
+    ASSERT_EQ(platform::sendAll(client.socket(), e.request.data(), cut), 0);
+    EXPECT_FALSE(platform::waitReadable(client.socket(), 150));
+    std::string reply(e.reply.size(), '\0');
+    ASSERT_TRUE(client.roundTrip(e.request.substr(cut), reply.data(), reply.size()));
+    EXPECT_EQ(reply, e.reply);
+    // Unknown requests are answered -8 as soon as their token closes.
+    const std::string unknown = "X=(n=01000000)";
+    const std::string expected = "X=(n=f8ffffff)";
+    std::string rejected(expected.size(), '\0');
+    ASSERT_TRUE(client.roundTrip(unknown, rejected.data(), expected.size()));
+    EXPECT_EQ(rejected, expected);
+    server.stop();
+    EXPECT_EQ(server.served(), 2u);
 }
 
 TEST(CannedServerTest, AnswersRegisteredRequestsAndRejectsOthers)
 {
-    CannedServer server(kTestAddress, kServerPort);
+    CannedServer server(kTestAddress, kAnyPort);
     server.add("A=(n=01000000)", "A=(n=00000000)(n=05000000)");
     std::string scratch;
     EXPECT_EQ(server.replyFor("A=(n=01000000)", scratch), "A=(n=00000000)(n=05000000)");
@@ -53,6 +68,7 @@ TEST(CannedServerTest, RefusesNonLoopbackAddresses)
 {
     CannedServer server("10.0.0.1", kServerPort);
     EXPECT_FALSE(server.start());
+    EXPECT_EQ(server.error(), "not a loopback address");
     RawClient client;
     EXPECT_FALSE(client.connect("10.0.0.1", kServerPort, kTimeoutMs));
 }
@@ -61,18 +77,18 @@ TEST(CannedServerTest, RefusesNonLoopbackAddresses)
 // may be open at once.
 TEST(CannedServerTest, ServesManyConnectionsInTurn)
 {
-    CannedServer server(kTestAddress, kServerPort);
+    CannedServer server(kTestAddress, kAnyPort);
     registerWorkloads(server, {}, {});
-    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(server.start()) << server.error();
     const CannedExchange e = rxGetExchange();
     for (int i = 0; i < 150; ++i) {
         RawClient client;
-        ASSERT_TRUE(client.connect(kTestAddress, kServerPort, kTimeoutMs)) << i;
+        ASSERT_TRUE(client.connect(kTestAddress, server.port(), kTimeoutMs)) << i;
         std::string reply(e.reply.size(), '\0');
         ASSERT_TRUE(client.roundTrip(e.request, reply.data(), reply.size())) << i;
         ASSERT_EQ(reply, e.reply) << i;
     }
-    server.stop(); // joins every connection's thread, so the count is final
+    server.stop(); // joins the server thread, so the count is final
     EXPECT_EQ(server.served(), 150u);
 }
 
@@ -91,7 +107,7 @@ TEST(WorkloadTest, ScenarioTextIsExactAndCutsCleanly)
 TEST(WorkloadTest, TraceReplyDecodesToTheTraceValues)
 {
     const CannedExchange e = traceExchange(500);
-    const codec::SplitMessage m = codec::splitMessage(QByteArrayView(e.reply.data(), qsizetype(e.reply.size())));
+    const codec::SplitMessage m = codec::splitMessage(e.reply);
     ASSERT_EQ(m.params.size(), 3u);
     std::vector<double> x, y;
     ASSERT_EQ(codec::decodeDoubleArray(m.params[1], &x), codec::kOk);
@@ -103,6 +119,30 @@ TEST(WorkloadTest, TraceReplyDecodesToTheTraceValues)
         EXPECT_EQ(y[std::size_t(i)], traceY(i));
     }
     EXPECT_EQ(e.request, "tqBsePluginControlDll_LTE_Results_GetTrace=(n=07000000)(n=f4010000)(n=f4010000)");
+}
+
+// The room the library sets aside for a bulk reply holds the whole reply, so
+// it is received into one allocation; a small call sets none aside.
+TEST(WorkloadTest, ReplySizeBoundHoldsEveryBulkReply)
+{
+    for (std::size_t bytes : {std::size_t(0), std::size_t(100), std::size_t(5000), std::size_t(1) << 20}) {
+        const std::string name = scenarioName(bytes);
+        const ArgValue args[] = {ArgValue(name.c_str()), ArgValue(int32_t(name.size())),
+                                 ArgValue(static_cast<char*>(nullptr)), ArgValue(int32_t(bytes + 1))};
+        EXPECT_GE(replySizeBound(calls::Scenario_Download, args), scenarioExchange(bytes).reply.size()) << bytes;
+    }
+    for (int32_t points : {0, 1, 1000, 100000}) {
+        const ArgValue args[] = {ArgValue(kTraceHandle), ArgValue(points), ArgValue(static_cast<double*>(nullptr)),
+                                 ArgValue(static_cast<double*>(nullptr)), ArgValue(points)};
+        EXPECT_GE(replySizeBound(calls::LTE_Results_GetTrace, args), traceExchange(points).reply.size()) << points;
+    }
+    const ArgValue get[] = {ArgValue(kRxIndex), ArgValue(static_cast<double*>(nullptr))};
+    EXPECT_GE(replySizeBound(calls::RX_CentreFrequency_Get, get), rxGetExchange().reply.size());
+    EXPECT_LT(replySizeBound(calls::RX_CentreFrequency_Get, get), 4096u);
+    // A capacity near the limit of int32_t does not overflow the bound.
+    const ArgValue huge[] = {ArgValue(kTraceHandle), ArgValue(0), ArgValue(static_cast<double*>(nullptr)),
+                             ArgValue(static_cast<double*>(nullptr)), ArgValue(int32_t(2147483647))};
+    EXPECT_GT(uint64_t(replySizeBound(calls::LTE_Results_GetTrace, huge)), uint64_t(2147483647));
 }
 
 // The library and the raw client against one server, over loopback.
@@ -117,10 +157,10 @@ protected:
     void SetUp() override
     {
         registerWorkloads(server_, sizes_, points_);
-        ASSERT_TRUE(server_.start()) << "cannot serve " << kTestAddress;
+        ASSERT_TRUE(server_.start()) << "cannot serve " << kTestAddress << ": " << server_.error();
         ClientSocket& socket = ClientSocket::instance();
         socket.setAddress(127, 0, 0, 41);
-        ASSERT_EQ(socket.connectToServer(kServerPort), 0);
+        ASSERT_EQ(socket.connectToServer(server_.port()), 0);
     }
     void TearDown() override
     {
@@ -129,7 +169,7 @@ protected:
         server_.stop();
     }
 
-    CannedServer server_{kTestAddress, kServerPort};
+    CannedServer server_{kTestAddress, kAnyPort};
 };
 
 TEST_F(BulkOverLoopbackTest, ScenarioDownloadDeliversEveryByte)
@@ -168,7 +208,7 @@ TEST_F(BulkOverLoopbackTest, SmallCallsAndRawClientSeeTheSameReplies)
     EXPECT_EQ(frequency, kRxFrequency);
 
     RawClient raw;
-    ASSERT_TRUE(raw.connect(kTestAddress, kServerPort, kTimeoutMs));
+    ASSERT_TRUE(raw.connect(kTestAddress, server_.port(), kTimeoutMs));
     for (const CannedExchange& e : {rxSetExchange(), rxGetExchange(), scenarioExchange(1u << 20)}) {
         std::string reply(e.reply.size(), '\0');
         ASSERT_TRUE(raw.roundTrip(e.request, reply.data(), reply.size()));

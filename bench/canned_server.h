@@ -1,22 +1,24 @@
-// A minimal request/reply server for the benchmarks: raw POSIX sockets, one
-// thread polling every connection, TCP_NODELAY, one prepared reply per
+// A minimal request/reply server for the benchmarks: sockets through
+// platform/platform.h, one thread waiting on every connection, TCP_NODELAY,
+// request ends found by tqbse::RequestFramer, one prepared reply per
 // request. It does as little as a server can, so what is measured is the
 // client side.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <thread>
 #include <unordered_map>
-#include <vector>
+
+#include "platform/platform.h"
 
 namespace tqbse::bench {
 
 class CannedServer {
 public:
-    // Serves `address`:`port` (loopback only) once start() succeeds.
+    // Serves `address`:`port` (loopback only; port 0 takes a free port)
+    // once start() succeeds.
     CannedServer(std::string address, uint16_t port);
     ~CannedServer();
     CannedServer(const CannedServer&) = delete;
@@ -26,17 +28,17 @@ public:
     void add(const std::string& request, std::string reply);
 
     // Binds and starts accepting. `cpu` >= 0 pins the server's threads to
-    // that core. Returns false (with errno set) when the bind fails.
+    // that core. Returns false when the address is not a loopback one or the
+    // bind fails; error() says why.
     bool start(int cpu = -1);
     // Closes every connection and joins the thread. Idempotent.
     void stop();
 
+    const std::string& error() const { return error_; }
+    // The port served (the one taken when constructed with port 0).
+    uint16_t port() const { return port_; }
     // Requests answered so far, over every connection.
     uint64_t served() const { return served_.load(std::memory_order_relaxed); }
-
-    // Where a request ends: a ")" that closes the last open "(", or an "="
-    // with no token after it. Returns the request's length, 0 if incomplete.
-    static std::size_t requestLength(const std::string& pending);
 
     // The reply for a request: the registered one, or name=(n=f8ffffff).
     const std::string& replyFor(const std::string& request, std::string& scratch) const;
@@ -47,7 +49,8 @@ private:
     std::string address_;
     uint16_t port_;
     int cpu_ = -1;
-    int listening_ = -1;
+    std::string error_;
+    platform::SocketHandle listening_ = platform::kInvalidSocket;
     std::atomic<bool> stopping_{false};
     std::atomic<uint64_t> served_{0};
     std::unordered_map<std::string, std::string> replies_;

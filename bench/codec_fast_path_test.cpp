@@ -1,16 +1,17 @@
 // The codec's fast paths (vectorised token scan, hex validation and decode)
-// against plain byte-by-byte reference implementations, on inputs chosen to
-// hit every digit range edge and every position inside an element.
+// and the reply framer's vectorised parenthesis count against plain
+// byte-by-byte reference implementations, on inputs chosen to hit every digit
+// range edge, every position inside an element and every block boundary.
 #include <gtest/gtest.h>
 
-#include <QByteArray>
-
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "core/codec.h"
+#include "protocol/codec.h"
+#include "protocol/framer.h"
 
 namespace tqbse::codec {
 namespace {
@@ -19,9 +20,9 @@ namespace {
 TokenBounds referenceTokenEnd(const std::string& text)
 {
     const std::size_t open = text.find('(');
-    const qsizetype start = open == std::string::npos ? 0 : qsizetype(open) + 1;
+    const int64_t start = open == std::string::npos ? 0 : int64_t(open) + 1;
     int64_t depth = 1;
-    for (qsizetype pos = start; pos < qsizetype(text.size()); ++pos) {
+    for (int64_t pos = start; pos < int64_t(text.size()); ++pos) {
         if (text[std::size_t(pos)] == '(')
             ++depth;
         else if (text[std::size_t(pos)] == ')' && --depth == 0)
@@ -50,7 +51,7 @@ TEST(CodecFastPath, TokenEndMatchesByteScanOnRandomNesting)
         for (char& c : text)
             c = alphabet[rng() % (sizeof alphabet - 1)];
         const TokenBounds expected = referenceTokenEnd(text);
-        const TokenBounds actual = findTokenEnd(QByteArrayView(text.data(), qsizetype(text.size())));
+        const TokenBounds actual = findTokenEnd(text);
         ASSERT_EQ(actual.start, expected.start) << text;
         ASSERT_EQ(actual.end, expected.end) << text;
     }
@@ -59,9 +60,9 @@ TEST(CodecFastPath, TokenEndMatchesByteScanOnRandomNesting)
 TEST(CodecFastPath, LongTokensAreCutAtTheirMatchingParenthesis)
 {
     std::string big = "(s=" + std::string(1 << 20, 'x') + "(" + std::string(5000, 'y') + "))tail)";
-    const TokenBounds b = findTokenEnd(QByteArrayView(big.data(), qsizetype(big.size())));
+    const TokenBounds b = findTokenEnd(big);
     EXPECT_EQ(b.start, 1);
-    EXPECT_EQ(b.end, qsizetype(big.size()) - 5);
+    EXPECT_EQ(b.end, int64_t(big.size()) - 5);
 }
 
 // Every byte value at every position of one element: accepted exactly when
@@ -77,7 +78,7 @@ TEST(CodecFastPath, EveryByteAtEveryElementPosition)
             element[std::size_t(position)] = char(byte);
             const std::string token = "(da=2[" + good + "," + element + "])";
             std::vector<double> values;
-            const int32_t rc = decodeDoubleArray(QByteArrayView(token.data(), qsizetype(token.size())), &values);
+            const int32_t rc = decodeDoubleArray(token, &values);
             const int digit = referenceDigit(char(byte));
             if (digit < 0) {
                 ASSERT_EQ(rc, kContentsMismatch) << "byte " << byte << " at " << position;
@@ -122,6 +123,45 @@ TEST(CodecFastPath, ArrayErrorsKeepTheirCodes)
     }
 }
 
+// A reply ends at a short chunk ending in ")" when its parentheses balance,
+// and only if nothing follows when they do not: the framer's count decides,
+// and it must agree with a byte-by-byte count at any length and split.
+TEST(CodecFastPath, ReplyFramerCountsParenthesesLikeAByteScan)
+{
+    std::mt19937 rng(2024);
+    const std::size_t lengths[] = {1, 15, 16, 17, 4095, 4096, 4097, 16 * 255 - 1, 16 * 255, 16 * 255 + 1,
+                                   2 * 16 * 255 + 7, 100000};
+    for (int round = 0; round < 300; ++round) {
+        std::string reply(lengths[std::size_t(round) % std::size(lengths)] + rng() % 3, 'x');
+        // Mostly plain bytes, with runs of one kind of parenthesis so that
+        // single lanes count high.
+        const int density = 1 + int(rng() % 50);
+        for (char& c : reply) {
+            const unsigned r = rng() % 100;
+            c = r < unsigned(density) ? '(' : r < unsigned(2 * density) ? ')' : char('a' + r % 26);
+        }
+        if (round % 7 == 0)
+            std::fill(reply.begin(), reply.begin() + std::ptrdiff_t(reply.size() / 2), '(');
+        reply.back() = ')';
+        int64_t depth = 0;
+        for (char c : reply)
+            depth += (c == '(') - (c == ')');
+
+        std::string received;
+        ReplyFramer framer(received);
+        ReplyFramer::Verdict verdict = ReplyFramer::Verdict::More;
+        const std::size_t chunk = 1 + rng() % kReceiveChunkSize;
+        for (std::size_t at = 0; at < reply.size(); at += chunk)
+            verdict = framer.feed(std::string_view(reply).substr(at, chunk));
+        ASSERT_EQ(received, reply);
+        const bool shortLast = (reply.size() - 1) % chunk + 1 < kReceiveChunkSize;
+        const ReplyFramer::Verdict expected = shortLast && depth <= 0 ? ReplyFramer::Verdict::End
+                                              : shortLast || depth <= 0 ? ReplyFramer::Verdict::EndIfQuiet
+                                                                        : ReplyFramer::Verdict::More;
+        ASSERT_EQ(int(verdict), int(expected)) << "length " << reply.size() << " chunk " << chunk << " depth " << depth;
+    }
+}
+
 TEST(CodecFastPath, LargeArrayRoundTripsBitExactly)
 {
     std::mt19937_64 rng(99);
@@ -130,7 +170,7 @@ TEST(CodecFastPath, LargeArrayRoundTripsBitExactly)
         const uint64_t bits = rng();
         std::memcpy(&v, &bits, sizeof v);
     }
-    QByteArray token;
+    std::string token;
     appendDoubleArray(token, values.data(), values.size());
     std::vector<double> decoded;
     ASSERT_EQ(decodeDoubleArray(token, &decoded), kOk);

@@ -1,55 +1,38 @@
 #include "bench/workloads.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
 
-#include <QByteArray>
-
-#include <cerrno>
-#include <cstdio>
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 
-#include "api/lte_results_calls.h"
-#include "api/rf_settings_calls.h"
-#include "api/scenarios_calls.h"
-#include "core/call_remote.h"
-#include "core/codec.h"
-#include "core/core_calls.h"
+#include "client/call_remote.h"
+#include "protocol/codec.h"
+#include "protocol/result_codes.h"
+#include "protocol/rows/core.h"
+#include "protocol/rows/lte_results.h"
+#include "protocol/rows/rf_settings.h"
+#include "protocol/rows/scenarios.h"
 
 namespace tqbse::bench {
 namespace {
 
-std::string toStd(const QByteArray& bytes) { return std::string(bytes.constData(), std::size_t(bytes.size())); }
-
-std::string okReply(const CallDesc& call)
-{
-    QByteArray reply(call.name);
-    reply.append('=');
-    codec::appendInt(reply, 0);
-    return toStd(reply);
-}
+std::string okReply(const CallDesc& call) { return codec::resultOnlyReply(call.fullName(), kSuccess); }
 
 } // namespace
 
 CannedExchange rxSetExchange()
 {
     const ArgValue args[] = {ArgValue(kRxIndex), ArgValue(kRxFrequency)};
-    return {toStd(buildRequest(calls::RX_CentreFrequency_Set, args)), okReply(calls::RX_CentreFrequency_Set)};
+    return {buildRequest(calls::RX_CentreFrequency_Set, args), okReply(calls::RX_CentreFrequency_Set)};
 }
 
 CannedExchange rxGetExchange()
 {
     const ArgValue args[] = {ArgValue(kRxIndex), ArgValue(static_cast<double*>(nullptr))};
     std::string reply = okReply(calls::RX_CentreFrequency_Get);
-    QByteArray value;
-    codec::appendDouble(value, kRxFrequency);
-    reply += toStd(value);
-    return {toStd(buildRequest(calls::RX_CentreFrequency_Get, args)), reply};
+    codec::appendDouble(reply, kRxFrequency);
+    return {buildRequest(calls::RX_CentreFrequency_Get, args), reply};
 }
 
 std::string scenarioName(std::size_t bytes) { return "bench_" + std::to_string(bytes) + ".scn"; }
@@ -71,7 +54,7 @@ std::string scenarioRequest(std::size_t bytes)
     const std::string name = scenarioName(bytes);
     const ArgValue args[] = {ArgValue(name.c_str()), ArgValue(int32_t(name.size())),
                              ArgValue(static_cast<char*>(nullptr)), ArgValue(int32_t(bytes + 1))};
-    return toStd(buildRequest(calls::Scenario_Download, args));
+    return buildRequest(calls::Scenario_Download, args);
 }
 
 CannedExchange scenarioExchange(std::size_t bytes)
@@ -92,7 +75,7 @@ std::string traceRequest(int32_t points)
 {
     const ArgValue args[] = {ArgValue(kTraceHandle), ArgValue(points), ArgValue(static_cast<double*>(nullptr)),
                              ArgValue(static_cast<double*>(nullptr)), ArgValue(points)};
-    return toStd(buildRequest(calls::LTE_Results_GetTrace, args));
+    return buildRequest(calls::LTE_Results_GetTrace, args);
 }
 
 CannedExchange traceExchange(int32_t points)
@@ -102,12 +85,10 @@ CannedExchange traceExchange(int32_t points)
         x[std::size_t(i)] = traceX(i);
         y[std::size_t(i)] = traceY(i);
     }
-    QByteArray reply(calls::LTE_Results_GetTrace.name);
-    reply.append('=');
-    codec::appendInt(reply, 0);
+    std::string reply = okReply(calls::LTE_Results_GetTrace);
     codec::appendDoubleArray(reply, x.data(), x.size());
     codec::appendDoubleArray(reply, y.data(), y.size());
-    return {traceRequest(points), toStd(reply)};
+    return {traceRequest(points), std::move(reply)};
 }
 
 void registerWorkloads(CannedServer& server, const std::vector<std::size_t>& scenarioSizes,
@@ -118,7 +99,7 @@ void registerWorkloads(CannedServer& server, const std::vector<std::size_t>& sce
     // Initialise and Shutdown announce the connection with -1 and 0.
     for (int32_t state : {-1, 0}) {
         const ArgValue args[] = {ArgValue(state)};
-        server.add(toStd(buildRequest(calls::RemoteConnection_Set, args)), okReply(calls::RemoteConnection_Set));
+        server.add(buildRequest(calls::RemoteConnection_Set, args), okReply(calls::RemoteConnection_Set));
     }
     for (std::size_t bytes : scenarioSizes) {
         CannedExchange e = scenarioExchange(bytes);
@@ -132,28 +113,23 @@ void registerWorkloads(CannedServer& server, const std::vector<std::size_t>& sce
 
 RawClient::~RawClient()
 {
-    if (fd_ >= 0)
-        ::close(fd_);
+    if (socket_ != platform::kInvalidSocket)
+        platform::closeSocket(socket_);
 }
 
 bool RawClient::connect(const char* address, uint16_t port, int timeoutMs)
 {
-    sockaddr_in server{};
-    server.sin_family = AF_INET;
-    server.sin_port = htons(port);
-    if (::inet_pton(AF_INET, address, &server.sin_addr) != 1 || (ntohl(server.sin_addr.s_addr) >> 24) != 127)
+    uint32_t server = 0;
+    if (!platform::parseDottedAddress(address, &server) || (server >> 24) != 127)
         return false; // loopback only
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0)
+    socket_ = platform::openTcpSocket();
+    if (socket_ == platform::kInvalidSocket)
         return false;
-    const int on = 1;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&server), sizeof server) != 0) {
-        ::close(fd_);
-        fd_ = -1;
+    platform::setNoDelay(socket_);
+    platform::setTimeouts(socket_, timeoutMs);
+    if (platform::connectWithTimeout(socket_, {server, port}, timeoutMs) != 0) {
+        platform::closeSocket(socket_);
+        socket_ = platform::kInvalidSocket;
         return false;
     }
     return true;
@@ -161,21 +137,12 @@ bool RawClient::connect(const char* address, uint16_t port, int timeoutMs)
 
 bool RawClient::roundTrip(const std::string& request, char* into, std::size_t replyBytes, std::size_t chunk)
 {
-    const char* p = request.data();
-    std::size_t left = request.size();
-    while (left > 0) {
-        const ssize_t n = ::send(fd_, p, left, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= std::size_t(n);
-    }
+    if (platform::sendAll(socket_, request.data(), request.size()) != 0)
+        return false;
     std::size_t got = 0;
     while (got < replyBytes) {
         const std::size_t want = std::min(chunk, replyBytes - got);
-        const ssize_t n = ::recv(fd_, into + got, want, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const int64_t n = platform::receiveSome(socket_, into + got, want);
         if (n <= 0)
             return false;
         got += std::size_t(n);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bench/canned_server.h"
+#include "platform/platform.h"
 
 namespace tqbse::bench {
 
@@ -47,7 +48,8 @@ double traceY(int32_t i);
 void registerWorkloads(CannedServer& server, const std::vector<std::size_t>& scenarioSizes,
                        const std::vector<int32_t>& tracePoints);
 
-// The floor: a plain blocking TCP client (TCP_NODELAY, receive timeout).
+// The floor: a plain blocking TCP client (TCP_NODELAY, send and receive
+// timeouts), one send and one receive system call at a time.
 class RawClient {
 public:
     RawClient() = default;
@@ -60,10 +62,10 @@ public:
     // receives of at most `chunk` bytes. False on error, close or timeout.
     bool roundTrip(const std::string& request, char* into, std::size_t replyBytes,
                    std::size_t chunk = 4096);
-    int fd() const { return fd_; }
+    platform::SocketHandle socket() const { return socket_; }
 
 private:
-    int fd_ = -1;
+    platform::SocketHandle socket_ = platform::kInvalidSocket;
 };
 
 // The process's peak resident set size so far, in KiB.

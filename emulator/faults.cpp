@@ -1,48 +1,52 @@
 #include "emulator/faults.h"
 
 #include <algorithm>
-#include <string_view>
 
-#include "core/call_description.h"
-#include "core/codec.h"
+#include "protocol/call_description.h"
+#include "protocol/codec.h"
 
 namespace tqbse::emu {
 
-bool FaultOptions::appliesTo(QByteArrayView requestName) const
+bool FaultOptions::any() const
 {
-    if (call.isEmpty())
+    return delayMs > 0 || pieceSize > 0 || closeAfter >= 0 || closeMidReply || stallAfter >= 0 || wrongName
+        || missingOutputs || badHex;
+}
+
+bool FaultOptions::appliesTo(std::string_view requestName) const
+{
+    if (call.empty())
         return true;
     if (requestName == call)
         return true;
-    const QByteArrayView prefix(kExportPrefix.data(), qsizetype(kExportPrefix.size()));
-    return requestName.startsWith(prefix) && requestName.sliced(prefix.size()) == call;
+    return requestName.starts_with(kExportPrefix) && requestName.substr(kExportPrefix.size()) == call;
 }
 
-QByteArray applyReplyFaults(const FaultOptions& faults, QByteArray reply)
+std::string applyReplyFaults(const FaultOptions& faults, std::string reply)
 {
-    const qsizetype eq = reply.indexOf('=');
-    if (eq < 0)
+    constexpr std::size_t npos = std::string::npos;
+    const std::size_t eq = reply.find('=');
+    if (eq == npos)
         return reply;
     if (faults.missingOutputs) {
-        const codec::TokenBounds first = codec::findTokenEnd(QByteArrayView(reply).sliced(eq + 1));
+        const codec::TokenBounds first = codec::findTokenEnd(std::string_view(reply).substr(eq + 1));
         if (first.end > 0)
-            reply.truncate(eq + 1 + first.end);
+            reply.resize(eq + 1 + std::size_t(first.end));
     }
     if (faults.badHex) {
-        const codec::TokenBounds first = codec::findTokenEnd(QByteArrayView(reply).sliced(eq + 1));
-        const qsizetype afterResult = first.end > 0 ? eq + 1 + first.end : eq + 1;
-        qsizetype at = -1;
-        for (const char* tag : {"(n=", "(f=", "(d=", "(da="}) {
-            const qsizetype p = reply.indexOf(tag, afterResult);
-            if (p >= 0 && (at < 0 || p < at))
-                at = p;
-        }
-        if (at < 0)
-            at = reply.indexOf("(n=", eq);
-        if (at >= 0) {
-            qsizetype digit = reply.indexOf('=', at) + 1;
-            if (reply.at(at + 1) == 'd' && reply.at(at + 2) == 'a')
-                digit = reply.indexOf('[', at) + 1;
+        const codec::TokenBounds first = codec::findTokenEnd(std::string_view(reply).substr(eq + 1));
+        const std::size_t afterResult = first.end > 0 ? eq + 1 + std::size_t(first.end) : eq + 1;
+        std::size_t at = npos;
+        for (const char* tag : {"(n=", "(f=", "(d=", "(da="})
+            at = std::min(at, reply.find(tag, afterResult));
+        if (at == npos)
+            at = reply.find("(n=", eq);
+        if (at != npos) {
+            std::size_t digit = reply.find('=', at) + 1; // the tag has one
+            if (reply[at + 1] == 'd' && reply[at + 2] == 'a') {
+                const std::size_t bracket = reply.find('[', at);
+                digit = bracket == npos ? 0 : bracket + 1;
+            }
             if (digit > 0 && digit + 1 < reply.size()) {
                 reply[digit] = 'z';
                 reply[digit + 1] = 'z';
@@ -54,12 +58,12 @@ QByteArray applyReplyFaults(const FaultOptions& faults, QByteArray reply)
     return reply;
 }
 
-std::vector<qsizetype> pieceEnds(QByteArrayView reply, int pieceSize)
+std::vector<std::size_t> pieceEnds(std::string_view reply, int pieceSize)
 {
-    std::vector<qsizetype> ends;
-    const qsizetype size = reply.size();
-    const qsizetype step = std::max(1, pieceSize);
-    qsizetype end = 0;
+    std::vector<std::size_t> ends;
+    const std::size_t size = reply.size();
+    const std::size_t step = std::size_t(std::max(1, pieceSize));
+    std::size_t end = 0;
     while (end < size) {
         end = std::min(size, end + step);
         while (end < size && reply[end - 1] == ')')
@@ -69,12 +73,13 @@ std::vector<qsizetype> pieceEnds(QByteArrayView reply, int pieceSize)
     return ends;
 }
 
-qsizetype midReplyCut(QByteArrayView reply)
+std::size_t midReplyCut(std::string_view reply)
 {
-    qsizetype cut = reply.size() / 2;
-    while (cut > 0 && reply[cut - 1] == ')')
+    const int64_t size = int64_t(reply.size());
+    int64_t cut = size / 2;
+    while (cut > 0 && reply[std::size_t(cut - 1)] == ')')
         --cut;
-    return std::max<qsizetype>(cut, std::min<qsizetype>(1, reply.size() - 1));
+    return std::size_t(std::max<int64_t>(cut, std::min<int64_t>(1, size - 1)));
 }
 
 } // namespace tqbse::emu

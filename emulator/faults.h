@@ -3,9 +3,9 @@
 // applies delays, pieces and closing.
 #pragma once
 
-#include <QByteArray>
-#include <QByteArrayView>
-
+#include <cstddef>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace tqbse::emu {
@@ -16,26 +16,29 @@ struct FaultOptions {
     int piecePauseMs = 20;   // pause between pieces
     int closeAfter = -1;     // >= 0: answer that many requests, then close on the next
     bool closeMidReply = false;
+    int stallAfter = -1;     // >= 0: send that many bytes of the reply, then nothing more
     bool wrongName = false;
     bool missingOutputs = false;
     bool badHex = false;
-    QByteArray call;         // restricts every fault to this call (full or short name)
+    std::string call;        // restricts every fault to this call (full or short name)
 
-    bool appliesTo(QByteArrayView requestName) const;
+    // True when any fault is switched on.
+    bool any() const;
+    bool appliesTo(std::string_view requestName) const;
 };
 
 // The reply with the text faults applied: another name, the outputs left
 // out (the result code stays), or a broken hex pair in the first numeric
 // output (in the result code when the reply has no numeric output).
-QByteArray applyReplyFaults(const FaultOptions& faults, QByteArray reply);
+std::string applyReplyFaults(const FaultOptions& faults, std::string reply);
 
 // End offsets of the pieces of a reply. No piece but the last ends in ")",
 // so that a reader which takes a short receive ending in ")" as the end of
 // the reply still sees the whole reply.
-std::vector<qsizetype> pieceEnds(QByteArrayView reply, int pieceSize);
+std::vector<std::size_t> pieceEnds(std::string_view reply, int pieceSize);
 
 // Where a reply is cut when the connection closes in its middle: about half
 // way, never after a ")".
-qsizetype midReplyCut(QByteArrayView reply);
+std::size_t midReplyCut(std::string_view reply);
 
 } // namespace tqbse::emu

@@ -1,50 +1,44 @@
 // tqbse-emulator: the reference emulator of the plug-in server.
-#include <QStringList>
-
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
+#include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "emulator/model.h"
 #include "emulator/options.h"
 #include "emulator/request_handler.h"
 #include "emulator/server.h"
+#include "platform/platform.h"
 
 namespace {
 
-int stopPipe[2] = {-1, -1};
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
-void onStopSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(stopPipe[1], &byte, 1);
-}
+extern "C" void onStopSignal(int) { stopRequested.store(true); }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
     using namespace tqbse::emu;
-    QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
+    const std::vector<std::string> args(argv + 1, argv + argc);
 
     Options options;
-    QString error;
+    std::string error;
     if (!parseOptions(args, &options, &error)) {
-        std::fprintf(stderr, "tqbse-emulator: %s\n", qPrintable(error));
+        std::fprintf(stderr, "tqbse-emulator: %s\n", error.c_str());
         return 2;
     }
     if (options.help) {
-        std::fputs(qPrintable(usageText()), stdout);
+        std::fputs(usageText().c_str(), stdout);
         return 0;
     }
 
     Config config = defaultConfig();
-    if (!options.configFile.isEmpty() && !loadConfigFile(options.configFile, &config, &error)) {
-        std::fprintf(stderr, "tqbse-emulator: %s\n", qPrintable(error));
+    if (!options.configFile.empty() && !loadConfigFile(options.configFile, &config, &error)) {
+        std::fprintf(stderr, "tqbse-emulator: %s\n", error.c_str());
         return 2;
     }
     if (options.version)
@@ -58,6 +52,8 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    if (tqbse::platform::socketLibraryStartup() != 0)
+        return 1;
     Model model(config);
     ServerSettings settings;
     settings.bind = options.bind;
@@ -66,23 +62,24 @@ int main(int argc, char** argv)
     settings.callbackOnScenarioEnd = options.callbackOnScenarioEnd;
     settings.callbackPort = options.callbackPort;
     settings.faults = options.faults;
-    Server server(model, settings);
-    if (!server.listen(&error)) {
-        std::fprintf(stderr, "tqbse-emulator: %s\n", qPrintable(error));
-        return 1;
+    {
+        Server server(model, settings);
+        if (!server.listen(&error)) {
+            std::fprintf(stderr, "tqbse-emulator: %s\n", error.c_str());
+            return 1;
+        }
+
+        std::signal(SIGINT, onStopSignal);
+        std::signal(SIGTERM, onStopSignal);
+#ifdef SIGPIPE
+        // Sockets never raise it; standard output to a closed pipe must not either.
+        std::signal(SIGPIPE, SIG_IGN);
+#endif
+
+        printLine("tqbse-emulator listening on " + options.bind + ':' + std::to_string(options.port));
+        server.run(stopRequested);
+        printLine("tqbse-emulator stopped");
     }
-
-    if (::pipe2(stopPipe, O_CLOEXEC) != 0)
-        return 1;
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-
-    printLine("tqbse-emulator listening on " + options.bind + ':' + QByteArray::number(options.port));
-    server.run(stopPipe[0]);
-    printLine("tqbse-emulator stopped");
+    tqbse::platform::socketLibraryCleanup();
     return 0;
 }

@@ -1,10 +1,12 @@
 #include "emulator/model.h"
 
+#include <QByteArray>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QString>
 
 #include <cmath>
 #include <numbers>
@@ -37,7 +39,7 @@ Config defaultConfig()
 
 namespace {
 
-QByteArray bytes(const QJsonValue& v) { return v.toString().toLatin1(); }
+std::string bytes(const QJsonValue& v) { return v.toString().toLatin1().toStdString(); }
 
 bool readNamedTexts(const QJsonValue& v, std::vector<NamedText>* out)
 {
@@ -59,19 +61,20 @@ void readFloat(const QJsonObject& o, const char* key, float* out)
 
 } // namespace
 
-bool applyConfigJson(QByteArrayView json, Config* c, QString* error)
+bool applyConfigJson(std::string_view json, Config* c, std::string* error)
 {
     QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(json.toByteArray(), &parseError);
+    const QJsonDocument doc =
+        QJsonDocument::fromJson(QByteArray(json.data(), qsizetype(json.size())), &parseError);
     if (doc.isNull() || !doc.isObject()) {
-        *error = doc.isNull() ? parseError.errorString() : QStringLiteral("the document is not an object");
+        *error = doc.isNull() ? parseError.errorString().toStdString() : "the document is not an object";
         return false;
     }
     const QJsonObject root = doc.object();
     if (root.contains("version")) {
         const QJsonArray v = root["version"].toArray();
         if (v.size() != 4) {
-            *error = QStringLiteral("\"version\" needs four numbers");
+            *error = "\"version\" needs four numbers";
             return false;
         }
         for (int i = 0; i < 4; ++i)
@@ -94,7 +97,7 @@ bool applyConfigJson(QByteArrayView json, Config* c, QString* error)
     if (root.contains("traceLength"))
         c->traceLength = root["traceLength"].toInt();
     if (c->traceLength < 0 || c->traceLength > kMaxTraceLength) {
-        *error = QStringLiteral("\"traceLength\" must lie between 0 and %1").arg(kMaxTraceLength);
+        *error = "\"traceLength\" must lie between 0 and " + std::to_string(kMaxTraceLength);
         return false;
     }
     c->scenarioRunMs = root["scenarioRunMs"].toInt(c->scenarioRunMs);
@@ -138,14 +141,16 @@ bool applyConfigJson(QByteArrayView json, Config* c, QString* error)
     return true;
 }
 
-bool loadConfigFile(const QString& path, Config* config, QString* error)
+bool loadConfigFile(const std::string& path, Config* config, std::string* error)
 {
-    QFile file(path);
+    const QString name = QString::fromLocal8Bit(path.data(), qsizetype(path.size()));
+    QFile file(name);
     if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot open %1: %2").arg(path, file.errorString());
+        *error = QStringLiteral("cannot open %1: %2").arg(name, file.errorString()).toStdString();
         return false;
     }
-    return applyConfigJson(file.readAll(), config, error);
+    const QByteArray json = file.readAll();
+    return applyConfigJson(std::string_view(json.constData(), std::size_t(json.size())), config, error);
 }
 
 Model::Model(Config c) : config(std::move(c)), protocolEnabled(config.paths.size(), 0) {}
@@ -158,7 +163,7 @@ bool Model::adcOverloaded(int32_t index) const
 
 bool Model::scenarioRunning(Clock::time_point now) const
 {
-    return !runningScenario.isNull() && now < runningUntil;
+    return runningScenario && now < runningUntil;
 }
 
 bool Model::protocolResultsAvailable() const
@@ -185,13 +190,13 @@ void Model::fullProtocolReset()
 
 std::optional<FinishedScenario> Model::takeFinishedScenario(Clock::time_point now)
 {
-    if (!scenarioEndPending || runningScenario.isNull() || now < runningUntil)
+    if (!scenarioEndPending || !runningScenario || now < runningUntil)
         return std::nullopt;
     scenarioEndPending = false;
-    return FinishedScenario{runningScenario, runningPeer};
+    return FinishedScenario{*runningScenario, runningPeer};
 }
 
-void storeNamedText(std::vector<NamedText>& list, QByteArray name, QByteArray content)
+void storeNamedText(std::vector<NamedText>& list, std::string name, std::string content)
 {
     for (NamedText& t : list) {
         if (t.name == name) {
@@ -202,7 +207,7 @@ void storeNamedText(std::vector<NamedText>& list, QByteArray name, QByteArray co
     list.push_back({std::move(name), std::move(content)});
 }
 
-const NamedText* findNamedText(const std::vector<NamedText>& list, QByteArrayView name)
+const NamedText* findNamedText(const std::vector<NamedText>& list, std::string_view name)
 {
     for (const NamedText& t : list)
         if (t.name == name)

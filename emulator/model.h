@@ -3,16 +3,14 @@
 // and the running scenario. Every request handler runs with `mutex` held.
 #pragma once
 
-#include <QByteArray>
-#include <QByteArrayView>
-#include <QString>
-
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -40,17 +38,17 @@ struct Path {
 };
 
 struct NamedText {
-    QByteArray name;
-    QByteArray content;
+    std::string name;
+    std::string content;
 };
 
 struct TestCase {
-    QByteArray name;
-    QByteArray group;
+    std::string name;
+    std::string group;
 };
 
 struct DebugFilter {
-    QByteArray name;
+    std::string name;
     int32_t state = 0;
     std::optional<int32_t> pending; // staged by State_Set until accepted or rejected
 };
@@ -79,14 +77,15 @@ struct Config {
     std::vector<NamedText> scenarios;
     std::vector<DebugFilter> debugFilters;
     std::vector<NamedText> protocolMessageXml;
-    std::vector<QByteArray> systemParamFiles;
+    std::vector<std::string> systemParamFiles;
 };
 
 // The content the emulator serves when started without --config.
 Config defaultConfig();
 // Overrides the keys present in a JSON document; the others keep their value.
-bool applyConfigJson(QByteArrayView json, Config* config, QString* error);
-bool loadConfigFile(const QString& path, Config* config, QString* error);
+// JSON texts become 8-bit bytes (Latin-1; other characters become '?').
+bool applyConfigJson(std::string_view json, Config* config, std::string* error);
+bool loadConfigFile(const std::string& path, Config* config, std::string* error);
 
 struct ResultsHandle {
     enum class Kind { Protocol, Lte } kind;
@@ -94,8 +93,8 @@ struct ResultsHandle {
 };
 
 struct FinishedScenario {
-    QByteArray name;
-    QByteArray peer; // address of the client that started it
+    std::string name;
+    std::string peer; // address of the client that started it
 };
 
 struct Model {
@@ -114,9 +113,9 @@ struct Model {
     int32_t testCaseRuns = 0;
     int32_t lastTestCaseRun = -1;
 
-    QByteArray runningScenario;
+    std::optional<std::string> runningScenario; // the last one executed
     Clock::time_point runningUntil{};
-    QByteArray runningPeer;
+    std::string runningPeer;
     bool scenarioEndPending = false;
 
     int32_t pathCount() const { return int32_t(config.paths.size()); }
@@ -132,8 +131,8 @@ struct Model {
 };
 
 // Uploads replace a text of the same name, or append a new one.
-void storeNamedText(std::vector<NamedText>& list, QByteArray name, QByteArray content);
-const NamedText* findNamedText(const std::vector<NamedText>& list, QByteArrayView name);
+void storeNamedText(std::vector<NamedText>& list, std::string name, std::string content);
+const NamedText* findNamedText(const std::vector<NamedText>& list, std::string_view name);
 
 // Deterministic trace points: x_i = i * step, y_i a sine around a level
 // that depends on the family and the trace number.

@@ -1,17 +1,18 @@
 #include "emulator/options.h"
 
-#include <arpa/inet.h>
+#include <limits>
 
 #include "emulator/model.h"
 
 namespace tqbse::emu {
 namespace {
 
-bool toInt(const QString& text, int min, int max, int* out)
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+bool toInt(const std::string& text, int min, int max, int* out)
 {
-    bool ok = false;
-    const int v = text.toInt(&ok);
-    if (!ok || v < min || v > max)
+    int v = 0;
+    if (!parseDecimal(text, &v) || v < min || v > max)
         return false;
     *out = v;
     return true;
@@ -19,9 +20,65 @@ bool toInt(const QString& text, int min, int max, int* out)
 
 } // namespace
 
-QString usageText()
+bool parseDecimal(std::string_view text, int* value)
 {
-    return QStringLiteral(
+    while (!text.empty() && isSpace(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isSpace(text.back()))
+        text.remove_suffix(1);
+    const bool negative = !text.empty() && text.front() == '-';
+    if (!text.empty() && (text.front() == '+' || text.front() == '-'))
+        text.remove_prefix(1);
+    if (text.empty())
+        return false;
+    int64_t magnitude = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        magnitude = magnitude * 10 + (c - '0');
+        if (magnitude > int64_t(std::numeric_limits<int>::max()) + 1)
+            return false;
+    }
+    const int64_t v = negative ? -magnitude : magnitude;
+    if (v > std::numeric_limits<int>::max())
+        return false;
+    *value = int(v);
+    return true;
+}
+
+bool parseIpv4Address(std::string_view text, uint32_t* address)
+{
+    uint32_t result = 0;
+    int octets = 0;
+    int current = -1; // the octet being read; -1 before its first digit
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            if (current == 0)
+                return false; // a leading zero
+            if (current < 0) {
+                if (++octets > 4)
+                    return false;
+                current = 0;
+            }
+            current = current * 10 + (c - '0');
+            if (current > 255)
+                return false;
+        } else if (c == '.' && current >= 0 && octets < 4) {
+            result = (result << 8) | uint32_t(current);
+            current = -1;
+        } else {
+            return false;
+        }
+    }
+    if (octets < 4 || current < 0)
+        return false;
+    *address = (result << 8) | uint32_t(current);
+    return true;
+}
+
+std::string usageText()
+{
+    return std::string(
         "Usage: tqbse-emulator [options]\n"
         "Reference emulator of the plug-in server: answers the library's requests on TCP.\n"
         "\n"
@@ -44,6 +101,8 @@ QString usageText()
         "  --piece-pause-ms N      ... with N ms between them (default 20)\n"
         "  --close-after N         answer N requests on a connection, then close it on the next\n"
         "  --close-mid-reply       send half of the reply, then close the connection\n"
+        "  --stall-after N         send the first N bytes of the reply (0: none), then\n"
+        "                          nothing more, keeping the connection open\n"
         "  --wrong-name            reply under another function's name\n"
         "  --missing-outputs       reply with the result code alone\n"
         "  --bad-hex               break the hex digits of the first numeric output\n"
@@ -51,41 +110,41 @@ QString usageText()
         "  --help                  show this text\n");
 }
 
-bool parseOptions(const QStringList& args, Options* o, QString* error)
+bool parseOptions(const std::vector<std::string>& args, Options* o, std::string* error)
 {
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        auto value = [&](QString* out) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string* out) {
             if (i + 1 >= args.size()) {
-                *error = QStringLiteral("%1 needs a value").arg(a);
+                *error = a + " needs a value";
                 return false;
             }
             *out = args[++i];
             return true;
         };
         auto intValue = [&](int min, int max, int* out) {
-            QString v;
+            std::string v;
             if (!value(&v))
                 return false;
             if (!toInt(v, min, max, out)) {
-                *error = QStringLiteral("%1: bad value '%2'").arg(a, v);
+                *error = a + ": bad value '" + v + "'";
                 return false;
             }
             return true;
         };
-        QString v;
+        std::string v;
         int n = 0;
         if (a == "--help" || a == "-h") {
             o->help = true;
         } else if (a == "--bind") {
             if (!value(&v))
                 return false;
-            in_addr addr{};
-            if (inet_pton(AF_INET, v.toLatin1().constData(), &addr) != 1) {
-                *error = QStringLiteral("--bind: not an IPv4 address '%1'").arg(v);
+            uint32_t address = 0;
+            if (!parseIpv4Address(v, &address)) {
+                *error = "--bind: not an IPv4 address '" + v + "'";
                 return false;
             }
-            o->bind = v.toLatin1();
+            o->bind = v;
         } else if (a == "--port") {
             if (!intValue(1, 65535, &o->port))
                 return false;
@@ -95,13 +154,22 @@ bool parseOptions(const QStringList& args, Options* o, QString* error)
         } else if (a == "--version") {
             if (!value(&v))
                 return false;
-            const QStringList parts = v.split('.');
+            std::vector<std::string> parts(1);
+            for (const char c : v) {
+                if (c == '.')
+                    parts.emplace_back();
+                else
+                    parts.back().push_back(c);
+            }
             std::array<int32_t, 4> version{};
             bool ok = parts.size() == 4;
-            for (int k = 0; ok && k < 4; ++k)
-                version[std::size_t(k)] = parts[k].toInt(&ok);
+            for (std::size_t k = 0; ok && k < 4; ++k) {
+                int part = 0;
+                ok = parseDecimal(parts[k], &part);
+                version[k] = part;
+            }
             if (!ok) {
-                *error = QStringLiteral("--version: expected A.B.C.D, got '%1'").arg(v);
+                *error = "--version: expected A.B.C.D, got '" + v + "'";
                 return false;
             }
             o->version = version;
@@ -123,7 +191,7 @@ bool parseOptions(const QStringList& args, Options* o, QString* error)
         } else if (a == "--fault-call") {
             if (!value(&v))
                 return false;
-            o->faults.call = v.toLatin1();
+            o->faults.call = v;
         } else if (a == "--delay-ms") {
             if (!intValue(0, 600000, &o->faults.delayMs))
                 return false;
@@ -136,6 +204,9 @@ bool parseOptions(const QStringList& args, Options* o, QString* error)
         } else if (a == "--close-after") {
             if (!intValue(0, 1 << 30, &o->faults.closeAfter))
                 return false;
+        } else if (a == "--stall-after") {
+            if (!intValue(0, 1 << 30, &o->faults.stallAfter))
+                return false;
         } else if (a == "--close-mid-reply") {
             o->faults.closeMidReply = true;
         } else if (a == "--wrong-name") {
@@ -145,7 +216,7 @@ bool parseOptions(const QStringList& args, Options* o, QString* error)
         } else if (a == "--bad-hex") {
             o->faults.badHex = true;
         } else {
-            *error = QStringLiteral("unknown option '%1' (see --help)").arg(a);
+            *error = "unknown option '" + a + "' (see --help)";
             return false;
         }
     }

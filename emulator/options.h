@@ -1,21 +1,21 @@
 // Command-line options of tqbse-emulator.
 #pragma once
 
-#include <QByteArray>
-#include <QString>
-#include <QStringList>
-
 #include <array>
+#include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "emulator/faults.h"
 
 namespace tqbse::emu {
 
 struct Options {
-    QByteArray bind = "127.0.0.1";
+    std::string bind = "127.0.0.1";
     int port = 6002;
-    QString configFile;
+    std::string configFile;
     std::optional<std::array<int32_t, 4>> version;
     std::optional<int32_t> traceLength;
     std::optional<int32_t> scenarioRunMs;
@@ -28,7 +28,14 @@ struct Options {
 
 // Parses the arguments after the program name. False with `error` set on a
 // bad option or value.
-bool parseOptions(const QStringList& args, Options* options, QString* error);
-QString usageText();
+bool parseOptions(const std::vector<std::string>& args, Options* options, std::string* error);
+std::string usageText();
+
+// A decimal integer: optional white space around it, an optional sign, and
+// nothing else; false when it does not fit an int.
+bool parseDecimal(std::string_view text, int* value);
+// A dotted-quad IPv4 address, strictly: four decimal octets of at most 255
+// without leading zeros (what inet_pton accepts). Host byte order.
+bool parseIpv4Address(std::string_view text, uint32_t* address);
 
 } // namespace tqbse::emu

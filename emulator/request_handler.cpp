@@ -2,12 +2,11 @@
 
 #include <deque>
 #include <functional>
-#include <string>
 #include <unordered_map>
 
-#include "api/call_table.h"
-#include "core/codec.h"
-#include "core/result_codes.h"
+#include "protocol/call_table.h"
+#include "protocol/codec.h"
+#include "protocol/result_codes.h"
 
 namespace tqbse::emu {
 namespace {
@@ -17,36 +16,35 @@ struct Arg {
     int32_t i = 0;
     float f = 0;
     double d = 0;
-    QByteArrayView text;
+    std::string_view text;
     bool isNull = false;
 };
 
-// The outputs a handler produces, in the order of its row's outputs.
-class Reply {
+// The output values a handler produces, in the order of its row's outputs,
+// each with the token tag it travels under.
+class Outputs {
 public:
-    enum class Kind { Int, Float, Double, Text, Array };
     struct Value {
-        Kind kind;
+        WireTag tag;
         int32_t i = 0;
         float f = 0;
         double d = 0;
-        QByteArray text;
-        bool isNull = false;
+        std::string text;
         std::vector<double> array;
     };
-    void addInt(int32_t v) { values.push_back({Kind::Int, v, 0, 0, {}, false, {}}); }
-    void addFloat(float v) { values.push_back({Kind::Float, 0, v, 0, {}, false, {}}); }
-    void addDouble(double v) { values.push_back({Kind::Double, 0, 0, v, {}, false, {}}); }
-    void addText(const QByteArray& v) { values.push_back({Kind::Text, 0, 0, 0, v, false, {}}); }
-    void addArray(std::vector<double> v) { values.push_back({Kind::Array, 0, 0, 0, {}, false, std::move(v)}); }
+    void addInt(int32_t v) { values.push_back({WireTag::Int, v, 0, 0, {}, {}}); }
+    void addFloat(float v) { values.push_back({WireTag::Float, 0, v, 0, {}, {}}); }
+    void addDouble(double v) { values.push_back({WireTag::Double, 0, 0, v, {}, {}}); }
+    void addText(const std::string& v) { values.push_back({WireTag::String, 0, 0, 0, v, {}}); }
+    void addArray(std::vector<double> v) { values.push_back({WireTag::DoubleArray, 0, 0, 0, {}, std::move(v)}); }
 
     std::vector<Value> values;
 };
 
-using Handler = std::function<int32_t(Model&, const Arg*, Reply&, const CallContext&)>;
+using Handler = std::function<int32_t(Model&, const Arg*, Outputs&, const CallContext&)>;
 using HandlerTable = std::unordered_map<std::string_view, Handler>;
 
-const QByteArray kOwnErrorText = "Emulator: no text is known for this result code";
+const std::string kOwnErrorText = "Emulator: no text is known for this result code";
 constexpr int32_t kTrue = 1;
 
 // ---- generic helpers for the families -------------------------------------
@@ -54,11 +52,11 @@ constexpr int32_t kTrue = 1;
 // A list read by index: its size and the text at an index (null when out of range).
 struct ListAccess {
     std::function<int32_t(const Model&)> count;
-    std::function<const QByteArray*(const Model&, int32_t)> item;
+    std::function<const std::string*(const Model&, int32_t)> item;
 };
 
 template <typename T, typename Field>
-const QByteArray* itemAt(const std::vector<T>& list, int32_t index, Field field)
+const std::string* itemAt(const std::vector<T>& list, int32_t index, Field field)
 {
     if (index < 0 || index >= int32_t(list.size()))
         return nullptr;
@@ -69,19 +67,19 @@ void addList(HandlerTable& t, std::string_view countName, std::string_view lengt
              std::string_view nameName, const ListAccess& list)
 {
     if (!countName.empty())
-        t[countName] = [list](Model& m, const Arg*, Reply& r, const CallContext&) {
+        t[countName] = [list](Model& m, const Arg*, Outputs& r, const CallContext&) {
             r.addInt(list.count(m));
             return 0;
         };
-    t[lengthName] = [list](Model& m, const Arg* a, Reply& r, const CallContext&) {
-        const QByteArray* item = list.item(m, a[0].i);
+    t[lengthName] = [list](Model& m, const Arg* a, Outputs& r, const CallContext&) {
+        const std::string* item = list.item(m, a[0].i);
         if (!item)
             return kUnknownObject;
         r.addInt(int32_t(item->size()));
         return 0;
     };
-    t[nameName] = [list](Model& m, const Arg* a, Reply& r, const CallContext&) {
-        const QByteArray* item = list.item(m, a[0].i);
+    t[nameName] = [list](Model& m, const Arg* a, Outputs& r, const CallContext&) {
+        const std::string* item = list.item(m, a[0].i);
         if (!item)
             return kUnknownObject;
         if (int64_t(a[1].i) < int64_t(item->size()) + 1)
@@ -100,20 +98,20 @@ void addFiles(HandlerTable& t, std::string_view prefix, std::vector<NamedText> C
         names.push_back(std::string(prefix) + op);
         return std::string_view(names.back());
     };
-    t[name("_Upload")] = [list](Model& m, const Arg* a, Reply&, const CallContext&) {
+    t[name("_Upload")] = [list](Model& m, const Arg* a, Outputs&, const CallContext&) {
         if (a[0].isNull)
             return kUnknownObject;
-        storeNamedText(m.config.*list, a[0].text.toByteArray(), a[1].text.toByteArray());
+        storeNamedText(m.config.*list, std::string(a[0].text), std::string(a[1].text));
         return 0;
     };
-    t[name("_DownloadSize_Get")] = [list](Model& m, const Arg* a, Reply& r, const CallContext&) {
+    t[name("_DownloadSize_Get")] = [list](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         const NamedText* f = findNamedText(m.config.*list, a[0].text);
         if (a[0].isNull || !f)
             return kUnknownObject;
         r.addInt(int32_t(f->content.size()));
         return 0;
     };
-    t[name("_Download")] = [list](Model& m, const Arg* a, Reply& r, const CallContext&) {
+    t[name("_Download")] = [list](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         const NamedText* f = findNamedText(m.config.*list, a[0].text);
         if (a[0].isNull || !f)
             return kUnknownObject;
@@ -128,7 +126,7 @@ void addFiles(HandlerTable& t, std::string_view prefix, std::vector<NamedText> C
 template <typename T>
 void addPathValue(HandlerTable& t, std::string_view setName, std::string_view getName, T Path::*field)
 {
-    t[setName] = [field](Model& m, const Arg* a, Reply&, const CallContext&) {
+    t[setName] = [field](Model& m, const Arg* a, Outputs&, const CallContext&) {
         if (!m.validPath(a[0].i))
             return kUnknownObject;
         if constexpr (std::is_same_v<T, double>)
@@ -137,7 +135,7 @@ void addPathValue(HandlerTable& t, std::string_view setName, std::string_view ge
             m.config.paths[std::size_t(a[0].i)].*field = a[1].f;
         return 0;
     };
-    t[getName] = [field](Model& m, const Arg* a, Reply& r, const CallContext&) {
+    t[getName] = [field](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         if (!m.validPath(a[0].i))
             return kUnknownObject;
         if constexpr (std::is_same_v<T, double>)
@@ -151,11 +149,11 @@ void addPathValue(HandlerTable& t, std::string_view setName, std::string_view ge
 // A flag without index: setter and getter.
 void addFlag(HandlerTable& t, std::string_view setName, std::string_view getName, int32_t Model::*field)
 {
-    t[setName] = [field](Model& m, const Arg* a, Reply&, const CallContext&) {
+    t[setName] = [field](Model& m, const Arg* a, Outputs&, const CallContext&) {
         m.*field = a[0].i;
         return 0;
     };
-    t[getName] = [field](Model& m, const Arg*, Reply& r, const CallContext&) {
+    t[getName] = [field](Model& m, const Arg*, Outputs& r, const CallContext&) {
         r.addInt(m.*field);
         return 0;
     };
@@ -171,13 +169,13 @@ const ResultsHandle* findHandle(const Model& m, int32_t id, ResultsHandle::Kind 
 void addTraces(HandlerTable& t, std::string_view lengthName, std::string_view traceName,
                ResultsHandle::Kind kind, int32_t traceCount)
 {
-    t[lengthName] = [kind, traceCount](Model& m, const Arg* a, Reply& r, const CallContext&) {
+    t[lengthName] = [kind, traceCount](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         if (!findHandle(m, a[0].i, kind) || a[1].i < 0 || a[1].i >= traceCount)
             return kUnknownObject;
         r.addInt(m.config.traceLength);
         return 0;
     };
-    t[traceName] = [kind, traceCount](Model& m, const Arg* a, Reply& r, const CallContext&) {
+    t[traceName] = [kind, traceCount](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         if (!findHandle(m, a[0].i, kind) || a[1].i < 0 || a[1].i >= traceCount)
             return kUnknownObject;
         if (a[2].i < m.config.traceLength)
@@ -190,7 +188,7 @@ void addTraces(HandlerTable& t, std::string_view lengthName, std::string_view tr
     };
 }
 
-int32_t newHandle(Model& m, ResultsHandle::Kind kind, int32_t index, Reply& r)
+int32_t newHandle(Model& m, ResultsHandle::Kind kind, int32_t index, Outputs& r)
 {
     const int32_t id = m.nextHandle++;
     m.handles.emplace(id, ResultsHandle{kind, index});
@@ -204,28 +202,28 @@ HandlerTable buildHandlers()
     HandlerTable t;
 
     // Connection, result-code texts and server queries.
-    t["RemoteConnection_Set"] = [](Model& m, const Arg* a, Reply&, const CallContext&) {
+    t["RemoteConnection_Set"] = [](Model& m, const Arg* a, Outputs&, const CallContext&) {
         m.connectionStatus = a[0].i;
         return 0;
     };
-    t["ConnectionStatus_Get"] = [](Model& m, const Arg*, Reply& r, const CallContext&) {
+    t["ConnectionStatus_Get"] = [](Model& m, const Arg*, Outputs& r, const CallContext&) {
         r.addInt(m.connectionStatus);
         return 0;
     };
-    t["GetErrorMsgLength"] = [](Model&, const Arg*, Reply& r, const CallContext&) {
+    t["GetErrorMsgLength"] = [](Model&, const Arg*, Outputs& r, const CallContext&) {
         r.addInt(int32_t(kOwnErrorText.size()) + 1); // a buffer size: terminator included
         return 0;
     };
-    t["GetErrorMsg"] = [](Model&, const Arg*, Reply& r, const CallContext&) {
+    t["GetErrorMsg"] = [](Model&, const Arg*, Outputs& r, const CallContext&) {
         r.addText(kOwnErrorText);
         return 0;
     };
-    t["GetServerVersion"] = [](Model& m, const Arg*, Reply& r, const CallContext&) {
+    t["GetServerVersion"] = [](Model& m, const Arg*, Outputs& r, const CallContext&) {
         for (int32_t v : m.config.version)
             r.addInt(v);
         return 0;
     };
-    t["FullProtocolReset"] = [](Model& m, const Arg*, Reply&, const CallContext&) {
+    t["FullProtocolReset"] = [](Model& m, const Arg*, Outputs&, const CallContext&) {
         m.fullProtocolReset();
         return 0;
     };
@@ -237,7 +235,7 @@ HandlerTable buildHandlers()
     addPathValue(t, "TX_ReferenceLevel_Set", "TX_ReferenceLevel_Get", &Path::txReferenceLevel);
     addFlag(t, "LoggingState_Set", "LoggingState_Get", &Model::loggingState);
     addFlag(t, "RFMeasurement_State_Set", "RFMeasurement_State_Get", &Model::rfMeasurementState);
-    t["ADCOverloaded_Get"] = [](Model& m, const Arg* a, Reply& r, const CallContext&) {
+    t["ADCOverloaded_Get"] = [](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         if (!m.validPath(a[0].i))
             return kUnknownObject;
         r.addInt(m.adcOverloaded(a[0].i) ? kTrue : 0);
@@ -245,13 +243,13 @@ HandlerTable buildHandlers()
     };
 
     // Test cases.
-    auto testCaseList = [](QByteArray TestCase::*field) {
+    auto testCaseList = [](std::string TestCase::*field) {
         return ListAccess{[](const Model& m) { return int32_t(m.config.testCases.size()); },
                           [field](const Model& m, int32_t i) { return itemAt(m.config.testCases, i, field); }};
     };
     addList(t, "TestCase_Count_Get", "TestCase_NameLength_Get", "TestCase_Name_Get", testCaseList(&TestCase::name));
     addList(t, "", "TestCase_GroupNameLength_Get", "TestCase_GroupName_Get", testCaseList(&TestCase::group));
-    t["TestCase_Run"] = [](Model& m, const Arg* a, Reply&, const CallContext&) {
+    t["TestCase_Run"] = [](Model& m, const Arg* a, Outputs&, const CallContext&) {
         if (a[0].i < 0 || a[0].i >= int32_t(m.config.testCases.size()))
             return kUnknownObject;
         ++m.testCaseRuns;
@@ -271,22 +269,22 @@ HandlerTable buildHandlers()
     addFiles(t, "ProtocolMessageXml", &Config::protocolMessageXml);
     addList(t, "SystemParamFile_Count_Get", "SystemParamFile_NameLength_Get", "SystemParamFile_Name_Get",
             ListAccess{[](const Model& m) { return int32_t(m.config.systemParamFiles.size()); },
-                       [](const Model& m, int32_t i) -> const QByteArray* {
+                       [](const Model& m, int32_t i) -> const std::string* {
                            const auto& l = m.config.systemParamFiles;
                            return i >= 0 && i < int32_t(l.size()) ? &l[std::size_t(i)] : nullptr;
                        }});
 
     // Scenario execution.
-    t["Scenario_Execute"] = [](Model& m, const Arg* a, Reply&, const CallContext& c) {
+    t["Scenario_Execute"] = [](Model& m, const Arg* a, Outputs&, const CallContext& c) {
         if (a[0].isNull || !findNamedText(m.config.scenarios, a[0].text))
             return kUnknownObject;
-        m.runningScenario = a[0].text.toByteArray();
+        m.runningScenario = std::string(a[0].text);
         m.runningUntil = c.now + std::chrono::milliseconds(m.config.scenarioRunMs);
         m.runningPeer = c.peer;
         m.scenarioEndPending = true;
         return 0;
     };
-    t["Scenario_IsRunning_Get"] = [](Model& m, const Arg*, Reply& r, const CallContext& c) {
+    t["Scenario_IsRunning_Get"] = [](Model& m, const Arg*, Outputs& r, const CallContext& c) {
         r.addInt(m.scenarioRunning(c.now) ? kTrue : 0);
         return 0;
     };
@@ -303,59 +301,59 @@ HandlerTable buildHandlers()
                 return &f;
         return nullptr;
     };
-    t["DebugFilters_State_Set"] = [findFilter](Model& m, const Arg* a, Reply&, const CallContext&) {
+    t["DebugFilters_State_Set"] = [findFilter](Model& m, const Arg* a, Outputs&, const CallContext&) {
         DebugFilter* f = findFilter(m, a[0]);
         if (!f)
             return kUnknownObject;
         f->pending = a[1].i;
         return 0;
     };
-    t["DebugFilters_State_Get"] = [findFilter](Model& m, const Arg* a, Reply& r, const CallContext&) {
+    t["DebugFilters_State_Get"] = [findFilter](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         DebugFilter* f = findFilter(m, a[0]);
         if (!f)
             return kUnknownObject;
         r.addInt(f->state);
         return 0;
     };
-    t["DebugFilters_AcceptChanges"] = [](Model& m, const Arg*, Reply&, const CallContext&) {
+    t["DebugFilters_AcceptChanges"] = [](Model& m, const Arg*, Outputs&, const CallContext&) {
         for (DebugFilter& f : m.config.debugFilters)
             if (f.pending)
                 f.state = *std::exchange(f.pending, std::nullopt);
         return 0;
     };
-    t["DebugFilters_RejectChanges"] = [](Model& m, const Arg*, Reply&, const CallContext&) {
+    t["DebugFilters_RejectChanges"] = [](Model& m, const Arg*, Outputs&, const CallContext&) {
         for (DebugFilter& f : m.config.debugFilters)
             f.pending.reset();
         return 0;
     };
 
     // Protocol measurement and results.
-    t["Protocol_MeasurementEnabled_Set"] = [](Model& m, const Arg* a, Reply&, const CallContext&) {
+    t["Protocol_MeasurementEnabled_Set"] = [](Model& m, const Arg* a, Outputs&, const CallContext&) {
         if (!m.validPath(a[0].i))
             return kUnknownObject;
         m.protocolEnabled[std::size_t(a[0].i)] = a[1].i;
         return 0;
     };
-    t["Protocol_MeasurementEnabled_Get"] = [](Model& m, const Arg* a, Reply& r, const CallContext&) {
+    t["Protocol_MeasurementEnabled_Get"] = [](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         if (!m.validPath(a[0].i))
             return kUnknownObject;
         r.addInt(m.protocolEnabled[std::size_t(a[0].i)]);
         return 0;
     };
-    t["Protocol_Results_Available_Get"] = [](Model& m, const Arg*, Reply& r, const CallContext&) {
+    t["Protocol_Results_Available_Get"] = [](Model& m, const Arg*, Outputs& r, const CallContext&) {
         r.addInt(m.protocolResultsAvailable() ? kTrue : 0);
         return 0;
     };
-    t["Protocol_Results_GetHandle"] = [](Model& m, const Arg*, Reply& r, const CallContext&) {
+    t["Protocol_Results_GetHandle"] = [](Model& m, const Arg*, Outputs& r, const CallContext&) {
         if (!m.protocolResultsAvailable())
             return kUnknownObject;
         return newHandle(m, Kind::Protocol, 0, r);
     };
-    t["Results_DeleteHandle"] = [](Model& m, const Arg* a, Reply&, const CallContext&) {
+    t["Results_DeleteHandle"] = [](Model& m, const Arg* a, Outputs&, const CallContext&) {
         return m.handles.erase(a[0].i) == 1 ? 0 : kUnknownObject;
     };
     addTraces(t, "Protocol_Results_GetTraceLength", "Protocol_Results_GetTrace", Kind::Protocol, kProtocolTraces);
-    t["Protocol_Results_GetResultItem"] = [](Model& m, const Arg* a, Reply& r, const CallContext&) {
+    t["Protocol_Results_GetResultItem"] = [](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         if (!findHandle(m, a[0].i, Kind::Protocol) || a[1].i < 0 || a[1].i >= kProtocolItems)
             return kUnknownObject;
         const auto [first, second] = protocolResultItem(a[1].i);
@@ -368,31 +366,31 @@ HandlerTable buildHandlers()
     auto validMeasurement = [](const Model& m, const Arg* a) {
         return m.validPath(a[0].i) && a[1].i >= 0 && a[1].i < m.config.lteMeasurements;
     };
-    t["LTE_MeasurementEnabled_Set"] = [validMeasurement](Model& m, const Arg* a, Reply&, const CallContext&) {
+    t["LTE_MeasurementEnabled_Set"] = [validMeasurement](Model& m, const Arg* a, Outputs&, const CallContext&) {
         if (!validMeasurement(m, a))
             return kUnknownObject;
         m.lteEnabled[{a[0].i, a[1].i}] = a[2].i;
         return 0;
     };
-    t["LTE_MeasurementEnabled_Get"] = [validMeasurement](Model& m, const Arg* a, Reply& r, const CallContext&) {
+    t["LTE_MeasurementEnabled_Get"] = [validMeasurement](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         if (!validMeasurement(m, a))
             return kUnknownObject;
         const auto it = m.lteEnabled.find({a[0].i, a[1].i});
         r.addInt(it == m.lteEnabled.end() ? 0 : it->second);
         return 0;
     };
-    t["LTE_Results_Available_Get"] = [](Model& m, const Arg* a, Reply& r, const CallContext&) {
+    t["LTE_Results_Available_Get"] = [](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         if (!m.validPath(a[0].i))
             return kUnknownObject;
         r.addInt(m.lteResultsAvailable(a[0].i) ? kTrue : 0);
         return 0;
     };
-    t["LTE_Results_GetHandle"] = [](Model& m, const Arg* a, Reply& r, const CallContext&) {
+    t["LTE_Results_GetHandle"] = [](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         if (!m.validPath(a[0].i) || !m.lteResultsAvailable(a[0].i))
             return kUnknownObject;
         return newHandle(m, Kind::Lte, a[0].i, r);
     };
-    t["LTE_Results_Cell_Get"] = [](Model& m, const Arg* a, Reply& r, const CallContext&) {
+    t["LTE_Results_Cell_Get"] = [](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         const ResultsHandle* h = findHandle(m, a[0].i, Kind::Lte);
         if (!h)
             return kUnknownObject;
@@ -411,7 +409,7 @@ HandlerTable buildHandlers()
         {"LTE_Results_IQSkew_Get", &LteValues::iqSkew},
     };
     for (const auto& [name, field] : singles)
-        t[name] = [field = field](Model& m, const Arg* a, Reply& r, const CallContext&) {
+        t[name] = [field = field](Model& m, const Arg* a, Outputs& r, const CallContext&) {
             if (!findHandle(m, a[0].i, Kind::Lte))
                 return kUnknownObject;
             r.addFloat(m.config.lte.*field);
@@ -426,28 +424,19 @@ const HandlerTable& handlers()
     return table;
 }
 
-const CallDesc* remoteRow(QByteArrayView name)
-{
-    const std::string_view n(name.data(), std::size_t(name.size()));
-    if (!n.starts_with(kExportPrefix))
-        return nullptr;
-    const CallDesc* row = findCall(n);
-    return row && row->kind != CallKind::Local ? row : nullptr;
-}
-
-// Decodes one request token by the kind its row expects. 0, -20 for a token
-// of another kind, or the codec's code for one that does not decode.
-int32_t decodeArg(ParamRole role, QByteArrayView token, Arg* arg)
+// Decodes one request token by the token its role travels as. 0, -20 for a
+// token of another kind, or the codec's code for one that does not decode.
+int32_t decodeArg(ParamRole role, std::string_view token, Arg* arg)
 {
     int32_t rc = 0;
-    switch (role) {
-    case ParamRole::InFloat:
+    switch (traits(role).tag) {
+    case WireTag::Float:
         rc = codec::decodeFloat(token, &arg->f);
         break;
-    case ParamRole::InDouble:
+    case WireTag::Double:
         rc = codec::decodeDouble(token, &arg->d);
         break;
-    case ParamRole::InText: {
+    case WireTag::String: {
         codec::DecodedString s;
         rc = codec::decodeString(token, &s);
         arg->text = s.text;
@@ -461,148 +450,92 @@ int32_t decodeArg(ParamRole role, QByteArrayView token, Arg* arg)
     return rc == codec::kTypeMismatch ? int32_t(kUnexpectedParameterType) : rc;
 }
 
-QByteArray resultOnly(QByteArrayView name, int32_t code)
+void appendValue(std::string& out, const Outputs::Value& v)
 {
-    QByteArray out;
-    out.reserve(name.size() + 13);
-    out.append(name.data(), name.size());
-    out.append('=');
-    codec::appendInt(out, code);
-    return out;
+    switch (v.tag) {
+    case WireTag::Float:
+        codec::appendFloat(out, v.f);
+        break;
+    case WireTag::Double:
+        codec::appendDouble(out, v.d);
+        break;
+    case WireTag::String:
+        out.append("(s=");
+        out.append(v.text);
+        out.push_back(')');
+        break;
+    case WireTag::DoubleArray:
+        codec::appendDoubleArray(out, v.array.data(), v.array.size());
+        break;
+    default:
+        codec::appendInt(out, v.i);
+        break;
+    }
 }
 
-// Encodes the reply from the row's outputs; -18 if the handler's values do
-// not fit the row (a fault of the emulator itself, never of the request).
-QByteArray encodeReply(const CallDesc& row, QByteArrayView name, int32_t result, const Reply& reply)
+// Encodes the reply from the row's outputs: each output takes as many values
+// as it has reply tokens, each of its role's tag. -18 if the handler's values
+// do not fit the row (a fault of the emulator itself, never of the request).
+std::string encodeReply(const CallDesc& row, std::string_view name, int32_t result, const Outputs& outputs)
 {
     if (result < 0)
-        return resultOnly(name, result);
-    qsizetype size = name.size() + 16;
-    for (const Reply::Value& v : reply.values)
-        size += 20 + v.text.size() + qsizetype(v.array.size()) * 17;
-    QByteArray out;
+        return codec::resultOnlyReply(name, result);
+    std::size_t size = name.size() + 16;
+    for (const Outputs::Value& v : outputs.values)
+        size += 20 + v.text.size() + v.array.size() * 17;
+    std::string out;
     out.reserve(size);
-    out.append(name.data(), name.size());
-    out.append('=');
+    out.append(name);
+    out.push_back('=');
     codec::appendInt(out, result);
     std::size_t next = 0;
-    auto take = [&](Reply::Kind kind) -> const Reply::Value* {
-        if (next >= reply.values.size() || reply.values[next].kind != kind)
-            return nullptr;
-        return &reply.values[next++];
-    };
     for (int k = 0; k < row.outputCount; ++k) {
-        const ParamRole role = row.outputs[k].role;
-        const Reply::Value* v = nullptr;
-        switch (role) {
-        case ParamRole::OutFloat:
-            if ((v = take(Reply::Kind::Float)))
-                codec::appendFloat(out, v->f);
-            break;
-        case ParamRole::OutDouble:
-            if ((v = take(Reply::Kind::Double)))
-                codec::appendDouble(out, v->d);
-            break;
-        case ParamRole::OutText:
-            if ((v = take(Reply::Kind::Text))) {
-                if (v->isNull) {
-                    out.append("(s=NULL)");
-                } else {
-                    out.append("(s=", 3);
-                    out.append(v->text);
-                    out.append(')');
-                }
-            }
-            break;
-        case ParamRole::OutArray:
-            if ((v = take(Reply::Kind::Array)))
-                codec::appendDoubleArray(out, v->array.data(), v->array.size());
-            break;
-        case ParamRole::OutVersion:
-            for (int i = 0; i < 4; ++i)
-                if ((v = take(Reply::Kind::Int)))
-                    codec::appendInt(out, v->i);
-            break;
-        default:
-            if ((v = take(Reply::Kind::Int)))
-                codec::appendInt(out, v->i);
-            break;
+        const RoleTraits& role = traits(row.outputs[k].role);
+        for (int t = 0; t < role.replyTokens; ++t) {
+            if (next >= outputs.values.size() || outputs.values[next].tag != role.tag)
+                return codec::resultOnlyReply(name, kInternalObjectError);
+            appendValue(out, outputs.values[next++]);
         }
-        if (!v)
-            return resultOnly(name, kInternalObjectError);
     }
     return out;
 }
 
 } // namespace
 
-QByteArrayView messageName(QByteArrayView message)
+std::string_view messageName(std::string_view message)
 {
-    const qsizetype eq = message.indexOf('=');
-    return eq < 0 ? message : message.first(eq);
+    return message.substr(0, message.find('='));
 }
 
-QByteArray handleRequest(Model& model, QByteArrayView request)
+std::string handleRequest(Model& model, std::string_view request)
 {
     return handleRequest(model, request, CallContext{});
 }
 
-QByteArray handleRequest(Model& model, QByteArrayView request, const CallContext& context)
+std::string handleRequest(Model& model, std::string_view request, const CallContext& context)
 {
     const codec::SplitMessage message = codec::splitMessage(request);
-    const CallDesc* row = remoteRow(message.name);
-    if (!row || request.indexOf('=') < 0)
-        return resultOnly(message.name, kFunctionNotFound);
+    const CallDesc* row = findRemoteCall(message.name);
+    if (!row || request.find('=') == std::string_view::npos)
+        return codec::resultOnlyReply(message.name, kFunctionNotFound);
     const auto handler = handlers().find(row->shortName());
     if (handler == handlers().end())
-        return resultOnly(message.name, kFunctionNotFound);
+        return codec::resultOnlyReply(message.name, kFunctionNotFound);
     if (message.params.size() != row->inputCount)
-        return resultOnly(message.name, kParameterCount);
+        return codec::resultOnlyReply(message.name, kParameterCount);
 
     Arg args[kMaxParams];
     for (int k = 0; k < row->inputCount; ++k)
         if (const int32_t rc = decodeArg(row->inputs[k].role, message.params[std::size_t(k)], &args[k]); rc != 0)
-            return resultOnly(message.name, rc);
+            return codec::resultOnlyReply(message.name, rc);
 
-    Reply reply;
+    Outputs outputs;
     int32_t result = 0;
     {
         std::lock_guard lock(model.mutex);
-        result = handler->second(model, args, reply, context);
+        result = handler->second(model, args, outputs, context);
     }
-    return encodeReply(*row, message.name, result, reply);
-}
-
-bool RequestScanner::feed(QByteArrayView buffer)
-{
-    const char* data = buffer.data();
-    const qsizetype size = buffer.size();
-    for (qsizetype pos = scanned_; pos < size; ++pos) {
-        const char c = data[pos];
-        if (eq_ < 0) {
-            if (c == '=') {
-                eq_ = pos;
-                const CallDesc* row = remoteRow(buffer.first(pos));
-                expected_ = row ? row->inputCount : -1;
-            }
-        } else if (c == '(') {
-            ++depth_;
-        } else if (c == ')' && depth_ > 0) {
-            if (--depth_ == 0)
-                ++tokens_;
-        }
-    }
-    scanned_ = size;
-    const bool atEquals = eq_ >= 0 && size == eq_ + 1;
-    const bool balanced = eq_ >= 0 && depth_ == 0 && size > 0 && data[size - 1] == ')';
-    complete_ = (atEquals && expected_ <= 0) || (balanced && tokens_ >= std::max(expected_, 1));
-    return complete_;
-}
-
-bool isRequestComplete(QByteArrayView buffer)
-{
-    RequestScanner scanner;
-    return scanner.feed(buffer);
+    return encodeReply(*row, message.name, result, outputs);
 }
 
 std::vector<std::string_view> callsWithoutHandler()

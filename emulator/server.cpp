@@ -1,66 +1,42 @@
 #include "emulator/server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
+#include "emulator/options.h"
 #include "emulator/request_handler.h"
 #include "emulator/trace_format.h"
+#include "protocol/framer.h"
 
 namespace tqbse::emu {
 namespace {
 
-constexpr qsizetype kReceiveChunk = 64 * 1024;
+constexpr std::size_t kReceiveChunk = 64 * 1024;
 constexpr int kIdlePollMs = 500;
 constexpr int kTickMs = 50;
+// The longest a stalled connection is held open (ten minutes).
+constexpr int kMaxStallMs = 600000;
 constexpr int kCallbackTimeoutMs = 2000;
 constexpr int kCallbackMaxReads = 64;
+constexpr int kCallbackQuietMs = 100;
 
 std::mutex printMutex;
 
-bool sendAll(int fd, const char* data, qsizetype size)
+bool sendAll(platform::SocketHandle socket, const char* data, std::size_t size)
 {
-    while (size > 0) {
-        const ssize_t n = ::send(fd, data, std::size_t(size), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-    }
-    return true;
+    return platform::sendAll(socket, data, size) == 0;
 }
 
 void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-bool faultsEnabled(const FaultOptions& f)
-{
-    return f.delayMs > 0 || f.pieceSize > 0 || f.closeAfter >= 0 || f.closeMidReply || f.wrongName
-        || f.missingOutputs || f.badHex;
-}
-
-QByteArray peerText(const sockaddr_in& a)
-{
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
-    return QByteArray(text);
-}
-
 } // namespace
 
-void printLine(const QByteArray& line)
+void printLine(std::string_view line)
 {
     std::lock_guard lock(printMutex);
-    std::fwrite(line.constData(), 1, std::size_t(line.size()), stdout);
+    std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
@@ -71,58 +47,45 @@ Server::~Server()
 {
     stopping_ = true;
     reapWorkers(true);
-    if (listenFd_ >= 0)
-        ::close(listenFd_);
+    if (listening_ != platform::kInvalidSocket)
+        platform::closeSocket(listening_);
 }
 
-bool Server::listen(QString* error)
+bool Server::listen(std::string* error)
 {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(uint16_t(settings_.port));
-    if (inet_pton(AF_INET, settings_.bind.constData(), &address.sin_addr) != 1) {
-        *error = QStringLiteral("not an IPv4 address: %1").arg(QString::fromLatin1(settings_.bind));
+    uint32_t address = 0;
+    if (!parseIpv4Address(settings_.bind, &address)) {
+        *error = "not an IPv4 address: " + settings_.bind;
         return false;
     }
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listenFd_ < 0) {
-        *error = QStringLiteral("socket() failed: %1").arg(errno);
+    listening_ = platform::openTcpSocket();
+    if (listening_ == platform::kInvalidSocket) {
+        *error = "socket() failed: " + std::to_string(platform::lastError());
         return false;
     }
-    const int one = 1;
-    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
-        || ::listen(listenFd_, 16) != 0) {
-        *error = QStringLiteral("cannot listen on %1:%2: %3")
-                     .arg(QString::fromLatin1(settings_.bind))
-                     .arg(settings_.port)
-                     .arg(QString::fromLocal8Bit(std::strerror(errno)));
-        ::close(listenFd_);
-        listenFd_ = -1;
+    platform::setListenerAddressOption(listening_);
+    if (platform::bindSocket(listening_, {address, uint16_t(settings_.port)}) != 0
+        || platform::listenSocket(listening_, 16) != 0) {
+        *error = "cannot listen on " + settings_.bind + ':' + std::to_string(settings_.port) + ": "
+            + std::strerror(platform::lastError());
+        platform::closeSocket(listening_);
+        listening_ = platform::kInvalidSocket;
         return false;
     }
     return true;
 }
 
-void Server::run(int stopFd)
+void Server::run(const std::atomic<bool>& stop)
 {
-    while (!stopping_) {
-        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {stopFd, POLLIN, 0}};
-        const int ready = ::poll(fds, 2, kTickMs);
-        if (ready < 0 && errno != EINTR)
-            break;
-        if (fds[1].revents)
-            break;
-        if (ready > 0 && (fds[0].revents & POLLIN)) {
-            sockaddr_in peer{};
-            socklen_t length = sizeof peer;
-            const int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
-            if (fd >= 0) {
-                const int one = 1;
-                setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-                const QByteArray text = peerText(peer);
-                printLine("client connected: " + text + ':' + QByteArray::number(ntohs(peer.sin_port)));
-                startWorker(fd, [this, text](Worker* w) { serveClient(w, text); });
+    while (!stopping_ && !stop) {
+        if (platform::waitReadable(listening_, kTickMs) && !stop) {
+            platform::Endpoint peer;
+            const platform::SocketHandle socket = platform::acceptPeer(listening_, &peer);
+            if (socket != platform::kInvalidSocket) {
+                platform::setNoDelay(socket);
+                const std::string text = platform::dottedText(peer.address);
+                printLine("client connected: " + text + ':' + std::to_string(peer.port));
+                startWorker(socket, [this, text](Worker* w) { serveClient(w, text); });
             }
         }
         std::optional<FinishedScenario> finished;
@@ -133,7 +96,7 @@ void Server::run(int stopFd)
         if (finished) {
             printLine("scenario finished: " + finished->name);
             if (settings_.callbackOnScenarioEnd)
-                startWorker(-1, [this, f = *finished](Worker*) { notifyScenarioEnd(f); });
+                startWorker(platform::kInvalidSocket, [this, f = *finished](Worker*) { notifyScenarioEnd(f); });
         }
         reapWorkers(false);
     }
@@ -141,11 +104,11 @@ void Server::run(int stopFd)
     reapWorkers(true);
 }
 
-void Server::startWorker(int fd, std::function<void(Worker*)> body)
+void Server::startWorker(platform::SocketHandle socket, std::function<void(Worker*)> body)
 {
     auto worker = std::make_unique<Worker>();
     Worker* w = worker.get();
-    w->fd = fd;
+    w->socket = socket;
     std::lock_guard lock(workersMutex_);
     workers_.push_back(std::move(worker));
     w->thread = std::thread([w, body = std::move(body)] {
@@ -160,8 +123,8 @@ void Server::reapWorkers(bool all)
     {
         std::lock_guard lock(workersMutex_);
         for (auto it = workers_.begin(); it != workers_.end();) {
-            if (all && (*it)->fd >= 0)
-                ::shutdown((*it)->fd, SHUT_RDWR); // wakes its thread
+            if (all && (*it)->socket != platform::kInvalidSocket)
+                platform::shutdownBoth((*it)->socket); // wakes its thread
             if (all || (*it)->done) {
                 finished.push_back(std::move(*it));
                 it = workers_.erase(it);
@@ -175,67 +138,57 @@ void Server::reapWorkers(bool all)
             w->thread.join();
 }
 
-void Server::serveClient(Worker* worker, QByteArray peer)
+void Server::serveClient(Worker* worker, std::string peer)
 {
-    const int fd = worker->fd;
-    QByteArray buffer;
-    RequestScanner scanner;
+    const platform::SocketHandle socket = worker->socket;
+    std::string buffer;
+    RequestFramer framer;
     int faultCount = 0;
     bool open = true;
+    auto answerBuffer = [&] {
+        open = answer(socket, peer, buffer, &faultCount);
+        buffer.clear();
+        framer.reset();
+    };
     while (open && !stopping_) {
-        if (scanner.complete()) {
-            open = answer(fd, peer, buffer, &faultCount);
-            buffer.clear();
-            scanner.reset();
+        if (framer.complete()) {
+            answerBuffer();
             continue;
         }
-        pollfd p{fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, buffer.isEmpty() ? kIdlePollMs : kRequestQuietMs);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready < 0)
-            break;
-        if (ready == 0) {
-            if (!buffer.isEmpty()) { // quiet: take what arrived as the request
-                open = answer(fd, peer, buffer, &faultCount);
-                buffer.clear();
-                scanner.reset();
-            }
+        if (!platform::waitReadable(socket, buffer.empty() ? kIdlePollMs : kRequestQuietMs)) {
+            if (!buffer.empty()) // quiet: take what arrived as the request
+                answerBuffer();
             continue;
         }
-        const qsizetype at = buffer.size();
+        const std::size_t at = buffer.size();
         if (buffer.capacity() - at < kReceiveChunk)
             buffer.reserve(std::max(2 * buffer.capacity(), at + kReceiveChunk));
         buffer.resize(at + kReceiveChunk);
-        const ssize_t n = ::recv(fd, buffer.data() + at, std::size_t(kReceiveChunk), 0);
-        if (n < 0 && errno == EINTR) {
-            buffer.resize(at);
-            continue;
-        }
+        const int64_t n = platform::receiveSome(socket, buffer.data() + at, kReceiveChunk);
         if (n <= 0)
             break;
-        buffer.resize(at + n);
+        buffer.resize(at + std::size_t(n));
         if (buffer.size() > kMaxRequestBytes) {
-            printLine("request from " + peer + " exceeds " + QByteArray::number(kMaxRequestBytes) + " bytes: closing");
+            printLine("request from " + peer + " exceeds " + std::to_string(kMaxRequestBytes) + " bytes: closing");
             break;
         }
-        scanner.feed(buffer);
+        framer.feed(buffer);
     }
     {
-        // Forget the descriptor before closing it, so that a stop never
-        // shuts down a descriptor number that has been reused.
+        // Forget the socket before closing it, so that a stop never shuts
+        // down a socket whose handle has been reused.
         std::lock_guard lock(workersMutex_);
-        worker->fd = -1;
+        worker->socket = platform::kInvalidSocket;
     }
-    ::close(fd);
+    platform::closeSocket(socket);
     printLine("client disconnected: " + peer);
 }
 
-bool Server::answer(int fd, const QByteArray& peer, QByteArrayView request, int* faultCount)
+bool Server::answer(platform::SocketHandle socket, const std::string& peer, std::string_view request,
+                    int* faultCount)
 {
     const FaultOptions& faults = settings_.faults;
-    const QByteArrayView name = messageName(request);
-    const bool faulty = faultsEnabled(faults) && faults.appliesTo(name);
+    const bool faulty = faults.any() && faults.appliesTo(messageName(request));
     if (settings_.trace)
         printLine("> " + peer + ' ' + describeMessage(request));
     if (faulty && faults.closeAfter >= 0 && (*faultCount)++ >= faults.closeAfter) {
@@ -246,7 +199,7 @@ bool Server::answer(int fd, const QByteArray& peer, QByteArrayView request, int*
     CallContext context;
     context.peer = peer;
     context.now = Clock::now();
-    QByteArray reply = handleRequest(model_, request, context);
+    std::string reply = handleRequest(model_, request, context);
     if (faulty)
         reply = applyReplyFaults(faults, std::move(reply));
     if (settings_.trace)
@@ -254,73 +207,87 @@ bool Server::answer(int fd, const QByteArray& peer, QByteArrayView request, int*
 
     if (faulty && faults.delayMs > 0)
         sleepMs(faults.delayMs);
+    if (faulty && faults.stallAfter >= 0) {
+        // Never the whole reply: at most all of it but its last byte.
+        const std::size_t sent = std::min(std::size_t(faults.stallAfter), reply.size() - 1);
+        if (!sendAll(socket, reply.data(), sent))
+            return false;
+        printLine("fault: stalled the reply to " + peer + " after " + std::to_string(sent) + " bytes");
+        stall(socket);
+        return false;
+    }
     if (faulty && faults.closeMidReply) {
-        sendAll(fd, reply.constData(), midReplyCut(reply));
+        sendAll(socket, reply.data(), midReplyCut(reply));
         printLine("fault: closed the connection of " + peer + " in the middle of a reply");
         return false;
     }
     if (faulty && faults.pieceSize > 0) {
-        qsizetype start = 0;
-        for (const qsizetype end : pieceEnds(reply, faults.pieceSize)) {
+        std::size_t start = 0;
+        for (const std::size_t end : pieceEnds(reply, faults.pieceSize)) {
             if (start > 0)
                 sleepMs(faults.piecePauseMs);
-            if (!sendAll(fd, reply.constData() + start, end - start))
+            if (!sendAll(socket, reply.data() + start, end - start))
                 return false;
             start = end;
         }
         return true;
     }
-    return sendAll(fd, reply.constData(), reply.size());
+    return sendAll(socket, reply.data(), reply.size());
+}
+
+void Server::stall(platform::SocketHandle socket)
+{
+    // The connection stays open and silent: requests are read and dropped
+    // until the client closes, the server stops, or kMaxStallMs have passed.
+    char sink[4096];
+    for (int waited = 0; waited < kMaxStallMs && !stopping_; waited += kTickMs) {
+        if (!platform::waitReadable(socket, kTickMs))
+            continue;
+        if (platform::receiveSome(socket, sink, sizeof sink) <= 0)
+            return;
+    }
 }
 
 void Server::notifyScenarioEnd(const FinishedScenario& finished)
 {
-    QByteArray message = "ScenarioFinished=(s=" + finished.name + ')';
-    const QByteArray answer = sendCallback(finished.peer, settings_.callbackPort, message, kCallbackTimeoutMs);
-    const QByteArray where = finished.peer + ':' + QByteArray::number(settings_.callbackPort);
-    if (answer.isEmpty())
+    const std::string message = "ScenarioFinished=(s=" + finished.name + ')';
+    const std::string answer = sendCallback(finished.peer, settings_.callbackPort, message, kCallbackTimeoutMs);
+    const std::string where = finished.peer + ':' + std::to_string(settings_.callbackPort);
+    if (answer.empty())
         printLine("callback to " + where + " got no answer");
     else
         printLine("callback to " + where + " answered: " + answer);
 }
 
-QByteArray sendCallback(const QByteArray& address, int port, const QByteArray& message, int timeoutMs)
+std::string sendCallback(const std::string& address, int port, std::string_view message, int timeoutMs)
 {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(uint16_t(port));
-    if (inet_pton(AF_INET, address.constData(), &to.sin_addr) != 1)
+    uint32_t to = 0;
+    if (!parseIpv4Address(address, &to))
         return {};
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
+    const platform::SocketHandle socket = platform::openTcpSocket();
+    if (socket == platform::kInvalidSocket)
         return {};
-    QByteArray answer;
-    int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    pollfd p{fd, POLLOUT, 0};
-    if (rc != 0 && errno == EINPROGRESS && ::poll(&p, 1, timeoutMs) == 1) {
-        int err = 0;
-        socklen_t length = sizeof err;
-        getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &length);
-        rc = err == 0 ? 0 : -1;
-    }
-    if (rc == 0) {
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-        if (sendAll(fd, message.constData(), message.size())) {
-            char chunk[4096];
+    std::string answer;
+    if (platform::connectWithTimeout(socket, {to, uint16_t(port)}, timeoutMs) == 0) {
+        platform::setTimeouts(socket, timeoutMs);
+        if (sendAll(socket, message.data(), message.size())) {
+            // The answer ends where a client of the listener takes a reply
+            // to end.
+            ReplyFramer framer(answer);
+            char chunk[kReceiveChunkSize];
             for (int reads = 0; reads < kCallbackMaxReads; ++reads) {
-                const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+                const int64_t n = platform::receiveSome(socket, chunk, sizeof chunk);
                 if (n <= 0)
                     break;
-                answer.append(chunk, n);
-                if (answer.endsWith(')'))
+                const ReplyFramer::Verdict verdict = framer.feed(std::string_view(chunk, std::size_t(n)));
+                if (verdict == ReplyFramer::Verdict::End
+                    || (verdict == ReplyFramer::Verdict::EndIfQuiet
+                        && !platform::waitReadable(socket, kCallbackQuietMs)))
                     break;
             }
         }
     }
-    ::close(fd);
+    platform::closeSocket(socket);
     return answer;
 }
 

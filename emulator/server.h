@@ -1,18 +1,22 @@
 // The emulator's TCP server: one listening socket, a thread per client,
 // each request answered whole before that connection's next one is read.
+// Sockets through platform/platform.h, request framing by
+// tqbse::RequestFramer.
 #pragma once
 
-#include <QByteArray>
-#include <QString>
-
 #include <atomic>
+#include <cstddef>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <thread>
 
 #include "emulator/faults.h"
 #include "emulator/model.h"
+#include "platform/platform.h"
 
 namespace tqbse::emu {
 
@@ -20,10 +24,10 @@ namespace tqbse::emu {
 // taken as the request.
 inline constexpr int kRequestQuietMs = 200;
 // A connection whose request grows beyond this is closed.
-inline constexpr qsizetype kMaxRequestBytes = qsizetype(512) << 20;
+inline constexpr std::size_t kMaxRequestBytes = std::size_t(512) << 20;
 
 struct ServerSettings {
-    QByteArray bind = "127.0.0.1";
+    std::string bind = "127.0.0.1";
     int port = 6002;
     bool trace = false;
     bool callbackOnScenarioEnd = false;
@@ -38,28 +42,31 @@ public:
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-    bool listen(QString* error);
-    // Serves until `stopFd` becomes readable, then closes every connection
-    // and joins every thread.
-    void run(int stopFd);
+    bool listen(std::string* error);
+    // Serves until `stop` becomes true (looked at every few tens of
+    // milliseconds; a signal handler may set it), then closes every
+    // connection and joins every thread.
+    void run(const std::atomic<bool>& stop);
 
 private:
     struct Worker {
         std::thread thread;
-        int fd = -1;
+        platform::SocketHandle socket = platform::kInvalidSocket;
         std::atomic<bool> done{false};
     };
 
-    void serveClient(Worker* worker, QByteArray peer);
+    void serveClient(Worker* worker, std::string peer);
     // Answers one request; false when the connection is to be closed.
-    bool answer(int fd, const QByteArray& peer, QByteArrayView request, int* faultCount);
+    bool answer(platform::SocketHandle socket, const std::string& peer, std::string_view request, int* faultCount);
+    // Keeps a connection open without answering (the stall fault).
+    void stall(platform::SocketHandle socket);
     void notifyScenarioEnd(const FinishedScenario& finished);
-    void startWorker(int fd, std::function<void(Worker*)> body);
+    void startWorker(platform::SocketHandle socket, std::function<void(Worker*)> body);
     void reapWorkers(bool all);
 
     Model& model_;
     ServerSettings settings_;
-    int listenFd_ = -1;
+    platform::SocketHandle listening_ = platform::kInvalidSocket;
     std::atomic<bool> stopping_{false};
     std::mutex workersMutex_;
     std::list<std::unique_ptr<Worker>> workers_;
@@ -67,9 +74,9 @@ private:
 
 // Sends one message to address:port and returns the answer (empty on
 // failure). Connect, send and receive each give up after `timeoutMs`.
-QByteArray sendCallback(const QByteArray& address, int port, const QByteArray& message, int timeoutMs);
+std::string sendCallback(const std::string& address, int port, std::string_view message, int timeoutMs);
 
 // Prints one line to standard output, whole, from any thread.
-void printLine(const QByteArray& line);
+void printLine(std::string_view line);
 
 } // namespace tqbse::emu

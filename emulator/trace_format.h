@@ -1,8 +1,8 @@
 // One-line descriptions of messages for --trace, with numbers decoded.
 #pragma once
 
-#include <QByteArray>
-#include <QByteArrayView>
+#include <string>
+#include <string_view>
 
 namespace tqbse::emu {
 
@@ -10,6 +10,11 @@ namespace tqbse::emu {
 // floats and doubles decoded, texts by length and their first printable
 // bytes, arrays by length and first values. Undecodable tokens are shown
 // raw (shortened).
-QByteArray describeMessage(QByteArrayView message);
+std::string describeMessage(std::string_view message);
+
+// A number as the trace shows it: ten significant digits in the shorter of
+// fixed and exponent form (as printf's "%.10g"), halfway cases rounded away
+// from zero, and no sign on zero or NaN.
+std::string numberText(double value);
 
 } // namespace tqbse::emu

@@ -3,16 +3,15 @@
 // gets the fuzz input as its reply through the exchange seam. Every output
 // is a sentinel-filled block of exactly the declared size with guard bytes
 // after it, and is checked against what a call may write for its result.
-#include <QByteArray>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
-#include "api/call_table.h"
-#include "core/codec.h"
 #include "hardening/call_frame.h"
+#include "protocol/call_table.h"
+#include "protocol/codec.h"
 
 namespace {
 
@@ -56,18 +55,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     // that foreign names are reached too) or follows "name="; byte 1 is the
     // buffer size or array capacity.
     const CallDesc& call = *kCalls[(data[0] & 0x7f) % std::size(kCalls)];
-    QByteArray reply;
+    std::string reply;
     if (!(data[0] & 0x80))
-        reply = QByteArray(call.name) + '=';
-    reply.append(reinterpret_cast<const char*>(data + 2), qsizetype(size - 2));
+        reply = std::string(call.name) + '=';
+    reply.append(reinterpret_cast<const char*>(data + 2), size - 2);
 
     tqbse::hardening::CallFrame frame(call, data[1] % 40);
-    QByteArray request;
-    const int32_t rc = frame.call([&](const QByteArray& r) {
+    std::string request;
+    const int32_t rc = frame.call([&](const std::string& r) {
         request = r;
         return reply;
     });
-    if (!request.startsWith(QByteArray(call.name) + '='))
+    if (!request.starts_with(std::string(call.name) + '='))
         fail(call, rc, "request does not start with the call's name");
     if (!frame.guardsIntact())
         fail(call, rc, "output written past its declared size");
@@ -75,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     // What the server said, read independently of the procedure.
     const tqbse::codec::SplitMessage split = tqbse::codec::splitMessage(reply);
     int32_t serverResult = 0;
-    const bool replyOk = !reply.isEmpty() && split.name == QByteArrayView(call.name) && !split.params.empty()
+    const bool replyOk = !reply.empty() && split.name == std::string_view(call.name) && !split.params.empty()
         && tqbse::codec::decodeInt(split.params[0], &serverResult) == 0;
 
     if (!replyOk || serverResult < 0) {
@@ -91,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         if (rc != serverResult)
             fail(call, rc, "success code differs from the server's");
         for (int k = 0; k < call.outputCount; ++k)
-            if (call.outputs[k].role == ParamRole::OutText && !frame.bytes(k).contains('\0'))
+            if (call.outputs[k].role == ParamRole::OutText && frame.bytes(k).find('\0') == std::string::npos)
                 fail(call, rc, "text output without its terminating zero");
         return 0;
     }

@@ -2,16 +2,18 @@
 // checks what must hold for any input: cut tokens lie inside the message in
 // order, a decoded number encodes back to its own token, an array decodes to
 // its declared count.
-#include <QByteArray>
-
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
-#include "core/codec.h"
+#include "protocol/codec.h"
 
 namespace codec = tqbse::codec;
 
@@ -27,8 +29,8 @@ bool isDecoderCode(int32_t rc) { return rc == 0 || (rc <= -2 && rc >= -6); }
 
 // A number that decodes must come from exactly tag + 2*size hex digits + ")".
 template <typename T>
-void checkNumber(QByteArrayView token, const char* tag, int32_t (*decode)(QByteArrayView, T*),
-                 QByteArray (*encode)(T))
+void checkNumber(std::string_view token, const char* tag, int32_t (*decode)(std::string_view, T*),
+                 std::string (*encode)(T))
 {
     T value;
     std::memset(&value, 0, sizeof value);
@@ -40,12 +42,13 @@ void checkNumber(QByteArrayView token, const char* tag, int32_t (*decode)(QByteA
     const codec::TokenBounds b = codec::findTokenEnd(token);
     if (b.end < 0)
         fail("number decoded from a token without its end");
-    const QByteArray again = encode(value);
-    if (token.first(b.end).toByteArray().toLower() != again)
+    std::string lower(token.substr(0, std::size_t(b.end)));
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    if (lower != encode(value))
         fail(tag);
 }
 
-void checkTokens(QByteArrayView token)
+void checkTokens(std::string_view token)
 {
     checkNumber<int32_t>(token, "int round trip", codec::decodeInt, codec::encodeInt);
     checkNumber<float>(token, "float round trip", codec::decodeFloat, codec::encodeFloat);
@@ -76,7 +79,7 @@ void checkTokens(QByteArrayView token)
         if (view.count < 0 || std::size_t(view.count) != values.size())
             fail("array size differs from its count");
         // Re-encoding gives the canonical token; decoding that gives the same bits.
-        QByteArray canonical;
+        std::string canonical;
         codec::appendDoubleArray(canonical, values.data(), values.size());
         std::vector<double> again;
         if (codec::decodeDoubleArray(canonical, &again) != 0 || again.size() != values.size()
@@ -90,21 +93,21 @@ void checkTokens(QByteArrayView token)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
-    // The library sees replies as QByteArray: keep the input in one so that
+    // The library sees replies as std::string: keep the input in one so that
     // ASan catches any read past its end.
-    const QByteArray message(reinterpret_cast<const char*>(data), qsizetype(size));
+    const std::string message(reinterpret_cast<const char*>(data), size);
 
     const codec::SplitMessage split = codec::splitMessage(message);
-    const char* lo = message.constData();
+    const char* lo = message.data();
     const char* hi = lo + message.size();
     // Tokens come from the text after the first "=", or from the whole text
     // when there is none.
-    const qsizetype eq = message.indexOf('=');
-    const char* cursor = eq >= 0 ? lo + eq + 1 : lo;
-    if (split.name.size() != (eq >= 0 ? eq : message.size()))
+    const std::size_t eq = message.find('=');
+    const char* cursor = eq != std::string::npos ? lo + eq + 1 : lo;
+    if (split.name.size() != (eq != std::string::npos ? eq : message.size()))
         fail("name is not the text before the first =");
-    for (const QByteArrayView& token : split.params) {
-        if (token.isEmpty() || token.data() < cursor || token.data() + token.size() > hi)
+    for (const std::string_view& token : split.params) {
+        if (token.empty() || token.data() < cursor || token.data() + token.size() > hi)
             fail("token out of order or outside the message");
         if (token.back() != ')')
             fail("token does not end in )");
@@ -117,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     if (size > 0) {
         const std::unique_ptr<char[]> exact(new char[size - 1]);
         std::memcpy(exact.get(), data, size - 1);
-        checkTokens(QByteArrayView(exact.get(), qsizetype(size - 1)));
+        checkTokens(std::string_view(exact.get(), size - 1));
     }
     return 0;
 }

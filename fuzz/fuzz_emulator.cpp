@@ -5,23 +5,23 @@
 // its name and a result code, a failure carries nothing else, and a
 // complete request is seen as complete whether its bytes come at once or in
 // pieces.
-#include <QByteArray>
-#include <QList>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <string_view>
 
-#include "api/call_table.h"
-#include "core/codec.h"
 #include "emulator/model.h"
 #include "emulator/request_handler.h"
+#include "protocol/call_table.h"
+#include "protocol/codec.h"
+#include "protocol/framer.h"
 
 namespace {
 
-[[noreturn]] void fail(const QByteArray& request, const QByteArray& reply, const char* what)
+[[noreturn]] void fail(std::string_view request, const std::string& reply, const char* what)
 {
-    std::fprintf(stderr, "%s\nrequest: %.200s\nreply: %.200s\n", what, request.constData(), reply.constData());
+    std::fprintf(stderr, "%s\nrequest: %.200s\nreply: %.200s\n", what, std::string(request).c_str(), reply.c_str());
     std::abort();
 }
 
@@ -33,16 +33,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     static const emu::Config config = emu::defaultConfig();
     emu::Model model(config);
 
-    const QByteArray input(reinterpret_cast<const char*>(data), qsizetype(size));
-    const QList<QByteArray> requests = input.split('\n');
-    for (int r = 0; r < requests.size() && r < 64; ++r) {
-        const QByteArray& request = requests[r];
-        const QByteArray reply = emu::handleRequest(model, request);
+    std::string_view input(reinterpret_cast<const char*>(data), size);
+    for (int r = 0; r < 64; ++r) {
+        const std::size_t end = input.find('\n');
+        const std::string_view request = input.substr(0, end);
+        const std::string reply = emu::handleRequest(model, request);
 
-        const QByteArray name = emu::messageName(request).toByteArray();
-        if (!reply.startsWith(name + '='))
+        const std::string_view name = emu::messageName(request);
+        if (!reply.starts_with(std::string(name) + '='))
             fail(request, reply, "reply does not carry the request's name");
-        const codec::SplitMessage split = codec::splitMessage(QByteArrayView(reply).sliced(name.size()));
+        const codec::SplitMessage split = codec::splitMessage(std::string_view(reply).substr(name.size()));
         int32_t result = 0;
         if (split.params.empty() || codec::decodeInt(split.params[0], &result) != 0)
             fail(request, reply, "reply without a result code");
@@ -51,29 +51,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         if (reply.back() != ')')
             fail(request, reply, "reply does not end in )");
 
-        // Scanner: whole buffer at once against growing pieces of it.
-        emu::RequestScanner whole;
+        // Framer: whole buffer at once against growing pieces of it.
+        RequestFramer whole;
         const bool wholeComplete = whole.feed(request);
-        emu::RequestScanner pieces;
-        QByteArray buffer;
+        RequestFramer pieces;
+        std::string buffer;
         bool piecesComplete = false;
-        const qsizetype step = 1 + (r * 7) % 13;
-        for (qsizetype at = 0; at < request.size(); at += step) {
-            buffer.append(request.mid(at, step));
+        const std::size_t step = 1 + std::size_t(r * 7) % 13;
+        for (std::size_t at = 0; at < request.size(); at += step) {
+            buffer.append(request.substr(at, step));
             piecesComplete = pieces.feed(buffer);
             if (piecesComplete)
                 break;
         }
-        if (request.isEmpty())
+        if (request.empty())
             piecesComplete = pieces.feed(buffer);
         // A request of a known call with inputs that is complete as a whole
         // is complete however its bytes were cut (in pieces it may be taken
         // earlier: at its last token, before bytes that follow it).
-        const CallDesc* call = findCall(std::string_view(name.constData(), std::size_t(name.size())));
+        const CallDesc* call = findCall(name);
         if (call != nullptr && call->inputCount > 0 && wholeComplete && !piecesComplete)
             fail(request, reply, "complete request not seen as complete when it came in pieces");
-        if (wholeComplete != emu::isRequestComplete(request))
-            fail(request, reply, "scanner and isRequestComplete disagree");
+        if (wholeComplete != isRequestComplete(request))
+            fail(request, reply, "framer and isRequestComplete disagree");
+
+        if (end == std::string_view::npos)
+            break;
+        input.remove_prefix(end + 1);
     }
     return 0;
 }

@@ -85,16 +85,28 @@ write("fuzz_default_handler", [
 ])
 
 
+# fuzz_framer: bytes 0 and 1 seed the cuts, the rest is the stream.
+write("fuzz_framer", [
+    b"\x00\x01" + P.encode() + b"RX_CentreFrequency_Get=" + n(0) + d(1.0),
+    b"\x07\x00" + P.encode() + b"Scenario_Upload=" + s(b"a(b)c") + s(b"x" * 5000),
+    b"\x00\x00R=(n=00000000)\x00junk)(s=((x)))",
+    b"\xff\xffX=(s=a)b)c)" + n(1) * 10,
+    b"\x12\x34" + P.encode() + b"TestCase_Count_Get=",
+    b"\x01\x02" + P.encode() + b"Protocol_Results_GetTrace=" + n(0) + da([1.0] * 300) + da([2.0] * 300),
+])
+
+
 def rows():
     """(name, [(role, param)...]) of every row, read from the call tables."""
     import glob
     import re
     found = []
-    files = glob.glob(os.path.join(HERE, "..", "api", "*_calls.h")) + [os.path.join(HERE, "..", "core", "core_calls.h")]
+    files = glob.glob(os.path.join(HERE, "..", "protocol", "rows", "*.h"))
+    param = r"\(\s*(\w+)\s*,\s*(\w+)\s*(?:,\s*\w+\s*)?\)"
     for path in sorted(files):
         text = open(path).read().replace("\\\n", " ")
-        for m in re.finditer(r"X\(\s*(\w+)\s*,\s*(\w+)\s*,\s*(\w+)\s*((?:,\s*\(\s*\w+\s*,\s*\w+\s*\)\s*)*)\)", text):
-            params = re.findall(r"\(\s*(\w+)\s*,\s*(\w+)\s*\)", m.group(4))
+        for m in re.finditer(r"X\(\s*(\w+)\s*,\s*(\w+)\s*,\s*(\w+)\s*((?:,\s*" + param + r"\s*)*)\)", text):
+            params = re.findall(param, m.group(4))
             if m.group(3) != "name":  # the helper macro's own definition
                 found.append((m.group(3), params))
         # Rows written through a helper macro: TQ_LTE_SINGLE_VALUE(X, name).

@@ -13,12 +13,23 @@
  * stay written (two-output getters and traces), and a number output whose
  * hex text fails half-way (-6) may hold the bytes decoded before the bad pair.
  *
+ * Reply deadline (off by default): when the environment variable
+ * TQBSE_REPLY_TIMEOUT_MS holds a positive number of milliseconds at
+ * Initialise, every call on that connection gives up with -14 once no
+ * complete reply has arrived that long after its request was sent. The
+ * connection is then closed, and every further remote call returns -14 at
+ * once until the next Initialise reconnects, so that a late reply is never
+ * taken for the answer to a later call. Unset, empty or 0: calls block until
+ * their reply has arrived, and a failed exchange leaves the connection marked
+ * connected. Any other value is ignored (said once on standard error).
+ *
  * Common failure codes of every remote call:
  *   -14 no reply (no connection, or it failed; only Initialise reconnects)
  *   -10 the reply names another function     -11 too few reply parameters
  *   -12 the reply's result is not an integer  -2..-6 an output token is malformed
  *   and any negative code the server sends (-8 unknown function, -9 wrong
  *   number of parameters, -7, -18, -19, -20 server failures).
+ *   -1 the library could not allocate memory for a request or reply.
  *
  * Text outputs are written into buffer/bufferSize: the text and its
  * terminating zero (L + 1 bytes) are written, nothing beyond; -13 when they

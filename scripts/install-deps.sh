@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on a fresh Debian 12 machine.
-# Runs apt-get only when a package is missing (needs root then).
+# Installs what building and testing need on a fresh Debian 12 machine:
+# scripts/install-deps.sh [PACKAGE...] (the named packages instead of the
+# default list). Runs apt-get only when a package is missing (needs root then).
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev
+packages=("$@")
+((${#packages[@]})) || packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev
           libbenchmark-dev valgrind clang-14 libfuzzer-14-dev libclang-rt-14-dev
-          libreadline-dev python3)
+          libreadline-dev python3
+          python3-venv python3-setuptools python3-wheel python3-pytest python3-numpy python3-matplotlib)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

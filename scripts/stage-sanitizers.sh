@@ -22,5 +22,7 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$reports/ubsan
 export LSAN_OPTIONS="log_path=$reports/lsan"
 
 source "$root/scripts/sanitizer-ctest.sh"
-run_sanitized_ctest stage-sanitizers "$build" "$reports" --timeout 600 ${CTEST_ARGS:-}
+# Suites on ports of their own run side by side; the fixed-port ones hold
+# the tqbse_ports resource lock.
+run_sanitized_ctest stage-sanitizers "$build" "$reports" --timeout 600 -j "${CTEST_JOBS:-2}" ${CTEST_ARGS:-}
 echo "stage-sanitizers: all tests passed under ASan+UBSan, no reports"

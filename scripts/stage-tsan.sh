@@ -18,5 +18,5 @@ mkdir -p "$reports"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:log_path=$reports/tsan"
 
 source "$root/scripts/sanitizer-ctest.sh"
-run_sanitized_ctest stage-tsan "$build" "$reports" --timeout 300 --no-tests=error -R "$tests"
+run_sanitized_ctest stage-tsan "$build" "$reports" --timeout 300 -j "${CTEST_JOBS:-2}" --no-tests=error -R "$tests"
 echo "stage-tsan: listener and lifecycle tests passed under ThreadSanitizer, no reports"

@@ -19,7 +19,7 @@ runs=(
   "tests/e2e/emulator_process_test:*"
   "tests/e2e/emulator_requests_test:*"
   "tests/hardening/hardening_faults_test:-*64MiB*"
-  "tests/hardening/hardening_callback_load_test:*"
+  "tests/listener/listener_test:*"
 )
 
 cmake -S "$root" -B "$build" -G Ninja -DTQBSE_BUILD_TESTS=ON -DTQBSE_BUILD_TOOLS=ON -DTQBSE_BUILD_BENCH=OFF \

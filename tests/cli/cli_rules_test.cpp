@@ -1,6 +1,6 @@
 // The tool's argument rules, checked against every row of the call table.
 #include "calls.h"
-#include "run.h"
+#include "invocation.h"
 
 #include <gtest/gtest.h>
 
@@ -20,25 +20,23 @@ std::vector<std::string> typedKinds(const CallDesc& d, int skip = -1)
 
 } // namespace
 
-// Every text or trace output must be sizable: its length query exists, has
-// one integer output and takes exactly the arguments the user typed.
-TEST(CliRules, EveryTextAndTraceHasAMatchingSizeQuery)
+// The tool sizes a text or trace by the query its row names (that the
+// query exists with one integer output is checked when the rows compile),
+// and calls it with the arguments typed for the call itself: the two must
+// take the same typed arguments.
+TEST(CliRules, SizeQueriesTakeTheCallsTypedArguments)
 {
     int sized = 0;
     for (const CliCall& c : cliCalls()) {
         const CallDesc& d = *c.desc;
-        if (textOutParam(d) < 0 && arrayOutParam(d) < 0)
+        const int output = textOutParam(d) >= 0 ? textOutParam(d) : arrayOutParam(d);
+        const CallDesc* query = sizeQuery(d);
+        ASSERT_EQ(query, output >= 0 ? sizingQuery(d.params[output]) : nullptr) << d.shortName();
+        if (!query)
             continue;
         ++sized;
-        const auto name = sizeQueryName(d.shortName());
-        ASSERT_TRUE(name) << d.shortName();
-        const CliCall* query = findCliCall(*name);
-        ASSERT_NE(query, nullptr) << *name;
-        EXPECT_EQ(typedKinds(*query->desc), typedKinds(d)) << *name;
-        int intOuts = 0;
-        for (int i = 0; i < query->desc->paramCount; ++i)
-            intOuts += query->desc->params[i].role == ParamRole::OutInt;
-        EXPECT_EQ(intOuts, 1) << *name;
+        EXPECT_NE(findCliCall(query->shortName()), nullptr) << query->shortName();
+        EXPECT_EQ(typedKinds(*query), typedKinds(d)) << d.shortName() << " sized by " << query->shortName();
     }
     EXPECT_EQ(sized, 11); // 6 names, 2 downloads, the error text, 2 traces
 }

@@ -1,56 +1,40 @@
-// The message codec: tokens, hex bytes, string limits, token ends, arrays
-// and the cutting of whole messages.
+// The message codec: tokens, hex bytes, string limits, arrays and the
+// cutting of whole messages. String tokens are decoded in call_remote_test,
+// where a buffer receives them.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <vector>
 
-#include "core/codec.h"
+#include "protocol/codec.h"
 
 using namespace tqbse::codec;
 
 namespace {
 
-QByteArray str(QByteArrayView v) { return v.toByteArray(); }
+std::string str(std::string_view v) { return std::string(v); }
 
 TEST(CodecEncode, NumbersAreLittleEndianLowerCaseHex)
 {
     struct Case {
-        QByteArray token;
-        QByteArray expected;
+        std::string token;
+        std::string expected;
     };
     const Case cases[] = {
         {encodeInt(1), "(n=01000000)"},
         {encodeInt(-1), "(n=ffffffff)"},
-        {encodeInt(-8), "(n=f8ffffff)"},
-        {encodeInt(256), "(n=00010000)"},
-        {encodeInt(0), "(n=00000000)"},
-        {encodeInt(std::numeric_limits<int32_t>::max()), "(n=ffffff7f)"},
         {encodeInt(std::numeric_limits<int32_t>::min()), "(n=00000080)"},
         {encodeInt(0x0a0b0c0d), "(n=0d0c0b0a)"},
-        {encodeBool(-1), "(n=ffffffff)"},
-        {encodeBool(2), "(n=02000000)"},
         {encodeBool(5), "(n=05000000)"},
-        {encodeFloat(1.0f), "(f=0000803f)"},
         {encodeFloat(1.5f), "(f=0000c03f)"},
         {encodeFloat(-0.0f), "(f=00000080)"},
         {encodeDouble(1.0), "(d=000000000000f03f)"},
-        {encodeDouble(2.0), "(d=0000000000000040)"},
         {encodeDouble(1e9), "(d=0000000065cdcd41)"},
         {encodeDouble(-0.0), "(d=0000000000000080)"},
-        {encodeDouble(std::numeric_limits<double>::infinity()), "(d=000000000000f07f)"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.token, c.expected);
-}
-
-TEST(CodecEncode, BytesToHexPadsEachByteToTwoDigits)
-{
-    const unsigned char bytes[] = {0x00, 0x01, 0x0f, 0x10, 0xab, 0xff};
-    EXPECT_EQ(bytesToHex(bytes, sizeof bytes), QByteArray("00010f10abff"));
-    EXPECT_EQ(bytesToHex(bytes, 0), QByteArray());
 }
 
 TEST(CodecEncode, StringLimitAndNull)
@@ -58,123 +42,38 @@ TEST(CodecEncode, StringLimitAndNull)
     struct Case {
         const char* text;
         int32_t limit;
-        QByteArray expected;
+        std::string expected;
     };
     const Case cases[] = {
         {"abcdefghij", 10, "(s=abcdefghij)"}, // exactly the limit: sent
-        {"abcdefghij", 11, "(s=abcdefghij)"},
         {"abcdefghij", 9, ""},                // longer than the limit: no token at all
         {"", 0, "(s=)"},
         {"", -1, ""},                         // signed: a negative limit keeps even "" out
-        {"abc", -1, ""},
         {"abc", std::numeric_limits<int32_t>::min(), ""},
-        {"abc", std::numeric_limits<int32_t>::max(), "(s=abc)"},
         {nullptr, 0, "(s=NULL)"},
         {nullptr, -5, "(s=NULL)"},            // a null text ignores the limit
         {"NULL", 4, "(s=NULL)"},              // indistinguishable from the null text
-        {"a(b)c", 5, "(s=a(b)c)"},
         {"a)b", 3, "(s=a)b)"},                // unbalanced texts go out unchanged
     };
     for (const Case& c : cases)
         EXPECT_EQ(encodeString(c.text, c.limit), c.expected) << (c.text ? c.text : "<null>") << " limit " << c.limit;
 }
 
-TEST(CodecEncode, StringBytesPassUnchanged)
-{
-    std::string all;
-    for (int b = 1; b < 256; ++b)
-        all.push_back(char(b));
-    const QByteArray token = encodeString(all.c_str(), 255);
-    ASSERT_EQ(token.size(), 255 + 4);
-    EXPECT_EQ(token.mid(3, 255), QByteArray(all.data(), 255));
-}
-
+// Exactly two digits a byte, either case; a wrong length writes nothing.
 TEST(CodecHex, HexToBytes)
 {
-    unsigned char out[4];
-    std::memset(out, 0xaa, sizeof out);
+    unsigned char out[4] = {};
     EXPECT_TRUE(hexToBytes("0aFf10c3", out, 4));
-    EXPECT_EQ(out[0], 0x0a);
-    EXPECT_EQ(out[1], 0xff);
-    EXPECT_EQ(out[2], 0x10);
-    EXPECT_EQ(out[3], 0xc3);
-
-    // Wrong length: nothing written.
+    EXPECT_EQ(std::vector<unsigned char>(out, out + 4), (std::vector<unsigned char>{0x0a, 0xff, 0x10, 0xc3}));
     std::memset(out, 0xaa, sizeof out);
-    EXPECT_FALSE(hexToBytes("0102", out, 4));
-    EXPECT_FALSE(hexToBytes("0102030405", out, 4));
-    EXPECT_FALSE(hexToBytes("010203040", out, 4));
-    for (unsigned char b : out)
-        EXPECT_EQ(b, 0xaa);
-
-    // A bad pair: the bytes before it are stored, the rest untouched.
-    EXPECT_FALSE(hexToBytes("1122zz44", out, 4));
-    EXPECT_EQ(out[0], 0x11);
-    EXPECT_EQ(out[1], 0x22);
-    EXPECT_EQ(out[2], 0xaa);
-    EXPECT_EQ(out[3], 0xaa);
-
-    for (const char* bad : {"g0", "0g", " 1", "+1", "-1", "0x"}) {
-        unsigned char b = 0xaa;
-        EXPECT_FALSE(hexToBytes(bad, &b, 1)) << bad;
-        EXPECT_EQ(b, 0xaa) << bad;
-    }
+    for (const char* bad : {"0102", "0102030405", "010203040"})
+        EXPECT_FALSE(hexToBytes(bad, out, 4)) << bad;
+    EXPECT_EQ(std::vector<unsigned char>(out, out + 4), std::vector<unsigned char>(4, 0xaa));
+    for (const char* bad : {"g0", "0g", " 1", "+1", "0x"})
+        EXPECT_FALSE(hexToBytes(bad, out, 1)) << bad;
 }
 
-TEST(CodecFindTokenEnd, Table)
-{
-    struct Case {
-        const char* text;
-        qsizetype start, end;
-    };
-    const Case cases[] = {
-        {"(n=01000000)", 1, 12},
-        {"(s=a(b)c)(n=01000000)", 1, 9}, // nesting counted
-        {"(s=((x)))", 1, 9},
-        {"xy(n=1)z", 3, 7},               // text before the "(" is skipped
-        {" (n=1)", 2, 6},
-        {"abc)", 0, 4},                   // no "(" at all: start 0, depth 1
-        {"abc", -1, -1},
-        {"", -1, -1},
-        {"(", -1, -1},
-        {"(s=(x)", -1, -1},               // unmatched
-        {"ab)(", -1, -1},                 // the ")" before the "(" does not count
-        {"()", 1, 2},
-    };
-    for (const Case& c : cases) {
-        const TokenBounds b = findTokenEnd(c.text);
-        EXPECT_EQ(b.start, c.start) << c.text;
-        EXPECT_EQ(b.end, c.end) << c.text;
-    }
-}
-
-TEST(CodecExtractValue, Table)
-{
-    struct Case {
-        const char* token;
-        int32_t rc;
-        const char* value;
-    };
-    const Case cases[] = {
-        {"(n=01000000)", kOk, "01000000"},
-        {"(s=a(b)c)", kOk, "a(b)c"},
-        {"(s=)", kOk, ""},
-        {"(s=a=b)", kOk, "a=b"},           // the first "=" decides
-        {"(n=01000000)(n=02000000)", kOk, "01000000"},
-        {"(n01000000)", kFormatError, nullptr},   // no "="
-        {"(n=01000000", kFormatError, nullptr},   // no matching ")"
-        {"(s=(a)", kFormatError, nullptr},
-    };
-    for (const Case& c : cases) {
-        QByteArrayView value = "untouched";
-        EXPECT_EQ(extractValue(c.token, &value), c.rc) << c.token;
-        if (c.value) {
-            EXPECT_EQ(str(value), QByteArray(c.value)) << c.token;
-        }
-    }
-}
-
-TEST(CodecDecodeNumber, IntAndBool)
+TEST(CodecDecodeNumber, Int)
 {
     struct Case {
         const char* token;
@@ -185,19 +84,13 @@ TEST(CodecDecodeNumber, IntAndBool)
         {"(n=01000000)", kOk, 1},
         {"(n=ffffffff)", kOk, -1},
         {"(n=f8ffffff)", kOk, -8},
-        {"(n=00010000)", kOk, 256},
         {"(n=FFFFFF7F)", kOk, std::numeric_limits<int32_t>::max()},
         {"(n=00000080)", kOk, std::numeric_limits<int32_t>::min()},
         {"(n=01000000)trailing", kOk, 1},
         {"(n=0100)", kContentsMismatch, 0},         // too short
-        {"(n=0100000000)", kContentsMismatch, 0},   // too long
-        {"(n=)", kContentsMismatch, 0},
         {"(n=0100000g)", kContentsMismatch, 0},
         {"(d=000000000000f03f)", kTypeMismatch, 0},
         {"(N=01000000)", kTypeMismatch, 0},         // tags are case-sensitive
-        {" (n=01000000)", kTypeMismatch, 0},
-        {"(s=01000000)", kTypeMismatch, 0},
-        {"", kTypeMismatch, 0},
         {"(n=01000000", kFormatError, 0},
     };
     for (const Case& c : cases) {
@@ -207,11 +100,6 @@ TEST(CodecDecodeNumber, IntAndBool)
             EXPECT_EQ(v, c.value) << c.token;
         } else if (c.rc != kContentsMismatch) {
             EXPECT_EQ(v, 0x5a5a5a5a) << c.token;
-        }
-        int32_t b = 0x5a5a5a5a;
-        EXPECT_EQ(decodeBool(c.token, &b), c.rc) << c.token;
-        if (c.rc == kOk) {
-            EXPECT_EQ(b, c.value) << "flags are not folded: " << c.token;
         }
     }
 }
@@ -230,18 +118,11 @@ TEST(CodecDecodeNumber, FloatAndDouble)
     double d = 0;
     EXPECT_EQ(decodeDouble("(d=000000000000f03f)", &d), kOk);
     EXPECT_EQ(d, 1.0);
-    EXPECT_EQ(decodeDouble("(d=000000000000F03F)", &d), kOk);
-    EXPECT_EQ(d, 1.0);
     EXPECT_EQ(decodeDouble("(d=0000000065cdcd41)", &d), kOk);
     EXPECT_EQ(d, 1e9);
     EXPECT_EQ(decodeDouble("(d=0000803f)", &d), kContentsMismatch); // a float's width
     EXPECT_EQ(decodeDouble("(f=0000803f)", &d), kTypeMismatch);
     EXPECT_EQ(decodeDouble("(d=000000000000f03f", &d), kFormatError);
-
-    const double nanIn = std::numeric_limits<double>::quiet_NaN();
-    double nanOut = 0;
-    EXPECT_EQ(decodeDouble(encodeDouble(nanIn), &nanOut), kOk);
-    EXPECT_TRUE(std::isnan(nanOut));
 }
 
 TEST(CodecDecodeNumber, BadPairLeavesEarlierBytesWritten)
@@ -260,49 +141,27 @@ TEST(CodecDecodeNumber, BadPairLeavesEarlierBytesWritten)
     EXPECT_EQ(w, 0xaaaaaaaau);
 }
 
-TEST(CodecDecodeString, Table)
+// The remaining entry points: bytes as hex, a value without "=", flags read
+// as integers unchanged, a text token that never ends.
+TEST(CodecEdges, HexOfBytesValueWithoutEqualsFlagsAndUnfinishedText)
 {
-    struct Case {
-        const char* token;
-        int32_t rc;
-        const char* text; // nullptr for the null text
-    };
-    const Case cases[] = {
-        {"(s=abc)", kOk, "abc"},
-        {"(s=)", kOk, ""},
-        {"(s=a(b)c)", kOk, "a(b)c"},
-        {"(s=NULL)", kOk, nullptr},
-        {"(s=null)", kOk, "null"},
-        {"(s=NULLx)", kOk, "NULLx"},
-        {"(s=x=y)", kOk, "x=y"},
-        {"(s=abc", kFormatError, nullptr},
-        {"(s=a(bc)", kFormatError, nullptr},
-        {"(n=01000000)", kTypeMismatch, nullptr},
-        {"(S=abc)", kTypeMismatch, nullptr},
-        {" (s=abc)", kTypeMismatch, nullptr},
-    };
-    for (const Case& c : cases) {
-        DecodedString out{QByteArrayView("untouched"), false};
-        EXPECT_EQ(decodeString(c.token, &out), c.rc) << c.token;
-        if (c.rc != kOk) {
-            EXPECT_EQ(str(out.text), QByteArray("untouched")) << c.token;
-            continue;
-        }
-        EXPECT_EQ(out.isNull, c.text == nullptr) << c.token;
-        if (c.text) {
-            EXPECT_EQ(str(out.text), QByteArray(c.text)) << c.token;
-        } else {
-            EXPECT_EQ(out.text.size(), 0) << c.token;
-        }
-    }
+    const unsigned char bytes[] = {0x00, 0x0f, 0xab};
+    EXPECT_EQ(bytesToHex(bytes, sizeof bytes), "000fab");
+    std::string_view value = "untouched";
+    EXPECT_EQ(extractValue("(n01000000)", &value), kFormatError);
+    int32_t flag = 0;
+    EXPECT_EQ(decodeBool("(n=07000000)", &flag), kOk);
+    EXPECT_EQ(flag, 7); // not folded to 1
+    DecodedString text{};
+    EXPECT_EQ(decodeString("(s=abc", &text), kFormatError);
 }
 
 TEST(CodecDoubleArray, Table)
 {
-    const QByteArray one = "000000000000f03f";
-    const QByteArray two = "0000000000000040";
+    const std::string one = "000000000000f03f";
+    const std::string two = "0000000000000040";
     struct Case {
-        QByteArray token;
+        std::string token;
         int32_t rc;
         std::vector<double> values; // when rc is kOk
     };
@@ -317,41 +176,35 @@ TEST(CodecDoubleArray, Table)
         {"(da=1[" + one + "," + two + "])", kArrayLengthError, {}},
         {"(da=2[" + one + "," + two + ",])", kArrayLengthError, {}},
         {"(da=0[" + one + "])", kArrayLengthError, {}},
-        {"(da=0[x])", kArrayLengthError, {}},
         {"(da=-1[])", kArrayLengthError, {}},
         {"(da=1[" + one + ")", kArrayLengthError, {}},       // "[" without a later "]"
         {"(da=x[" + one + "])", kArrayCountError, {}},
         {"(da=[" + one + "])", kArrayCountError, {}},        // empty count text
-        {"(da=1x[" + one + "])", kArrayCountError, {}},
         {"(da=99999999999[" + one + "])", kArrayCountError, {}},
         {"(da=1" + one + ")", kArrayCountError, {}},         // no "[" at all
         {"(da=)", kArrayCountError, {}},
         {"(da=1[])", kContentsMismatch, {}},                 // one empty element
-        {"(da=2[,])", kContentsMismatch, {}},
         {"(da=1[000000000000f03])", kContentsMismatch, {}},
-        {"(da=1[000000000000f03f0])", kContentsMismatch, {}},
         {"(da=1[000000000000f03g])", kContentsMismatch, {}},
         {"(da=2[000000000000f03f0,000000000000040])", kContentsMismatch, {}},
-        {"(da=2[" + one + "," + two.left(15) + "])", kContentsMismatch, {}},
+        {"(da=2[" + one + "," + two.substr(0, 15) + "])", kContentsMismatch, {}},
         {"(da=1[" + one + "]", kFormatError, {}},
-        {"(da=1[" + one + "](", kFormatError, {}},
         {"(d=" + one + ")", kTypeMismatch, {}},
         {"(DA=1[" + one + "])", kTypeMismatch, {}},
-        {"(n=1[" + one + "])", kTypeMismatch, {}},
     };
     for (const Case& c : cases) {
         std::vector<double> values = {-7.0};
-        EXPECT_EQ(decodeDoubleArray(c.token, &values), c.rc) << c.token.constData();
+        EXPECT_EQ(decodeDoubleArray(c.token, &values), c.rc) << c.token.c_str();
         if (c.rc == kOk) {
-            EXPECT_EQ(values, c.values) << c.token.constData();
+            EXPECT_EQ(values, c.values) << c.token.c_str();
         } else {
-            EXPECT_EQ(values, std::vector<double>{-7.0}) << "untouched on failure: " << c.token.constData();
+            EXPECT_EQ(values, std::vector<double>{-7.0}) << "untouched on failure: " << c.token.c_str();
         }
 
         DoubleArrayView view;
-        EXPECT_EQ(parseDoubleArray(c.token, &view), c.rc) << c.token.constData();
+        EXPECT_EQ(parseDoubleArray(c.token, &view), c.rc) << c.token.c_str();
         if (c.rc == kOk) {
-            EXPECT_EQ(view.count, int32_t(c.values.size())) << c.token.constData();
+            EXPECT_EQ(view.count, int32_t(c.values.size())) << c.token.c_str();
         }
     }
 }
@@ -359,69 +212,55 @@ TEST(CodecDoubleArray, Table)
 TEST(CodecDoubleArray, RoundTripsThroughTheServerEncoder)
 {
     const std::vector<double> values = {0.0, -1.5, 1e300, std::numeric_limits<double>::denorm_min(), -0.0};
-    QByteArray token;
+    std::string token;
     appendDoubleArray(token, values.data(), values.size());
-    EXPECT_TRUE(token.startsWith("(da=5[")) << token.constData();
+    EXPECT_TRUE(token.starts_with("(da=5[")) << token.c_str();
     std::vector<double> back;
     ASSERT_EQ(decodeDoubleArray(token, &back), kOk);
     ASSERT_EQ(back.size(), values.size());
     for (std::size_t i = 0; i < values.size(); ++i)
         EXPECT_EQ(std::memcmp(&back[i], &values[i], sizeof(double)), 0) << i;
 
-    QByteArray empty;
+    std::string empty;
     appendDoubleArray(empty, nullptr, 0);
-    EXPECT_EQ(empty, QByteArray("(da=0[])"));
+    EXPECT_EQ(empty, std::string("(da=0[])"));
 }
 
 TEST(CodecSplitMessage, Table)
 {
     struct Case {
-        QByteArray message;
-        QByteArray name;
-        std::vector<QByteArray> params;
+        std::string message;
+        std::string name;
+        std::vector<std::string> params;
     };
     const std::vector<Case> cases = {
         {"X=", "X", {}},
         {"X=(n=01000000)", "X", {"(n=01000000)"}},
         {"X=(s=a(b)c)(n=01000000)", "X", {"(s=a(b)c)", "(n=01000000)"}},
-        {"X=(s=((x)))(n=01000000)", "X", {"(s=((x)))", "(n=01000000)"}},
         // A space between tokens belongs to the next token.
         {"X=(n=01000000) (n=02000000)", "X", {"(n=01000000)", " (n=02000000)"}},
         // Text after the last ")" is dropped, also an unfinished token.
         {"X=(n=01000000)garbage", "X", {"(n=01000000)"}},
-        {"X=(n=01000000)(n=02", "X", {"(n=01000000)"}},
         {"X=(s=a(b)", "X", {}},
         // Without "=", name and rest are both the whole text.
         {"abc", "abc", {}},
         {"abc(x)", "abc(x)", {"abc(x)"}},
         // The first "=" ends the name.
         {"X=(s=a=b)", "X", {"(s=a=b)"}},
-        {"=(n=01000000)", "", {"(n=01000000)"}},
         {"", "", {}},
-        {"X=)(n=01000000)", "X", {")(n=01000000)"}},
     };
     for (const Case& c : cases) {
         const SplitMessage m = splitMessage(c.message);
-        EXPECT_EQ(str(m.name), c.name) << c.message.constData();
-        std::vector<QByteArray> params;
-        for (QByteArrayView p : m.params)
+        EXPECT_EQ(str(m.name), c.name) << c.message.c_str();
+        std::vector<std::string> params;
+        for (std::string_view p : m.params)
             params.push_back(str(p));
-        EXPECT_EQ(params, c.params) << c.message.constData();
+        EXPECT_EQ(params, c.params) << c.message.c_str();
     }
 
     const SplitMessage spaced = splitMessage("X=(n=01000000) (n=02000000)");
     int32_t v = 0;
     EXPECT_EQ(decodeInt(spaced.params[1], &v), kTypeMismatch);
-}
-
-TEST(CodecSplitMessage, ReusedResultIsCleared)
-{
-    SplitMessage m;
-    splitMessage("A=(n=01000000)(n=02000000)", &m);
-    ASSERT_EQ(m.params.size(), 2u);
-    splitMessage("B=", &m);
-    EXPECT_EQ(str(m.name), QByteArray("B"));
-    EXPECT_TRUE(m.params.empty());
 }
 
 } // namespace

@@ -2,17 +2,16 @@
 // library's request text with text built another way.
 #pragma once
 
-#include <QByteArray>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace tqbse::test {
 
-inline QByteArray hexOf(const void* p, std::size_t n)
+inline std::string hexOf(const void* p, std::size_t n)
 {
-    QByteArray out;
+    std::string out;
     const auto* b = static_cast<const unsigned char*>(p);
     for (std::size_t i = 0; i < n; ++i) {
         char pair[3];
@@ -22,9 +21,9 @@ inline QByteArray hexOf(const void* p, std::size_t n)
     return out;
 }
 
-inline QByteArray intToken(int32_t v) { return "(n=" + hexOf(&v, 4) + ")"; }
-inline QByteArray floatToken(float v) { return "(f=" + hexOf(&v, 4) + ")"; }
-inline QByteArray doubleToken(double v) { return "(d=" + hexOf(&v, 8) + ")"; }
-inline QByteArray textToken(const char* s) { return s ? "(s=" + QByteArray(s) + ")" : QByteArray("(s=NULL)"); }
+inline std::string intToken(int32_t v) { return "(n=" + hexOf(&v, 4) + ")"; }
+inline std::string floatToken(float v) { return "(f=" + hexOf(&v, 4) + ")"; }
+inline std::string doubleToken(double v) { return "(d=" + hexOf(&v, 8) + ")"; }
+inline std::string textToken(const char* s) { return s ? "(s=" + std::string(s) + ")" : std::string("(s=NULL)"); }
 
 } // namespace tqbse::test

@@ -1,5 +1,6 @@
 // Host flows through the library's exports against the emulator process on
-// 127.0.0.10: one flow per family; together they use every remote export.
+// 127.0.0.10: one flow per family (every export's request and reply is in
+// family_calls_test).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,10 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "emulator_process.h"
+#include "support/process.h"
 #include "tqBsePluginControlDll.h"
 
-namespace tqbse::e2e {
+namespace tqbse::test {
 namespace {
 
 constexpr int32_t kUnknownObject = -18;
@@ -21,26 +22,21 @@ protected:
     void SetUp() override
     {
         std::string error;
-        ASSERT_TRUE(emulator.start(arguments(), &error)) << error;
-        ASSERT_EQ(tqBsePluginControlDll_Initialise(kOctets[0], kOctets[1], kOctets[2], kOctets[3]), 0);
+        ASSERT_TRUE(emulator.start({"--scenario-ms", "300"}, &error)) << error;
+        ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 10), 0); // EmulatorProcess's address
     }
     void TearDown() override
     {
         tqBsePluginControlDll_Shutdown();
         emulator.stop();
     }
-    virtual std::vector<std::string> arguments() { return {"--scenario-ms", "300"}; }
-
     EmulatorProcess emulator;
 };
 
-using CountFn = int32_t (*)(int32_t*);
-using LengthFn = int32_t (*)(int32_t, int32_t*);
-using NameFn = int32_t (*)(int32_t, char*, int32_t);
-
-// Reads a list the way a host does: count, then each length and name. A
-// buffer one byte short of the reported length plus terminator gives -13.
-std::vector<std::string> readList(CountFn count, LengthFn length, NameFn name)
+// Reads a list the way a host does: count, then each length and name; a
+// buffer of the length alone (no room for the zero) gives -13.
+std::vector<std::string> readList(int32_t (*count)(int32_t*), int32_t (*length)(int32_t, int32_t*),
+                                  int32_t (*name)(int32_t, char*, int32_t))
 {
     std::vector<std::string> out;
     int32_t n = -1;
@@ -51,11 +47,9 @@ std::vector<std::string> readList(CountFn count, LengthFn length, NameFn name)
         std::vector<char> buffer(std::size_t(len) + 1, '#');
         EXPECT_EQ(name(i, buffer.data(), len), -13);
         EXPECT_EQ(name(i, buffer.data(), len + 1), 0);
-        EXPECT_EQ(std::strlen(buffer.data()), std::size_t(len));
         out.emplace_back(buffer.data());
     }
-    int32_t ignored = 0;
-    EXPECT_EQ(length(n, &ignored), kUnknownObject);
+    EXPECT_EQ(length(n, &n), kUnknownObject);
     return out;
 }
 
@@ -87,66 +81,36 @@ TEST_F(EmulatorFlow, ServerQueriesAndConnection)
     int32_t version[4] = {-1, -1, -1, -1};
     EXPECT_EQ(tqBsePluginControlDll_GetServerVersion(version), 0);
     EXPECT_EQ(std::vector<int32_t>(version, version + 4), (std::vector<int32_t>{6, 0, 0, 0}));
-
     int32_t connected = 0;
     ASSERT_EQ(tqBsePluginControlDll_ConnectionStatus_Get(&connected), 0);
     EXPECT_EQ(connected, -1); // the flag Initialise sent
-    ASSERT_EQ(tqBsePluginControlDll_RemoteConnection_Set(0), 0);
-    ASSERT_EQ(tqBsePluginControlDll_ConnectionStatus_Get(&connected), 0);
-    EXPECT_EQ(connected, 0);
-
     // A code the library has no text for is asked of the server.
     int32_t length = 0;
     ASSERT_EQ(tqBsePluginControlDll_GetErrorMsgLength(-15, &length), 0);
-    ASSERT_GT(length, 1);
     std::vector<char> text(std::size_t(length), '#');
-    EXPECT_EQ(tqBsePluginControlDll_GetErrorMsg(-15, text.data(), length - 1), -13);
     ASSERT_EQ(tqBsePluginControlDll_GetErrorMsg(1000, text.data(), length), 0);
     EXPECT_EQ(std::strlen(text.data()), std::size_t(length - 1));
-
     EXPECT_EQ(tqBsePluginControlDll_FullProtocolReset(), 0);
-    EXPECT_EQ(tqBsePluginControlDll_TarquelPrivateData_Set(1), -17);
 }
 
 TEST_F(EmulatorFlow, RfSettingsReadBackWhatWasSet)
 {
-    for (int32_t path = 0; path < 2; ++path) {
-        SCOPED_TRACE(path);
-        double f = 0;
-        float level = 0;
-        ASSERT_EQ(tqBsePluginControlDll_RX_CentreFrequency_Set(path, 2.1e9 + path), 0);
-        ASSERT_EQ(tqBsePluginControlDll_RX_CentreFrequency_Get(path, &f), 0);
-        EXPECT_EQ(f, 2.1e9 + path);
-        ASSERT_EQ(tqBsePluginControlDll_TX_CentreFrequency_Set(path, 1.9e9 - path), 0);
-        ASSERT_EQ(tqBsePluginControlDll_TX_CentreFrequency_Get(path, &f), 0);
-        EXPECT_EQ(f, 1.9e9 - path);
-        ASSERT_EQ(tqBsePluginControlDll_RX_InputLevel_Set(path, -42.25f - float(path)), 0);
-        ASSERT_EQ(tqBsePluginControlDll_RX_InputLevel_Get(path, &level), 0);
-        EXPECT_EQ(level, -42.25f - float(path));
-        ASSERT_EQ(tqBsePluginControlDll_TX_ReferenceLevel_Set(path, -12.5f + float(path)), 0);
-        ASSERT_EQ(tqBsePluginControlDll_TX_ReferenceLevel_Get(path, &level), 0);
-        EXPECT_EQ(level, -12.5f + float(path));
-    }
     double f = 0;
-    EXPECT_EQ(tqBsePluginControlDll_RX_CentreFrequency_Get(2, &f), kUnknownObject);
-    EXPECT_EQ(tqBsePluginControlDll_TX_ReferenceLevel_Set(-1, 0.0f), kUnknownObject);
-
+    float level = 0;
     int32_t state = 0;
+    ASSERT_EQ(tqBsePluginControlDll_RX_CentreFrequency_Set(1, 2.1e9), 0);
+    ASSERT_EQ(tqBsePluginControlDll_RX_CentreFrequency_Get(1, &f), 0);
+    EXPECT_EQ(f, 2.1e9);
+    ASSERT_EQ(tqBsePluginControlDll_RX_InputLevel_Set(1, -42.25f), 0);
+    ASSERT_EQ(tqBsePluginControlDll_RX_InputLevel_Get(1, &level), 0);
+    EXPECT_EQ(level, -42.25f);
+    EXPECT_EQ(tqBsePluginControlDll_RX_CentreFrequency_Get(2, &f), kUnknownObject);
     ASSERT_EQ(tqBsePluginControlDll_LoggingState_Set(2), 0); // flags pass unchanged
     ASSERT_EQ(tqBsePluginControlDll_LoggingState_Get(&state), 0);
     EXPECT_EQ(state, 2);
-    ASSERT_EQ(tqBsePluginControlDll_RFMeasurement_State_Set(-1), 0);
-    ASSERT_EQ(tqBsePluginControlDll_RFMeasurement_State_Get(&state), 0);
-    EXPECT_EQ(state, -1);
-
-    // The converter overloads once the input level rises above 0 dBm.
-    int32_t overloaded = -5;
-    ASSERT_EQ(tqBsePluginControlDll_ADCOverloaded_Get(0, &overloaded), 0);
-    EXPECT_EQ(overloaded, 0);
-    ASSERT_EQ(tqBsePluginControlDll_RX_InputLevel_Set(0, 3.0f), 0);
-    ASSERT_EQ(tqBsePluginControlDll_ADCOverloaded_Get(0, &overloaded), 0);
-    EXPECT_NE(overloaded, 0);
-    EXPECT_EQ(tqBsePluginControlDll_ADCOverloaded_Get(5, &overloaded), kUnknownObject);
+    ASSERT_EQ(tqBsePluginControlDll_RX_InputLevel_Set(0, 3.0f), 0); // above 0 dBm the converter overloads
+    ASSERT_EQ(tqBsePluginControlDll_ADCOverloaded_Get(0, &state), 0);
+    EXPECT_NE(state, 0);
 }
 
 TEST_F(EmulatorFlow, TestCasesListAndRun)
@@ -155,58 +119,40 @@ TEST_F(EmulatorFlow, TestCasesListAndRun)
                        tqBsePluginControlDll_TestCase_Name_Get),
               (std::vector<std::string>{"Attach", "Detach", "Handover_Intra", "Handover_Inter", "Paging"}));
     EXPECT_EQ(readList(tqBsePluginControlDll_TestCase_Count_Get, tqBsePluginControlDll_TestCase_GroupNameLength_Get,
-                       tqBsePluginControlDll_TestCase_GroupName_Get),
-              (std::vector<std::string>{"Registration", "Registration", "Mobility", "Mobility", "Idle"}));
+                       tqBsePluginControlDll_TestCase_GroupName_Get)[2],
+              "Mobility");
     EXPECT_EQ(tqBsePluginControlDll_TestCase_Run(2), 0);
     EXPECT_EQ(tqBsePluginControlDll_TestCase_Run(5), kUnknownObject);
 }
 
-TEST_F(EmulatorFlow, ProtocolResults)
+TEST_F(EmulatorFlow, ProtocolResultsTracesItemsAndHandles)
 {
-    int32_t flag = 7;
-    ASSERT_EQ(tqBsePluginControlDll_Protocol_Results_Available_Get(&flag), 0);
-    EXPECT_EQ(flag, 0);
-    int32_t handle = 0;
+    int32_t flag = 7, handle = 0, length = 0;
     EXPECT_EQ(tqBsePluginControlDll_Protocol_Results_GetHandle(&handle), kUnknownObject);
-
     ASSERT_EQ(tqBsePluginControlDll_Protocol_MeasurementEnabled_Set(0, -1), 0);
     ASSERT_EQ(tqBsePluginControlDll_Protocol_MeasurementEnabled_Get(0, &flag), 0);
     EXPECT_EQ(flag, -1);
     ASSERT_EQ(tqBsePluginControlDll_Protocol_Results_Available_Get(&flag), 0);
     EXPECT_NE(flag, 0);
     ASSERT_EQ(tqBsePluginControlDll_Protocol_Results_GetHandle(&handle), 0);
-
-    for (int32_t trace = 0; trace < 2; ++trace) {
-        SCOPED_TRACE(trace);
-        int32_t length = 0;
-        ASSERT_EQ(tqBsePluginControlDll_Protocol_Results_GetTraceLength(handle, trace, &length), 0);
-        ASSERT_EQ(length, 4096);
-        std::vector<double> x(std::size_t(length) + 1, -1.0), y(std::size_t(length) + 1, -1.0);
-        EXPECT_EQ(tqBsePluginControlDll_Protocol_Results_GetTrace(handle, trace, x.data(), y.data(), length - 1), -13);
-        ASSERT_EQ(tqBsePluginControlDll_Protocol_Results_GetTrace(handle, trace, x.data(), y.data(), length + 1), 0);
-        EXPECT_EQ(x[std::size_t(length) - 1], double(length - 1)); // exactly `length` points written
-        EXPECT_EQ(x[std::size_t(length)], -1.0);
-        EXPECT_EQ(y[std::size_t(length)], -1.0);
-        EXPECT_DOUBLE_EQ(y[0], 10.0 * trace);
-    }
-    int32_t length = 0;
-    EXPECT_EQ(tqBsePluginControlDll_Protocol_Results_GetTraceLength(handle, 2, &length), kUnknownObject);
-
+    ASSERT_EQ(tqBsePluginControlDll_Protocol_Results_GetTraceLength(handle, 1, &length), 0);
+    ASSERT_EQ(length, 4096);
+    std::vector<double> x(std::size_t(length) + 1, -1.0), y(std::size_t(length) + 1, -1.0);
+    EXPECT_EQ(tqBsePluginControlDll_Protocol_Results_GetTrace(handle, 1, x.data(), y.data(), length - 1), -13);
+    ASSERT_EQ(tqBsePluginControlDll_Protocol_Results_GetTrace(handle, 1, x.data(), y.data(), length + 1), 0);
+    EXPECT_EQ(x[std::size_t(length) - 1], double(length - 1)); // exactly `length` points written
+    EXPECT_EQ(x[std::size_t(length)], -1.0);
+    EXPECT_EQ(y[std::size_t(length)], -1.0);
+    EXPECT_DOUBLE_EQ(y[0], 10.0);
     double first = 0, second = 0;
     ASSERT_EQ(tqBsePluginControlDll_Protocol_Results_GetResultItem(handle, 1, &first, &second), 0);
     EXPECT_EQ(first, 200.0);
     EXPECT_EQ(second, 0.5);
-    EXPECT_EQ(tqBsePluginControlDll_Protocol_Results_GetResultItem(handle, 4, &first, &second), kUnknownObject);
-
     EXPECT_EQ(tqBsePluginControlDll_Results_DeleteHandle(handle), 0);
     EXPECT_EQ(tqBsePluginControlDll_Results_DeleteHandle(handle), kUnknownObject);
-    EXPECT_EQ(tqBsePluginControlDll_Protocol_Results_GetResultItem(handle, 1, &first, &second), kUnknownObject);
-
     // A full protocol reset switches the measurement off and ends its results.
     ASSERT_EQ(tqBsePluginControlDll_Protocol_Results_GetHandle(&handle), 0);
     ASSERT_EQ(tqBsePluginControlDll_FullProtocolReset(), 0);
-    ASSERT_EQ(tqBsePluginControlDll_Protocol_MeasurementEnabled_Get(0, &flag), 0);
-    EXPECT_EQ(flag, 0);
     ASSERT_EQ(tqBsePluginControlDll_Protocol_Results_Available_Get(&flag), 0);
     EXPECT_EQ(flag, 0);
     EXPECT_EQ(tqBsePluginControlDll_Results_DeleteHandle(handle), kUnknownObject);
@@ -214,20 +160,12 @@ TEST_F(EmulatorFlow, ProtocolResults)
 
 TEST_F(EmulatorFlow, LteResults)
 {
-    int32_t flag = 7;
+    int32_t flag = 7, handle = 0, cell = 0, length = 0;
     ASSERT_EQ(tqBsePluginControlDll_LTE_MeasurementEnabled_Set(0, 2, 1), 0);
     ASSERT_EQ(tqBsePluginControlDll_LTE_MeasurementEnabled_Get(0, 2, &flag), 0);
     EXPECT_EQ(flag, 1);
-    ASSERT_EQ(tqBsePluginControlDll_LTE_MeasurementEnabled_Get(0, 3, &flag), 0);
-    EXPECT_EQ(flag, 0);
-    EXPECT_EQ(tqBsePluginControlDll_LTE_MeasurementEnabled_Set(0, 8, 1), kUnknownObject);
-    ASSERT_EQ(tqBsePluginControlDll_LTE_Results_Available_Get(1, &flag), 0);
-    EXPECT_EQ(flag, 0);
     ASSERT_EQ(tqBsePluginControlDll_LTE_Results_Available_Get(0, &flag), 0);
     EXPECT_NE(flag, 0);
-
-    int32_t handle = 0, cell = 0, length = 0;
-    EXPECT_EQ(tqBsePluginControlDll_LTE_Results_GetHandle(1, &handle), kUnknownObject);
     ASSERT_EQ(tqBsePluginControlDll_LTE_Results_GetHandle(0, &handle), 0);
     ASSERT_EQ(tqBsePluginControlDll_LTE_Results_Cell_Get(handle, &cell), 0);
     EXPECT_EQ(cell, 1);
@@ -235,58 +173,26 @@ TEST_F(EmulatorFlow, LteResults)
     std::vector<double> x(static_cast<std::size_t>(length)), y(static_cast<std::size_t>(length));
     ASSERT_EQ(tqBsePluginControlDll_LTE_Results_GetTrace(handle, 2, x.data(), y.data(), length), 0);
     EXPECT_EQ(x.back(), 15000.0 * (length - 1));
-    EXPECT_DOUBLE_EQ(y[0], -50.0);
-
-    const struct {
-        int32_t (*get)(int32_t, float*);
-        float expected;
-    } values[] = {
-        {tqBsePluginControlDll_LTE_Results_Evm_Rms_Get, 1.25f},
-        {tqBsePluginControlDll_LTE_Results_Evm_Carrier_Get, 1.5f},
-        {tqBsePluginControlDll_LTE_Results_Evm_NonAllocatedCarriers_Get, 0.75f},
-        {tqBsePluginControlDll_LTE_Results_FreqError_Get, 12.5f},
-        {tqBsePluginControlDll_LTE_Results_CarrierLeak_Get, -45.0f},
-        {tqBsePluginControlDll_LTE_Results_SymbolClkError_Get, 0.02f},
-        {tqBsePluginControlDll_LTE_Results_IQGainImbalance_Get, 0.05f},
-        {tqBsePluginControlDll_LTE_Results_IQSkew_Get, 0.5f},
-    };
-    for (const auto& v : values) {
-        float value = 0;
-        ASSERT_EQ(v.get(handle, &value), 0);
-        EXPECT_EQ(value, v.expected);
-        EXPECT_EQ(v.get(handle + 100, &value), kUnknownObject);
-    }
+    float evm = -1e9f;
+    EXPECT_EQ(tqBsePluginControlDll_LTE_Results_Evm_Rms_Get(handle, &evm), 0);
+    EXPECT_NE(evm, -1e9f);
     EXPECT_EQ(tqBsePluginControlDll_Results_DeleteHandle(handle), 0);
-    EXPECT_EQ(tqBsePluginControlDll_Results_DeleteHandle(handle), kUnknownObject);
     EXPECT_EQ(tqBsePluginControlDll_LTE_Results_Cell_Get(handle, &cell), kUnknownObject);
 }
 
 TEST_F(EmulatorFlow, ScenariosUploadDownloadAndRun)
 {
-    const std::vector<std::string> before = readList(tqBsePluginControlDll_Scenario_Count_Get,
-        tqBsePluginControlDll_Scenario_NameLength_Get, tqBsePluginControlDll_Scenario_Name_Get);
-    EXPECT_EQ(before, (std::vector<std::string>{"Idle_Camping", "Call_Setup"}));
-
-    const std::string content = allBytes(3);
+    EXPECT_EQ(readList(tqBsePluginControlDll_Scenario_Count_Get, tqBsePluginControlDll_Scenario_NameLength_Get,
+                       tqBsePluginControlDll_Scenario_Name_Get),
+              (std::vector<std::string>{"Idle_Camping", "Call_Setup"}));
+    // Larger than 64 MiB, every byte value: crosses many receives both ways.
+    const std::string content = allBytes((64u << 20) / 255 + 1);
     ASSERT_EQ(tqBsePluginControlDll_Scenario_Upload("Bytes", 5, content.c_str(), int32_t(content.size())), 0);
-    EXPECT_EQ(download(tqBsePluginControlDll_Scenario_DownloadSize_Get, tqBsePluginControlDll_Scenario_Download,
-                       "Bytes"),
-              content);
-    ASSERT_EQ(tqBsePluginControlDll_Scenario_Upload("Bytes", 5, "(replaced)", 100), 0);
-    EXPECT_EQ(download(tqBsePluginControlDll_Scenario_DownloadSize_Get, tqBsePluginControlDll_Scenario_Download,
-                       "Bytes"),
-              "(replaced)");
-    int32_t count = 0;
-    ASSERT_EQ(tqBsePluginControlDll_Scenario_Count_Get(&count), 0);
-    EXPECT_EQ(count, 3);
+    EXPECT_TRUE(download(tqBsePluginControlDll_Scenario_DownloadSize_Get, tqBsePluginControlDll_Scenario_Download,
+                         "Bytes") == content);
     // A name longer than its limit is left out of the request: wrong count.
-    EXPECT_EQ(tqBsePluginControlDll_Scenario_Upload("Bytes", 4, "x", 100), -9);
     EXPECT_EQ(tqBsePluginControlDll_Scenario_Execute("Call_Setup", 3), -9);
-    EXPECT_EQ(tqBsePluginControlDll_Scenario_Execute("Nothing", 100), kUnknownObject);
-
     int32_t running = -5;
-    ASSERT_EQ(tqBsePluginControlDll_Scenario_IsRunning_Get(&running), 0);
-    EXPECT_EQ(running, 0);
     ASSERT_EQ(tqBsePluginControlDll_Scenario_Execute("Call_Setup", 100), 0);
     ASSERT_EQ(tqBsePluginControlDll_Scenario_IsRunning_Get(&running), 0);
     EXPECT_NE(running, 0);
@@ -297,22 +203,11 @@ TEST_F(EmulatorFlow, ScenariosUploadDownloadAndRun)
     EXPECT_EQ(running, 0);
 }
 
-TEST_F(EmulatorFlow, LargeScenarioRoundTripsIntact)
-{
-    const std::string content = allBytes((64u << 20) / 255 + 1);
-    ASSERT_GE(content.size(), 64u << 20);
-    ASSERT_EQ(tqBsePluginControlDll_Scenario_Upload("Large", 100, content.c_str(), int32_t(content.size())), 0);
-    const std::string back = download(tqBsePluginControlDll_Scenario_DownloadSize_Get,
-                                      tqBsePluginControlDll_Scenario_Download, "Large");
-    EXPECT_EQ(back.size(), content.size());
-    EXPECT_TRUE(back == content);
-}
-
 TEST_F(EmulatorFlow, DebugFiltersStageUntilAccepted)
 {
-    const std::vector<std::string> names = readList(tqBsePluginControlDll_DebugFilters_GetCount,
-        tqBsePluginControlDll_DebugFilters_NameLength_Get, tqBsePluginControlDll_DebugFilters_Name_Get);
-    EXPECT_EQ(names, (std::vector<std::string>{"RRC", "NAS", "MAC", "PHY"}));
+    EXPECT_EQ(readList(tqBsePluginControlDll_DebugFilters_GetCount, tqBsePluginControlDll_DebugFilters_NameLength_Get,
+                       tqBsePluginControlDll_DebugFilters_Name_Get),
+              (std::vector<std::string>{"RRC", "NAS", "MAC", "PHY"}));
     int32_t state = -9;
     ASSERT_EQ(tqBsePluginControlDll_DebugFilters_State_Set("RRC", 3, 5), 0);
     ASSERT_EQ(tqBsePluginControlDll_DebugFilters_State_Get("RRC", 3, &state), 0);
@@ -325,8 +220,6 @@ TEST_F(EmulatorFlow, DebugFiltersStageUntilAccepted)
     ASSERT_EQ(tqBsePluginControlDll_DebugFilters_AcceptChanges(), 0);
     ASSERT_EQ(tqBsePluginControlDll_DebugFilters_State_Get("MAC", 3, &state), 0);
     EXPECT_EQ(state, 1);
-    EXPECT_EQ(tqBsePluginControlDll_DebugFilters_State_Get("XYZ", 3, &state), kUnknownObject);
-    EXPECT_EQ(tqBsePluginControlDll_DebugFilters_State_Set("RRC", 2, 1), -9);
 }
 
 TEST_F(EmulatorFlow, ProtocolMessageXmlAndSystemParamFiles)
@@ -340,53 +233,11 @@ TEST_F(EmulatorFlow, ProtocolMessageXmlAndSystemParamFiles)
     EXPECT_EQ(download(tqBsePluginControlDll_ProtocolMessageXml_DownloadSize_Get,
                        tqBsePluginControlDll_ProtocolMessageXml_Download, "new.xml"),
               content);
-    int32_t size = 0;
-    EXPECT_EQ(tqBsePluginControlDll_ProtocolMessageXml_DownloadSize_Get("absent.xml", 100, &size), kUnknownObject);
     EXPECT_EQ(readList(tqBsePluginControlDll_SystemParamFile_Count_Get,
                        tqBsePluginControlDll_SystemParamFile_NameLength_Get,
                        tqBsePluginControlDll_SystemParamFile_Name_Get),
               (std::vector<std::string>{"default_cell.par", "two_cells.par", "high_load.par"}));
 }
 
-class MillionPointTraces : public EmulatorFlow {
-    std::vector<std::string> arguments() override { return {"--trace-length", "1000000"}; }
-};
-
-TEST_F(MillionPointTraces, TraceHasTheReportedLength)
-{
-    ASSERT_EQ(tqBsePluginControlDll_Protocol_MeasurementEnabled_Set(1, 1), 0);
-    int32_t handle = 0, length = 0;
-    ASSERT_EQ(tqBsePluginControlDll_Protocol_Results_GetHandle(&handle), 0);
-    ASSERT_EQ(tqBsePluginControlDll_Protocol_Results_GetTraceLength(handle, 0, &length), 0);
-    ASSERT_EQ(length, 1000000);
-    std::vector<double> x(std::size_t(length) + 1, -1.0), y(std::size_t(length) + 1, -1.0);
-    ASSERT_EQ(tqBsePluginControlDll_Protocol_Results_GetTrace(handle, 0, x.data(), y.data(), length + 1), 0);
-    EXPECT_EQ(x[std::size_t(length) - 1], double(length - 1));
-    EXPECT_EQ(x[std::size_t(length)], -1.0);
-    EXPECT_NE(y[std::size_t(length) - 1], -1.0);
-    EXPECT_EQ(y[std::size_t(length)], -1.0);
-}
-
-struct VersionCase {
-    const char* version;
-    int32_t code;
-};
-
-void PrintTo(const VersionCase& c, std::ostream* out) { *out << c.version; }
-
-class VersionWarnings : public EmulatorFlow, public ::testing::WithParamInterface<VersionCase> {
-    std::vector<std::string> arguments() override { return {"--version", GetParam().version}; }
-};
-
-TEST_P(VersionWarnings, ComparedWithTheClientVersion)
-{
-    int32_t version[4] = {};
-    EXPECT_EQ(tqBsePluginControlDll_GetServerVersion(version), GetParam().code);
-}
-
-INSTANTIATE_TEST_SUITE_P(Emulator, VersionWarnings,
-                         ::testing::Values(VersionCase{"5.9.9.9", 1}, VersionCase{"6.-1.5.5", 1},
-                                           VersionCase{"6.0.0.1", 2}, VersionCase{"7.0.0.0", 2}));
-
 } // namespace
-} // namespace tqbse::e2e
+} // namespace tqbse::test

@@ -4,15 +4,14 @@
 // it wrote one byte too many.
 #pragma once
 
-#include <QByteArray>
-
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
-#include "core/call_description.h"
-#include "core/call_remote.h"
+#include "client/call_remote.h"
+#include "protocol/call_description.h"
 
 namespace tqbse::hardening {
 
@@ -21,15 +20,16 @@ inline constexpr std::size_t kGuardBytes = 16;
 
 class CallFrame {
 public:
-    // `bound` is every buffer size (bytes) and array capacity (elements).
-    CallFrame(const CallDesc& call, int32_t bound) : call_(call), blocks_(call.paramCount)
+    // `bound` is every buffer size (bytes) and array capacity (elements),
+    // `textLimit` the limit of every text input ("name").
+    CallFrame(const CallDesc& call, int32_t bound, int32_t textLimit = 64) : call_(call), blocks_(call.paramCount)
     {
         for (int i = 0; i < call.paramCount; ++i) {
             switch (call.params[i].role) {
             case ParamRole::InFloat: args_.emplace_back(1.5f); break;
             case ParamRole::InDouble: args_.emplace_back(2.5); break;
             case ParamRole::InText: args_.emplace_back(static_cast<const char*>("name")); break;
-            case ParamRole::TextLimit: args_.emplace_back(int32_t(64)); break;
+            case ParamRole::TextLimit: args_.emplace_back(textLimit); break;
             case ParamRole::BufferSize:
             case ParamRole::Capacity:
             case ParamRole::LocalSize: args_.emplace_back(bound); break;
@@ -50,7 +50,7 @@ public:
     // Runs the call over the library's client connection, or over `exchange`.
     int32_t callOverSocket()
     {
-        return call([](const QByteArray& request) { return sendAndReceive(request); });
+        return call([](const std::string& request) { return sendAndReceive(request); });
     }
     template <typename F>
     int32_t call(F exchange)
@@ -59,7 +59,7 @@ public:
     }
 
     const CallDesc& call() const { return call_; }
-    bool hasOutputs() const { return call_.outputCount > 0; }
+    const ArgValue* args() const { return args_.data(); }
 
     // Output k (0-based, reply order) still holds only sentinel bytes.
     bool untouched(int k) const
@@ -87,10 +87,10 @@ public:
         return true;
     }
     // The bytes of output k, as written.
-    QByteArray bytes(int k) const
+    std::string bytes(int k) const
     {
         const Block& b = blocks_[call_.outputs[k].param];
-        return QByteArray(reinterpret_cast<const char*>(b.bytes.get()), qsizetype(b.size));
+        return std::string(reinterpret_cast<const char*>(b.bytes.get()), b.size);
     }
 
 private:

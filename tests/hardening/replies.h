@@ -1,13 +1,12 @@
 // Well-formed replies for any row, with the bytes each output must then hold.
 #pragma once
 
-#include <QByteArray>
-
 #include <cstring>
+#include <string>
 #include <vector>
 
-#include "core/call_description.h"
-#include "core/codec.h"
+#include "protocol/call_description.h"
+#include "protocol/codec.h"
 
 namespace tqbse::hardening {
 
@@ -17,24 +16,24 @@ struct ReplyShape {
 };
 
 struct ExpectedReply {
-    QByteArray text;                 // the whole reply
-    std::vector<QByteArray> outputs; // per output: the bytes it must start with
+    std::string text;                 // the whole reply
+    std::vector<std::string> outputs; // per output: the bytes it must start with
 };
 
-inline QByteArray patternText(int length, int salt = 0)
+inline std::string patternText(int length, int salt = 0)
 {
-    QByteArray t(length, Qt::Uninitialized);
+    std::string t(std::size_t(length), '\0');
     for (int i = 0; i < length; ++i)
-        t[i] = char('a' + (i + salt) % 26);
+        t[std::size_t(i)] = char('a' + (i + salt) % 26);
     return t;
 }
 
 inline ExpectedReply wellFormedReply(const CallDesc& call, ReplyShape shape = {}, int32_t result = 0)
 {
     ExpectedReply r;
-    r.text = QByteArray(call.name) + '=';
+    r.text = std::string(call.name) + '=';
     codec::appendInt(r.text, result);
-    auto raw = [](const auto& v) { return QByteArray(reinterpret_cast<const char*>(&v), sizeof v); };
+    auto raw = [](const auto& v) { return std::string(reinterpret_cast<const char*>(&v), sizeof v); };
     for (int k = 0; k < call.outputCount; ++k) {
         switch (call.outputs[k].role) {
         case ParamRole::OutInt:
@@ -57,7 +56,7 @@ inline ExpectedReply wellFormedReply(const CallDesc& call, ReplyShape shape = {}
             break;
         }
         case ParamRole::OutVersion: {
-            QByteArray all;
+            std::string all;
             for (int32_t v : {6, 0, 0, 0}) {
                 codec::appendInt(r.text, v);
                 all += raw(v);
@@ -66,7 +65,7 @@ inline ExpectedReply wellFormedReply(const CallDesc& call, ReplyShape shape = {}
             break;
         }
         case ParamRole::OutText: {
-            const QByteArray t = patternText(shape.textLength, k);
+            const std::string t = patternText(shape.textLength, k);
             r.text += "(s=" + t + ")";
             r.outputs.push_back(t + '\0');
             break;
@@ -76,8 +75,7 @@ inline ExpectedReply wellFormedReply(const CallDesc& call, ReplyShape shape = {}
             for (int i = 0; i < shape.arrayLength; ++i)
                 values.push_back(i * 0.5 + k);
             codec::appendDoubleArray(r.text, values.data(), values.size());
-            r.outputs.push_back(QByteArray(reinterpret_cast<const char*>(values.data()),
-                                           qsizetype(values.size() * sizeof(double))));
+            r.outputs.push_back(std::string(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(double)));
             break;
         }
         default:

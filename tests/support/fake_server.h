@@ -1,22 +1,19 @@
-// A stand-in for the server on port 6002 of a loopback address. It serves
-// one client connection at a time (a new Initialise is accepted once the old
-// connection closes), records every request and answers each with the next
-// queued Reply, or else with the responder's (by default: the request's name
-// and result 0). A Reply can go out in pieces with pauses, and can close the
-// connection after any number of its bytes.
+// A stand-in for the server on a loopback address. It serves one client
+// connection at a time (a new Initialise is accepted once the old connection
+// closes), records every request and answers each with the next queued
+// ScriptedReply, or else with the responder's (by default: the request's
+// name and result 0). A scripted reply can go out in pieces with pauses, and
+// can end the connection after any number of its bytes.
 //
+// A request ends where the protocol's RequestFramer says it does; one that
+// never completes (a text left out for its limit, say) is taken once the
+// client has been quiet for a while, as the emulator does.
+//
+// By default the server listens on a port of its own and becomes the
+// library's server (setPortsForTesting), so suites can run side by side.
 // Every wait polls with a short timeout and watches the stop flag, and every
 // socket has send and receive timeouts, so nothing here can hang a test.
 #pragma once
-
-#include <QByteArray>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -24,73 +21,37 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <future>
 #include <mutex>
-#include <optional>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "protocol/framer.h"
+#include "support/sockets.h"
+
 namespace tqbse::test {
 
-inline constexpr int kSocketTimeoutMs = 5000;
-
-inline void setTimeouts(int fd, int ms = kSocketTimeoutMs)
-{
-    timeval tv{ms / 1000, (ms % 1000) * 1000};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-}
-
-inline sockaddr_in address(const char* ip, int port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    ::inet_pton(AF_INET, ip, &a.sin_addr);
-    return a;
-}
-
-// Binds ip:port, retrying for up to `waitMs` while another run of the tests
-// holds the address; -1 when it stays taken.
-inline int bindRetrying(const char* ip, int port, bool listen, int waitMs = 60000)
-{
-    const sockaddr_in a = address(ip, port);
-    for (int waited = 0;; waited += 100) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int on = 1;
-        if (listen)
-            ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        if (::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0 && (!listen || ::listen(fd, 4) == 0))
-            return fd;
-        ::close(fd);
-        if (waited >= waitMs)
-            return -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-}
-
 // What the server sends for one request.
-struct Reply {
-    Reply(QByteArray t = {}, std::vector<qsizetype> c = {}, int pause = 0, qsizetype kill = -1)
-        : text(std::move(t)), cuts(std::move(c)), pauseMs(pause), killAfter(kill)
+struct ScriptedReply {
+    ScriptedReply(std::string t = {}, std::vector<std::size_t> c = {}, int pause = 0, int64_t close = -1)
+        : text(std::move(t)), cuts(std::move(c)), pauseMs(pause), closeAfter(close)
     {
     }
-    Reply(const char* t) : Reply(QByteArray(t)) {}
+    ScriptedReply(const char* t) : ScriptedReply(std::string(t)) {}
 
-    QByteArray text;              // bytes to send (may hold anything)
-    std::vector<qsizetype> cuts;  // offsets where one send ends and the next begins
-    int pauseMs = 0;              // pause between two pieces
-    qsizetype killAfter = -1;     // >= 0: send that many bytes, then close (the FIN rides on the last piece)
-    std::size_t minRequestBytes = 0; // read at least this much of the request before answering
+    std::string text;              // bytes to send (may hold anything)
+    std::vector<std::size_t> cuts; // offsets where one send ends and the next begins
+    int pauseMs = 0;               // pause between two pieces
+    int64_t closeAfter = -1;       // >= 0: send that many bytes, then end the connection
 };
 
 // A reply sent as the given pieces.
-inline Reply inPieces(const std::vector<QByteArray>& pieces, int pauseMs)
+inline ScriptedReply inPieces(const std::vector<std::string>& pieces, int pauseMs)
 {
-    Reply r;
-    for (const QByteArray& p : pieces) {
-        if (!r.text.isEmpty())
+    ScriptedReply r;
+    for (const std::string& p : pieces) {
+        if (!r.text.empty())
             r.cuts.push_back(r.text.size());
         r.text += p;
     }
@@ -98,18 +59,18 @@ inline Reply inPieces(const std::vector<QByteArray>& pieces, int pauseMs)
     return r;
 }
 
-// The whole reply, then the connection closed.
-inline Reply thenClose(const QByteArray& text) { return Reply(text, {}, 0, text.size()); }
+// The whole reply, then the connection ended.
+inline ScriptedReply thenClose(const std::string& text) { return ScriptedReply(text, {}, 0, int64_t(text.size())); }
 
 // Cuts into pieces of 1..maxPiece bytes (seeded), never right after an inner
 // ")" so that no piece but the last can look like the end of the reply.
-inline std::vector<qsizetype> randomCuts(const QByteArray& reply, std::mt19937& rng, int maxPiece)
+inline std::vector<std::size_t> randomCuts(const std::string& reply, std::mt19937& rng, int maxPiece)
 {
-    std::vector<qsizetype> cuts;
+    std::vector<std::size_t> cuts;
     std::uniform_int_distribution<int> piece(1, maxPiece);
-    qsizetype at = 0;
+    std::size_t at = 0;
     for (int guard = 0; guard < 1'000'000 && at < reply.size(); ++guard) {
-        at += piece(rng);
+        at += std::size_t(piece(rng));
         while (at < reply.size() && reply[at - 1] == ')')
             ++at;
         if (at < reply.size())
@@ -119,29 +80,61 @@ inline std::vector<qsizetype> randomCuts(const QByteArray& reply, std::mt19937& 
 }
 
 // One byte per piece, except that an inner ")" travels with the byte after it.
-inline std::vector<qsizetype> dripCuts(const QByteArray& reply)
+inline std::vector<std::size_t> dripCuts(const std::string& reply)
 {
-    std::vector<qsizetype> cuts;
-    for (qsizetype at = 1; at < reply.size(); ++at)
+    std::vector<std::size_t> cuts;
+    for (std::size_t at = 1; at < reply.size(); ++at)
         if (reply[at - 1] != ')')
             cuts.push_back(at);
     return cuts;
 }
 
+// Binds ip:port, listening or not. Port 0 takes a free port. A fixed port
+// that another run of the tests holds is retried for up to `waitMs`.
+inline platform::SocketHandle boundSocket(const char* ip, uint16_t port, bool listen, int waitMs = 60000)
+{
+    for (int waited = 0;; waited += 100) {
+        const platform::SocketHandle s = platform::openTcpSocket();
+        if (s == platform::kInvalidSocket)
+            return s;
+        if (listen)
+            platform::setListenerAddressOption(s);
+        if (platform::bindSocket(s, endpoint(ip, port)) == 0 && (!listen || platform::listenSocket(s, 4) == 0))
+            return s;
+        platform::closeSocket(s);
+        if (port == 0 || waited >= waitMs)
+            return platform::kInvalidSocket;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
 class FakeServer {
 public:
-    using Responder = std::function<Reply(const QByteArray& request)>;
+    using Responder = std::function<ScriptedReply(const std::string& request)>;
 
-    explicit FakeServer(const char* ip, int port = 6002) : listening_(bindRetrying(ip, port, true))
+    // Port 0: a free port, which becomes the library's server port.
+    explicit FakeServer(const char* ip, uint16_t port = 0)
     {
-        if (listening_ >= 0)
-            thread_ = std::thread([this] { run(); });
+        platform::socketLibraryStartup();
+        listening_ = boundSocket(ip, port, true);
+        platform::Endpoint local{};
+        if (listening_ == platform::kInvalidSocket || !platform::localEndpoint(listening_, &local))
+            return;
+        port_ = local.port;
+        if (port == 0)
+            setPortsForTesting(port_, 0);
+        thread_ = std::thread([this] { run(); });
     }
-    ~FakeServer() { stop(); }
+    ~FakeServer()
+    {
+        stop();
+        platform::socketLibraryCleanup();
+    }
     FakeServer(const FakeServer&) = delete;
     FakeServer& operator=(const FakeServer&) = delete;
 
-    bool isListening() const { return listening_ >= 0; }
+    bool isListening() const { return listening_ != platform::kInvalidSocket; }
+    uint16_t port() const { return port_; }
 
     // Stops serving and closes the port: later connection attempts are refused.
     void stop()
@@ -149,12 +142,12 @@ public:
         stop_.store(true);
         if (thread_.joinable())
             thread_.join();
-        if (listening_ >= 0)
-            ::close(listening_);
-        listening_ = -1;
+        if (listening_ != platform::kInvalidSocket)
+            platform::closeSocket(listening_);
+        listening_ = platform::kInvalidSocket;
     }
 
-    void push(Reply reply)
+    void push(ScriptedReply reply)
     {
         std::lock_guard lock(mutex_);
         script_.push_back(std::move(reply));
@@ -165,21 +158,21 @@ public:
         responder_ = std::move(responder);
     }
     // Every request is answered with `reply`.
-    void answerAll(const Reply& reply)
+    void answerAll(const ScriptedReply& reply)
     {
-        setResponder([reply](const QByteArray&) { return reply; });
+        setResponder([reply](const std::string&) { return reply; });
     }
 
-    std::vector<QByteArray> requests() const
+    std::vector<std::string> requests() const
     {
         std::lock_guard lock(mutex_);
         return requests_;
     }
     std::size_t requestCount() const { return requests().size(); }
-    QByteArray lastRequest() const
+    std::string lastRequest() const
     {
         std::lock_guard lock(mutex_);
-        return requests_.empty() ? QByteArray() : requests_.back();
+        return requests_.empty() ? std::string() : requests_.back();
     }
     void clearRequests()
     {
@@ -188,90 +181,55 @@ public:
     }
     int connections() const { return connections_.load(); }
 
-    // Ends the current connection at once: a client blocked in a receive
-    // then sees the end of the stream.
-    void dropClient()
-    {
-        const int c = client_.load();
-        if (c >= 0)
-            ::shutdown(c, SHUT_RDWR);
-    }
-
     // A request's name: everything before the first "=".
-    static QByteArray nameOf(const QByteArray& request)
-    {
-        const qsizetype eq = request.indexOf('=');
-        return eq < 0 ? request : request.left(eq);
-    }
-    static QByteArray okReply(const QByteArray& request) { return nameOf(request) + "=(n=00000000)"; }
+    static std::string nameOf(const std::string& request) { return request.substr(0, request.find('=')); }
+    static std::string okReply(const std::string& request) { return nameOf(request) + "=(n=00000000)"; }
 
 private:
-    static bool looksComplete(const QByteArray& text)
-    {
-        const qsizetype eq = text.indexOf('=');
-        if (eq < 0 || (eq < text.size() - 1 && !text.endsWith(')')))
-            return false;
-        int64_t depth = 0;
-        for (qsizetype i = eq + 1; i < text.size(); ++i)
-            depth += (text[i] == '(') - (text[i] == ')');
-        return depth == 0;
-    }
-
-    bool readable(int fd, int ms) const
-    {
-        pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, ms) > 0;
-    }
-
     void run()
     {
         while (!stop_.load()) {
-            if (!readable(listening_, 20))
+            if (!platform::waitReadable(listening_, 20))
                 continue;
-            const int c = ::accept4(listening_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (c < 0)
+            const platform::SocketHandle c = platform::acceptPeer(listening_, nullptr);
+            if (c == platform::kInvalidSocket)
                 continue;
-            setTimeouts(c);
-            const int on = 1;
-            ::setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            platform::setTimeouts(c, kSocketTimeoutMs);
+            platform::setNoDelay(c);
             ++connections_;
-            client_.store(c);
             serve(c);
-            client_.store(-1);
-            ::close(c);
+            platform::closeSocket(c);
         }
     }
 
-    void serve(int c)
+    void serve(platform::SocketHandle c)
     {
         std::vector<char> buffer(1 << 16);
         for (;;) {
-            std::size_t minBytes = 0;
-            {
-                std::lock_guard lock(mutex_);
-                if (!script_.empty())
-                    minBytes = script_.front().minRequestBytes;
-            }
-            QByteArray request;
+            std::string request;
+            RequestFramer framer;
             // A client silent this long waits for a reply that never ends:
             // dropping it lets the call fail instead of hanging the test.
             for (int idleMs = 0;;) {
                 if (stop_.load())
                     return;
-                if (!readable(c, 20)) {
-                    if ((idleMs += 20) >= kIdleLimitMs)
+                if (!platform::waitReadable(c, kPollMs)) {
+                    idleMs += kPollMs;
+                    if (!request.empty() && idleMs >= kRequestQuietMs)
+                        break;
+                    if (idleMs >= kIdleLimitMs)
                         return;
                     continue;
                 }
                 idleMs = 0;
-                const ssize_t n = ::recv(c, buffer.data(), buffer.size(), 0);
+                const int64_t n = platform::receiveSome(c, buffer.data(), buffer.size());
                 if (n <= 0)
                     return;
-                request.append(buffer.data(), qsizetype(n));
-                if (std::size_t(request.size()) >= minBytes && looksComplete(request) && !readable(c, 2))
+                request.append(buffer.data(), std::size_t(n));
+                if (framer.feed(request))
                     break;
             }
-            Reply reply;
+            ScriptedReply reply;
             {
                 std::lock_guard lock(mutex_);
                 requests_.push_back(request);
@@ -279,83 +237,67 @@ private:
                     reply = std::move(script_.front());
                     script_.pop_front();
                 } else {
-                    reply = responder_ ? responder_(request) : Reply(okReply(request));
+                    reply = responder_ ? responder_(request) : ScriptedReply(okReply(request));
                 }
             }
-            if (!send(c, reply) || reply.killAfter >= 0)
+            if (!send(c, reply) || reply.closeAfter >= 0)
                 return;
         }
     }
 
-    bool send(int c, const Reply& reply)
+    bool send(platform::SocketHandle c, const ScriptedReply& reply)
     {
-        const QByteArray& r = reply.text;
-        const qsizetype total = reply.killAfter >= 0 ? std::min(reply.killAfter, r.size()) : r.size();
-        std::vector<qsizetype> ends = reply.cuts;
+        const std::string& r = reply.text;
+        const std::size_t total = reply.closeAfter >= 0 ? std::min(std::size_t(reply.closeAfter), r.size()) : r.size();
+        std::vector<std::size_t> ends = reply.cuts;
         ends.push_back(r.size());
-        qsizetype at = 0;
-        for (qsizetype end : ends) {
+        std::size_t at = 0;
+        for (std::size_t end : ends) {
             end = std::min(end, total);
             if (end <= at)
                 continue;
-            if (end == total && reply.killAfter >= 0) {
-                const int on = 1; // hold the last piece back so that the FIN travels with it
-                ::setsockopt(c, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
-            }
-            for (qsizetype n; at < end; at += n)
-                if ((n = ::send(c, r.constData() + at, std::size_t(end - at), MSG_NOSIGNAL)) <= 0)
-                    return false;
+            if (platform::sendAll(c, r.data() + at, end - at) != 0)
+                return false;
+            at = end;
             if (at < total && reply.pauseMs > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(reply.pauseMs));
         }
-        if (reply.killAfter >= 0)
-            ::shutdown(c, SHUT_WR);
+        if (reply.closeAfter >= 0)
+            platform::shutdownSend(c);
         return true;
     }
 
+    static constexpr int kPollMs = 10;
+    static constexpr int kRequestQuietMs = 100;
     static constexpr int kIdleLimitMs = 30000;
 
-    int listening_ = -1;
+    platform::SocketHandle listening_ = platform::kInvalidSocket;
+    uint16_t port_ = 0;
     std::thread thread_;
     std::atomic<bool> stop_{false};
-    std::atomic<int> client_{-1};
     std::atomic<int> connections_{0};
     mutable std::mutex mutex_;
-    std::deque<Reply> script_;
-    std::vector<QByteArray> requests_;
+    std::deque<ScriptedReply> script_;
+    std::vector<std::string> requests_;
     Responder responder_;
 };
 
 // Holds ip:port bound but not listening, so that a connection attempt there
-// is refused even while other runs of the tests use the address.
+// is refused whatever else runs on the host.
 class RefusingPort {
 public:
-    explicit RefusingPort(const char* ip, int port = 6002) : fd_(bindRetrying(ip, port, false)) {}
+    RefusingPort(const char* ip, uint16_t port) : s_(boundSocket(ip, port, false)) {}
     ~RefusingPort()
     {
-        if (fd_ >= 0)
-            ::close(fd_);
+        if (s_ != platform::kInvalidSocket)
+            platform::closeSocket(s_);
     }
     RefusingPort(const RefusingPort&) = delete;
     RefusingPort& operator=(const RefusingPort&) = delete;
-    bool isHeld() const { return fd_ >= 0; }
+    bool isHeld() const { return s_ != platform::kInvalidSocket; }
 
 private:
-    int fd_ = -1;
+    platform::SocketHandle s_;
 };
-
-// Runs `call` on another thread and waits up to `ms` for it. When it is
-// late, the server drops the connection so that the call (blocked in a
-// receive) comes back; the result is then empty, marking the hang.
-template <typename F>
-auto callWithDeadline(FakeServer& server, int ms, F call) -> std::optional<decltype(call())>
-{
-    auto future = std::async(std::launch::async, std::move(call));
-    if (future.wait_for(std::chrono::milliseconds(ms)) == std::future_status::ready)
-        return future.get();
-    server.dropClient();
-    future.wait_for(std::chrono::seconds(10));
-    return std::nullopt;
-}
 
 } // namespace tqbse::test

@@ -24,11 +24,6 @@ const CliCall kCliCalls[] = {TQ_ALL_CALLS(TQ_CLI_INVOKER)};
 
 static_assert(std::size(kCliCalls) == kCallCount, "one invoker per row");
 
-bool endsWith(std::string_view s, std::string_view suffix)
-{
-    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
-}
-
 std::string paramsLine(const CallDesc& desc, bool (*pick)(ParamRole))
 {
     std::string line;
@@ -69,48 +64,7 @@ const CliCall* findCaseInsensitive(std::string_view name)
     return nullptr;
 }
 
-bool isTyped(ParamRole role)
-{
-    switch (role) {
-    case ParamRole::InInt:
-    case ParamRole::InBool:
-    case ParamRole::InFloat:
-    case ParamRole::InDouble:
-    case ParamRole::InText:
-    case ParamRole::LocalInt:
-        return true;
-    default:
-        return false;
-    }
-}
-
-const char* kindName(ParamRole role)
-{
-    switch (role) {
-    case ParamRole::InInt:
-    case ParamRole::LocalInt:
-    case ParamRole::OutInt:
-        return "int";
-    case ParamRole::InBool:
-    case ParamRole::OutBool:
-        return "flag";
-    case ParamRole::InFloat:
-    case ParamRole::OutFloat:
-        return "float";
-    case ParamRole::InDouble:
-    case ParamRole::OutDouble:
-        return "double";
-    case ParamRole::InText:
-    case ParamRole::OutText:
-        return "text";
-    case ParamRole::OutArray:
-        return "doubles";
-    case ParamRole::OutVersion:
-        return "version";
-    default:
-        return "size";
-    }
-}
+const char* kindName(ParamRole role) { return traits(role).kind; }
 
 std::string usageLine(const CallDesc& desc)
 {
@@ -151,18 +105,12 @@ int arrayOutParam(const CallDesc& desc)
     return -1;
 }
 
-std::optional<std::string> sizeQueryName(std::string_view n)
+const CallDesc* sizeQuery(const CallDesc& desc)
 {
-    std::string name(n);
-    if (endsWith(name, "Name_Get"))
-        return name.substr(0, name.size() - 4) + "Length_Get";
-    if (endsWith(name, "_Download"))
-        return name + "Size_Get";
-    if (name == "GetErrorMsg")
-        return name + "Length";
-    if (endsWith(name, "_GetTrace"))
-        return name + "Length";
-    return std::nullopt;
+    for (int i = 0; i < desc.paramCount; ++i)
+        if (const CallDesc* query = sizingQuery(desc.params[i]))
+            return query;
+    return nullptr;
 }
 
 std::optional<int32_t> parseInt(std::string_view text)

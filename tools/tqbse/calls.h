@@ -2,7 +2,7 @@
 // generated from the rows, and the rules for typing arguments by role.
 #pragma once
 
-#include "api/call_table.h"
+#include "protocol/call_table.h"
 
 #include <cstdint>
 #include <optional>
@@ -26,10 +26,8 @@ const CliCall* findCliCall(std::string_view name);
 // A row whose name differs only in letter case, for a hint; null if none.
 const CliCall* findCaseInsensitive(std::string_view name);
 
-// Parameters the user types: value inputs and the library-only integers.
-// Limits, buffer sizes and capacities are derived; outputs are printed.
-bool isTyped(ParamRole role);
-// The kind shown to the user: int, flag, float, double, text.
+// The kind shown to the user: int, flag, float, double, text, ... (which
+// parameters the user types is isTyped, from the role table).
 const char* kindName(ParamRole role);
 // "RX_CentreFrequency_Set index:int frequency:double"
 std::string usageLine(const CallDesc& desc);
@@ -42,10 +40,9 @@ int fileParam(const CallDesc& desc);
 int textOutParam(const CallDesc& desc);
 int arrayOutParam(const CallDesc& desc);
 
-// The name of the query that reports how big the call's text or trace is:
-// X_Name_Get -> X_NameLength_Get, X_Download -> X_DownloadSize_Get,
-// GetErrorMsg -> GetErrorMsgLength, X_GetTrace -> X_GetTraceLength.
-std::optional<std::string> sizeQueryName(std::string_view shortName);
+// The query that reports how big the call's text or trace is, as its row
+// names it; null for a call without such outputs.
+const CallDesc* sizeQuery(const CallDesc& desc);
 
 // Strict parsers for typed arguments; nullopt when the text does not parse.
 std::optional<int32_t> parseInt(std::string_view text);

@@ -1,7 +1,7 @@
 // The tool's commands besides a single call.
 #pragma once
 
-#include "run.h"
+#include "invocation.h"
 
 #include <cstdio>
 #include <string>

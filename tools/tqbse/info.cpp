@@ -5,13 +5,11 @@
 
 #include <tqBsePluginControlDll.h>
 
-#include <dlfcn.h>
+#include "platform/platform.h"
+#include "protocol/ports.h"
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -19,38 +17,11 @@ namespace tqbse::cli {
 namespace {
 
 constexpr int kRoundTrips = 20;
-constexpr int kCallbackPort = 6009;
 
 // The file the library was really loaded from.
 std::string libraryPath()
 {
-    Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&tqBsePluginControlDll_Initialise), &info) == 0 || !info.dli_fname)
-        return "?";
-    char resolved[PATH_MAX];
-    return ::realpath(info.dli_fname, resolved) ? std::string(resolved) : std::string(info.dli_fname);
-}
-
-// Looks for a listening socket on the port in the kernel's tables.
-bool portListening(int port)
-{
-    char hexPort[8];
-    std::snprintf(hexPort, sizeof hexPort, ":%04X", port);
-    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        std::ifstream in(table);
-        std::string line;
-        std::getline(in, line); // header
-        for (int n = 0; n < 100000 && std::getline(in, line); ++n) {
-            // "sl local_address rem_address st ..."; st 0A is LISTEN.
-            char local[64] = {}, remote[64] = {}, state[8] = {};
-            if (std::sscanf(line.c_str(), "%*s %63s %63s %7s", local, remote, state) != 3)
-                continue;
-            const std::string l(local);
-            if (l.size() > 5 && l.ends_with(hexPort) && std::string(state) == "0A")
-                return true;
-        }
-    }
-    return false;
+    return platform::modulePath(reinterpret_cast<const void*>(&tqBsePluginControlDll_Initialise));
 }
 
 } // namespace
@@ -88,7 +59,7 @@ int runInfo(FILE* out, const Options& options, bool ownConnection)
             medianMs = times.size() % 2 ? times[m] : (times[m - 1] + times[m]) / 2;
         }
     }
-    const bool listening = portListening(kCallbackPort);
+    const bool listening = platform::isListening(kListenerPort);
     const std::string serverVersion = std::to_string(version[0]) + "." + std::to_string(version[1]) + "." +
                                       std::to_string(version[2]) + "." + std::to_string(version[3]);
     const std::string versionNote =

@@ -1,11 +1,13 @@
 // tqbse: calls any export of the library from the command line.
 #include "commands.h"
 #include "output.h"
+#include "platform/platform.h"
 
 #include <tqBsePluginControlDll.h>
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -16,7 +18,7 @@ namespace {
 void printUsage(FILE* out)
 {
     std::fputs(
-        "usage: tqbse [--server A.B.C.D] [--json | --csv] CALL [ARGS...]\n"
+        "usage: tqbse [--server A.B.C.D] [--timeout MS] [--json | --csv] CALL [ARGS...]\n"
         "       tqbse [--server A.B.C.D] [--json] info\n"
         "       tqbse [--server A.B.C.D] shell\n"
         "       tqbse [--json] list\n"
@@ -27,6 +29,8 @@ void printUsage(FILE* out)
         "sized by asking their length first.\n"
         "\n"
         "  --server A.B.C.D  the server (default 127.0.0.1, port 6002)\n"
+        "  --timeout MS      give up on a call whose reply has not arrived within MS\n"
+        "                    milliseconds (exit status 4); default: wait for ever\n"
         "  --json            machine-readable output\n"
         "  --csv             traces as x,y lines; other outputs as name,value\n"
         "  --file PATH       an upload's content from a file\n"
@@ -34,8 +38,8 @@ void printUsage(FILE* out)
         "  --                end of options (so that -5 is a value)\n"
         "\n"
         "Exit status: 0 success or warning, 1 negative result, 2 bad input (server\n"
-        "not contacted), 3 server unreachable. The library's own diagnostics go to\n"
-        "standard error.\n",
+        "not contacted), 3 server unreachable, 4 no reply within --timeout. The\n"
+        "library's own diagnostics go to standard error.\n",
         out);
 }
 
@@ -83,7 +87,20 @@ int runCallCommand(FILE* out, const Command& command, bool connect)
             return kExitUnreachable;
         connected = true;
     }
+    const auto started = std::chrono::steady_clock::now();
     CallResult result = invocation.run();
+    const auto waitedMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+    // A call that ends in -14 after waiting the whole deadline ran out of
+    // time: the library has closed the connection.
+    if (connected && command.options.timeoutMs > 0 && result.code == TQBSE_NO_RESPONSE
+        && waitedMs >= command.options.timeoutMs) {
+        std::fprintf(stderr,
+                     "tqbse: %s: no complete reply from %s within %d ms (--timeout); the connection was closed\n",
+                     name.c_str(), command.options.server.c_str(), command.options.timeoutMs);
+        tqBsePluginControlDll_Shutdown();
+        return kExitTimedOut;
+    }
     // A code the library has no text for is asked of the server.
     if (connect && !connected && d.family == Family::ErrorMessages && result.code == TQBSE_NO_RESPONSE) {
         if (!connectOrExplain(command.options))
@@ -121,6 +138,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tqbse: %s\n", error->c_str());
         return kExitUsage;
     }
+    // The library reads its reply deadline at Initialise.
+    if (command.options.timeoutMs > 0)
+        tqbse::platform::setEnvironment("TQBSE_REPLY_TIMEOUT_MS", std::to_string(command.options.timeoutMs).c_str());
     int rc = kExitOk;
     if (command.options.help || command.words.empty() || command.words[0] == "help") {
         printUsage(command.words.empty() && !command.options.help ? stderr : out);

@@ -223,8 +223,10 @@ void printList(FILE* out, const Options& options)
             std::string outs;
             for (int i = 0; i < d.paramCount; ++i) {
                 const ParamDesc& p = d.params[i];
-                const std::string item =
-                    "{\"name\":" + jsonString(p.name) + ",\"kind\":" + jsonString(kindName(p.role)) + "}";
+                std::string item = "{\"name\":" + jsonString(p.name) + ",\"kind\":" + jsonString(kindName(p.role));
+                if (p.sizedBy[0] != '\0')
+                    item += ",\"sizedBy\":" + jsonString(p.sizedBy);
+                item += '}';
                 if (isTyped(p.role))
                     json += (json.back() == '[' ? "" : ",") + item;
                 else if (isOutput(p.role))

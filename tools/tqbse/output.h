@@ -2,7 +2,7 @@
 // output; failures and warnings on standard error.
 #pragma once
 
-#include "run.h"
+#include "invocation.h"
 
 #include <cstdio>
 #include <string>

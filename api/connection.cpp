@@ -1,0 +1,75 @@
+// Connection exports: Initialise, Shutdown, RemoteConnection_Set.
+#include <atomic>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "listener/listener.h"
+#include "client/client_socket.h"
+#include "protocol/ports.h"
+#include "protocol/rows/core.h"
+#include "api/export.h"
+#include "protocol/result_codes.h"
+
+TQ_CONNECTION_CALLS(TQ_DEFINE_EXPORT)
+
+namespace {
+constexpr int32_t kTrueFlag = -1;
+constexpr int32_t kFalseFlag = 0;
+
+bool isOctet(int32_t v) { return v >= 0 && v <= 255; }
+
+// TQBSE_REPLY_TIMEOUT_MS, read at every Initialise: a positive number of
+// milliseconds turns on the reply deadline for the connection it makes.
+// Unset, empty or 0 leaves calls blocking until their reply has arrived.
+// Anything else is ignored, and said so once on standard error.
+int replyDeadlineFromEnvironment()
+{
+    const char* text = std::getenv("TQBSE_REPLY_TIMEOUT_MS");
+    if (text == nullptr || *text == '\0')
+        return 0;
+    const std::string_view digits(text);
+    int value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 10);
+    if (error == std::errc() && end == digits.data() + digits.size() && value >= 0 && digits[0] != '-')
+        return value;
+    static std::atomic_flag warned = ATOMIC_FLAG_INIT;
+    if (!warned.test_and_set())
+        std::fprintf(stderr,
+                     "tqBsePluginControlDll: TQBSE_REPLY_TIMEOUT_MS=\"%s\" is not a number of milliseconds; "
+                     "calls wait for their replies without a deadline\n",
+                     text);
+    return 0;
+}
+} // namespace
+
+TQ_EXPORT int32_t tqBsePluginControlDll_Initialise(int32_t octet1, int32_t octet2, int32_t octet3, int32_t octet4)
+{
+    using namespace tqbse;
+    return guarded([&]() -> int32_t {
+        if (!isOctet(octet1) || !isOctet(octet2) || !isOctet(octet3) || !isOctet(octet4))
+            return kBadAddressOctet;
+        ClientSocket& socket = ClientSocket::instance();
+        if (socket.isConnected()) {
+            socket.close();
+            listener::stopListener();
+        }
+        socket.setAddress(octet1, octet2, octet3, octet4);
+        socket.setReplyDeadline(replyDeadlineFromEnvironment());
+        if (socket.connectToServer(serverPort()) == 0)
+            listener::startListener();
+        return tqBsePluginControlDll_RemoteConnection_Set(kTrueFlag);
+    });
+}
+
+TQ_EXPORT int32_t tqBsePluginControlDll_Shutdown(void)
+{
+    using namespace tqbse;
+    return guarded([&]() -> int32_t {
+        tqBsePluginControlDll_RemoteConnection_Set(kFalseFlag);
+        const int rc = ClientSocket::instance().close();
+        ClientSocket::destroy();
+        return rc;
+    });
+}

@@ -1,0 +1,52 @@
+// Server-query exports: version, protocol reset, connection status, and the
+// private entry point that is not available remotely.
+#include "client/call_remote.h"
+#include "protocol/rows/core.h"
+#include "api/export.h"
+#include "protocol/result_codes.h"
+
+TQ_SERVER_QUERY_CALLS(TQ_DEFINE_EXPORT)
+
+namespace {
+constexpr int32_t kClientVersion[4] = {TQBSE_VERSION_MAJOR, TQBSE_VERSION_MINOR, TQBSE_VERSION_PATCH,
+                                       TQBSE_VERSION_BUILD};
+constexpr std::size_t kVersionReplyParams = 5;
+} // namespace
+
+TQ_EXPORT int32_t tqBsePluginControlDll_GetServerVersion(int32_t* version)
+{
+    using namespace tqbse;
+    return guarded([&]() -> int32_t {
+        const CallDesc& call = calls::GetServerVersion;
+        const ArgValue args[] = {version};
+        const std::string reply = sendAndReceive(buildRequest(call, args));
+        if (reply.empty())
+            return kNoResponse;
+        const codec::SplitMessage message = codec::splitMessage(reply);
+        if (message.name != std::string_view(call.name))
+            return kReplyOutOfOrder;
+        // The count is checked before the result code, so a failure reply that
+        // carries its code alone is -11 too.
+        if (message.params.size() != kVersionReplyParams)
+            return kReplyParameterCount;
+        int32_t result = 0;
+        if (codec::decodeInt(message.params[0], &result) != codec::kOk)
+            return kNoResultCode;
+        if (result < 0)
+            return result;
+        if (const int32_t rc = writeOutputs(call, args, message); rc != kSuccess)
+            return rc;
+        for (int i = 0; i < 4; ++i) {
+            if (version[i] < kClientVersion[i])
+                return kVersionWarningClientNewer;
+            if (version[i] > kClientVersion[i])
+                return kVersionWarningServerNewer;
+        }
+        return kSuccess;
+    });
+}
+
+TQ_EXPORT int32_t tqBsePluginControlDll_TarquelPrivateData_Set(int32_t /*value*/)
+{
+    return tqbse::kNotValidRemotely;
+}

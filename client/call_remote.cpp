@@ -1,0 +1,192 @@
+#include "client/call_remote.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "client/client_socket.h"
+#include "protocol/framer.h"
+#include "protocol/result_codes.h"
+
+namespace tqbse {
+namespace {
+
+int32_t writeText(std::string_view token, char* buffer, int32_t bufferSize)
+{
+    codec::DecodedString text;
+    if (const int32_t rc = codec::decodeString(token, &text); rc != codec::kOk)
+        return rc;
+    // (s=NULL) carries no text: it is delivered as the empty text.
+    const int64_t length = text.isNull ? 0 : int64_t(text.text.size());
+    if (int64_t(bufferSize) < length + 1)
+        return kBufferTooSmall;
+    if (length > 0)
+        std::memcpy(buffer, text.text.data(), std::size_t(length));
+    buffer[length] = '\0';
+    return kSuccess;
+}
+
+int32_t writeArray(std::string_view token, double* values, int32_t capacity)
+{
+    codec::DoubleArrayView array;
+    if (const int32_t rc = codec::parseDoubleArray(token, &array); rc != codec::kOk)
+        return rc;
+    if (array.count > capacity)
+        return kBufferTooSmall;
+    array.copyTo(values);
+    return kSuccess;
+}
+
+// Appends one input's token, by the tag of its role.
+void appendInput(std::string& request, const WireInput& in, const ArgValue* args)
+{
+    const ArgValue& v = args[in.param];
+    switch (traits(in.role).tag) {
+    case WireTag::Int:
+        codec::appendInt(request, v.i);
+        break;
+    case WireTag::Float:
+        codec::appendFloat(request, v.f);
+        break;
+    case WireTag::Double:
+        codec::appendDouble(request, v.d);
+        break;
+    case WireTag::String:
+        codec::appendString(request, v.text, args[in.limitParam].i);
+        break;
+    case WireTag::DoubleArray: // never an input
+    case WireTag::None:
+        break;
+    }
+}
+
+// Decodes one reply token into output `out`; `element` counts the tokens an
+// output reads (four for the version).
+int32_t readOutput(const WireOutput& out, const ArgValue* args, std::string_view token, int element)
+{
+    const ArgValue& target = args[out.param];
+    switch (traits(out.role).tag) {
+    case WireTag::Int:
+        return codec::decodeInt(token, target.intOut + element);
+    case WireTag::Float:
+        return codec::decodeFloat(token, target.floatOut);
+    case WireTag::Double:
+        return codec::decodeDouble(token, target.doubleOut);
+    case WireTag::String:
+        return writeText(token, target.buffer, args[out.boundParam].i);
+    case WireTag::DoubleArray:
+        return writeArray(token, target.doubleOut, args[out.boundParam].i);
+    case WireTag::None:
+        break;
+    }
+    return kSuccess;
+}
+
+} // namespace
+
+std::string sendAndReceive(const std::string& request, std::size_t replyBytesHint)
+{
+    // Room set aside up front is address space until bytes arrive; the cap
+    // keeps an oversized caller buffer from asking for absurd amounts.
+    constexpr std::size_t kMaxReplyReserve = std::size_t(1) << (sizeof(void*) >= 8 ? 30 : 26);
+    if (request.empty())
+        return {};
+    std::string reply;
+    if (replyBytesHint > kReceiveChunkSize) {
+        try {
+            reply.reserve(std::min(replyBytesHint, kMaxReplyReserve));
+        } catch (const std::bad_alloc&) {
+            // Then the reply grows as it arrives.
+        }
+    }
+    if (ClientSocket::instance().exchange(request, reply) != 0)
+        return {};
+    return reply;
+}
+
+std::size_t replySizeBound(const CallDesc& call, const ArgValue* args)
+{
+    constexpr uint64_t kNumberToken = 20; // "(d=" + 16 hex digits + ")", the longest
+    // In 64 bits: 17 bytes times a capacity near 2^31 overflows a 32-bit size.
+    uint64_t bound = std::strlen(call.name) + 1 + kNumberToken;
+    for (int k = 0; k < call.outputCount; ++k) {
+        const WireOutput& out = call.outputs[k];
+        const RoleTraits& role = traits(out.role);
+        if (role.tag == WireTag::String || role.tag == WireTag::DoubleArray) {
+            const uint64_t limit = uint64_t(std::max<int32_t>(0, args[out.boundParam].i));
+            // (s=text) with at most limit - 1 bytes; (da=count[e,e,...]) with
+            // at most limit elements of 16 digits and a comma.
+            bound += role.tag == WireTag::String ? 4 + limit : 18 + 17 * limit;
+        } else {
+            bound += kNumberToken * role.replyTokens;
+        }
+    }
+    return std::size_t(std::min<uint64_t>(bound, SIZE_MAX));
+}
+
+std::string buildRequest(const CallDesc& call, const ArgValue* args)
+{
+    std::string request;
+    request.reserve(std::strlen(call.name) + 1 + std::size_t(call.inputCount) * 20);
+    request.append(call.name);
+    request.push_back('=');
+    for (int k = 0; k < call.inputCount; ++k)
+        appendInput(request, call.inputs[k], args);
+    return request;
+}
+
+int32_t checkReply(const CallDesc& call, std::string_view reply, codec::SplitMessage* message, int32_t* result)
+{
+    if (reply.empty())
+        return kNoResponse;
+    codec::splitMessage(reply, message);
+    if (message->name != std::string_view(call.name))
+        return kReplyOutOfOrder;
+    if (message->params.empty())
+        return kReplyParameterCount;
+    if (codec::decodeInt(message->params[0], result) != codec::kOk)
+        return kNoResultCode;
+    return kSuccess;
+}
+
+int32_t writeOutputs(const CallDesc& call, const ArgValue* args, const codec::SplitMessage& message)
+{
+    std::size_t next = 1;
+    for (int k = 0; k < call.outputCount; ++k) {
+        const WireOutput& out = call.outputs[k];
+        const int tokens = traits(out.role).replyTokens;
+        for (int j = 0; j < tokens; ++j, ++next) {
+            if (message.params.size() <= next)
+                return kReplyParameterCount;
+            if (const int32_t rc = readOutput(out, args, message.params[next], j); rc != kSuccess)
+                return rc;
+        }
+    }
+    return kSuccess;
+}
+
+int32_t callRemote(const CallDesc& call, const ArgValue* args, Exchange exchange)
+{
+    const std::string reply = exchange(buildRequest(call, args));
+    codec::SplitMessage message;
+    int32_t result = 0;
+    if (const int32_t rc = checkReply(call, reply, &message, &result); rc != kSuccess)
+        return rc;
+    if (result < 0)
+        return result;
+    if (const int32_t rc = writeOutputs(call, args, message); rc != kSuccess)
+        return rc;
+    return result;
+}
+
+int32_t callRemote(const CallDesc& call, std::initializer_list<ArgValue> args)
+{
+    const ArgValue* values = args.begin();
+    auto overSocket = [&call, values](const std::string& request) {
+        return sendAndReceive(request, replySizeBound(call, values));
+    };
+    return callRemote(call, values, overSocket);
+}
+
+} // namespace tqbse

@@ -1,0 +1,8 @@
+# Cross-building the Windows DLL for i686 (32-bit) with MinGW-w64 on Debian:
+#   cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake
+# posix thread model (g++-mingw-w64-i686-posix). The 32-bit programs cannot be
+# run here (Wine's 32-bit packages are not installable), so no emulator is set.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(TQBSE_MINGW_TRIPLET i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

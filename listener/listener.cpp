@@ -1,0 +1,266 @@
+#include "listener/listener.h"
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "platform/platform.h"
+#include "protocol/codec.h"
+#include "protocol/ports.h"
+
+namespace tqbse::listener {
+namespace {
+
+using platform::printDiagnostic;
+using platform::SocketHandle;
+
+// One started listener, shared by the listener slot and its own thread: the
+// thread holds a reference until it ends, so the object outlives every use
+// by it even when nobody waits for the thread (a handler that stops its own
+// listener, or the process ending). The thread alone creates and closes the
+// sockets; everything the two threads share is atomic or written before the
+// thread starts.
+struct ServerSocket {
+    std::atomic<bool> running{false};  // set while listening and serving a peer
+    std::atomic<bool> stopping{false}; // set once, by halt()
+    std::atomic<ListenerState> state{ListenerState::Starting};
+    platform::WakeEvent wake;          // signalled once stopping
+    platform::Endpoint local{};
+    platform::Thread thread;
+
+    ~ServerSocket() { platform::closeWakeEvent(&wake); }
+
+    // Wakes the thread wherever it waits (accept, receive, a send to a peer
+    // that does not read). With `wait`, waits for it to end; on its own
+    // thread it cannot wait, and the thread then ends by itself once the
+    // handler returns.
+    void halt(bool wait)
+    {
+        stopping.store(true);
+        running.store(false);
+        platform::signalWakeEvent(wake);
+        if (wait && !platform::isCurrentThread(thread))
+            platform::joinThread(&thread);
+        else
+            platform::detachThread(&thread);
+    }
+};
+
+// The handler slot: an atomic pointer, read by the listener thread without a
+// lock. Every handler ever installed stays alive for the life of the process
+// (never freed, not even at exit, since a listener thread may still be
+// running then), so the listener never calls one that has been freed.
+const MessageHandler* const g_defaultHandler = new MessageHandler(&defaultMessageHandler);
+std::vector<const MessageHandler*>* const g_installedHandlers = new std::vector<const MessageHandler*>;
+std::atomic<const MessageHandler*> g_handler{nullptr};
+
+// The listener slot, used on the calling thread only. At exit a listener
+// still running is woken and left to end by itself: nothing waits for a
+// thread during static destruction (on Windows that runs under the loader
+// lock, where waiting for a thread never returns).
+struct ListenerSlot {
+    std::shared_ptr<ServerSocket> server;
+    ~ListenerSlot()
+    {
+        if (server)
+            server->halt(false);
+    }
+} g_slot;
+
+std::string callHandler(std::string_view message)
+{
+    const MessageHandler* handler = g_handler.load(std::memory_order_acquire);
+    if (handler == nullptr || !*handler)
+        return {};
+    // A handler that throws answers nothing; the listener thread goes on.
+    try {
+        return (*handler)(message);
+    } catch (...) {
+        return {};
+    }
+}
+
+// Waits until `s` is ready (or has an error or hang-up, which the following
+// call then reports). False when the listener is being stopped.
+bool waitFor(const ServerSocket& server, SocketHandle s, platform::Interest interest)
+{
+    return platform::waitForSocketOrWake(s, interest, server.wake);
+}
+
+// Sends every byte of the reply, continuing after partial sends. Sends never
+// block, so that stopping is not held up by a peer that does not read.
+// False when the connection is to end.
+bool sendReply(const ServerSocket& server, SocketHandle client, const std::string& reply)
+{
+    const char* p = reply.data();
+    std::size_t left = reply.size();
+    while (left > 0) {
+        const int64_t sent = platform::sendNow(client, p, left);
+        if (sent > 0) {
+            p += sent;
+            left -= std::size_t(sent);
+            continue;
+        }
+        if (sent == 0)
+            return false;
+        const int error = platform::lastError();
+        switch (platform::classifyError(error)) {
+        case platform::ErrorClass::Interrupted:
+            continue;
+        case platform::ErrorClass::WouldBlock:
+            if (!waitFor(server, client, platform::Interest::Write))
+                return false;
+            continue;
+        default:
+            printDiagnostic("send() failed: %d\n", error);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Serves one peer until it closes, its connection fails or the listener is
+// stopped. Each receive of up to 4096 bytes is one message.
+void serveClient(ServerSocket& server, SocketHandle client)
+{
+    char buffer[kMessageChunkSize + 1];
+    while (server.running.load()) {
+        if (!waitFor(server, client, platform::Interest::Read))
+            break;
+        const int64_t n = platform::receiveSome(client, buffer, kMessageChunkSize);
+        if (n <= 0)
+            break;
+        // The message is the text up to its first zero byte.
+        const void* zero = std::memchr(buffer, '\0', std::size_t(n));
+        const std::size_t length = zero ? std::size_t(static_cast<const char*>(zero) - buffer) : std::size_t(n);
+        const std::string reply = callHandler(std::string_view(buffer, length));
+        if (!sendReply(server, client, reply))
+            break;
+    }
+    server.running.store(false);
+}
+
+int acceptLoop(ServerSocket& server)
+{
+    const SocketHandle listening = platform::openListeningSocket();
+    if (listening == platform::kInvalidSocket) {
+        printDiagnostic("socket() failed: %d\n", platform::lastError());
+        return 1;
+    }
+    platform::setListenerAddressOption(listening);
+    if (platform::bindSocket(listening, server.local) != 0) {
+        const int error = platform::lastError();
+        printDiagnostic("bind() failed: %d\n", error);
+        platform::closeSocket(listening);
+        return error;
+    }
+    if (platform::listenSocket(listening, kListenBacklog) != 0) {
+        const int error = platform::lastError();
+        printDiagnostic("listen() failed: %d\n", error);
+        platform::closeSocket(listening);
+        return error;
+    }
+    server.running.store(true);
+    server.state.store(ListenerState::Listening);
+    int result = 0;
+    while (waitFor(server, listening, platform::Interest::Read)) {
+        platform::Endpoint peer{};
+        const SocketHandle client = platform::acceptPeer(listening, &peer);
+        if (client == platform::kInvalidSocket) {
+            const int error = platform::lastError();
+            if (platform::classifyError(error) != platform::ErrorClass::Other)
+                continue;
+            result = error;
+            printDiagnostic("accept() failed: %d\n", result);
+            break;
+        }
+        if (!server.stopping.load())
+            server.running.store(true);
+        printDiagnostic("Accepted client: %s:%d\n", platform::dottedText(peer.address).c_str(), int(peer.port));
+        serveClient(server, client);
+        platform::closeSocket(client);
+        callHandler(kTerminationMessage);
+    }
+    server.running.store(false);
+    platform::closeSocket(listening);
+    return result;
+}
+
+// The thread's entry: owns one reference to its ServerSocket.
+void listenerThread(void* argument)
+{
+    const std::unique_ptr<std::shared_ptr<ServerSocket>> held(static_cast<std::shared_ptr<ServerSocket>*>(argument));
+    ServerSocket& server = **held;
+    platform::socketLibraryStartup();
+    try {
+        acceptLoop(server);
+    } catch (...) {
+        // Only an allocation can fail here; the thread ends as after an
+        // accept failure, and the next Initialise starts a new listener.
+    }
+    platform::socketLibraryCleanup();
+    server.state.store(ListenerState::Ended);
+}
+
+} // namespace
+
+int startListener()
+{
+    // One listener at a time: one that is still running (as after Shutdown
+    // and a new Initialise) goes on serving; one whose thread has ended (its
+    // bind failed, say) is replaced.
+    if (g_slot.server) {
+        if (g_slot.server->state.load() != ListenerState::Ended) {
+            setMessageHandler(defaultMessageHandler);
+            return 0;
+        }
+        stopListener();
+    }
+
+    auto server = std::make_shared<ServerSocket>();
+    if (!platform::openWakeEvent(&server->wake))
+        return platform::lastError();
+    server->local = platform::Endpoint{platform::kAnyAddress, listenerPort()};
+    auto* reference = new std::shared_ptr<ServerSocket>(server);
+    if (const int rc = platform::startThread(listenerThread, reference, &server->thread); rc != 0) {
+        delete reference;
+        return rc;
+    }
+    g_slot.server = std::move(server);
+    setMessageHandler(defaultMessageHandler);
+    return 0;
+}
+
+int stopListener()
+{
+    if (!g_slot.server)
+        return -1;
+    // Emptied first, so that a handler stopping its own listener finds none.
+    const std::shared_ptr<ServerSocket> server = std::move(g_slot.server);
+    server->halt(true);
+    return 0;
+}
+
+void setMessageHandler(MessageHandler handler)
+{
+    const auto* plain = handler.target<std::string (*)(std::string_view)>();
+    if (plain != nullptr && *plain == &defaultMessageHandler) {
+        g_handler.store(g_defaultHandler, std::memory_order_release);
+        return;
+    }
+    g_installedHandlers->push_back(new MessageHandler(std::move(handler)));
+    g_handler.store(g_installedHandlers->back(), std::memory_order_release);
+}
+
+std::string defaultMessageHandler(std::string_view message)
+{
+    return codec::resultOnlyReply(codec::splitMessage(message).name, kFunctionNotFound);
+}
+
+ListenerState listenerState()
+{
+    return g_slot.server ? g_slot.server->state.load() : ListenerState::None;
+}
+
+} // namespace tqbse::listener

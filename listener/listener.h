@@ -1,0 +1,42 @@
+// The callback listener: one thread that accepts peers on the listener port
+// (6009) one at a time and answers every message through the installed
+// message handler. It sits beside the client connection; the connection
+// exports start and stop it.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace tqbse::listener {
+
+inline constexpr int kListenBacklog = 8;
+inline constexpr int kMessageChunkSize = 4096;
+inline constexpr char kTerminationMessage[] = "__CLIENT_REMOTE_TERMINATED__=()";
+
+// Message text in, reply text out; runs on the listener thread. An empty
+// reply sends nothing.
+using MessageHandler = std::function<std::string(std::string_view message)>;
+
+// Starts a listener thread and installs the default handler. A listener
+// that is still running is kept (one at a time). 0, or the platform's error
+// number when the thread cannot be created.
+int startListener();
+// Wakes the listener's thread and waits for it to end, so the port is free
+// again on return. -1 when no listener is held, else 0.
+int stopListener();
+// Replaces the handler (tests install their own; no export does).
+void setMessageHandler(MessageHandler handler);
+// Answers every message with its own name, "=" and the integer token of -8.
+std::string defaultMessageHandler(std::string_view message);
+
+// Where the held listener is, for tests and tools (calling thread only).
+enum class ListenerState {
+    None,      // no listener held
+    Starting,  // thread started, not yet listening
+    Listening, // bound to the port and accepting
+    Ended,     // thread ended (bind failed, say); the next start replaces it
+};
+ListenerState listenerState();
+
+} // namespace tqbse::listener

@@ -1,0 +1,148 @@
+// The operating system behind one header: sockets, the wake-up that ends a
+// blocked wait, threads and the socket layer's diagnostics. Nothing outside
+// platform/ includes an OS networking or threading header; each system has
+// its own folder (platform/posix, platform/win32) implementing this file.
+//
+// Addresses are IPv4 and in host byte order here; the implementations
+// convert. Socket handles are opaque: a POSIX descriptor and a Win64 SOCKET
+// both fit, and the only invalid value is kInvalidSocket (never compare with
+// zero or test for "< 0").
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tqbse::platform {
+
+using SocketHandle = std::uintptr_t;
+inline constexpr SocketHandle kInvalidSocket = ~SocketHandle{0};
+
+// An IPv4 address and port, both in host byte order.
+struct Endpoint {
+    uint32_t address = 0;
+    uint16_t port = 0;
+};
+inline constexpr uint32_t kAnyAddress = 0;              // every local interface
+inline constexpr uint32_t kLoopbackAddress = 0x7f000001; // 127.0.0.1
+
+// ---- Socket library ------------------------------------------------------
+// Start-up and clean-up are reference counted. Start-up returns 0 or the
+// library's own error number; clean-up returns 0 or -1.
+int socketLibraryStartup();
+int socketLibraryCleanup();
+int socketLibraryUsers(); // current reference count, for tests
+
+// The socket library's error number of the last failing call on this thread
+// (errno, or WSAGetLastError()), as printed in diagnostics.
+int lastError();
+
+// What a failed socket call means for the caller.
+enum class ErrorClass : uint8_t {
+    Interrupted, // try the same call again
+    WouldBlock,  // non-blocking call found nothing to do: wait, then retry
+    PeerGone,    // accept: the pending connection went away; accept the next
+    Other,       // a real failure
+};
+ErrorClass classifyError(int error);
+
+// ---- Sockets -------------------------------------------------------------
+SocketHandle openTcpSocket();       // blocking stream socket
+SocketHandle openListeningSocket(); // non-blocking stream socket, for a listener
+int closeSocket(SocketHandle s);    // 0 or -1
+int setNoDelay(SocketHandle s);
+// The address option a listener sets before bind, so that a restarted
+// listener gets its port back while old connections linger, while a live
+// listener elsewhere still makes bind fail. The option differs per system.
+int setListenerAddressOption(SocketHandle s);
+// Send and receive timeouts for a blocking socket (tests and tools).
+int setTimeouts(SocketHandle s, int timeoutMs);
+// Ends sending and receiving, waking a thread blocked in receive on `s`.
+void shutdownBoth(SocketHandle s);
+void shutdownSend(SocketHandle s);
+
+// Connects, giving up after `timeoutMs` (0 or -1; lastError() says why) so
+// that an unreachable host does not block the caller for minutes.
+int connectWithTimeout(SocketHandle s, Endpoint to, int timeoutMs);
+int bindSocket(SocketHandle s, Endpoint local);
+int listenSocket(SocketHandle s, int backlog);
+// One accepted peer, or kInvalidSocket (lastError() says why).
+SocketHandle acceptPeer(SocketHandle listening, Endpoint* peer);
+// The address a socket is bound to (its port after binding port 0).
+bool localEndpoint(SocketHandle s, Endpoint* local);
+
+// One send or receive; interrupted calls are retried. Byte count, 0 for a
+// closed peer (receive), or -1 on failure. Sends never raise a signal.
+int64_t sendSome(SocketHandle s, const char* data, std::size_t size);
+int64_t receiveSome(SocketHandle s, char* data, std::size_t size);
+// Sends every byte, continuing after partial sends. 0 or -1.
+int sendAll(SocketHandle s, const char* data, std::size_t size);
+// One send that never blocks: -1 with a WouldBlock error when the peer's
+// window is full.
+int64_t sendNow(SocketHandle s, const char* data, std::size_t size);
+// True when data (or the end of the stream) can be read within `timeoutMs`;
+// a negative timeout waits for ever.
+bool waitReadable(SocketHandle s, int timeoutMs);
+// The same for several sockets at once, for a server that serves all its
+// connections from one thread: sets readable[i] for each socket with data,
+// the end of its stream or an error (the next call on it tells which), and
+// returns how many, 0 after `timeoutMs` (negative: for ever), or -1 on
+// failure. kInvalidSocket entries are skipped (their flag stays false).
+int waitAnyReadable(const SocketHandle* sockets, std::size_t count, int timeoutMs, bool* readable);
+
+// ---- Wake-up -------------------------------------------------------------
+// One thread signals it; another waits on it together with a socket, so that
+// a blocked accept, receive or send can be ended without closing the socket
+// under the waiting thread.
+struct WakeEvent {
+    std::uintptr_t handles[2] = {~std::uintptr_t{0}, ~std::uintptr_t{0}};
+};
+bool openWakeEvent(WakeEvent* event); // false on failure (lastError())
+void signalWakeEvent(const WakeEvent& event);
+void closeWakeEvent(WakeEvent* event);
+enum class Interest : uint8_t { Read, Write };
+// Waits until `s` is ready for `interest` (or has an error, which the next
+// call on it reports). False once the wake event is signalled.
+bool waitForSocketOrWake(SocketHandle s, Interest interest, const WakeEvent& event);
+
+// ---- Addresses -----------------------------------------------------------
+// Dotted-decimal parse; false where the system's parser gives its all-ones
+// failure value (so 255.255.255.255 goes to the host lookup).
+bool parseDottedAddress(const char* text, uint32_t* address);
+// Host-name lookup, IPv4 only; the host's first address.
+bool lookupHost(const char* name, uint32_t* address);
+std::string dottedText(uint32_t address);
+
+// ---- Host ----------------------------------------------------------------
+// True when some socket on this host listens on the TCP port, on any
+// address (the kernel's own table, so nothing connects to it).
+bool isListening(uint16_t port);
+// The file of the loaded module (shared library or program) that holds
+// `address`; "?" when the system cannot tell.
+std::string modulePath(const void* address);
+// Sets an environment variable of this process.
+void setEnvironment(const char* name, const char* value);
+
+// ---- Threads -------------------------------------------------------------
+struct Thread {
+    std::uintptr_t handle = 0;
+    bool started = false;
+};
+// Starts `entry(argument)` on a new thread. 0, or the system's error number
+// (GetLastError() on Windows) when the thread cannot be created.
+int startThread(void (*entry)(void*), void* argument, Thread* thread);
+// Waits for the thread to end and releases it. Never from the thread itself.
+void joinThread(Thread* thread);
+// Releases the thread without waiting; it ends on its own.
+void detachThread(Thread* thread);
+bool isCurrentThread(const Thread& thread);
+
+// ---- Diagnostics ---------------------------------------------------------
+// The socket layer's texts go to standard output, flushed at once so that
+// they are not lost if the host program dies right after.
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+void printDiagnostic(const char* format, ...);
+
+} // namespace tqbse::platform

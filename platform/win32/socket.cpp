@@ -1,0 +1,219 @@
+// TCP sockets over Windows Sockets 2.
+//
+// Sockets are made with WSASocketW: overlapped-capable (send and receive
+// timeouts only work on such sockets) and not inherited by child processes.
+// Data sockets are blocking, as on POSIX: an accepted socket would inherit
+// the listening socket's non-blocking mode, so acceptPeer switches it back,
+// and sendNow makes its one send non-blocking and then restores blocking
+// mode (Windows has no per-call "don't wait" flag). A send to a closed peer
+// fails with an error code (WSAECONNRESET and the like): Windows raises no
+// signal for it.
+#include "platform/win32/winsock.h"
+
+#include <climits>
+#include <vector>
+
+namespace tqbse::platform {
+using namespace win32;
+namespace {
+
+SocketHandle openSocket(bool nonBlocking)
+{
+    const SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                                  WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    if (s == INVALID_SOCKET)
+        return kInvalidSocket;
+    if (nonBlocking && setNonBlocking(s, true) != 0) {
+        const int error = ::WSAGetLastError();
+        ::closesocket(s);
+        ::WSASetLastError(error);
+        return kInvalidSocket;
+    }
+    return handle(s);
+}
+
+int setFlag(SocketHandle s, int level, int option)
+{
+    const BOOL on = TRUE;
+    return ::setsockopt(sock(s), level, option, reinterpret_cast<const char*>(&on), sizeof on) == 0 ? 0 : -1;
+}
+
+// send() and recv() take an int length; larger requests are cut to the
+// largest int and the caller goes on with the rest, as after any partial send.
+int chunk(std::size_t size) { return size > std::size_t(INT_MAX) ? INT_MAX : static_cast<int>(size); }
+
+} // namespace
+
+SocketHandle openTcpSocket() { return openSocket(false); }
+
+SocketHandle openListeningSocket() { return openSocket(true); }
+
+int closeSocket(SocketHandle s) { return ::closesocket(sock(s)) == 0 ? 0 : -1; }
+
+int setNoDelay(SocketHandle s) { return setFlag(s, IPPROTO_TCP, TCP_NODELAY); }
+
+// No address option on Windows, on purpose. Windows' default binding already
+// gives what the listener needs: a restarted listener gets its port back
+// while the earlier listener's connections are in TIME_WAIT, and a live
+// socket bound to the port (in this or another process) makes bind fail with
+// WSAEADDRINUSE. SO_REUSEADDR would be wrong here: on Windows it lets a
+// socket bind to a port that a live listener holds, so another process's
+// listener could take port 6009 and the callbacks with it (Wine, which
+// emulates the safer Linux rules, refuses such a second bind with WSAEACCES,
+// 10013). SO_EXCLUSIVEADDRUSE would keep every other socket off the port,
+// but it has its own rule after a close: the port stays taken until every
+// connection the listener accepted is no longer active, so a listener
+// restarted right after dropping a peer could fail to bind.
+int setListenerAddressOption(SocketHandle) { return 0; }
+
+int setTimeouts(SocketHandle s, int timeoutMs)
+{
+    const DWORD ms = timeoutMs < 0 ? 0 : DWORD(timeoutMs);
+    const char* value = reinterpret_cast<const char*>(&ms);
+    const int a = ::setsockopt(sock(s), SOL_SOCKET, SO_RCVTIMEO, value, sizeof ms);
+    const int b = ::setsockopt(sock(s), SOL_SOCKET, SO_SNDTIMEO, value, sizeof ms);
+    return a == 0 && b == 0 ? 0 : -1;
+}
+
+void shutdownBoth(SocketHandle s) { ::shutdown(sock(s), SD_BOTH); }
+
+void shutdownSend(SocketHandle s) { ::shutdown(sock(s), SD_SEND); }
+
+// A non-blocking connect, then select() on the write set (connected) and
+// the except set (Windows reports a failed connect there, not as writable).
+int connectWithTimeout(SocketHandle s, Endpoint to, int timeoutMs)
+{
+    const sockaddr_in address = toSockaddr(to);
+    if (setNonBlocking(sock(s), true) != 0)
+        return -1;
+    if (::connect(sock(s), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (::WSAGetLastError() != WSAEWOULDBLOCK)
+            return -1;
+        fd_set writable;
+        fd_set failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(sock(s), &writable);
+        FD_SET(sock(s), &failed);
+        timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+        const int ready = ::select(0, nullptr, &writable, &failed, timeoutMs < 0 ? nullptr : &limit);
+        if (ready == SOCKET_ERROR)
+            return -1;
+        if (ready == 0) {
+            ::WSASetLastError(WSAETIMEDOUT);
+            return -1;
+        }
+        if (FD_ISSET(sock(s), &failed)) {
+            int error = 0;
+            int length = sizeof error;
+            if (::getsockopt(sock(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0)
+                return -1;
+            ::WSASetLastError(error != 0 ? error : WSAECONNREFUSED);
+            return -1;
+        }
+    }
+    if (setNonBlocking(sock(s), false) != 0)
+        return -1;
+    return 0;
+}
+
+int bindSocket(SocketHandle s, Endpoint local)
+{
+    const sockaddr_in a = toSockaddr(local);
+    return ::bind(sock(s), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0 ? 0 : -1;
+}
+
+int listenSocket(SocketHandle s, int backlog) { return ::listen(sock(s), backlog) == 0 ? 0 : -1; }
+
+SocketHandle acceptPeer(SocketHandle listening, Endpoint* peer)
+{
+    sockaddr_in a{};
+    int length = sizeof a;
+    const SOCKET client = ::accept(sock(listening), reinterpret_cast<sockaddr*>(&a), &length);
+    if (client == INVALID_SOCKET)
+        return kInvalidSocket;
+    // Accepted sockets take over the listening socket's mode; make this one
+    // blocking and not inheritable, like every other data socket here.
+    if (setNonBlocking(client, false) != 0) {
+        const int error = ::WSAGetLastError();
+        ::closesocket(client);
+        ::WSASetLastError(error);
+        return kInvalidSocket;
+    }
+    ::SetHandleInformation(reinterpret_cast<HANDLE>(client), HANDLE_FLAG_INHERIT, 0);
+    if (peer != nullptr)
+        *peer = fromSockaddr(a);
+    return handle(client);
+}
+
+bool localEndpoint(SocketHandle s, Endpoint* local)
+{
+    sockaddr_in a{};
+    int length = sizeof a;
+    if (::getsockname(sock(s), reinterpret_cast<sockaddr*>(&a), &length) != 0)
+        return false;
+    *local = fromSockaddr(a);
+    return true;
+}
+
+int64_t sendSome(SocketHandle s, const char* data, std::size_t size)
+{
+    const int n = ::send(sock(s), data, chunk(size), 0);
+    return n == SOCKET_ERROR ? -1 : n;
+}
+
+int64_t receiveSome(SocketHandle s, char* data, std::size_t size)
+{
+    const int n = ::recv(sock(s), data, chunk(size), 0);
+    return n == SOCKET_ERROR ? -1 : n;
+}
+
+int sendAll(SocketHandle s, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const int64_t n = sendSome(s, data, size);
+        if (n <= 0)
+            return -1;
+        data += n;
+        size -= std::size_t(n);
+    }
+    return 0;
+}
+
+int64_t sendNow(SocketHandle s, const char* data, std::size_t size)
+{
+    if (setNonBlocking(sock(s), true) != 0)
+        return -1;
+    const int n = ::send(sock(s), data, chunk(size), 0);
+    const int error = ::WSAGetLastError();
+    setNonBlocking(sock(s), false);
+    ::WSASetLastError(error);
+    return n == SOCKET_ERROR ? -1 : n;
+}
+
+bool waitReadable(SocketHandle s, int timeoutMs)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(sock(s), &readable);
+    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    return ::select(0, &readable, nullptr, nullptr, timeoutMs < 0 ? nullptr : &limit) > 0;
+}
+
+// WSAPoll: no FD_SETSIZE limit, and the same readiness as poll() on POSIX.
+int waitAnyReadable(const SocketHandle* sockets, std::size_t count, int timeoutMs, bool* readable)
+{
+    thread_local std::vector<WSAPOLLFD> fds; // reused: no allocation per wait
+    fds.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        // WSAPoll skips entries whose socket is INVALID_SOCKET.
+        fds[i] = {sockets[i] == kInvalidSocket ? INVALID_SOCKET : sock(sockets[i]), POLLRDNORM, 0};
+        readable[i] = false;
+    }
+    const int ready = ::WSAPoll(fds.data(), ULONG(count), timeoutMs < 0 ? -1 : timeoutMs);
+    for (std::size_t i = 0; ready > 0 && i < count; ++i)
+        readable[i] = fds[i].revents != 0;
+    return ready == SOCKET_ERROR ? -1 : ready;
+}
+
+} // namespace tqbse::platform

@@ -1,0 +1,89 @@
+// The listener's wake-up on Windows: a UDP socket on 127.0.0.1 connected to
+// itself. Signalling sends it one datagram, which is never read, so from
+// then on the socket stays readable and every select() that includes it
+// returns at once, as an eventfd that is never drained does on Linux.
+// select() waits on sockets only, which is why the event is a socket and
+// not an event object; being connected to its own address, the socket takes
+// datagrams from itself alone, so no other program can wake the listener.
+//
+// The event holds its own Winsock start-up (without counting it as one of
+// the library's users), so it can be made before or after the caller's.
+#include "platform/win32/winsock.h"
+
+namespace tqbse::platform {
+using namespace win32;
+namespace {
+
+SOCKET wakeSocket(const WakeEvent& event) { return static_cast<SOCKET>(event.handles[0]); }
+
+bool fail(SOCKET s)
+{
+    const int error = ::WSAGetLastError();
+    if (s != INVALID_SOCKET)
+        ::closesocket(s);
+    ::WSACleanup();
+    ::WSASetLastError(error);
+    return false;
+}
+
+} // namespace
+
+bool openWakeEvent(WakeEvent* event)
+{
+    WSADATA data{};
+    if (const int rc = ::WSAStartup(MAKEWORD(2, 2), &data); rc != 0) {
+        ::WSASetLastError(rc);
+        return false;
+    }
+    const SOCKET s = ::WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+    if (s == INVALID_SOCKET)
+        return fail(s);
+    sockaddr_in self = toSockaddr({kLoopbackAddress, 0});
+    int length = sizeof self;
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&self), sizeof self) != 0
+        || ::getsockname(s, reinterpret_cast<sockaddr*>(&self), &length) != 0
+        || ::connect(s, reinterpret_cast<const sockaddr*>(&self), sizeof self) != 0
+        || setNonBlocking(s, true) != 0)
+        return fail(s);
+    event->handles[0] = static_cast<std::uintptr_t>(s);
+    return true;
+}
+
+// Never blocks (the socket is non-blocking); once one datagram is queued the
+// event stays signalled, so a failed send of a later one changes nothing.
+void signalWakeEvent(const WakeEvent& event)
+{
+    const char one = 1;
+    ::send(wakeSocket(event), &one, 1, 0);
+}
+
+void closeWakeEvent(WakeEvent* event)
+{
+    if (event->handles[0] != WakeEvent{}.handles[0]) {
+        ::closesocket(wakeSocket(*event));
+        ::WSACleanup();
+    }
+    *event = WakeEvent{};
+}
+
+bool waitForSocketOrWake(SocketHandle s, Interest interest, const WakeEvent& event)
+{
+    fd_set readable;
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&readable);
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(wakeSocket(event), &readable);
+    if (interest == Interest::Read) {
+        FD_SET(sock(s), &readable);
+    } else {
+        FD_SET(sock(s), &writable);
+        FD_SET(sock(s), &failed);
+    }
+    if (::select(0, &readable, &writable, &failed, nullptr) == SOCKET_ERROR)
+        return false;
+    return !FD_ISSET(wakeSocket(event), &readable);
+}
+
+} // namespace tqbse::platform

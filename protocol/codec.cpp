@@ -1,0 +1,413 @@
+#include "protocol/codec.h"
+
+#include <charconv>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tqbse::codec {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+constexpr uint8_t kBadDigit = 0xff;
+
+// Digit value of every byte, kBadDigit for anything that is not a hex digit.
+constexpr std::array<uint8_t, 256> makeDigitTable()
+{
+    std::array<uint8_t, 256> t{};
+    for (auto& v : t)
+        v = kBadDigit;
+    for (int c = '0'; c <= '9'; ++c)
+        t[c] = static_cast<uint8_t>(c - '0');
+    for (int c = 'a'; c <= 'f'; ++c)
+        t[c] = static_cast<uint8_t>(c - 'a' + 10);
+    for (int c = 'A'; c <= 'F'; ++c)
+        t[c] = static_cast<uint8_t>(c - 'A' + 10);
+    return t;
+}
+constexpr std::array<uint8_t, 256> kDigit = makeDigitTable();
+
+inline uint8_t digit(char c) { return kDigit[static_cast<uint8_t>(c)]; }
+
+// Position of the first `c`, or -1.
+inline int64_t indexOf(std::string_view text, char c)
+{
+    const std::size_t at = text.find(c);
+    return at == std::string_view::npos ? -1 : int64_t(at);
+}
+
+template <typename T>
+int32_t decodeNumber(std::string_view token, std::string_view tag, T* value)
+{
+    if (!token.starts_with(tag))
+        return kTypeMismatch;
+    std::string_view text;
+    if (extractValue(token, &text) != kOk)
+        return kFormatError;
+    // Decode into the caller's bytes directly: a bad pair leaves the bytes
+    // before it written, as the rule for partial decodes says.
+    return hexToBytes(text, value, sizeof(T)) ? kOk : kContentsMismatch;
+}
+
+// Strict decimal: optional sign, at least one digit, fits in 32 bits.
+bool parseDecimal(std::string_view text, int32_t* value)
+{
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    if (i == text.size())
+        return false;
+    int64_t v = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + (c - '0');
+        if (v > int64_t(INT32_MAX) + 1)
+            return false;
+    }
+    v = negative ? -v : v;
+    if (v > INT32_MAX || v < INT32_MIN)
+        return false;
+    *value = static_cast<int32_t>(v);
+    return true;
+}
+
+#if defined(__SSE2__)
+// Sixteen hex digits at once: the digit values, and a mask of the bytes
+// that are hex digits (0xff) or not (0x00).
+inline __m128i hexNibbles16(const char* p, __m128i* valid)
+{
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    const __m128i l = _mm_sub_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+    const __m128i zero = _mm_setzero_si128();
+    // x <= k, unsigned, as "x minus k saturates to zero".
+    const __m128i isDigit = _mm_cmpeq_epi8(_mm_subs_epu8(d, _mm_set1_epi8(9)), zero);
+    const __m128i isLetter = _mm_cmpeq_epi8(_mm_subs_epu8(l, _mm_set1_epi8(5)), zero);
+    *valid = _mm_or_si128(isDigit, isLetter);
+    return _mm_or_si128(_mm_and_si128(isDigit, d),
+                        _mm_and_si128(isLetter, _mm_add_epi8(l, _mm_set1_epi8(10))));
+}
+#endif
+
+bool isHex16(const char* p)
+{
+#if defined(__SSE2__)
+    __m128i valid;
+    hexNibbles16(p, &valid);
+    return _mm_movemask_epi8(valid) == 0xffff;
+#else
+    uint8_t bad = 0;
+    for (int k = 0; k < 16; ++k)
+        bad |= digit(p[k]);
+    return bad != kBadDigit && (bad & 0xf0) == 0;
+#endif
+}
+
+// The 8 bytes of 16 hex digits already known to be valid.
+inline void decodeHex16(const char* p, void* destination)
+{
+#if defined(__SSE2__)
+    __m128i valid;
+    const __m128i nibbles = hexNibbles16(p, &valid);
+    // Each 16-bit lane holds a pair: high digit in its low byte, low digit above.
+    const __m128i high = _mm_slli_epi16(_mm_and_si128(nibbles, _mm_set1_epi16(0x00ff)), 4);
+    const __m128i low = _mm_srli_epi16(nibbles, 8);
+    const __m128i bytes = _mm_packus_epi16(_mm_or_si128(high, low), _mm_setzero_si128());
+    _mm_storel_epi64(static_cast<__m128i*>(destination), bytes);
+#else
+    auto* out = static_cast<uint8_t*>(destination);
+    for (int k = 0; k < 8; ++k)
+        out[k] = static_cast<uint8_t>(digit(p[2 * k]) << 4 | digit(p[2 * k + 1]));
+#endif
+}
+
+// count elements of 16 hex digits, separated by single commas, and nothing else.
+bool wellFormedElements(std::string_view elements, int32_t count)
+{
+    if (count <= 0 || int64_t(elements.size()) != int64_t(count) * 17 - 1)
+        return false;
+    const char* p = elements.data();
+    for (int32_t i = 0; i < count; ++i, p += 17) {
+        if (!isHex16(p) || (i + 1 < count && p[16] != ','))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void appendHex(std::string& out, const void* bytes, std::size_t count)
+{
+    const auto* b = static_cast<const uint8_t*>(bytes);
+    const std::size_t at = out.size();
+    out.resize(at + 2 * count);
+    char* p = out.data() + at;
+    for (std::size_t i = 0; i < count; ++i) {
+        *p++ = kHexDigits[b[i] >> 4];
+        *p++ = kHexDigits[b[i] & 0x0f];
+    }
+}
+
+std::string bytesToHex(const void* bytes, std::size_t count)
+{
+    std::string out;
+    appendHex(out, bytes, count);
+    return out;
+}
+
+bool hexToBytes(std::string_view text, void* destination, std::size_t count)
+{
+    if (std::size_t(text.size()) != 2 * count)
+        return false;
+    auto* out = static_cast<uint8_t*>(destination);
+    const char* p = text.data();
+    for (std::size_t i = 0; i < count; ++i) {
+        const uint8_t hi = digit(p[2 * i]);
+        const uint8_t lo = digit(p[2 * i + 1]);
+        if (hi == kBadDigit || lo == kBadDigit)
+            return false;
+        out[i] = static_cast<uint8_t>(hi << 4 | lo);
+    }
+    return true;
+}
+
+void appendInt(std::string& out, int32_t value)
+{
+    out.append("(n=");
+    appendHex(out, &value, sizeof value);
+    out.push_back(')');
+}
+
+void appendFloat(std::string& out, float value)
+{
+    out.append("(f=");
+    appendHex(out, &value, sizeof value);
+    out.push_back(')');
+}
+
+void appendDouble(std::string& out, double value)
+{
+    out.append("(d=");
+    appendHex(out, &value, sizeof value);
+    out.push_back(')');
+}
+
+void appendString(std::string& out, const char* text, int32_t limit)
+{
+    if (text == nullptr) {
+        out.append("(s=NULL)");
+        return;
+    }
+    const std::size_t length = std::strlen(text);
+    // Signed comparison: a negative limit keeps even the empty text out.
+    if (limit < 0 || length > std::size_t(limit))
+        return;
+    out.append("(s=");
+    out.append(text, length);
+    out.push_back(')');
+}
+
+void appendDoubleArray(std::string& out, const double* values, std::size_t count)
+{
+    out.append("(da=");
+    char digits[24];
+    const auto written = std::to_chars(digits, digits + sizeof digits, uint64_t(count));
+    out.append(digits, written.ptr);
+    out.push_back('[');
+    out.reserve(out.size() + count * 17 + 2);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i)
+            out.push_back(',');
+        appendHex(out, &values[i], sizeof(double));
+    }
+    out.append("])");
+}
+
+std::string encodeInt(int32_t value)
+{
+    std::string out;
+    appendInt(out, value);
+    return out;
+}
+
+std::string encodeBool(int32_t value) { return encodeInt(value); }
+
+std::string resultOnlyReply(std::string_view name, int32_t code)
+{
+    std::string reply;
+    reply.reserve(name.size() + 13);
+    reply.append(name);
+    reply.push_back('=');
+    appendInt(reply, code);
+    return reply;
+}
+
+std::string encodeFloat(float value)
+{
+    std::string out;
+    appendFloat(out, value);
+    return out;
+}
+
+std::string encodeDouble(double value)
+{
+    std::string out;
+    appendDouble(out, value);
+    return out;
+}
+
+std::string encodeString(const char* text, int32_t limit)
+{
+    std::string out;
+    appendString(out, text, limit);
+    return out;
+}
+
+TokenBounds findTokenEnd(std::string_view text)
+{
+    const char* data = text.data();
+    const int64_t size = int64_t(text.size());
+    const void* open = size ? std::memchr(data, '(', std::size_t(size)) : nullptr;
+    const int64_t start = open ? static_cast<const char*>(open) - data + 1 : 0;
+    // memchr for the next ")" and for any "(" before it: every byte is looked
+    // at by at most two vectorised scans, which matters for megabyte tokens.
+    const char* end = data + size;
+    const char* p = data + start;
+    int64_t depth = 1;
+    while (p < end) {
+        const char* close = static_cast<const char*>(std::memchr(p, ')', std::size_t(end - p)));
+        if (!close)
+            break;
+        while (const void* nested = std::memchr(p, '(', std::size_t(close - p))) {
+            ++depth;
+            p = static_cast<const char*>(nested) + 1;
+        }
+        if (--depth == 0)
+            return {start, close - data + 1};
+        p = close + 1;
+    }
+    return {-1, -1};
+}
+
+int32_t extractValue(std::string_view token, std::string_view* value)
+{
+    const int64_t eq = indexOf(token, '=');
+    if (eq < 0)
+        return kFormatError;
+    const TokenBounds b = findTokenEnd(token);
+    if (b.end < 0)
+        return kFormatError;
+    const int64_t length = b.end - eq - 2;
+    if (length < 0) // the "=" lies behind the token's closing ")"
+        return kFormatError;
+    *value = token.substr(std::size_t(eq + 1), std::size_t(length));
+    return kOk;
+}
+
+int32_t decodeInt(std::string_view token, int32_t* value) { return decodeNumber(token, "(n=", value); }
+int32_t decodeBool(std::string_view token, int32_t* value) { return decodeInt(token, value); }
+int32_t decodeFloat(std::string_view token, float* value) { return decodeNumber(token, "(f=", value); }
+int32_t decodeDouble(std::string_view token, double* value) { return decodeNumber(token, "(d=", value); }
+
+int32_t decodeString(std::string_view token, DecodedString* out)
+{
+    if (!token.starts_with("(s="))
+        return kTypeMismatch;
+    if (token == std::string_view("(s=NULL)")) {
+        *out = DecodedString{std::string_view(), true};
+        return kOk;
+    }
+    std::string_view text;
+    if (extractValue(token, &text) != kOk)
+        return kFormatError;
+    *out = DecodedString{text, false};
+    return kOk;
+}
+
+int32_t parseDoubleArray(std::string_view token, DoubleArrayView* out)
+{
+    if (!token.starts_with("(da="))
+        return kTypeMismatch;
+    std::string_view value;
+    if (extractValue(token, &value) != kOk)
+        return kFormatError;
+    const int64_t open = indexOf(value, '[');
+    if (open < 0)
+        return kArrayCountError;
+    int32_t count = 0;
+    if (!parseDecimal(value.substr(0, std::size_t(open)), &count))
+        return kArrayCountError;
+    const int64_t close = indexOf(value, ']');
+    if (close < open) // no "]" after the "[": the element list never ends
+        return kArrayLengthError;
+    const std::string_view elements = value.substr(std::size_t(open + 1), std::size_t(close - open - 1));
+
+    // Every element is 16 hex digits and elements are separated by single
+    // commas, so a well-formed list of n elements is exactly 17n - 1 long and
+    // holds n - 1 commas. The well-formed case is checked in one pass; the
+    // commas are counted only to tell a wrong count (-4) from bad contents (-6).
+    const bool emptyList = elements.empty() && count == 0;
+    if (!emptyList && !wellFormedElements(elements, count)) {
+        if (int64_t(count) != int64_t(std::count(elements.begin(), elements.end(), ',')) + 1)
+            return kArrayLengthError;
+        return kContentsMismatch;
+    }
+    *out = DoubleArrayView{count, elements};
+    return kOk;
+}
+
+void DoubleArrayView::copyTo(double* destination) const
+{
+    const char* p = elements.data();
+    for (int32_t i = 0; i < count; ++i, p += 17)
+        decodeHex16(p, &destination[i]);
+}
+
+int32_t decodeDoubleArray(std::string_view token, std::vector<double>* values)
+{
+    DoubleArrayView view;
+    const int32_t rc = parseDoubleArray(token, &view);
+    if (rc != kOk)
+        return rc;
+    values->resize(std::size_t(view.count));
+    view.copyTo(values->data());
+    return kOk;
+}
+
+void splitMessage(std::string_view message, SplitMessage* out)
+{
+    out->params.clear();
+    out->params.reserve(8); // one allocation for any ordinary reply
+    const int64_t eq = indexOf(message, '=');
+    std::string_view rest = message;
+    if (eq >= 0) {
+        out->name = message.substr(0, std::size_t(eq));
+        rest = message.substr(std::size_t(eq + 1));
+    } else {
+        out->name = message;
+    }
+    for (;;) {
+        const TokenBounds b = findTokenEnd(rest);
+        if (b.end < 0)
+            break;
+        out->params.push_back(rest.substr(0, std::size_t(b.end)));
+        rest = rest.substr(std::size_t(b.end));
+    }
+}
+
+SplitMessage splitMessage(std::string_view message)
+{
+    SplitMessage out;
+    splitMessage(message, &out);
+    return out;
+}
+
+} // namespace tqbse::codec

@@ -1,0 +1,104 @@
+// Message text format and parameter codec. Pure functions, no socket.
+//
+// A message is  name "=" token token ...  with no separators. Numbers travel
+// as the hex text of their little-endian bytes; texts travel unescaped. All
+// text is 8-bit (std::string, one byte per character): every byte passes
+// unchanged. Positions that may be -1 are int64_t, and counts are compared
+// in 64 bits, so that no count can overflow on a 32-bit build.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "protocol/result_codes.h"
+
+namespace tqbse::codec {
+
+// The codec's results, from the one result-code list.
+inline constexpr int32_t kOk = kSuccess;
+inline constexpr int32_t kFormatError = kParameterFormat;      // no "=", or unmatched "("
+inline constexpr int32_t kArrayCountError = kArrayCount;       // array count is not a decimal integer
+inline constexpr int32_t kArrayLengthError = kArrayLength;     // array count differs from its elements
+inline constexpr int32_t kTypeMismatch = kParameterType;       // token does not begin with the expected tag
+inline constexpr int32_t kContentsMismatch = kParameterContents; // hex text has the wrong length or a bad digit
+
+// Hex text of `count` bytes, two lower-case digits each, appended to `out`.
+void appendHex(std::string& out, const void* bytes, std::size_t count);
+std::string bytesToHex(const void* bytes, std::size_t count);
+
+// Decodes exactly 2*count hex digits (either case). On a bad pair the bytes
+// before it are already stored and the rest untouched; a wrong length
+// writes nothing.
+bool hexToBytes(std::string_view text, void* destination, std::size_t count);
+
+// Encoders append one token to `out`; the value-returning forms build one.
+void appendInt(std::string& out, int32_t value);
+void appendFloat(std::string& out, float value);
+void appendDouble(std::string& out, double value);
+// Appends (s=text), (s=NULL) for a null pointer, or nothing at all when the
+// text is longer than `limit` (signed: a negative limit keeps every text out).
+void appendString(std::string& out, const char* text, int32_t limit);
+
+std::string encodeInt(int32_t value);
+std::string encodeBool(int32_t value);
+std::string encodeFloat(float value);
+std::string encodeDouble(double value);
+std::string encodeString(const char* text, int32_t limit);
+
+struct TokenBounds {
+    int64_t start; // just after the first "(" (0 when there is none); -1 on failure
+    int64_t end;   // just after the ")" that matches it; -1 on failure
+};
+TokenBounds findTokenEnd(std::string_view text);
+
+// The value part of a token: from after the first "=" to before the
+// matching ")". Returns kOk or kFormatError.
+int32_t extractValue(std::string_view token, std::string_view* value);
+
+int32_t decodeInt(std::string_view token, int32_t* value);
+int32_t decodeBool(std::string_view token, int32_t* value);
+int32_t decodeFloat(std::string_view token, float* value);
+int32_t decodeDouble(std::string_view token, double* value);
+
+// A decoded string token. `isNull` for (s=NULL); `text` views the token.
+struct DecodedString {
+    std::string_view text;
+    bool isNull = false;
+};
+int32_t decodeString(std::string_view token, DecodedString* out);
+
+// A validated double array: its declared count and the element text,
+// ready to be copied out without any further failure.
+struct DoubleArrayView {
+    int32_t count = 0;
+    std::string_view elements; // "e1,e2,..." between the brackets
+    void copyTo(double* destination) const;
+};
+// Checks a (da=count[e1,...]) token completely: tag (-5), format (-2),
+// count text (-3), count against elements (-4), every element's hex (-6).
+// "0[]" is an empty array.
+int32_t parseDoubleArray(std::string_view token, DoubleArrayView* out);
+int32_t decodeDoubleArray(std::string_view token, std::vector<double>* values);
+
+// Encodes a double array token; used by servers, never by the library.
+void appendDoubleArray(std::string& out, const double* values, std::size_t count);
+
+// A reply that carries only a result code: name "=" (n=code). Servers send
+// it for every failure, and the callback listener for messages it has no
+// handler for.
+std::string resultOnlyReply(std::string_view name, int32_t code);
+
+// A cut message: name and the token texts, viewing the message text.
+struct SplitMessage {
+    std::string_view name;
+    std::vector<std::string_view> params;
+};
+// Cuts a message. Never fails; text after the last complete token is dropped.
+// The views point into `message`, which must outlive the result.
+void splitMessage(std::string_view message, SplitMessage* out);
+SplitMessage splitMessage(std::string_view message);
+
+} // namespace tqbse::codec

@@ -1,0 +1,102 @@
+#include "protocol/framer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "protocol/call_table.h"
+
+namespace tqbse {
+namespace {
+
+// Net change in parenthesis depth over a run of bytes. A bulk reply is
+// counted whole once its last chunk arrives, so this runs over megabytes:
+// with SSE2, 16 bytes a step, each lane counting up to 255 steps before the
+// counts are summed.
+int64_t parenthesisBalance(const char* p, std::size_t n)
+{
+    int64_t depth = 0;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i open = _mm_set1_epi8('(');
+    const __m128i close = _mm_set1_epi8(')');
+    const __m128i zero = _mm_setzero_si128();
+    while (n - i >= 16) {
+        const std::size_t steps = std::min<std::size_t>((n - i) / 16, 255);
+        __m128i opens = zero;
+        __m128i closes = zero;
+        for (std::size_t k = 0; k < steps; ++k, i += 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            opens = _mm_sub_epi8(opens, _mm_cmpeq_epi8(bytes, open)); // a match is -1
+            closes = _mm_sub_epi8(closes, _mm_cmpeq_epi8(bytes, close));
+        }
+        const __m128i o = _mm_sad_epu8(opens, zero);
+        const __m128i c = _mm_sad_epu8(closes, zero);
+        depth += _mm_cvtsi128_si32(o) + _mm_extract_epi16(o, 4) - _mm_cvtsi128_si32(c) - _mm_extract_epi16(c, 4);
+    }
+#endif
+    for (; i < n; ++i)
+        depth += (p[i] == '(') - (p[i] == ')');
+    return depth;
+}
+
+} // namespace
+
+ReplyFramer::Verdict ReplyFramer::feed(std::string_view chunk)
+{
+    if (chunk.empty())
+        return Verdict::More;
+    const char last = chunk.back();
+    const void* zero = std::memchr(chunk.data(), 0, chunk.size());
+    const std::size_t kept = zero ? std::size_t(static_cast<const char*>(zero) - chunk.data()) : chunk.size();
+    reply_.append(chunk.data(), kept);
+    if (last != ')')
+        return Verdict::More;
+    // The balance is only looked at when a chunk ends in ")", so it is
+    // brought up to date then rather than chunk by chunk.
+    depth_ += parenthesisBalance(reply_.data() + counted_, reply_.size() - counted_);
+    counted_ = reply_.size();
+    const bool shortChunk = chunk.size() < kReceiveChunkSize;
+    if (shortChunk && depth_ <= 0)
+        return Verdict::End;
+    if (shortChunk || depth_ <= 0)
+        return Verdict::EndIfQuiet;
+    return Verdict::More;
+}
+
+bool RequestFramer::feed(std::string_view buffer)
+{
+    const char* data = buffer.data();
+    const std::size_t size = buffer.size();
+    for (std::size_t pos = scanned_; pos < size; ++pos) {
+        const char c = data[pos];
+        if (eq_ < 0) {
+            if (c == '=') {
+                eq_ = int64_t(pos);
+                const CallDesc* row = findRemoteCall(buffer.substr(0, pos));
+                expected_ = row ? row->inputCount : -1;
+            }
+        } else if (c == '(') {
+            ++depth_;
+        } else if (c == ')' && depth_ > 0) {
+            if (--depth_ == 0)
+                ++tokens_;
+        }
+    }
+    scanned_ = size;
+    const bool atEquals = eq_ >= 0 && int64_t(size) == eq_ + 1;
+    const bool balanced = eq_ >= 0 && depth_ == 0 && size > 0 && data[size - 1] == ')';
+    complete_ = (atEquals && expected_ <= 0) || (balanced && tokens_ >= std::max(expected_, 1));
+    return complete_;
+}
+
+bool isRequestComplete(std::string_view request)
+{
+    RequestFramer framer;
+    return framer.feed(request);
+}
+
+} // namespace tqbse

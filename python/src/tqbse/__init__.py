@@ -1,0 +1,57 @@
+"""Remote control of the base-station-emulator plug-in server through tqBsePluginControlDll.
+
+    import tqbse
+    with tqbse.connect("127.0.0.1") as bse:
+        bse.rx_centre_frequency_set(0, 1.95e9)
+        print(bse.rx_centre_frequency_get(0))
+
+Every remote export of the library is a method of the connection, named in
+Python style; arguments are checked before anything is sent, outputs come
+back as Python values, negative results raise tqbse.Error (or a subclass)
+and the version warnings go through the warnings module.
+"""
+
+from ._errors import (
+    BadAddressError,
+    BufferTooSmallError,
+    Error,
+    FunctionNotFoundError,
+    NoResponseError,
+    NotConnectedError,
+    NotValidRemotelyError,
+    ParameterCountError,
+    ReplyError,
+    ResultWarning,
+    ServerError,
+    UnknownObjectError,
+    VersionWarning,
+)
+
+try:
+    from ._connection import CALLS, Call, Connection, connect
+except ImportError as e:  # pragma: no cover - only in a source tree that was never built
+    if "_calls" not in str(e):
+        raise
+    raise ImportError(
+        "tqbse's call descriptions are generated when the package is built: install it with pip install ./python"
+    ) from e
+
+__all__ = [
+    "CALLS",
+    "BadAddressError",
+    "BufferTooSmallError",
+    "Call",
+    "Connection",
+    "Error",
+    "FunctionNotFoundError",
+    "NoResponseError",
+    "NotConnectedError",
+    "NotValidRemotelyError",
+    "ParameterCountError",
+    "ReplyError",
+    "ResultWarning",
+    "ServerError",
+    "UnknownObjectError",
+    "VersionWarning",
+    "connect",
+]

@@ -1,0 +1,379 @@
+"""The connection: argument checks, the call frame for ctypes, output sizing,
+result codes turned into exceptions and warnings, and one call at a time.
+"""
+
+from __future__ import annotations
+
+import atexit
+import contextlib
+import ctypes
+import math
+import numbers
+import operator
+import os
+import struct
+import threading
+import warnings
+from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple
+
+from . import _arrays, _library
+from ._calls import TABLE, Calls
+from ._errors import BufferTooSmallError, NotConnectedError, error_for, warning_for
+
+INT32_MIN, INT32_MAX = -(2**31), 2**31 - 1
+BUFFER_TOO_SMALL = -13
+ENV_REPLY_TIMEOUT = "TQBSE_REPLY_TIMEOUT_MS"
+
+# Bounds for sizing: a text reported larger than this is fetched by growing
+# from 256 bytes instead, and a larger trace is refused rather than allocated.
+MAX_TEXT_BYTES = 256 * 1024 * 1024
+MAX_TRACE_POINTS = 16 * 1024 * 1024
+MAX_ATTEMPTS = 7
+
+# The library makes one call at a time for the whole process, so every call
+# (with its length query) runs under one lock.
+_lock = threading.RLock()
+_current: Optional["Connection"] = None
+
+
+class Call:
+    """One export's description, from the generated table."""
+
+    __slots__ = ("name", "python", "family", "params", "sized_by", "doc", "method", "inputs", "traces")
+
+    def __init__(self, row: Dict[str, Any]) -> None:
+        self.name: str = row["name"]
+        self.python: str = row["python"]
+        self.family: str = row["family"]
+        self.params: Tuple[Tuple[str, str], ...] = tuple(tuple(p) for p in row["params"])  # type: ignore[misc]
+        self.sized_by: Optional[str] = row["sized_by"]
+        self.doc: str = row["doc"]
+        self.method: bool = row["method"]
+        self.inputs = [(p, role[3:]) for p, role in self.params if role.startswith("in_")]
+        self.traces = any(role == "out_doubles" for _, role in self.params)
+
+    def __repr__(self) -> str:
+        return f"<Call {self.name}>"
+
+
+CALLS: Dict[str, Call] = {row["name"]: Call(row) for row in TABLE}
+
+
+# ---- Argument checks: everything is refused before the library is called.
+
+
+def _int(value: Any, what: str, flag: bool) -> int:
+    if isinstance(value, bool):
+        if flag:
+            return -1 if value else 0  # the library's own true is -1
+        raise TypeError(f"{what} must be an int, not bool")
+    try:
+        number = operator.index(value)
+    except TypeError:
+        raise TypeError(f"{what} must be an int, not {type(value).__name__}") from None
+    if not INT32_MIN <= number <= INT32_MAX:
+        raise ValueError(f"{what} = {number} is outside the 32-bit range")
+    return number
+
+
+def _real(value: Any, what: str, single: bool) -> float:
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{what} must be a float, not {type(value).__name__}")
+    number = float(value)
+    if single and math.isfinite(number):
+        try:
+            rounded = struct.unpack("f", struct.pack("f", number))[0]
+        except OverflowError:  # raised by some Python versions, others round to inf
+            rounded = math.inf
+        if math.isinf(rounded):
+            raise ValueError(f"{what} = {number} does not fit a 32-bit float") from None
+    return number
+
+
+def _text(value: Any, what: str) -> bytes:
+    if isinstance(value, str):
+        try:
+            data = value.encode("latin-1")
+        except UnicodeEncodeError as e:
+            raise ValueError(f"{what} holds {value[e.start]!r}, which is not Latin-1 (texts are 8-bit)") from None
+    elif isinstance(value, (bytes, bytearray, memoryview)):
+        data = bytes(value)
+    else:
+        raise TypeError(f"{what} must be str or bytes, not {type(value).__name__}")
+    if b"\0" in data:
+        raise ValueError(f"{what} holds a zero byte; texts end at the first one")
+    if len(data) > INT32_MAX:
+        raise ValueError(f"{what} is longer than 2**31 - 1 bytes")
+    return data
+
+
+def check_args(call: Call, args: Sequence[Any]) -> List[Any]:
+    """The arguments converted for ctypes, or TypeError/ValueError naming the bad one."""
+    if len(args) != len(call.inputs):
+        raise TypeError(f"{call.python}() takes {len(call.inputs)} arguments, got {len(args)}")
+    values = []
+    for (name, kind), value in zip(call.inputs, args):
+        what = f"{call.python}(): {name}"
+        if kind in ("int", "flag"):
+            values.append(_int(value, what, kind == "flag"))
+        elif kind in ("float", "double"):
+            values.append(_real(value, what, kind == "float"))
+        else:
+            values.append(_text(value, what))
+    return values
+
+
+# ---- Calling the library.
+
+
+def _invoke(library: _library.Library, call: Call, values: Sequence[Any], size: int) -> Tuple[int, List[Any]]:
+    """One call with every buffer size and capacity set to `size`; outputs when the code is not negative."""
+    frame: List[Any] = []
+    outputs: List[Tuple[str, Any]] = []
+    given = iter(values)
+    last_text = b""
+    for _, role in call.params:
+        if role.startswith("in_"):
+            value = next(given)
+            if role == "in_text":
+                last_text = value
+            frame.append(value)
+        elif role == "text_limit":
+            frame.append(len(last_text))  # the whole text always travels
+        elif role == "size":
+            frame.append(size)
+        elif role == "out_text":
+            buffer = ctypes.create_string_buffer(max(size, 1))
+            outputs.append((role, buffer))
+            frame.append(buffer)
+        elif role == "out_doubles":
+            values_array, pointer = _arrays.new(size)
+            outputs.append((role, values_array))
+            frame.append(pointer)
+        else:
+            cell = {
+                "out_int": ctypes.c_int32,
+                "out_flag": ctypes.c_int32,
+                "out_float": ctypes.c_float,
+                "out_double": ctypes.c_double,
+                "out_version": ctypes.c_int32 * 4,
+            }[role]()
+            outputs.append((role, cell))
+            frame.append(cell if role == "out_version" else ctypes.pointer(cell))
+    code = int(library.functions[call.name](*frame))
+    if code < 0:
+        return code, []
+    result = []
+    for role, holder in outputs:
+        if role == "out_text":
+            result.append(holder.value.decode("latin-1"))
+        elif role == "out_doubles":
+            result.append(_arrays.trim(holder, size))
+        elif role == "out_version":
+            result.append(tuple(holder))
+        else:
+            result.append(holder.value)
+    return code, result
+
+
+class _Failed(Exception):
+    def __init__(self, code: int, call: str, sizing: Optional[str] = None, text: Optional[str] = None) -> None:
+        super().__init__(code)
+        self.code, self.call, self.sizing, self.text = code, call, sizing, text
+
+
+def _run(library: _library.Library, call: Call, values: Sequence[Any]) -> List[Any]:
+    """Outputs of a call, its text or trace sized through its length query first.
+
+    A text gets the reported length plus one byte (in case the server does
+    not count the terminator) and grows on -13 a bounded number of times; a
+    trace takes its length as capacity and point count, and asks again on
+    -13 (the results may have changed in between). Raises _Failed.
+    """
+    if call.sized_by is None:
+        code, outputs = _invoke(library, call, values, 0)
+        if code < 0:
+            raise _Failed(code, call.name)
+        return [code, *outputs]
+    query = CALLS[call.sized_by]
+    size = 0
+    for attempt in range(MAX_ATTEMPTS):
+        if attempt == 0 or call.traces:
+            qcode, qout = _invoke(library, query, values, 0)
+            if qcode < 0:
+                raise _Failed(qcode, query.name, call.name)
+            reported = qout[0]
+        if call.traces:
+            if not 0 <= reported <= MAX_TRACE_POINTS:
+                text = f"the trace has {reported} points (at most {MAX_TRACE_POINTS} are fetched)"
+                raise _Failed(BUFFER_TOO_SMALL, query.name, call.name, text)
+            size = reported
+        elif attempt == 0:
+            size = reported + 1 if 0 <= reported < MAX_TEXT_BYTES else 256
+        else:
+            size = min(max(size, 256) * 16, MAX_TEXT_BYTES)
+        code, outputs = _invoke(library, call, values, size)
+        if code != BUFFER_TOO_SMALL or (not call.traces and size >= MAX_TEXT_BYTES):
+            break
+    if code < 0:
+        raise _Failed(code, call.name)
+    return [code, *outputs]
+
+
+def error_text(library: _library.Library, code: int) -> str:
+    """The library's text for a code ("" when it has none to give)."""
+    with _lock:
+        try:
+            return _run(library, CALLS["GetErrorMsg"], [code])[1]
+        except _Failed:
+            return ""
+
+
+def _shape(outputs: List[Any]) -> Any:
+    if not outputs:
+        return None
+    return outputs[0] if len(outputs) == 1 else tuple(outputs)
+
+
+# ---- Connecting.
+
+
+def parse_address(address: Any) -> Tuple[int, int, int, int]:
+    if not isinstance(address, str):
+        raise TypeError(f"address must be a str 'A.B.C.D', not {type(address).__name__}")
+    parts = address.split(".")
+    if len(parts) != 4 or not all(p.isascii() and p.isdigit() and len(p) <= 3 for p in parts):
+        raise ValueError(f"address {address!r} is not A.B.C.D")
+    octets = tuple(int(p) for p in parts)
+    if any(o > 255 for o in octets):
+        raise ValueError(f"address {address!r} has an octet above 255")
+    return octets  # type: ignore[return-value]
+
+
+def timeout_ms(timeout: Any) -> Optional[int]:
+    """Seconds (int or float) to the whole milliseconds of TQBSE_REPLY_TIMEOUT_MS, rounded up."""
+    if timeout is None:
+        return None
+    if isinstance(timeout, bool) or not isinstance(timeout, numbers.Real):
+        raise TypeError(f"timeout must be seconds as a number, not {type(timeout).__name__}")
+    seconds = float(timeout)
+    if not math.isfinite(seconds) or seconds <= 0:
+        raise ValueError(f"timeout must be a positive number of seconds, not {timeout!r}")
+    ms = math.ceil(seconds * 1000)
+    if ms > INT32_MAX:
+        raise ValueError(f"timeout {timeout!r} s exceeds 2**31 - 1 ms")
+    return ms
+
+
+@contextlib.contextmanager
+def _reply_timeout(ms: Optional[int]) -> Iterator[None]:
+    """TQBSE_REPLY_TIMEOUT_MS set for the process while Initialise reads it, then restored."""
+    if ms is None:
+        yield
+        return
+    before = os.environ.get(ENV_REPLY_TIMEOUT)
+    os.environ[ENV_REPLY_TIMEOUT] = str(ms)
+    try:
+        yield
+    finally:
+        if before is None:
+            os.environ.pop(ENV_REPLY_TIMEOUT, None)
+        else:
+            os.environ[ENV_REPLY_TIMEOUT] = before
+
+
+def connect(address: str = "127.0.0.1", *, timeout: Optional[float] = None) -> "Connection":
+    """Connects the library to the server at `address` (port 6002) and starts its callback listener (6009).
+
+    `timeout` is the reply deadline in seconds (rounded up to whole
+    milliseconds), handed to the library through TQBSE_REPLY_TIMEOUT_MS for
+    this Initialise only; None leaves the environment as it is. The library
+    holds one connection per process: connecting again while a connection
+    is open raises RuntimeError. Use the result as a context manager, or
+    call close().
+    """
+    global _current
+    octets = parse_address(address)
+    ms = timeout_ms(timeout)
+    library = _library.load(CALLS.values())
+    with _lock:
+        if _current is not None:
+            raise RuntimeError(
+                f"already connected to {_current.address}: the library holds one connection per process; "
+                "close it first"
+            )
+        with _reply_timeout(ms):
+            code = int(library.functions["Initialise"](*octets))
+        if code < 0:
+            text = error_text(library, code)
+            library.functions["Shutdown"]()  # forget the address; the code above is what matters
+            raise error_for(code, text, "Initialise")
+        _current = Connection(address, library)
+        warn_text = error_text(library, code) if code > 0 else ""
+    if code > 0:
+        warnings.warn(warning_for(code, warn_text, "Initialise"), stacklevel=2)
+    return _current
+
+
+@atexit.register
+def _close_at_exit() -> None:
+    connection = _current
+    if connection is not None:
+        with contextlib.suppress(Exception):
+            connection.close()
+
+
+class Connection(Calls):
+    """An open connection: one method per remote export (see the generated Calls)."""
+
+    __slots__ = ("address", "library", "_open")
+
+    def __init__(self, address: str, library: _library.Library) -> None:
+        self.address = address
+        self.library = library
+        self._open = True
+
+    @property
+    def closed(self) -> bool:
+        return not self._open
+
+    def close(self) -> None:
+        """Announces the end of the connection and closes it (Shutdown). Closing twice does nothing."""
+        global _current
+        with _lock:
+            if not self._open:
+                return
+            self._open = False
+            if _current is self:
+                _current = None
+            code = int(self.library.functions["Shutdown"]())
+            if code < 0:
+                raise error_for(code, error_text(self.library, code), "Shutdown")
+
+    def __enter__(self) -> "Connection":
+        return self
+
+    def __exit__(self, *exc: Any) -> None:
+        self.close()
+
+    def __repr__(self) -> str:
+        return f"<tqbse.Connection {self.address} {'open' if self._open else 'closed'}>"
+
+    def _call(self, name: str, args: Tuple[Any, ...]) -> Any:
+        call = CALLS[name]
+        values = check_args(call, args)
+        with _lock:
+            if not self._open:
+                raise NotConnectedError(-14, "the connection is closed", call.name)
+            try:
+                outputs = _run(self.library, call, values)
+            except _Failed as failed:
+                text = failed.text if failed.text is not None else error_text(self.library, failed.code)
+                if failed.text is not None:
+                    raise BufferTooSmallError(failed.code, text, failed.call, failed.sizing) from None
+                raise error_for(failed.code, text, failed.call, failed.sizing) from None
+            code = outputs.pop(0)
+            warn_text = error_text(self.library, code) if code > 0 else ""
+        if code > 0:
+            warnings.warn(warning_for(code, warn_text, call.name), stacklevel=3)
+        return _shape(outputs)

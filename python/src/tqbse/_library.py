@@ -1,0 +1,111 @@
+"""Finding and loading the shared library, and typing its exports for ctypes.
+
+Search order: the file named by TQBSE_LIBRARY (nothing else is tried when
+it is set, so a wrong path is reported rather than silently replaced), then
+a copy installed with the package (tqbse/lib/), then the system loader.
+"""
+
+from __future__ import annotations
+
+import ctypes
+import ctypes.util
+import os
+import sys
+import threading
+from pathlib import Path
+from typing import Dict, Iterable, List, Optional, Tuple
+
+ENV_LIBRARY = "TQBSE_LIBRARY"
+PREFIX = "tqBsePluginControlDll_"
+PACKAGE_LIB_DIR = Path(__file__).resolve().parent / "lib"
+
+_CTYPES = {
+    "in_int": ctypes.c_int32,
+    "in_flag": ctypes.c_int32,
+    "in_float": ctypes.c_float,
+    "in_double": ctypes.c_double,
+    "in_text": ctypes.c_char_p,
+    "text_limit": ctypes.c_int32,
+    "size": ctypes.c_int32,
+    "out_int": ctypes.POINTER(ctypes.c_int32),
+    "out_flag": ctypes.POINTER(ctypes.c_int32),
+    "out_version": ctypes.POINTER(ctypes.c_int32),
+    "out_float": ctypes.POINTER(ctypes.c_float),
+    "out_double": ctypes.POINTER(ctypes.c_double),
+    "out_doubles": ctypes.POINTER(ctypes.c_double),
+    "out_text": ctypes.POINTER(ctypes.c_char),
+}
+
+
+def file_names(platform: str = sys.platform) -> List[str]:
+    """The library's file names on this platform, the unversioned one first."""
+    if platform.startswith("win"):
+        return ["tqBsePluginControlDll.dll"]
+    if platform == "darwin":
+        return ["libtqBsePluginControlDll.dylib"]
+    return ["libtqBsePluginControlDll.so", "libtqBsePluginControlDll.so.6"]
+
+
+def candidates(environ: Optional[Dict[str, str]] = None, platform: str = sys.platform) -> List[Tuple[str, str]]:
+    """(where from, what to load) in search order."""
+    environ = os.environ if environ is None else environ
+    explicit = environ.get(ENV_LIBRARY)
+    if explicit:
+        return [(ENV_LIBRARY, explicit)]
+    found: List[Tuple[str, str]] = []
+    for name in file_names(platform):
+        packaged = PACKAGE_LIB_DIR / name
+        if packaged.is_file():
+            found.append(("package", str(packaged)))
+    for name in file_names(platform):
+        found.append(("system", name))
+    located = ctypes.util.find_library("tqBsePluginControlDll")
+    if located:
+        found.append(("system", located))
+    return found
+
+
+class Library:
+    """The loaded library: one typed ctypes function per described export."""
+
+    def __init__(self, handle: ctypes.CDLL, path: str, calls: Iterable) -> None:
+        self.handle = handle
+        self.path = path
+        self.functions: Dict[str, ctypes._CFuncPtr] = {}  # type: ignore[name-defined]
+        for call in calls:
+            try:
+                function = getattr(handle, PREFIX + call.name)
+            except AttributeError:
+                raise OSError(f"{path} lacks the export {PREFIX}{call.name}: library and package differ") from None
+            function.argtypes = [_CTYPES[role] for _, role in call.params]
+            function.restype = ctypes.c_int32
+            self.functions[call.name] = function
+
+
+_loaded: Optional[Library] = None
+_load_lock = threading.Lock()
+
+
+def load(calls: Iterable) -> Library:
+    """Loads the library once per process (it holds one connection per process)."""
+    global _loaded
+    with _load_lock:
+        if _loaded is not None:
+            return _loaded
+        calls = list(calls)
+        tried = []
+        for source, target in candidates():
+            try:
+                handle = ctypes.CDLL(target)
+            except OSError as e:
+                if source == ENV_LIBRARY:
+                    raise OSError(f"{ENV_LIBRARY}={target} cannot be loaded: {e}") from None
+                tried.append(f"{target} ({source})")
+                continue
+            _loaded = Library(handle, target, calls)
+            return _loaded
+        raise OSError(
+            "the tqBsePluginControlDll library was not found; tried "
+            + ", ".join(tried)
+            + f". Set {ENV_LIBRARY} to its path, or reinstall the package with the library bundled"
+        )

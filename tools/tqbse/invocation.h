@@ -1,0 +1,89 @@
+// Command-line options, and one call of an export: typed arguments in,
+// outputs fetched into buffers sized by the matching length query.
+#pragma once
+
+#include "calls.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tqbse::cli {
+
+// Exit codes of the tool.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;       // the call returned a negative code
+inline constexpr int kExitUsage = 2;        // bad input; the server was not contacted
+inline constexpr int kExitUnreachable = 3;  // no connection to the server
+inline constexpr int kExitTimedOut = 4;     // no complete reply within --timeout
+
+struct Options {
+    std::string server = "127.0.0.1";
+    std::array<int32_t, 4> octets{127, 0, 0, 1};
+    bool json = false;
+    bool csv = false;
+    std::string file;  // an upload's content
+    std::string out;   // where a download's text goes
+    int timeoutMs = 0; // reply deadline (TQBSE_REPLY_TIMEOUT_MS), 0 for none
+    bool help = false;
+};
+
+struct Command {
+    Options options;
+    std::vector<std::string> words;  // the command or call name, then its arguments
+};
+
+// "A.B.C.D" with every octet 0..255.
+std::optional<std::array<int32_t, 4>> parseAddress(std::string_view text);
+// Options may stand anywhere; "--" ends them (so that "-5" is always a value).
+// Returns a one-line message on bad usage.
+std::optional<std::string> parseCommandLine(const std::vector<std::string>& argv, Command* command);
+
+struct CallResult {
+    const CliCall* call = nullptr;
+    int32_t code = 0;
+    std::string failedStep;  // the size query's name when that query failed
+    std::array<int32_t, kMaxParams> ints{};
+    std::array<float, kMaxParams> floats{};
+    std::array<double, kMaxParams> doubles{};
+    std::array<std::string, kMaxParams> texts;
+    std::array<std::vector<double>, kMaxParams> arrays;
+    std::array<int32_t, 4> version{};
+};
+
+class Invocation {
+public:
+    // Checks and converts the typed arguments; nothing is sent. Returns a
+    // one-line message naming the expected arguments on bad input.
+    static std::optional<std::string> prepare(const CliCall& call, const std::vector<std::string>& args,
+                                              const Options& options, Invocation* out);
+    // Sizes text and trace outputs by their length query, then calls.
+    CallResult run() const;
+
+    const CliCall& call() const { return *call_; }
+
+private:
+    int32_t callOnce(CallResult* result, int32_t size) const;
+    int32_t querySize(int32_t* size) const;
+
+    const CliCall* call_ = nullptr;
+    std::vector<std::string> args_;              // as typed, for the size query
+    std::array<std::string, kMaxParams> texts_;  // owned text inputs
+    std::array<int32_t, kMaxParams> ints_{};
+    std::array<float, kMaxParams> floats_{};
+    std::array<double, kMaxParams> doubles_{};
+};
+
+// The text of a result code, through the library ("" if it has none).
+std::string errorText(int32_t code);
+
+// Connects to options.octets; the library's -14 when unreachable.
+int32_t connectServer(const Options& options);
+
+// Reads a whole file for --file (bounded size); nullopt with a message.
+std::optional<std::string> readFile(const std::string& path, std::string* error);
+
+} // namespace tqbse::cli
