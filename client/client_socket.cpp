@@ -121,13 +121,6 @@ void ClientSocket::abandonConnection()
     connected_ = false;
 }
 
-void ClientSocket::adoptConnectedSocket(platform::SocketHandle s)
-{
-    platform::socketLibraryStartup();
-    socket_ = s;
-    connected_ = true;
-}
-
 int ClientSocket::close()
 {
     if (socket_ != platform::kInvalidSocket) {

@@ -40,10 +40,6 @@ public:
     int replyDeadline() const { return replyDeadlineMs_; }
     // Closes the socket (if one was created) and releases the socket library.
     int close();
-    // Takes over a socket that is already connected, in place of
-    // connectToServer. Tests hand in one end of a connection to feed
-    // exchange its receive chunks exactly.
-    void adoptConnectedSocket(platform::SocketHandle s);
 
 private:
     ClientSocket() = default;

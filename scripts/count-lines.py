@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Counts non-blank, non-comment lines of C, C++ and Python in the repository.
 
-tests: tests/, python/tests/, windows/tests/
+tests: tests/, python/tests/, windows/tests/, and any test program kept
+       elsewhere (a file named *_test.* or test_*.py)
 code:  the library (protocol, platform, client, listener, api, include), the
        emulator, the tool, the examples, the benchmarks, the fuzz targets, the
        Python binding (python/src) and the Windows pieces outside windows/tests.
@@ -55,6 +56,10 @@ def python_lines(text):
     return sum(1 for line in text.splitlines() if line.strip() and not line.strip().startswith("#"))
 
 
+def is_test_file(path):
+    return path.stem.endswith("_test") or (path.suffix == ".py" and path.stem.startswith("test_"))
+
+
 def count(path):
     text = path.read_text(errors="replace")
     return python_lines(text) if path.suffix == ".py" else c_lines(text)
@@ -71,7 +76,7 @@ def main():
         path = ROOT / rel
         if path.suffix not in C_LIKE | {".py"} or not path.is_file():
             continue
-        if rel.startswith(TEST_DIRS):
+        if rel.startswith(TEST_DIRS) or is_test_file(path):
             tests += count(path)
         elif rel.startswith(CODE_DIRS):
             code += count(path)

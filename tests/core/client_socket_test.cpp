@@ -1,16 +1,14 @@
-// The client connection: the end-of-reply rules that need a socket (bytes
-// already waiting, the quiet wait, the end of the stream), then against a
-// fake server on 127.0.0.2 (early end, close after a reply) and the
-// connection's lifecycle. The chunk rules themselves are in the framer test;
-// replies cut, dripped and with odd bytes are in the hardening faults test.
+// The client connection against a fake server on 127.0.0.2: the end-of-reply
+// rules that need a socket (the quiet wait, the end of the stream), a reply
+// cut by a late piece, a server closing after a reply, and the connection's
+// lifecycle. The chunk rules themselves are in the framer test; replies cut,
+// dripped and with odd bytes are in the hardening faults test.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <future>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "client/client_socket.h"
@@ -21,134 +19,9 @@
 
 using namespace tqbse;
 using test::FakeServer;
+using test::ScriptedReply;
 
 namespace {
-
-constexpr char kSentinel = '\x5a';
-
-// A text reply of exactly `size` bytes: name=(n=00000000)(s=xxx...).
-std::string textReplyOfSize(const char* name, std::size_t size, std::string* text = nullptr)
-{
-    const std::string head = std::string(name) + "=(n=00000000)(s=";
-    std::string body;
-    for (std::size_t i = 0; body.size() < size - head.size() - 1; ++i)
-        body += char('a' + i % 26);
-    if (text)
-        *text = body;
-    return head + body + ")";
-}
-
-// ---- End-of-reply rules that need a socket ------------------------------------
-// The framer test has the chunk rules; here a real connection decides: bytes
-// already waiting, the quiet wait, and the end of the stream. The client end
-// of a loopback connection is handed to the ClientSocket; the test writes
-// the server's bytes on the other end before the exchange reads them.
-
-class SocketRules : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        // These sockets exist before the library makes any: the test starts
-        // the socket library for them (on Windows nothing works before it).
-        ASSERT_EQ(platform::socketLibraryStartup(), 0);
-        started_ = true;
-        listening_ = test::boundSocket("127.0.0.2", 0, true);
-        ASSERT_NE(listening_, platform::kInvalidSocket);
-        platform::Endpoint local{};
-        ASSERT_TRUE(platform::localEndpoint(listening_, &local));
-        const platform::SocketHandle client = platform::openTcpSocket();
-        ASSERT_EQ(platform::connectWithTimeout(client, local, test::kSocketTimeoutMs), 0);
-        peer_ = platform::acceptPeer(listening_, nullptr);
-        ASSERT_NE(peer_, platform::kInvalidSocket);
-        platform::setTimeouts(peer_, 2000);
-        ClientSocket::destroy();
-        ClientSocket::instance().adoptConnectedSocket(client);
-    }
-    void TearDown() override
-    {
-        ClientSocket::instance().close();
-        ClientSocket::destroy();
-        if (peer_ != platform::kInvalidSocket)
-            platform::closeSocket(peer_);
-        if (listening_ != platform::kInvalidSocket)
-            platform::closeSocket(listening_);
-        if (started_)
-            platform::socketLibraryCleanup();
-    }
-
-    // Writes the server's bytes (and the end of the stream), then runs one
-    // exchange. A hung exchange is freed by shutting the peer down and
-    // counts as -99.
-    int run(const std::string& bytes, bool closeAfter, std::string* reply)
-    {
-        EXPECT_EQ(platform::sendAll(peer_, bytes.data(), bytes.size()), 0);
-        if (closeAfter)
-            platform::shutdownSend(peer_);
-        auto future = std::async(std::launch::async, [reply] {
-            return ClientSocket::instance().exchange("Q=(n=01000000)", *reply);
-        });
-        if (future.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
-            platform::shutdownBoth(peer_);
-            future.wait();
-            return -99;
-        }
-        char request[64] = {};
-        EXPECT_EQ(platform::receiveSome(peer_, request, sizeof request), 14);
-        EXPECT_STREQ(request, "Q=(n=01000000)");
-        return future.get();
-    }
-
-    bool started_ = false;
-    platform::SocketHandle listening_ = platform::kInvalidSocket;
-    platform::SocketHandle peer_ = platform::kInvalidSocket;
-};
-
-TEST_F(SocketRules, Table)
-{
-    const std::string full = textReplyOfSize("R", 4096); // ends ")" at the boundary, balanced
-    const std::string notParen(4096, 'y');
-    struct Case {
-        const char* what;
-        std::string bytes;
-        bool closeAfter;
-        int rc;
-        std::string reply;
-    };
-    const std::vector<Case> cases = {
-        {"full chunk, balanced, then quiet", full, false, 0, full},
-        {"full chunk, balanced, more already waiting", full + "(n=01000000)", false, 0, full + "(n=01000000)"},
-        {"closed mid-reply", "R=(n=000", true, -1, ""},
-        {"closed after a full chunk without )", notParen, true, -1, ""},
-        {"closed before any byte", "", true, -1, ""},
-        {"closed right after a balanced full chunk", full, true, 0, full},
-    };
-    for (const Case& c : cases) {
-        TearDown();
-        SetUp();
-        std::string reply;
-        EXPECT_EQ(run(c.bytes, c.closeAfter, &reply), c.rc) << c.what;
-        if (c.rc == 0) {
-            EXPECT_EQ(reply.size(), c.reply.size()) << c.what;
-            EXPECT_TRUE(reply == c.reply) << c.what;
-        }
-    }
-}
-
-// A short chunk ending in ")" with a token still open is not the end: the
-// rest, sent well within the quiet wait, belongs to the same reply.
-TEST_F(SocketRules, ShortChunkStillOpenWaitsForTheRest)
-{
-    std::thread late([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        platform::sendAll(peer_, ")", 1);
-    });
-    std::string reply;
-    EXPECT_EQ(run("R=(n=00000000)(s=(x)", false, &reply), 0);
-    late.join();
-    EXPECT_EQ(reply, "R=(n=00000000)(s=(x))");
-}
-
-// ---- Against the fake server: replies ending early, the lifecycle ----------
 
 class Lifecycle : public ::testing::Test {
 protected:
@@ -168,6 +41,55 @@ protected:
 
 const std::string kCount = calls::TestCase_Count_Get.name;
 const std::string kItem = calls::Protocol_Results_GetResultItem.name;
+
+// One raw exchange; a hung one is freed by stopping the server and counts as -99.
+int exchangeWithin3s(FakeServer& server, std::string* reply)
+{
+    auto future = std::async(std::launch::async, [reply] {
+        return ClientSocket::instance().exchange("Q=(n=01000000)", *reply);
+    });
+    if (future.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
+        server.stop();
+        future.wait();
+        return -99;
+    }
+    return future.get();
+}
+
+// A reply of exactly one receive chunk ending in a balanced ")" ends after a
+// quiet wait, or at once when the stream ends; bytes already behind it
+// continue it. The end of the stream before a reply is complete is a failure.
+TEST_F(Lifecycle, EndOfReplyRulesThatNeedASocket)
+{
+    std::string full = "R=(n=00000000)(s=";
+    full += std::string(4096 - full.size() - 1, 'a') + ")";
+    const std::string notParen(4096, 'y');
+    struct Case {
+        const char* what;
+        ScriptedReply sent;
+        int rc;
+    };
+    const std::vector<Case> cases = {
+        {"full chunk, balanced, then quiet", full, 0},
+        {"full chunk, balanced, more already waiting", full + "(n=01000000)", 0},
+        {"short chunk, a token still open, the rest 20 ms later", test::inPieces({"R=(n=00000000)(s=(x)", ")"}, 20), 0},
+        {"closed right after a balanced full chunk", test::thenClose(full), 0},
+        {"closed mid-reply", ScriptedReply("R=(n=00000000)", {}, 0, 8), -1},
+        {"closed after a full chunk without )", test::thenClose(notParen), -1},
+        {"closed before any byte", ScriptedReply("R=", {}, 0, 0), -1},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), 0);
+        server_->push(c.sent);
+        std::string reply;
+        EXPECT_EQ(exchangeWithin3s(*server_, &reply), c.rc) << c.what;
+        EXPECT_EQ(server_->lastRequest(), "Q=(n=01000000)") << c.what;
+        if (c.rc == 0) {
+            EXPECT_TRUE(reply == c.sent.text) << c.what << ": " << reply.size() << " bytes";
+        }
+    }
+}
+
 
 TEST_F(Lifecycle, ShortChunkEndingInParenthesisEndsTheReply)
 {
@@ -197,18 +119,12 @@ TEST_F(Lifecycle, ExportBeforeInitialiseSendsNothing)
     ClientSocket::destroy(); // as at process start
     int32_t count = 99;
     EXPECT_EQ(tqBsePluginControlDll_TestCase_Count_Get(&count), -14);
-    EXPECT_EQ(tqBsePluginControlDll_FullProtocolReset(), -14);
-    int32_t status = 99;
-    EXPECT_EQ(tqBsePluginControlDll_ConnectionStatus_Get(&status), -14);
     int32_t version[4] = {9, 9, 9, 9};
     EXPECT_EQ(tqBsePluginControlDll_GetServerVersion(version), -14);
     EXPECT_EQ(count, 99);
-    EXPECT_EQ(status, 99);
     EXPECT_EQ(version[0], 9);
     EXPECT_EQ(ClientSocket::instance().addressText(), "127.0.0.1");
-    EXPECT_FALSE(ClientSocket::instance().isConnected());
     EXPECT_EQ(server_->connections(), 0);
-    EXPECT_EQ(server_->requestCount(), 0u);
 }
 
 TEST_F(Lifecycle, InitialiseAnnouncesAndShutdownSaysGoodbye)
@@ -225,7 +141,7 @@ TEST_F(Lifecycle, InitialiseAnnouncesAndShutdownSaysGoodbye)
     int32_t count = 99;
     EXPECT_EQ(tqBsePluginControlDll_TestCase_Count_Get(&count), -14);
     EXPECT_EQ(ClientSocket::instance().addressText(), "127.0.0.1");
-    EXPECT_EQ(server_->requestCount(), 2u);
+    EXPECT_EQ(server_->requests().size(), 2u);
 
     // And a reconnect works.
     ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), 0);
@@ -245,56 +161,39 @@ TEST_F(Lifecycle, InitialiseReturnsTheAnnouncementsResult)
 TEST_F(Lifecycle, BadOctetChangesNothing)
 {
     ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), 0);
-    const std::size_t requests = server_->requestCount();
-    const int32_t bad[][4] = {{127, 0, 0, 256}, {192, 168, 0, 256}, {-1, 0, 0, 2}, {127, 0, 300, 2}, {127, -5, 0, 2}};
+    const std::size_t requests = server_->requests().size();
+    const int32_t bad[][4] = {{127, 0, 0, 256}, {-1, 0, 0, 2}, {127, 0, 300, 2}, {127, -5, 0, 2}};
     for (const auto& o : bad)
         EXPECT_EQ(tqBsePluginControlDll_Initialise(o[0], o[1], o[2], o[3]), -16);
     EXPECT_EQ(ClientSocket::instance().addressText(), "127.0.0.2");
-    EXPECT_TRUE(ClientSocket::instance().isConnected());
-    EXPECT_EQ(server_->requestCount(), requests);
-    EXPECT_EQ(server_->connections(), 1);
-    // The connection still works.
-    server_->push(kCount + "=(n=00000000)(n=04000000)");
+    EXPECT_EQ(server_->requests().size(), requests);
+    server_->push(kCount + "=(n=00000000)(n=04000000)"); // the connection still works
     int32_t count = 0;
     EXPECT_EQ(tqBsePluginControlDll_TestCase_Count_Get(&count), 0);
     EXPECT_EQ(count, 4);
-
-    // Without a connection as well: nothing is set up.
-    EXPECT_EQ(tqBsePluginControlDll_Shutdown(), 0);
-    EXPECT_EQ(tqBsePluginControlDll_Initialise(256, 0, 0, 1), -16);
-    EXPECT_EQ(ClientSocket::instance().addressText(), "127.0.0.1");
-    EXPECT_FALSE(ClientSocket::instance().isConnected());
     EXPECT_EQ(server_->connections(), 1);
 }
 
-TEST_F(Lifecycle, NoServerListeningPrintsTheConnectFailure)
-{
-    const test::RefusingPort refusing("127.0.0.3", server_->port());
-    ASSERT_TRUE(refusing.isHeld());
-    testing::internal::CaptureStdout();
-    const int32_t rc = tqBsePluginControlDll_Initialise(127, 0, 0, 3);
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(rc, -14);
-    EXPECT_THAT(out, testing::HasSubstr("connect() failed: " + std::to_string(test::kConnectionRefusedError) + "\n"));
-    EXPECT_EQ(ClientSocket::instance().addressText(), "127.0.0.3");
-    EXPECT_FALSE(ClientSocket::instance().isConnected());
-    int32_t count = 99;
-    EXPECT_EQ(tqBsePluginControlDll_TestCase_Count_Get(&count), -14);
-    EXPECT_EQ(count, 99);
-}
-
-TEST_F(Lifecycle, SecondInitialiseReplacesTheConnection)
+// A second Initialise connects again; one to an address where nothing
+// listens prints the failure, drops the old connection and the listener,
+// and every call then fails without touching its outputs.
+TEST_F(Lifecycle, SecondInitialiseReplacesTheConnectionAndAFailedOneDropsIt)
 {
     ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), 0);
     ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), 0);
     EXPECT_EQ(server_->connections(), 2);
-    // Moving to an address with no server drops the old connection as well.
     const test::RefusingPort refusing("127.0.0.3", server_->port());
     ASSERT_TRUE(refusing.isHeld());
     testing::internal::CaptureStdout();
     EXPECT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 3), -14);
-    EXPECT_THAT(testing::internal::GetCapturedStdout(), testing::HasSubstr("connect() failed: "));
+    EXPECT_THAT(testing::internal::GetCapturedStdout(),
+                testing::HasSubstr("connect() failed: " + std::to_string(test::kConnectionRefusedError) + "\n"));
+    EXPECT_EQ(ClientSocket::instance().addressText(), "127.0.0.3");
     EXPECT_FALSE(ClientSocket::instance().isConnected());
+    EXPECT_EQ(listener::listenerState(), listener::ListenerState::None);
+    int32_t count = 99;
+    EXPECT_EQ(tqBsePluginControlDll_TestCase_Count_Get(&count), -14);
+    EXPECT_EQ(count, 99);
     EXPECT_EQ(server_->requests().size(), 2u);
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "protocol/codec.h"
@@ -14,6 +15,51 @@ using namespace tqbse::codec;
 namespace {
 
 std::string str(std::string_view v) { return std::string(v); }
+
+// Byte-by-byte references for the codec's vectorised scans.
+TokenBounds referenceTokenEnd(const std::string& text)
+{
+    const std::size_t open = text.find('(');
+    const int64_t start = open == std::string::npos ? 0 : int64_t(open) + 1;
+    int64_t depth = 1;
+    for (int64_t pos = start; pos < int64_t(text.size()); ++pos) {
+        if (text[std::size_t(pos)] == '(')
+            ++depth;
+        else if (text[std::size_t(pos)] == ')' && --depth == 0)
+            return {start, pos + 1};
+    }
+    return {-1, -1};
+}
+
+int referenceDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+TEST(CodecTokenEnd, MatchesAByteScanOnRandomNestingAndLongTokens)
+{
+    std::mt19937 rng(12345);
+    const char alphabet[] = "((()))ab=";
+    for (int round = 0; round < 20000; ++round) {
+        std::string text(std::size_t(rng() % 40), ' ');
+        for (char& c : text)
+            c = alphabet[rng() % (sizeof alphabet - 1)];
+        const TokenBounds expected = referenceTokenEnd(text);
+        const TokenBounds actual = findTokenEnd(text);
+        ASSERT_EQ(actual.start, expected.start) << text;
+        ASSERT_EQ(actual.end, expected.end) << text;
+    }
+    const std::string big = "(s=" + std::string(1 << 20, 'x') + "(" + std::string(5000, 'y') + "))tail)";
+    const TokenBounds b = findTokenEnd(big);
+    EXPECT_EQ(b.start, 1);
+    EXPECT_EQ(b.end, int64_t(big.size()) - 5);
+}
 
 TEST(CodecEncode, NumbersAreLittleEndianLowerCaseHex)
 {
@@ -178,6 +224,8 @@ TEST(CodecDoubleArray, Table)
         {"(da=0[" + one + "])", kArrayLengthError, {}},
         {"(da=-1[])", kArrayLengthError, {}},
         {"(da=1[" + one + ")", kArrayLengthError, {}},       // "[" without a later "]"
+        {"(da=2[" + one + ",," + two + "])", kArrayLengthError, {}}, // commas are counted before contents
+        {"(da=3[" + one + ",," + two + "])", kContentsMismatch, {}},
         {"(da=x[" + one + "])", kArrayCountError, {}},
         {"(da=[" + one + "])", kArrayCountError, {}},        // empty count text
         {"(da=99999999999[" + one + "])", kArrayCountError, {}},
@@ -209,17 +257,51 @@ TEST(CodecDoubleArray, Table)
     }
 }
 
-TEST(CodecDoubleArray, RoundTripsThroughTheServerEncoder)
+// Every byte value at every position of one element: accepted exactly when
+// it is a hex digit, and decoded to the reference value.
+TEST(CodecDoubleArray, EveryByteAtEveryElementPosition)
 {
-    const std::vector<double> values = {0.0, -1.5, 1e300, std::numeric_limits<double>::denorm_min(), -0.0};
+    const std::string good = "0123456789abcdef";
+    for (int position = 0; position < 16; ++position) {
+        for (int byte = 1; byte < 256; ++byte) {
+            if (byte == '(' || byte == ')' || byte == ',' || byte == ']')
+                continue; // these change the token's structure, not its digits
+            std::string element = good;
+            element[std::size_t(position)] = char(byte);
+            std::vector<double> values;
+            const int32_t rc = decodeDoubleArray("(da=2[" + good + "," + element + "])", &values);
+            if (referenceDigit(char(byte)) < 0) {
+                ASSERT_EQ(rc, kContentsMismatch) << "byte " << byte << " at " << position;
+                continue;
+            }
+            ASSERT_EQ(rc, kOk) << "byte " << byte << " at " << position;
+            uint8_t expected[8];
+            for (int k = 0; k < 8; ++k)
+                expected[k] = uint8_t(referenceDigit(element[std::size_t(2 * k)]) << 4
+                                      | referenceDigit(element[std::size_t(2 * k + 1)]));
+            ASSERT_EQ(std::memcmp(&values[1], expected, 8), 0) << "byte " << byte << " at " << position;
+        }
+    }
+}
+
+// Special values first, then random bit patterns across many vector blocks.
+TEST(CodecDoubleArray, RoundTripsBitExactlyThroughTheServerEncoder)
+{
+    std::vector<double> values = {0.0, -1.5, 1e300, std::numeric_limits<double>::denorm_min(), -0.0};
+    std::mt19937_64 rng(99);
+    for (int i = 0; i < 100000; ++i) {
+        const uint64_t bits = rng();
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        values.push_back(v);
+    }
     std::string token;
     appendDoubleArray(token, values.data(), values.size());
-    EXPECT_TRUE(token.starts_with("(da=5[")) << token.c_str();
+    EXPECT_TRUE(token.starts_with("(da=100005[")) << token.substr(0, 20);
     std::vector<double> back;
     ASSERT_EQ(decodeDoubleArray(token, &back), kOk);
     ASSERT_EQ(back.size(), values.size());
-    for (std::size_t i = 0; i < values.size(); ++i)
-        EXPECT_EQ(std::memcmp(&back[i], &values[i], sizeof(double)), 0) << i;
+    EXPECT_EQ(std::memcmp(back.data(), values.data(), values.size() * sizeof(double)), 0);
 
     std::string empty;
     appendDoubleArray(empty, nullptr, 0);

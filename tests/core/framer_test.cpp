@@ -5,6 +5,7 @@
 // in the client socket test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -110,6 +111,41 @@ TEST(ReplyFramer, RepliesAroundMultiplesOfTheReceiveSize)
                 EXPECT_EQ(nameOf(f.verdicts[i]), nameOf(More)) << reply.size() << " bytes, chunk " << i;
             EXPECT_EQ(nameOf(f.verdicts.back()), nameOf(delta == 0 ? EndIfQuiet : End)) << reply.size() << " bytes";
         }
+    }
+}
+
+// The framer counts parentheses in vector blocks: its verdict must agree with
+// a byte-by-byte count at any length and any split, also where single lanes
+// count high (long runs of one parenthesis).
+TEST(ReplyFramer, CountsParenthesesLikeAByteScan)
+{
+    std::mt19937 rng(2024);
+    const std::size_t lengths[] = {1, 15, 16, 17, 4095, 4096, 4097, 16 * 255 - 1, 16 * 255, 16 * 255 + 1,
+                                   2 * 16 * 255 + 7, 100000};
+    for (int round = 0; round < 300; ++round) {
+        std::string reply(lengths[std::size_t(round) % std::size(lengths)] + rng() % 3, 'x');
+        const int density = 1 + int(rng() % 50);
+        for (char& c : reply) {
+            const unsigned r = rng() % 100;
+            c = r < unsigned(density) ? '(' : r < unsigned(2 * density) ? ')' : char('a' + r % 26);
+        }
+        if (round % 7 == 0)
+            std::fill(reply.begin(), reply.begin() + std::ptrdiff_t(reply.size() / 2), '(');
+        reply.back() = ')';
+        int64_t depth = 0;
+        for (char c : reply)
+            depth += (c == '(') - (c == ')');
+
+        std::string received;
+        ReplyFramer framer(received);
+        Verdict verdict = More;
+        const std::size_t chunk = 1 + rng() % kReceiveChunkSize;
+        for (std::size_t at = 0; at < reply.size(); at += chunk)
+            verdict = framer.feed(std::string_view(reply).substr(at, chunk));
+        ASSERT_EQ(received, reply);
+        const bool shortLast = (reply.size() - 1) % chunk + 1 < kReceiveChunkSize;
+        const Verdict expected = shortLast && depth <= 0 ? End : shortLast || depth <= 0 ? EndIfQuiet : More;
+        ASSERT_EQ(nameOf(verdict), nameOf(expected)) << "length " << reply.size() << " chunk " << chunk;
     }
 }
 
