@@ -340,17 +340,6 @@ TEST_F(ListenerLifecycle, ShutdownLeavesTheListenerRunningAndTheNextInitialiseKe
     EXPECT_EQ(kept.exchange("afterInitialise=()"), "afterInitialise=(n=f8ffffff)");
 }
 
-TEST_F(ListenerLifecycle, FailedReconnectLeavesNoListener)
-{
-    ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 5), 0);
-    ASSERT_TRUE(waitForState(ListenerState::Listening));
-    server_.stop();
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 5), -14);
-    EXPECT_THAT(testing::internal::GetCapturedStdout(), testing::HasSubstr("connect() failed: "));
-    EXPECT_EQ(listener::listenerState(), ListenerState::None);
-}
-
 TEST_F(ListenerLifecycle, PortTakenPrintsBindFailedAndTheExportsKeepWorking)
 {
     const platform::SocketHandle holder = boundSocket("0.0.0.0", 0, true);
