@@ -1,16 +1,16 @@
 // The Windows platform layer against real Winsock sockets (under Wine in
 // CI): the behaviours that differ from POSIX and that the library relies on.
 // Connecting, sending, receiving, addresses and threads in general are run
-// through this layer by the load test, the example and tqbse.exe.
-// Every socket is on loopback (127.0.0.100-127 or ephemeral ports), every
-// wait is bounded.
+// through this layer by the in-process suites (built for Windows too), the
+// load test, the example and tqbse.exe.
+// Every socket is on loopback (127.0.0.100 or ephemeral ports), every wait
+// is bounded.
 #include "platform/win32/winsock.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <string>
 #include <thread>
 
 namespace {
@@ -26,29 +26,14 @@ struct Winsock {
     ~Winsock() { socketLibraryCleanup(); }
 };
 
-struct Socket {
-    SocketHandle s = kInvalidSocket;
-    Socket() = default;
-    explicit Socket(SocketHandle h) : s(h) {}
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    ~Socket() { reset(); }
-    void reset(SocketHandle h = kInvalidSocket)
-    {
-        if (s != kInvalidSocket)
-            closeSocket(s);
-        s = h;
-    }
-};
-
-// A blocking listening socket on `address`, port `port` (0: any), bound
-// with the listener's address option.
-SocketHandle listenOn(uint32_t address, uint16_t port, Endpoint* bound, int* error = nullptr)
+// A blocking listening socket on 127.0.0.100, port `port` (0: any), bound
+// with the listener's address option; kInvalidSocket, with `*error` set,
+// when bind or listen fails.
+SocketHandle listenOn(uint16_t port, Endpoint* bound, int* error = nullptr)
 {
-    SocketHandle s = openTcpSocket();
-    EXPECT_NE(s, kInvalidSocket);
+    const SocketHandle s = openTcpSocket();
     setListenerAddressOption(s);
-    if (bindSocket(s, {address, port}) != 0 || listenSocket(s, 4) != 0) {
+    if (bindSocket(s, {kAddress, port}) != 0 || listenSocket(s, 4) != 0) {
         if (error != nullptr)
             *error = lastError();
         closeSocket(s);
@@ -58,22 +43,21 @@ SocketHandle listenOn(uint32_t address, uint16_t port, Endpoint* bound, int* err
     return s;
 }
 
-// A connected pair on loopback: client and accepted server side.
-void connectedPair(Socket& client, Socket& server)
+// Joins `thread` once it has set `done`, waiting at most 5 s. A thread still
+// blocked then is woken by a connection to `wake`, the port it waits on, so
+// that the suite goes on; the result is false.
+bool joinWithin(std::thread& thread, const std::atomic<bool>& done, Endpoint wake)
 {
-    Endpoint bound{};
-    Socket listening(listenOn(kAddress, 0, &bound));
-    ASSERT_NE(listening.s, kInvalidSocket);
-    client.reset(openTcpSocket());
-    ASSERT_EQ(connectWithTimeout(client.s, bound, kTimeoutMs), 0) << lastError();
-    ASSERT_TRUE(waitReadable(listening.s, kTimeoutMs));
-    Endpoint peer{};
-    server.reset(acceptPeer(listening.s, &peer));
-    ASSERT_NE(server.s, kInvalidSocket) << lastError();
-    EXPECT_EQ(peer.address >> 24, 127u); // a loopback peer
-    EXPECT_NE(peer.port, 0);
-    setTimeouts(client.s, kTimeoutMs);
-    setTimeouts(server.s, kTimeoutMs);
+    for (int i = 0; i < 500 && !done; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const bool returned = done;
+    if (!returned) {
+        const SocketHandle s = openTcpSocket();
+        connectWithTimeout(s, wake, 1000);
+        closeSocket(s);
+    }
+    thread.join();
+    return returned;
 }
 
 TEST(WindowsSocketLibrary, StartupAndCleanupAreCountedAndLeaveTheHostsOwnStartupAlone)
@@ -101,120 +85,84 @@ TEST(WindowsSocketLibrary, BlockedAcceptEndedByClosingItsSocketIsAFailureThatEnd
 {
     Winsock winsock;
     Endpoint bound{};
-    const SocketHandle listening = listenOn(kAddress, 0, &bound);
+    const SocketHandle listening = listenOn(0, &bound);
     ASSERT_NE(listening, kInvalidSocket);
-    std::atomic<int> error{0};
-    std::atomic<bool> returned{false};
+    std::atomic<bool> done{false};
+    int error = 0;
     std::thread acceptor([&] {
-        const SocketHandle peer = acceptPeer(listening, nullptr);
-        error = peer == kInvalidSocket ? lastError() : 0;
-        returned = true;
+        error = acceptPeer(listening, nullptr) == kInvalidSocket ? lastError() : 0;
+        done = true;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(200)); // let it block
     closeSocket(listening);
-    for (int i = 0; i < 500 && !returned; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (!returned) {
-        // Keep the suite alive: wake the acceptor by connecting to the port.
-        Socket wake(openTcpSocket());
-        connectWithTimeout(wake.s, bound, 1000);
-    }
-    acceptor.join();
-    ASSERT_TRUE(returned);
-    ASSERT_NE(error.load(), 0);
+    ASSERT_TRUE(joinWithin(acceptor, done, bound)) << "closing its socket did not end the accept";
+    ASSERT_NE(error, 0);
     // Windows says WSAEINTR, Wine WSA_OPERATION_ABORTED (995).
-    EXPECT_EQ(classifyError(error), ErrorClass::Other) << "error " << error.load();
+    EXPECT_EQ(classifyError(error), ErrorClass::Other) << "error " << error;
 }
 
-TEST(WindowsSockets, SendNowNeverBlocksAndLeavesTheSocketBlocking)
-{
-    Winsock winsock;
-    Socket client;
-    Socket server;
-    ASSERT_NO_FATAL_FAILURE(connectedPair(client, server));
-    // The peer reads nothing: sends fill both windows, then WouldBlock.
-    const std::string block(64 * 1024, 'y');
-    int64_t total = 0;
-    int error = 0;
-    for (int i = 0; i < 4096; ++i) {
-        const int64_t n = sendNow(client.s, block.data(), block.size());
-        if (n < 0) {
-            error = lastError();
-            break;
-        }
-        total += n;
-    }
-    EXPECT_GT(total, 0);
-    EXPECT_EQ(classifyError(error), ErrorClass::WouldBlock) << error;
-    // Blocking again: a plain send now waits for its timeout.
-    setTimeouts(client.s, 100);
-    EXPECT_EQ(sendSome(client.s, block.data(), block.size()), -1);
-    EXPECT_EQ(lastError(), WSAETIMEDOUT);
-}
-
-// ---- Wake-up -------------------------------------------------------------
-
+// The listener waits on its listening socket and on its peers' sockets the
+// same way; a listening socket with no peer pending is a silent one.
 TEST(WindowsWakeEvent, EndsAWaitOnASilentSocketAndStaysSignalled)
 {
     Winsock winsock;
-    Socket client;
-    Socket server;
-    ASSERT_NO_FATAL_FAILURE(connectedPair(client, server));
+    Endpoint bound{};
+    const SocketHandle listening = listenOn(0, &bound);
+    ASSERT_NE(listening, kInvalidSocket);
     WakeEvent event;
     ASSERT_TRUE(openWakeEvent(&event)) << lastError();
-    std::atomic<int> result{-1};
-    std::thread waiter([&] { result = waitForSocketOrWake(server.s, Interest::Read, event) ? 1 : 0; });
+    std::atomic<bool> done{false};
+    bool ready = true;
+    std::thread waiter([&] {
+        ready = waitForSocketOrWake(listening, Interest::Read, event);
+        done = true;
+    });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(result.load(), -1) << "returned before anything happened";
+    EXPECT_FALSE(done) << "returned before anything happened";
     signalWakeEvent(event);
-    for (int i = 0; i < 500 && result == -1; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (result == -1)
-        sendAll(client.s, "x", 1); // unblock the waiter so the test can end
-    waiter.join();
-    EXPECT_EQ(result.load(), 0);
-    // Signalled once, signalled for good, even with data waiting.
-    sendAll(client.s, "x", 1);
-    EXPECT_FALSE(waitForSocketOrWake(server.s, Interest::Read, event));
+    ASSERT_TRUE(joinWithin(waiter, done, bound)) << "the signal did not end the wait";
+    EXPECT_FALSE(ready);
+    // Signalled once, signalled for good, even with a peer pending.
+    const SocketHandle client = openTcpSocket();
+    ASSERT_EQ(connectWithTimeout(client, bound, kTimeoutMs), 0) << lastError();
+    EXPECT_FALSE(waitForSocketOrWake(listening, Interest::Read, event));
     signalWakeEvent(event);
-    EXPECT_FALSE(waitForSocketOrWake(server.s, Interest::Write, event));
+    EXPECT_FALSE(waitForSocketOrWake(listening, Interest::Write, event));
     closeWakeEvent(&event);
-    closeWakeEvent(&event); // a second close does nothing
+    closeWakeEvent(&event); // a second close must leave the test's start-up alone
+    EXPECT_EQ(closeSocket(client), 0) << "Winsock was taken down: " << lastError();
+    closeSocket(listening);
 }
-
-// ---- The listener's address option --------------------------------------
 
 TEST(WindowsListenerAddress, RestartedListenerGetsItsPortBackWhileALiveOneKeepsOthersOut)
 {
     Winsock winsock;
     Endpoint bound{};
-    Socket first(listenOn(kAddress, 0, &bound));
-    ASSERT_NE(first.s, kInvalidSocket);
+    const SocketHandle first = listenOn(0, &bound);
+    ASSERT_NE(first, kInvalidSocket);
     // A second listener while the first lives: refused.
     int error = 0;
     Endpoint ignored{};
-    EXPECT_EQ(listenOn(kAddress, bound.port, &ignored, &error), kInvalidSocket);
+    EXPECT_EQ(listenOn(bound.port, &ignored, &error), kInvalidSocket);
     EXPECT_TRUE(error == WSAEADDRINUSE || error == WSAEACCES) << error;
 
     // Serve a peer and close it from the listener's side first, so that its
     // connection lingers (TIME_WAIT) on the listener's port.
-    {
-        Socket client(openTcpSocket());
-        ASSERT_EQ(connectWithTimeout(client.s, bound, kTimeoutMs), 0);
-        Socket served(acceptPeer(first.s, nullptr));
-        ASSERT_NE(served.s, kInvalidSocket);
-        ASSERT_EQ(sendAll(served.s, "bye", 3), 0);
-        served.reset();
-        char text[8];
-        setTimeouts(client.s, kTimeoutMs);
-        while (receiveSome(client.s, text, sizeof text) > 0) {
-        }
+    const SocketHandle client = openTcpSocket();
+    ASSERT_EQ(connectWithTimeout(client, bound, kTimeoutMs), 0) << lastError();
+    const SocketHandle served = acceptPeer(first, nullptr);
+    ASSERT_NE(served, kInvalidSocket) << lastError();
+    ASSERT_EQ(sendAll(served, "bye", 3), 0);
+    closeSocket(served);
+    setTimeouts(client, kTimeoutMs);
+    char text[8];
+    for (int i = 0; i < 10 && receiveSome(client, text, sizeof text) > 0; ++i) {
     }
-    first.reset();
-    Endpoint again{};
-    Socket restarted(listenOn(kAddress, bound.port, &again, &error));
-    EXPECT_NE(restarted.s, kInvalidSocket) << "restart could not bind: " << error;
-    EXPECT_EQ(again.port, bound.port);
+    closeSocket(client);
+    closeSocket(first);
+    const SocketHandle restarted = listenOn(bound.port, &ignored, &error);
+    EXPECT_NE(restarted, kInvalidSocket) << "restart could not bind: " << error;
+    closeSocket(restarted);
 }
 
 } // namespace
