@@ -1,7 +1,9 @@
 // The emulator's request handling without sockets: every remote row answered
-// in a shape the library's own reply reader accepts, the request checks and
-// the request framing. The model, the faults, the trace and the options are
-// seen through the emulator process (flows_test, process_test).
+// in a shape the library's own reply reader accepts, the request checks, the
+// lifetime of results handles, staged filter changes and the request framing.
+// The model's values and lists are seen through the emulator process by the
+// example (cli_process_test) and python/tests; its faults, callback and
+// options by process_test.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -18,20 +20,6 @@ namespace tqbse::emu {
 namespace {
 
 const std::string kPrefix = "tqBsePluginControlDll_";
-
-int32_t resultOf(const std::string& reply)
-{
-    const codec::SplitMessage m = codec::splitMessage(reply);
-    int32_t code = 99;
-    if (m.params.empty() || codec::decodeInt(m.params[0], &code) != codec::kOk)
-        ADD_FAILURE() << "no result code in " << reply.substr(0, 200);
-    return code;
-}
-
-int32_t call(Model& model, const std::string& request, const CallContext& context = {})
-{
-    return resultOf(handleRequest(model, request, context));
-}
 
 std::string tokenN(int32_t v) { return codec::encodeInt(v); }
 
@@ -51,31 +39,18 @@ struct RowArgs {
 TEST(EmulatorRequests, EveryRemoteRowSucceedsThroughTheLibraryReader)
 {
     EXPECT_TRUE(callsWithoutHandler().empty());
-    Model model(defaultConfig());
-    ASSERT_EQ(call(model, kPrefix + "LTE_MeasurementEnabled_Set=" + tokenN(1) + tokenN(0) + tokenN(-1)), 0);
-    auto takeHandle = [&](const std::string& request) {
-        const std::string reply = handleRequest(model, request);
-        const codec::SplitMessage m = codec::splitMessage(reply);
-        int32_t h = -1;
-        EXPECT_EQ(m.params.size(), 2u);
-        if (m.params.size() == 2)
-            codec::decodeInt(m.params[1], &h);
-        return h;
-    };
-    // A fresh handle for every row that takes one: rows met earlier (the
-    // protocol reset, the measurement switches) may have ended the last one.
-    auto freshHandle = [&](Family family) {
-        if (family == Family::LteResults)
-            return takeHandle(kPrefix + "LTE_Results_GetHandle=" + tokenN(1));
-        EXPECT_EQ(call(model, kPrefix + "Protocol_MeasurementEnabled_Set=" + tokenN(0) + tokenN(-1)), 0);
-        return takeHandle(kPrefix + "Protocol_Results_GetHandle=");
-    };
-
     int served = 0;
     for (const CallDesc* row : allCalls()) {
         if (row->kind == CallKind::Local)
             continue;
         SCOPED_TRACE(row->name);
+        // A model of its own: rows met earlier (the protocol reset, the
+        // switches) cannot end the handle, which is 1, the first one taken.
+        Model model(defaultConfig());
+        handleRequest(model, kPrefix + "Protocol_MeasurementEnabled_Set=" + tokenN(0) + tokenN(-1));
+        handleRequest(model, kPrefix + "LTE_MeasurementEnabled_Set=" + tokenN(0) + tokenN(0) + tokenN(-1));
+        handleRequest(model, row->family == Family::LteResults ? kPrefix + "LTE_Results_GetHandle=" + tokenN(0)
+                                                               : kPrefix + "Protocol_Results_GetHandle=");
         RowArgs a;
         int ints = 0;
         for (int p = 0; p < row->paramCount; ++p) {
@@ -102,14 +77,8 @@ TEST(EmulatorRequests, EveryRemoteRowSucceedsThroughTheLibraryReader)
             case ParamRole::TextLimit: case ParamRole::BufferSize: case ParamRole::Capacity: case ParamRole::LocalSize:
                 a.args.emplace_back(int32_t(1 << 16));
                 break;
-            default: {
-                int32_t v = param.role == ParamRole::InBool ? -1 : 0; // flags on; index, trace, item 0
-                if (name == "handle")
-                    v = freshHandle(row->family);
-                if (name == "index" && row->family == Family::LteResults)
-                    v = 1;
-                a.args.emplace_back(v);
-            }
+            default: // flags on; the handle; index, trace, item 0
+                a.args.emplace_back(int32_t(param.role == ParamRole::InBool ? -1 : name == "handle" ? 1 : 0));
             }
         }
         const std::string reply = handleRequest(model, buildRequest(*row, a.args.data()));
@@ -137,11 +106,9 @@ TEST(EmulatorRequests, MalformedRequestsGetWellFormedErrorReplies)
         {kPrefix + "RX_CentreFrequency_Get", -8},               // no "="
         {kPrefix + "RX_CentreFrequency_Get=", -9},
         {kPrefix + "LoggingState_Get=" + tokenN(0), -9},
-        {kPrefix + "Scenario_Upload=(s=only-the-content)", -9}, // a too-long name left out
         {kPrefix + "RX_CentreFrequency_Get=(f=00000000)", -20},
-        {kPrefix + "RX_InputLevel_Set=" + tokenN(0) + "(d=0000000000000000)", -20},
         {kPrefix + "TestCase_Run=(n=0z000000)", -6},
-        {kPrefix + "TestCase_Run=" + tokenN(99), kUnknownObject},
+        {kPrefix + "TestCase_Run=" + tokenN(5), kUnknownObject}, // one past the last of five
     };
     Model model(defaultConfig());
     for (const auto& c : cases) {
@@ -151,6 +118,38 @@ TEST(EmulatorRequests, MalformedRequestsGetWellFormedErrorReplies)
         EXPECT_EQ(m.name, messageName(c.request));
         EXPECT_EQ(reply, codec::resultOnlyReply(m.name, c.code));
     }
+}
+
+// One model, requests in order, each with the whole reply it must get
+// (handles count up from 1).
+TEST(EmulatorRequests, NameLengthsHandleLifetimesAndStagedFilterChangesKeepTheirRules)
+{
+    const struct {
+        std::string call, args, reply;
+    } steps[] = {
+        {"TestCase_NameLength_Get", tokenN(2), tokenN(0) + tokenN(14)}, // "Handover_Intra", no terminator
+        {"TestCase_GroupName_Get", tokenN(2) + tokenN(9), tokenN(0) + "(s=Mobility)"},
+        {"Protocol_Results_GetHandle", "", tokenN(kUnknownObject)}, // nothing measured yet
+        {"Protocol_MeasurementEnabled_Set", tokenN(0) + tokenN(-1), tokenN(0)},
+        {"Protocol_Results_GetHandle", "", tokenN(0) + tokenN(1)},
+        {"Results_DeleteHandle", tokenN(1), tokenN(0)},
+        {"Results_DeleteHandle", tokenN(1), tokenN(kUnknownObject)},
+        {"Protocol_Results_GetHandle", "", tokenN(0) + tokenN(2)},
+        {"FullProtocolReset", "", tokenN(0)},
+        {"Protocol_Results_GetTraceLength", tokenN(2) + tokenN(0), tokenN(kUnknownObject)}, // the reset ended it
+        {"Protocol_Results_Available_Get", "", tokenN(0) + tokenN(0)},                     // and measuring
+        {"DebugFilters_State_Set", "(s=RRC)" + tokenN(5), tokenN(0)},
+        {"DebugFilters_State_Get", "(s=RRC)", tokenN(0) + tokenN(0)}, // staged, not applied
+        {"DebugFilters_AcceptChanges", "", tokenN(0)},
+        {"DebugFilters_State_Get", "(s=RRC)", tokenN(0) + tokenN(5)},
+        {"DebugFilters_State_Set", "(s=MAC)" + tokenN(0), tokenN(0)},
+        {"DebugFilters_RejectChanges", "", tokenN(0)},
+        {"DebugFilters_AcceptChanges", "", tokenN(0)},
+        {"DebugFilters_State_Get", "(s=MAC)", tokenN(0) + tokenN(1)}, // the rejected change is gone
+    };
+    Model model(defaultConfig());
+    for (const auto& s : steps)
+        EXPECT_EQ(handleRequest(model, kPrefix + s.call + "=" + s.args), kPrefix + s.call + "=" + s.reply);
 }
 
 TEST(EmulatorRequests, RequestCompleteness)

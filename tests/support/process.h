@@ -28,8 +28,7 @@ inline bool waitChild(pid_t pid, int timeoutMs, int* status)
     for (int waited = 0; waited <= timeoutMs; waited += 10) {
         if (::waitpid(pid, status, WNOHANG) == pid)
             return true;
-        if (waited < timeoutMs)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
 }
@@ -108,7 +107,7 @@ inline ProgramRun runProgram(const std::string& path, const std::vector<std::str
 // tqbse-emulator as a child process: --bind `address` --port `port` (a free
 // one when 0) and --callback-port at the library's listener port. Once it
 // listens, the library's server port is moved to it. Output goes to a
-// temporary file; stop() sends SIGTERM, then SIGKILL after a bounded wait.
+// temporary file; the destructor kills it (nothing is checked after a test).
 class EmulatorProcess {
 public:
     explicit EmulatorProcess(const char* address = "127.0.0.10", uint16_t port = 0)
@@ -117,7 +116,12 @@ public:
     }
     EmulatorProcess(const EmulatorProcess&) = delete;
     EmulatorProcess& operator=(const EmulatorProcess&) = delete;
-    ~EmulatorProcess() { stop(); }
+    ~EmulatorProcess()
+    {
+        if (pid_ > 0)
+            killChild(pid_);
+        ::unlink(logPath_.c_str());
+    }
 
     // False with the output so far in `error` when it does not come up
     // within 10 s.
@@ -136,58 +140,20 @@ public:
                 return true;
             }
             int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (waitChild(pid_, 50, &status))
+                pid_ = -1; // it ended without listening
         }
         *error = "emulator did not start: " + log();
         return false;
     }
 
-    // SIGTERM, then SIGKILL if it has not ended within 5 s. The exit status.
-    int stop()
-    {
-        int status = -1;
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            if (!waitChild(pid_, 5000, &status)) {
-                ::kill(pid_, SIGKILL);
-                waitChild(pid_, 5000, &status);
-            }
-            pid_ = -1;
-        }
-        if (!logPath_.empty()) {
-            lastLog_ = log();
-            ::unlink(logPath_.c_str());
-            logPath_.clear();
-        }
-        return status;
-    }
-
-    bool running() const { return pid_ > 0 && ::kill(pid_, 0) == 0; }
-    platform::Endpoint where() const { return endpoint(address_.c_str(), port_); }
-    uint16_t port() const { return port_; }
-
-    std::string log() const { return logPath_.empty() ? lastLog_ : readFile(logPath_); }
-
-    bool waitForLog(const std::string& needle, int timeoutMs) const
-    {
-        for (int waited = 0; waited <= timeoutMs; waited += 20) {
-            if (log().find(needle) != std::string::npos)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
-    }
+    std::string log() const { return readFile(logPath_); }
 
 private:
     std::string address_;
     uint16_t port_;
     pid_t pid_ = -1;
     std::string logPath_;
-    std::string lastLog_;
 };
 
 } // namespace tqbse::test
