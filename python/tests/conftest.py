@@ -1,13 +1,14 @@
 """Fixtures shared by the package's tests (the emulator and bse fixtures come from the plugin)."""
 
+import json
 import os
+import subprocess
 from pathlib import Path
 
 import pytest
 
 import tqbse
 from tqbse import _library
-from tqbse.emulator import free_addresses
 
 REPO = Path(__file__).resolve().parents[2]
 
@@ -30,14 +31,10 @@ def calls(library, monkeypatch):
     return seen
 
 
-@pytest.fixture
-def unused_loopback():
-    """A loopback address of the test range where nothing listens on port 6002."""
-    addresses = free_addresses()
-    assert addresses, "every address of 127.0.0.64 - 127.0.0.95 has a listener on port 6002"
-    return addresses[-1]
-
-
 @pytest.fixture(scope="session")
-def header_text():
-    return Path(os.environ.get("TQBSE_HEADER") or REPO / "include" / "tqBsePluginControlDll.h").read_text("latin-1")
+def sources():
+    """(the tool's list of calls, the header) of this build."""
+    tool = os.environ.get("TQBSE_TOOL") or str(REPO / "build" / "tools" / "tqbse")
+    done = subprocess.run([tool, "list", "--json"], capture_output=True, text=True, timeout=60, check=True)
+    header = Path(os.environ.get("TQBSE_HEADER") or REPO / "include" / "tqBsePluginControlDll.h")
+    return json.loads(done.stdout), header.read_text("latin-1")
