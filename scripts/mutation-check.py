@@ -85,7 +85,7 @@ FAULTS = [
     ("quiet wait removed", "client/client_socket.cpp",
      "if (!platform::waitReadable(socket_, kQuietMs))", "if (true)"),
     ("reply deadline never fires", "client/client_socket.cpp",
-     "if (deadlineAt != 0 && !waitForBytes(deadlineAt)) {", "if (false && deadlineAt != 0 && !waitForBytes(deadlineAt)) {"),
+     "if (hasDeadline && !waitForBytes(deadline)) {", "if (false && hasDeadline && !waitForBytes(deadline)) {"),
     ("connection kept after the reply deadline", "client/client_socket.cpp",
      "            abandonConnection();\n            return -1;", "            return -1;"),
     ("end of stream closes a partial reply", "client/client_socket.cpp",

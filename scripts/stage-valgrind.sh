@@ -15,7 +15,6 @@ fi
 # binary : gtest filter (the 64 MiB download is left to the native and
 # sanitizer runs: under valgrind it only costs time)
 runs=(
-  "tests/e2e/emulator_flows_test:*"
   "tests/e2e/emulator_process_test:*"
   "tests/e2e/emulator_requests_test:*"
   "tests/hardening/hardening_faults_test:-*64MiB*"
