@@ -5,7 +5,8 @@ tests: tests/, python/tests/, windows/tests/, and any test program kept
        elsewhere (a file named *_test.* or test_*.py)
 code:  the library (protocol, platform, client, listener, api, include), the
        emulator, the tool, the examples, the benchmarks, the fuzz targets, the
-       Python binding (python/src) and the Windows pieces outside windows/tests.
+       Python package outside python/tests (its sources and its build step) and
+       the Windows pieces outside windows/tests.
 
 Prints both counts and tests as a share of code. With --max PERCENT it exits 1
 when the share is above PERCENT.
@@ -20,7 +21,7 @@ ROOT = Path(__file__).resolve().parent.parent
 C_LIKE = {".c", ".h", ".cpp", ".hpp", ".cc"}
 TEST_DIRS = ("tests/", "python/tests/", "windows/tests/")
 CODE_DIRS = ("protocol/", "platform/", "client/", "listener/", "api/", "include/", "emulator/", "tools/",
-             "examples/", "bench/", "fuzz/", "python/src/", "windows/")
+             "examples/", "bench/", "fuzz/", "python/", "windows/")
 
 
 def c_lines(text):

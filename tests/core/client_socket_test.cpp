@@ -112,6 +112,7 @@ TEST_F(Lifecycle, ServerClosingRightAfterACompleteReplyEndsTheConnection)
     EXPECT_EQ(tqBsePluginControlDll_TestCase_Count_Get(&count), 0);
     EXPECT_EQ(count, 5);
     EXPECT_EQ(tqBsePluginControlDll_TestCase_Count_Get(&count), -14);
+    EXPECT_EQ(server_->connections(), 1); // no reconnecting behind the caller's back
 }
 
 TEST_F(Lifecycle, ExportBeforeInitialiseSendsNothing)
