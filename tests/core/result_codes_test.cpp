@@ -112,59 +112,48 @@ TEST_F(WithServer, UnknownCodesAskTheServerWithoutTheCode)
     EXPECT_EQ(server_->requestCount(), 10u);
 }
 
-TEST_F(WithServer, ServerVersionComparison)
+// The library compares the server's version with its own 6.0.0.0 and
+// returns 0, 1 (server older) or 2 (server newer) whatever non-negative
+// result the server sent; a reply of another shape writes nothing past the
+// first bad parameter.
+TEST_F(WithServer, ServerVersionComparisonAndReplyShape)
 {
     const std::string name = "tqBsePluginControlDll_GetServerVersion";
-    const auto token = tqbse::test::intToken;
-    struct Case {
-        int32_t v[4];
-        int32_t rc;
+    const auto v = [](int32_t a, int32_t b, int32_t c, int32_t d) {
+        using tqbse::test::intToken;
+        return intToken(a) + intToken(b) + intToken(c) + intToken(d);
     };
-    const Case cases[] = {
-        {{6, 0, 0, 0}, 0},  {{5, 9, 9, 9}, 1},    {{6, 0, 0, 1}, 2},   {{7, 0, 0, 0}, 2},
-        {{0, 99, 99, 99}, 1}, {{INT32_MAX, 0, 0, 0}, 2},
-    };
-    for (const Case& c : cases) {
-        for (int32_t result : {0, 1, 2}) {
-            server_->push(name + "=" + token(result) + token(c.v[0]) + token(c.v[1]) + token(c.v[2]) + token(c.v[3]));
-            int32_t version[4] = {};
-            EXPECT_EQ(tqBsePluginControlDll_GetServerVersion(version), c.rc)
-                << c.v[0] << "." << c.v[1] << "." << c.v[2] << "." << c.v[3];
-            EXPECT_EQ(std::vector<int32_t>(version, version + 4), std::vector<int32_t>(c.v, c.v + 4));
-            EXPECT_EQ(server_->lastRequest(), name + "=");
-        }
-    }
-}
-
-TEST_F(WithServer, ServerVersionReplyShape)
-{
-    const std::string name = "tqBsePluginControlDll_GetServerVersion";
-    const std::string ok = "(n=00000000)";
-    const std::string six = "(n=06000000)";
-    const std::string zero = "(n=00000000)";
+    const std::string ok = "(n=00000000)", six = "(n=06000000)", zero = ok;
     struct Case {
-        const char* what;
         std::string reply;
         int32_t rc;
         int32_t expected[4]; // 9 where untouched
     };
     const std::vector<Case> cases = {
-        {"negative code alone", name + "=(n=f8ffffff)", -11, {9, 9, 9, 9}},
-        {"four parameters", name + "=" + ok + six + zero + zero, -11, {9, 9, 9, 9}},
-        {"six parameters", name + "=" + ok + six + zero + zero + zero + zero, -11, {9, 9, 9, 9}},
-        {"trailing text ending in ) is a sixth", name + "=" + ok + six + zero + zero + zero + "junk)", -11, {9, 9, 9, 9}},
-        {"five with -7", name + "=(n=f9ffffff)" + six + zero + zero + zero, -7, {9, 9, 9, 9}},
-        {"result not an integer", name + "=(d=0000000000000000)" + six + zero + zero + zero, -12, {9, 9, 9, 9}},
-        {"third is a double", name + "=" + ok + six + "(d=0000000000000000)" + zero + zero, -5, {6, 9, 9, 9}},
-        {"fifth is a string", name + "=" + ok + six + zero + zero + "(s=0)", -5, {6, 0, 0, 9}},
-        {"second too short", name + "=" + ok + "(n=06)" + zero + zero + zero, -6, {9, 9, 9, 9}},
-        {"another name", "tqBsePluginControlDll_FullProtocolReset=" + ok + six + zero + zero + zero, -10, {9, 9, 9, 9}},
+        {name + "=" + ok + v(6, 0, 0, 0), 0, {6, 0, 0, 0}},
+        {name + "=(n=02000000)" + v(6, 0, 0, 0), 0, {6, 0, 0, 0}},
+        {name + "=" + ok + v(5, 9, 9, 9), 1, {5, 9, 9, 9}},
+        {name + "=(n=02000000)" + v(0, 99, 99, 99), 1, {0, 99, 99, 99}},
+        {name + "=(n=01000000)" + v(6, 0, 0, 1), 2, {6, 0, 0, 1}},
+        {name + "=" + ok + v(INT32_MAX, 0, 0, 0), 2, {INT32_MAX, 0, 0, 0}},
+        {name + "=(n=f8ffffff)", -11, {9, 9, 9, 9}},
+        {name + "=" + ok + six + zero + zero, -11, {9, 9, 9, 9}},
+        {name + "=" + ok + six + zero + zero + zero + zero, -11, {9, 9, 9, 9}},
+        {name + "=" + ok + six + zero + zero + zero + "junk)", -11, {9, 9, 9, 9}}, // a sixth parameter
+        {name + "=(n=f9ffffff)" + six + zero + zero + zero, -7, {9, 9, 9, 9}},
+        {name + "=(d=0000000000000000)" + six + zero + zero + zero, -12, {9, 9, 9, 9}},
+        {name + "=" + ok + six + "(d=0000000000000000)" + zero + zero, -5, {6, 9, 9, 9}},
+        {name + "=" + ok + six + zero + zero + "(s=0)", -5, {6, 0, 0, 9}},
+        {name + "=" + ok + "(n=06)" + zero + zero + zero, -6, {9, 9, 9, 9}},
+        {"tqBsePluginControlDll_FullProtocolReset=" + ok + six + zero + zero + zero, -10, {9, 9, 9, 9}},
     };
     for (const Case& c : cases) {
         server_->push(c.reply);
         int32_t version[4] = {9, 9, 9, 9};
-        EXPECT_EQ(tqBsePluginControlDll_GetServerVersion(version), c.rc) << c.what;
-        EXPECT_EQ(std::vector<int32_t>(version, version + 4), std::vector<int32_t>(c.expected, c.expected + 4)) << c.what;
+        EXPECT_EQ(tqBsePluginControlDll_GetServerVersion(version), c.rc) << c.reply;
+        EXPECT_EQ(std::vector<int32_t>(version, version + 4), std::vector<int32_t>(c.expected, c.expected + 4))
+            << c.reply;
+        EXPECT_EQ(server_->lastRequest(), name + "=");
     }
 }
 
