@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "client/call_remote.h"
+#include "hardening/call_frame.h"
 #include "emulator/model.h"
 #include "emulator/request_handler.h"
 #include "protocol/call_table.h"
@@ -22,16 +23,6 @@ namespace {
 const std::string kPrefix = "tqBsePluginControlDll_";
 
 std::string tokenN(int32_t v) { return codec::encodeInt(v); }
-
-// Storage for one row's C arguments, filled so that the call can succeed.
-struct RowArgs {
-    std::vector<ArgValue> args;
-    std::vector<int32_t> ints = std::vector<int32_t>(8, 0);
-    float f = 0;
-    double d[2] = {0, 0};
-    std::vector<char> text = std::vector<char>(1 << 16, 0);
-    std::vector<double> x = std::vector<double>(1 << 16), y = std::vector<double>(1 << 16);
-};
 
 // Every remote row, called through the library's own request builder and
 // reply reader: the emulator serves it, with a success code and outputs
@@ -51,42 +42,27 @@ TEST(EmulatorRequests, EveryRemoteRowSucceedsThroughTheLibraryReader)
         handleRequest(model, kPrefix + "LTE_MeasurementEnabled_Set=" + tokenN(0) + tokenN(0) + tokenN(-1));
         handleRequest(model, row->family == Family::LteResults ? kPrefix + "LTE_Results_GetHandle=" + tokenN(0)
                                                                : kPrefix + "Protocol_Results_GetHandle=");
-        RowArgs a;
-        int ints = 0;
-        for (int p = 0; p < row->paramCount; ++p) {
-            const ParamDesc& param = row->params[p];
-            const std::string name = param.name;
-            switch (param.role) {
+        // Names the emulator knows, flags on, the handle, and index, trace
+        // and item 0.
+        const hardening::CallFrame frame(*row, 1 << 16, 1 << 16, [](const CallDesc& d, const ParamDesc& p) -> ArgValue {
+            const std::string_view name = p.name;
+            switch (p.role) {
             case ParamRole::InText:
-                a.args.emplace_back(row->family == Family::Scenarios      ? "Idle_Camping"
-                                    : row->family == Family::DebugFilters ? "MAC"
-                                                                          : "attach_accept.xml");
-                if (name == "content")
-                    a.args.back() = ArgValue("<new/>");
-                break;
-            case ParamRole::InFloat: a.args.emplace_back(-20.5f); break;
-            case ParamRole::InDouble: a.args.emplace_back(2.0e9); break;
-            case ParamRole::OutInt: case ParamRole::OutBool: case ParamRole::OutVersion:
-                a.args.emplace_back(&a.ints[std::size_t(ints)]);
-                ints += 4;
-                break;
-            case ParamRole::OutFloat: a.args.emplace_back(&a.f); break;
-            case ParamRole::OutDouble: a.args.emplace_back(&a.d[name == "secondValue"]); break;
-            case ParamRole::OutText: a.args.emplace_back(a.text.data()); break;
-            case ParamRole::OutArray: a.args.emplace_back(name == "xValues" ? a.x.data() : a.y.data()); break;
-            case ParamRole::TextLimit: case ParamRole::BufferSize: case ParamRole::Capacity: case ParamRole::LocalSize:
-                a.args.emplace_back(int32_t(1 << 16));
-                break;
-            default: // flags on; the handle; index, trace, item 0
-                a.args.emplace_back(int32_t(param.role == ParamRole::InBool ? -1 : name == "handle" ? 1 : 0));
+                return name == "content"                  ? "<new/>"
+                       : d.family == Family::Scenarios    ? "Idle_Camping"
+                       : d.family == Family::DebugFilters ? "MAC"
+                                                          : "attach_accept.xml";
+            case ParamRole::InFloat: return -20.5f;
+            case ParamRole::InDouble: return 2.0e9;
+            default: return int32_t(p.role == ParamRole::InBool ? -1 : name == "handle" ? 1 : 0);
             }
-        }
-        const std::string reply = handleRequest(model, buildRequest(*row, a.args.data()));
+        });
+        const std::string reply = handleRequest(model, buildRequest(*row, frame.args()));
         codec::SplitMessage message;
         int32_t result = 99;
         ASSERT_EQ(checkReply(*row, reply, &message, &result), 0) << reply.substr(0, 200);
         EXPECT_EQ(result, 0) << reply.substr(0, 200);
-        EXPECT_EQ(writeOutputs(*row, a.args.data(), message), 0);
+        EXPECT_EQ(writeOutputs(*row, frame.args(), message), 0);
         const std::size_t outputs = row->shortName() == "GetServerVersion" ? 4 : row->outputCount;
         EXPECT_EQ(message.params.size(), 1 + outputs);
         ++served;

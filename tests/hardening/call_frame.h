@@ -20,12 +20,23 @@ inline constexpr std::size_t kGuardBytes = 16;
 
 class CallFrame {
 public:
+    // The value of an input parameter, for callers that need other inputs
+    // than the fixed ones.
+    using Inputs = ArgValue (*)(const CallDesc& call, const ParamDesc& param);
+
     // `bound` is every buffer size (bytes) and array capacity (elements),
     // `textLimit` the limit of every text input ("name").
-    CallFrame(const CallDesc& call, int32_t bound, int32_t textLimit = 64) : call_(call), blocks_(call.paramCount)
+    CallFrame(const CallDesc& call, int32_t bound, int32_t textLimit = 64, Inputs inputs = nullptr)
+        : call_(call), blocks_(call.paramCount)
     {
         for (int i = 0; i < call.paramCount; ++i) {
-            switch (call.params[i].role) {
+            const ParamRole role = call.params[i].role;
+            if (inputs && (role == ParamRole::InInt || role == ParamRole::InBool || role == ParamRole::InFloat
+                           || role == ParamRole::InDouble || role == ParamRole::InText)) {
+                args_.push_back(inputs(call, call.params[i]));
+                continue;
+            }
+            switch (role) {
             case ParamRole::InFloat: args_.emplace_back(1.5f); break;
             case ParamRole::InDouble: args_.emplace_back(2.5); break;
             case ParamRole::InText: args_.emplace_back(static_cast<const char*>("name")); break;
