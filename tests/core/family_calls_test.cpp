@@ -128,10 +128,10 @@ protected:
     // Calls the export with `reply` scripted; checks that it sent one request.
     static int32_t call(const Invoker& export_, const hardening::CallFrame& frame, const std::string& reply)
     {
-        const std::size_t before = server_->requestCount();
+        const std::size_t before = server_->requests().size();
         server_->push(reply);
         const int32_t rc = export_.call(frame.args());
-        EXPECT_EQ(server_->requestCount(), before + 1) << export_.row->name;
+        EXPECT_EQ(server_->requests().size(), before + 1) << export_.row->name;
         return rc;
     }
     static test::FakeServer* server_;

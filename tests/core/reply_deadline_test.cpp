@@ -85,9 +85,9 @@ TEST_F(ReplyDeadline, StallLongerThanTheDeadlineGivesNoResponseAndDropsTheConnec
         EXPECT_EQ(late.code, TQBSE_NO_RESPONSE);
         EXPECT_EQ(late.value, 0.0);
         // Refused without a request until the next Initialise.
-        const std::size_t requests = server_.requestCount();
+        const std::size_t requests = server_.requests().size();
         EXPECT_EQ(get().code, TQBSE_NO_RESPONSE);
-        EXPECT_EQ(server_.requestCount(), requests);
+        EXPECT_EQ(server_.requests().size(), requests);
         // Without a deadline, the next Initialise waits for the stalled
         // server to come round to the new connection.
         server_.setResponder({});

@@ -157,33 +157,19 @@ public:
         std::lock_guard lock(mutex_);
         responder_ = std::move(responder);
     }
-    // Every request is answered with `reply`.
-    void answerAll(const ScriptedReply& reply)
-    {
-        setResponder([reply](const std::string&) { return reply; });
-    }
 
     std::vector<std::string> requests() const
     {
         std::lock_guard lock(mutex_);
         return requests_;
     }
-    std::size_t requestCount() const { return requests().size(); }
     std::string lastRequest() const
     {
         std::lock_guard lock(mutex_);
         return requests_.empty() ? std::string() : requests_.back();
     }
-    void clearRequests()
-    {
-        std::lock_guard lock(mutex_);
-        requests_.clear();
-    }
     int connections() const { return connections_.load(); }
 
-    // A request's name: everything before the first "=".
-    static std::string nameOf(const std::string& request) { return request.substr(0, request.find('=')); }
-    static std::string okReply(const std::string& request) { return nameOf(request) + "=(n=00000000)"; }
 
 private:
     void run()
@@ -237,7 +223,9 @@ private:
                     reply = std::move(script_.front());
                     script_.pop_front();
                 } else {
-                    reply = responder_ ? responder_(request) : ScriptedReply(okReply(request));
+                    // By default: the request's name and result 0.
+                    reply = responder_ ? responder_(request)
+                                       : ScriptedReply(request.substr(0, request.find('=')) + "=(n=00000000)");
                 }
             }
             if (!send(c, reply) || reply.closeAfter >= 0)
