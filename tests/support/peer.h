@@ -1,13 +1,12 @@
-// A TCP client for the tests: by default a peer of the callback listener on
-// 127.0.0.1 at the library's listener port, or a raw client of any loopback
-// endpoint (the emulator). Every socket has send and receive timeouts, and
-// every read is bounded.
+// A peer of the callback listener: a TCP client of 127.0.0.1 at the library's
+// listener port. Its socket has send and receive timeouts, and every read is
+// bounded.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/sockets.h"
@@ -16,26 +15,14 @@ namespace tqbse::test {
 
 class Peer {
 public:
-    // A refused connection is retried for up to `connectWaitMs` (a listener
-    // being restarted); every receive and send waits at most `timeoutMs`.
-    explicit Peer(int timeoutMs = kSocketTimeoutMs, int connectWaitMs = 0)
-        : Peer(endpoint("127.0.0.1", listenerPort()), timeoutMs, connectWaitMs)
-    {
-    }
-    Peer(platform::Endpoint to, int timeoutMs, int connectWaitMs = 0)
+    // A peer that cannot connect is a test failure; its sends then fail too.
+    Peer()
     {
         platform::socketLibraryStartup();
-        for (int waited = 0; !connected_; waited += 10) {
-            close();
-            s_ = platform::openTcpSocket();
-            if (s_ == platform::kInvalidSocket)
-                break;
-            platform::setTimeouts(s_, timeoutMs);
-            connected_ = platform::connectWithTimeout(s_, to, timeoutMs) == 0;
-            if (connected_ || waited >= connectWaitMs)
-                break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        s_ = platform::openTcpSocket();
+        const bool connected = s_ != platform::kInvalidSocket && platform::setTimeouts(s_, kSocketTimeoutMs) == 0
+            && platform::connectWithTimeout(s_, endpoint("127.0.0.1", listenerPort()), kSocketTimeoutMs) == 0;
+        EXPECT_TRUE(connected) << "no listener on port " << listenerPort();
     }
     ~Peer()
     {
@@ -45,7 +32,6 @@ public:
     Peer(const Peer&) = delete;
     Peer& operator=(const Peer&) = delete;
 
-    bool connected() const { return connected_; }
     int localPort() const
     {
         platform::Endpoint local{};
@@ -54,32 +40,24 @@ public:
 
     bool send(const std::string& data) const { return platform::sendAll(s_, data.data(), data.size()) == 0; }
 
-    // Reads until the received text ends in ")" (one default-handler reply).
-    std::string receiveReply(std::size_t limit = 1 << 20) const
+    // Reads `size` bytes; without a size, until the text ends in ")" (one
+    // default-handler reply). Returns what came before a timeout or the end.
+    std::string receive(std::size_t size = std::string::npos) const
     {
         std::string got;
-        char buffer[65536];
-        while (got.size() < limit && (got.empty() || got.back() != ')')) {
-            const int64_t n = platform::receiveSome(s_, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            got.append(buffer, std::size_t(n));
-        }
-        return got;
-    }
-
-    std::string receiveExactly(std::size_t size) const
-    {
-        std::string got;
-        got.reserve(size);
         std::vector<char> buffer(1 << 16);
-        while (got.size() < size) {
+        while (got.size() < size && (size != std::string::npos || got.empty() || got.back() != ')')) {
             const int64_t n = platform::receiveSome(s_, buffer.data(), std::min(buffer.size(), size - got.size()));
             if (n <= 0)
                 break;
             got.append(buffer.data(), std::size_t(n));
         }
         return got;
+    }
+
+    std::string exchange(const std::string& message, std::size_t replySize = std::string::npos) const
+    {
+        return send(message) ? receive(replySize) : std::string();
     }
 
     // True when nothing arrives for `ms` (the listener is not answering).
@@ -102,11 +80,8 @@ public:
         s_ = platform::kInvalidSocket;
     }
 
-    std::string exchange(const std::string& message) const { return send(message) ? receiveReply() : std::string(); }
-
 private:
     platform::SocketHandle s_ = platform::kInvalidSocket;
-    bool connected_ = false;
 };
 
 } // namespace tqbse::test
