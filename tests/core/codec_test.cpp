@@ -1,6 +1,6 @@
-// The message codec: tokens, hex bytes, string limits, arrays and the
-// cutting of whole messages. String tokens are decoded in call_remote_test,
-// where a buffer receives them.
+// The message codec: tokens, hex bytes, string limits and arrays. String
+// tokens are decoded in call_remote_test, where a buffer receives them, and
+// the cutting of replies into tokens is checked there through the reply checks.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,8 +13,6 @@
 using namespace tqbse::codec;
 
 namespace {
-
-std::string str(std::string_view v) { return std::string(v); }
 
 // Byte-by-byte references for the codec's vectorised scans.
 TokenBounds referenceTokenEnd(const std::string& text)
@@ -61,26 +59,12 @@ TEST(CodecTokenEnd, MatchesAByteScanOnRandomNestingAndLongTokens)
     EXPECT_EQ(b.end, int64_t(big.size()) - 5);
 }
 
+// Every digit pair differs, so swapped nibbles or a reversed byte order show.
 TEST(CodecEncode, NumbersAreLittleEndianLowerCaseHex)
 {
-    struct Case {
-        std::string token;
-        std::string expected;
-    };
-    const Case cases[] = {
-        {encodeInt(1), "(n=01000000)"},
-        {encodeInt(-1), "(n=ffffffff)"},
-        {encodeInt(std::numeric_limits<int32_t>::min()), "(n=00000080)"},
-        {encodeInt(0x0a0b0c0d), "(n=0d0c0b0a)"},
-        {encodeBool(5), "(n=05000000)"},
-        {encodeFloat(1.5f), "(f=0000c03f)"},
-        {encodeFloat(-0.0f), "(f=00000080)"},
-        {encodeDouble(1.0), "(d=000000000000f03f)"},
-        {encodeDouble(1e9), "(d=0000000065cdcd41)"},
-        {encodeDouble(-0.0), "(d=0000000000000080)"},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(c.token, c.expected);
+    EXPECT_EQ(encodeInt(0x0a0b0c0d), "(n=0d0c0b0a)");
+    EXPECT_EQ(encodeFloat(1.5f), "(f=0000c03f)");
+    EXPECT_EQ(encodeDouble(1e9), "(d=0000000065cdcd41)");
 }
 
 TEST(CodecEncode, StringLimitAndNull)
@@ -95,28 +79,25 @@ TEST(CodecEncode, StringLimitAndNull)
         {"abcdefghij", 9, ""},                // longer than the limit: no token at all
         {"", 0, "(s=)"},
         {"", -1, ""},                         // signed: a negative limit keeps even "" out
-        {"abc", std::numeric_limits<int32_t>::min(), ""},
-        {nullptr, 0, "(s=NULL)"},
         {nullptr, -5, "(s=NULL)"},            // a null text ignores the limit
-        {"NULL", 4, "(s=NULL)"},              // indistinguishable from the null text
-        {"a)b", 3, "(s=a)b)"},                // unbalanced texts go out unchanged
     };
     for (const Case& c : cases)
         EXPECT_EQ(encodeString(c.text, c.limit), c.expected) << (c.text ? c.text : "<null>") << " limit " << c.limit;
 }
 
-// Exactly two digits a byte, either case; a wrong length writes nothing.
-TEST(CodecHex, HexToBytes)
+// Exactly two digits a byte; a wrong length writes nothing, a bad pair
+// leaves the bytes before it written. Which bytes are digits is checked byte
+// by byte below.
+TEST(CodecHex, ExactLengthAndABadPairLeavesEarlierBytesWritten)
 {
-    unsigned char out[4] = {};
-    EXPECT_TRUE(hexToBytes("0aFf10c3", out, 4));
-    EXPECT_EQ(std::vector<unsigned char>(out, out + 4), (std::vector<unsigned char>{0x0a, 0xff, 0x10, 0xc3}));
+    unsigned char out[4];
     std::memset(out, 0xaa, sizeof out);
-    for (const char* bad : {"0102", "0102030405", "010203040"})
+    for (const char* bad : {"0102", "0102030405"})
         EXPECT_FALSE(hexToBytes(bad, out, 4)) << bad;
     EXPECT_EQ(std::vector<unsigned char>(out, out + 4), std::vector<unsigned char>(4, 0xaa));
-    for (const char* bad : {"g0", "0g", " 1", "+1", "0x"})
-        EXPECT_FALSE(hexToBytes(bad, out, 1)) << bad;
+    uint32_t v = 0xaaaaaaaa;
+    EXPECT_EQ(decodeInt("(n=1122zz44)", reinterpret_cast<int32_t*>(&v)), kContentsMismatch);
+    EXPECT_EQ(v, 0xaaaa2211u);
 }
 
 TEST(CodecDecodeNumber, Int)
@@ -127,79 +108,35 @@ TEST(CodecDecodeNumber, Int)
         int32_t value; // expected when rc is kOk
     };
     const Case cases[] = {
-        {"(n=01000000)", kOk, 1},
-        {"(n=ffffffff)", kOk, -1},
         {"(n=f8ffffff)", kOk, -8},
         {"(n=FFFFFF7F)", kOk, std::numeric_limits<int32_t>::max()},
-        {"(n=00000080)", kOk, std::numeric_limits<int32_t>::min()},
-        {"(n=01000000)trailing", kOk, 1},
-        {"(n=0100)", kContentsMismatch, 0},         // too short
-        {"(n=0100000g)", kContentsMismatch, 0},
+        {"(n=112233)", kContentsMismatch, 0},       // too short: nothing written
         {"(d=000000000000f03f)", kTypeMismatch, 0},
-        {"(N=01000000)", kTypeMismatch, 0},         // tags are case-sensitive
         {"(n=01000000", kFormatError, 0},
     };
     for (const Case& c : cases) {
         int32_t v = 0x5a5a5a5a;
         EXPECT_EQ(decodeInt(c.token, &v), c.rc) << c.token;
-        if (c.rc == kOk) {
-            EXPECT_EQ(v, c.value) << c.token;
-        } else if (c.rc != kContentsMismatch) {
-            EXPECT_EQ(v, 0x5a5a5a5a) << c.token;
-        }
+        EXPECT_EQ(v, c.rc == kOk ? c.value : 0x5a5a5a5a) << c.token;
     }
+    int32_t flag = 0;
+    EXPECT_EQ(decodeBool("(n=07000000)", &flag), kOk);
+    EXPECT_EQ(flag, 7); // not folded to 1
 }
 
-TEST(CodecDecodeNumber, FloatAndDouble)
+TEST(CodecDecodeNumber, FloatAndDoubleByTagAndWidth)
 {
     float f = 0;
-    EXPECT_EQ(decodeFloat("(f=0000803f)", &f), kOk);
-    EXPECT_EQ(f, 1.0f);
     EXPECT_EQ(decodeFloat("(f=0000C03F)", &f), kOk);
     EXPECT_EQ(f, 1.5f);
     EXPECT_EQ(decodeFloat("(f=0000803f00000000)", &f), kContentsMismatch); // a double's width
     EXPECT_EQ(decodeFloat("(d=000000000000f03f)", &f), kTypeMismatch);
-    EXPECT_EQ(decodeFloat("(n=0000803f)", &f), kTypeMismatch);
 
     double d = 0;
-    EXPECT_EQ(decodeDouble("(d=000000000000f03f)", &d), kOk);
-    EXPECT_EQ(d, 1.0);
     EXPECT_EQ(decodeDouble("(d=0000000065cdcd41)", &d), kOk);
     EXPECT_EQ(d, 1e9);
     EXPECT_EQ(decodeDouble("(d=0000803f)", &d), kContentsMismatch); // a float's width
     EXPECT_EQ(decodeDouble("(f=0000803f)", &d), kTypeMismatch);
-    EXPECT_EQ(decodeDouble("(d=000000000000f03f", &d), kFormatError);
-}
-
-TEST(CodecDecodeNumber, BadPairLeavesEarlierBytesWritten)
-{
-    uint32_t v = 0xaaaaaaaa;
-    EXPECT_EQ(decodeInt("(n=1122zz44)", reinterpret_cast<int32_t*>(&v)), kContentsMismatch);
-    EXPECT_EQ(v, 0xaaaa2211u);
-
-    uint64_t d = 0xaaaaaaaaaaaaaaaaull;
-    EXPECT_EQ(decodeDouble("(d=0102030405x60708)", reinterpret_cast<double*>(&d)), kContentsMismatch);
-    EXPECT_EQ(d, 0xaaaaaa0504030201ull);
-
-    // Wrong length: nothing written at all.
-    uint32_t w = 0xaaaaaaaa;
-    EXPECT_EQ(decodeInt("(n=112233)", reinterpret_cast<int32_t*>(&w)), kContentsMismatch);
-    EXPECT_EQ(w, 0xaaaaaaaau);
-}
-
-// The remaining entry points: bytes as hex, a value without "=", flags read
-// as integers unchanged, a text token that never ends.
-TEST(CodecEdges, HexOfBytesValueWithoutEqualsFlagsAndUnfinishedText)
-{
-    const unsigned char bytes[] = {0x00, 0x0f, 0xab};
-    EXPECT_EQ(bytesToHex(bytes, sizeof bytes), "000fab");
-    std::string_view value = "untouched";
-    EXPECT_EQ(extractValue("(n01000000)", &value), kFormatError);
-    int32_t flag = 0;
-    EXPECT_EQ(decodeBool("(n=07000000)", &flag), kOk);
-    EXPECT_EQ(flag, 7); // not folded to 1
-    DecodedString text{};
-    EXPECT_EQ(decodeString("(s=abc", &text), kFormatError);
 }
 
 TEST(CodecDoubleArray, Table)
@@ -213,9 +150,7 @@ TEST(CodecDoubleArray, Table)
     };
     const std::vector<Case> cases = {
         {"(da=2[" + one + "," + two + "])", kOk, {1.0, 2.0}},
-        {"(da=1[" + one + "])", kOk, {1.0}},
-        {"(da=1[000000000000F03F])", kOk, {1.0}},            // upper-case digits
-        {"(da=+1[" + one + "])", kOk, {1.0}},
+        {"(da=+1[000000000000F03F])", kOk, {1.0}},            // a sign, upper-case digits
         {"(da=2[" + one + "," + two + "]tail)", kOk, {1.0, 2.0}}, // text after "]" is not read
         {"(da=0[])", kOk, {}},                               // our choice: the empty array
         {"(da=3[" + one + "," + two + "])", kArrayLengthError, {}},
@@ -229,16 +164,12 @@ TEST(CodecDoubleArray, Table)
         {"(da=x[" + one + "])", kArrayCountError, {}},
         {"(da=[" + one + "])", kArrayCountError, {}},        // empty count text
         {"(da=99999999999[" + one + "])", kArrayCountError, {}},
-        {"(da=1" + one + ")", kArrayCountError, {}},         // no "[" at all
-        {"(da=)", kArrayCountError, {}},
+        {"(da=)", kArrayCountError, {}},                     // no "[" at all
         {"(da=1[])", kContentsMismatch, {}},                 // one empty element
-        {"(da=1[000000000000f03])", kContentsMismatch, {}},
-        {"(da=1[000000000000f03g])", kContentsMismatch, {}},
         {"(da=2[000000000000f03f0,000000000000040])", kContentsMismatch, {}},
         {"(da=2[" + one + "," + two.substr(0, 15) + "])", kContentsMismatch, {}},
         {"(da=1[" + one + "]", kFormatError, {}},
         {"(d=" + one + ")", kTypeMismatch, {}},
-        {"(DA=1[" + one + "])", kTypeMismatch, {}},
     };
     for (const Case& c : cases) {
         std::vector<double> values = {-7.0};
@@ -248,18 +179,13 @@ TEST(CodecDoubleArray, Table)
         } else {
             EXPECT_EQ(values, std::vector<double>{-7.0}) << "untouched on failure: " << c.token.c_str();
         }
-
-        DoubleArrayView view;
-        EXPECT_EQ(parseDoubleArray(c.token, &view), c.rc) << c.token.c_str();
-        if (c.rc == kOk) {
-            EXPECT_EQ(view.count, int32_t(c.values.size())) << c.token.c_str();
-        }
     }
 }
 
-// Every byte value at every position of one element: accepted exactly when
-// it is a hex digit, and decoded to the reference value.
-TEST(CodecDoubleArray, EveryByteAtEveryElementPosition)
+// Every byte value at every position of 16 digits, as an array element
+// (vectorised) and as hex text (by table): accepted exactly when it is a hex
+// digit, and decoded to the reference value.
+TEST(CodecHex, EveryByteAtEveryPositionMatchesAByteWiseReference)
 {
     const std::string good = "0123456789abcdef";
     for (int position = 0; position < 16; ++position) {
@@ -270,16 +196,21 @@ TEST(CodecDoubleArray, EveryByteAtEveryElementPosition)
             element[std::size_t(position)] = char(byte);
             std::vector<double> values;
             const int32_t rc = decodeDoubleArray("(da=2[" + good + "," + element + "])", &values);
+            uint8_t direct[8];
+            const bool hexOk = hexToBytes(element, direct, 8);
             if (referenceDigit(char(byte)) < 0) {
                 ASSERT_EQ(rc, kContentsMismatch) << "byte " << byte << " at " << position;
+                ASSERT_FALSE(hexOk) << "byte " << byte << " at " << position;
                 continue;
             }
             ASSERT_EQ(rc, kOk) << "byte " << byte << " at " << position;
+            ASSERT_TRUE(hexOk) << "byte " << byte << " at " << position;
             uint8_t expected[8];
             for (int k = 0; k < 8; ++k)
                 expected[k] = uint8_t(referenceDigit(element[std::size_t(2 * k)]) << 4
                                       | referenceDigit(element[std::size_t(2 * k + 1)]));
             ASSERT_EQ(std::memcmp(&values[1], expected, 8), 0) << "byte " << byte << " at " << position;
+            ASSERT_EQ(std::memcmp(direct, expected, 8), 0) << "byte " << byte << " at " << position;
         }
     }
 }
@@ -287,7 +218,7 @@ TEST(CodecDoubleArray, EveryByteAtEveryElementPosition)
 // Special values first, then random bit patterns across many vector blocks.
 TEST(CodecDoubleArray, RoundTripsBitExactlyThroughTheServerEncoder)
 {
-    std::vector<double> values = {0.0, -1.5, 1e300, std::numeric_limits<double>::denorm_min(), -0.0};
+    std::vector<double> values = {-1.5, std::numeric_limits<double>::denorm_min(), -0.0};
     std::mt19937_64 rng(99);
     for (int i = 0; i < 100000; ++i) {
         const uint64_t bits = rng();
@@ -297,7 +228,6 @@ TEST(CodecDoubleArray, RoundTripsBitExactlyThroughTheServerEncoder)
     }
     std::string token;
     appendDoubleArray(token, values.data(), values.size());
-    EXPECT_TRUE(token.starts_with("(da=100005[")) << token.substr(0, 20);
     std::vector<double> back;
     ASSERT_EQ(decodeDoubleArray(token, &back), kOk);
     ASSERT_EQ(back.size(), values.size());
@@ -306,43 +236,6 @@ TEST(CodecDoubleArray, RoundTripsBitExactlyThroughTheServerEncoder)
     std::string empty;
     appendDoubleArray(empty, nullptr, 0);
     EXPECT_EQ(empty, std::string("(da=0[])"));
-}
-
-TEST(CodecSplitMessage, Table)
-{
-    struct Case {
-        std::string message;
-        std::string name;
-        std::vector<std::string> params;
-    };
-    const std::vector<Case> cases = {
-        {"X=", "X", {}},
-        {"X=(n=01000000)", "X", {"(n=01000000)"}},
-        {"X=(s=a(b)c)(n=01000000)", "X", {"(s=a(b)c)", "(n=01000000)"}},
-        // A space between tokens belongs to the next token.
-        {"X=(n=01000000) (n=02000000)", "X", {"(n=01000000)", " (n=02000000)"}},
-        // Text after the last ")" is dropped, also an unfinished token.
-        {"X=(n=01000000)garbage", "X", {"(n=01000000)"}},
-        {"X=(s=a(b)", "X", {}},
-        // Without "=", name and rest are both the whole text.
-        {"abc", "abc", {}},
-        {"abc(x)", "abc(x)", {"abc(x)"}},
-        // The first "=" ends the name.
-        {"X=(s=a=b)", "X", {"(s=a=b)"}},
-        {"", "", {}},
-    };
-    for (const Case& c : cases) {
-        const SplitMessage m = splitMessage(c.message);
-        EXPECT_EQ(str(m.name), c.name) << c.message.c_str();
-        std::vector<std::string> params;
-        for (std::string_view p : m.params)
-            params.push_back(str(p));
-        EXPECT_EQ(params, c.params) << c.message.c_str();
-    }
-
-    const SplitMessage spaced = splitMessage("X=(n=01000000) (n=02000000)");
-    int32_t v = 0;
-    EXPECT_EQ(decodeInt(spaced.params[1], &v), kTypeMismatch);
 }
 
 } // namespace
