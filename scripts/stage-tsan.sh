@@ -7,7 +7,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TSAN_BUILD_DIR:-$root/build-tsan}
-tests=${TSAN_TESTS:-'^(Listener|ListenerLifecycle|Lifecycle)\.'}
+tests=${TSAN_TESTS:-'^(Listener|Lifecycle)\.'}
 
 "$root/scripts/build.sh" "$build" -DTQBSE_SANITIZE=thread -DTQBSE_BUILD_BENCH=OFF -DTQBSE_BUILD_TOOLS=OFF \
   -DTQBSE_BUILD_FUZZ=OFF
