@@ -49,6 +49,7 @@ TEST(CallRemote, ReplyChecksAndTheirPrecedence)
         {"", -14},
         {" " + n + "=(n=00000000)(n=05000000)", -10},
         {n + "=", -11},
+        {n, -11},                                    // no "=": the name is the whole text, no token
         {n + "=(n=0000)(n=05000000)", -12},          // any decoder failure on the result is -12
         {n + "= (n=00000000)(n=05000000)", -12},     // a space belongs to the token after it
         {n + "=(n=f9ffffff)(n=05000000)", -7},       // and nothing is written
