@@ -156,13 +156,6 @@ void appendHex(std::string& out, const void* bytes, std::size_t count)
     }
 }
 
-std::string bytesToHex(const void* bytes, std::size_t count)
-{
-    std::string out;
-    appendHex(out, bytes, count);
-    return out;
-}
-
 bool hexToBytes(std::string_view text, void* destination, std::size_t count)
 {
     if (std::size_t(text.size()) != 2 * count)
@@ -237,8 +230,6 @@ std::string encodeInt(int32_t value)
     appendInt(out, value);
     return out;
 }
-
-std::string encodeBool(int32_t value) { return encodeInt(value); }
 
 std::string resultOnlyReply(std::string_view name, int32_t code)
 {

@@ -27,7 +27,6 @@ inline constexpr int32_t kContentsMismatch = kParameterContents; // hex text has
 
 // Hex text of `count` bytes, two lower-case digits each, appended to `out`.
 void appendHex(std::string& out, const void* bytes, std::size_t count);
-std::string bytesToHex(const void* bytes, std::size_t count);
 
 // Decodes exactly 2*count hex digits (either case). On a bad pair the bytes
 // before it are already stored and the rest untouched; a wrong length
@@ -43,7 +42,6 @@ void appendDouble(std::string& out, double value);
 void appendString(std::string& out, const char* text, int32_t limit);
 
 std::string encodeInt(int32_t value);
-std::string encodeBool(int32_t value);
 std::string encodeFloat(float value);
 std::string encodeDouble(double value);
 std::string encodeString(const char* text, int32_t limit);

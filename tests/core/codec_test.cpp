@@ -139,6 +139,15 @@ TEST(CodecDecodeNumber, FloatAndDoubleByTagAndWidth)
     EXPECT_EQ(decodeDouble("(f=0000803f)", &d), kTypeMismatch);
 }
 
+// Malformed tokens: no "=" after the tag, and a text that never ends.
+TEST(CodecDecode, TokensWithoutEqualsOrEndAreFormatErrors)
+{
+    std::string_view value = "untouched";
+    EXPECT_EQ(extractValue("(n01000000)", &value), kFormatError);
+    DecodedString text{};
+    EXPECT_EQ(decodeString("(s=abc", &text), kFormatError);
+}
+
 TEST(CodecDoubleArray, Table)
 {
     const std::string one = "000000000000f03f";
