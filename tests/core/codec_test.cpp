@@ -139,11 +139,12 @@ TEST(CodecDecodeNumber, FloatAndDoubleByTagAndWidth)
     EXPECT_EQ(decodeDouble("(f=0000803f)", &d), kTypeMismatch);
 }
 
-// Malformed tokens: no "=" after the tag, and a text that never ends.
+// Malformed tokens: no "=" inside the token, and a text that never ends.
 TEST(CodecDecode, TokensWithoutEqualsOrEndAreFormatErrors)
 {
     std::string_view value = "untouched";
     EXPECT_EQ(extractValue("(n01000000)", &value), kFormatError);
+    EXPECT_EQ(extractValue("(n)=01000000)", &value), kFormatError); // the "=" behind the token's end
     DecodedString text{};
     EXPECT_EQ(decodeString("(s=abc", &text), kFormatError);
 }
@@ -173,6 +174,7 @@ TEST(CodecDoubleArray, Table)
         {"(da=x[" + one + "])", kArrayCountError, {}},
         {"(da=[" + one + "])", kArrayCountError, {}},        // empty count text
         {"(da=99999999999[" + one + "])", kArrayCountError, {}},
+        {"(da=2147483648[" + one + "])", kArrayCountError, {}}, // one past INT32_MAX
         {"(da=)", kArrayCountError, {}},                     // no "[" at all
         {"(da=1[])", kContentsMismatch, {}},                 // one empty element
         {"(da=2[000000000000f03f0,000000000000040])", kContentsMismatch, {}},
