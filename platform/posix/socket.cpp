@@ -157,18 +157,6 @@ int64_t receiveSome(SocketHandle s, char* data, std::size_t size)
     return n;
 }
 
-int sendAll(SocketHandle s, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const int64_t n = sendSome(s, data, size);
-        if (n <= 0)
-            return -1;
-        data += n;
-        size -= std::size_t(n);
-    }
-    return 0;
-}
-
 int64_t sendNow(SocketHandle s, const char* data, std::size_t size)
 {
     return ::send(fd(s), data, size, MSG_NOSIGNAL | MSG_DONTWAIT);

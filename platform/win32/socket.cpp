@@ -168,18 +168,6 @@ int64_t receiveSome(SocketHandle s, char* data, std::size_t size)
     return n == SOCKET_ERROR ? -1 : n;
 }
 
-int sendAll(SocketHandle s, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const int64_t n = sendSome(s, data, size);
-        if (n <= 0)
-            return -1;
-        data += n;
-        size -= std::size_t(n);
-    }
-    return 0;
-}
-
 int64_t sendNow(SocketHandle s, const char* data, std::size_t size)
 {
     if (setNonBlocking(sock(s), true) != 0)
