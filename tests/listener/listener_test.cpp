@@ -37,19 +37,21 @@ bool waitForState(ListenerState state)
 }
 
 // Runs `work`; one still running after 10 s ends the process with a failure
-// rather than leaving CI waiting.
-void runBounded(const char* what, std::function<void()> work)
+// rather than leaving CI waiting. A finished worker is joined: a thread left
+// to end on its own could still be running while the process exits.
+void runBounded(const char* what, const std::function<void()>& work)
 {
-    auto done = std::make_shared<std::promise<void>>();
-    std::future<void> finished = done->get_future();
-    std::thread([done, work = std::move(work)] {
+    std::promise<void> done;
+    std::future<void> finished = done.get_future();
+    std::thread worker([&] {
         work();
-        done->set_value();
-    }).detach();
+        done.set_value();
+    });
     if (finished.wait_for(10s) != std::future_status::ready) {
         std::fprintf(stderr, "%s did not finish within 10 s\n", what);
         std::_Exit(1);
     }
+    worker.join();
 }
 
 class Listener : public testing::Test {
