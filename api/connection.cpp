@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string_view>
 
 #include "listener/listener.h"
@@ -50,6 +51,7 @@ TQ_EXPORT int32_t tqBsePluginControlDll_Initialise(int32_t octet1, int32_t octet
     return guarded([&]() -> int32_t {
         if (!isOctet(octet1) || !isOctet(octet2) || !isOctet(octet3) || !isOctet(octet4))
             return kBadAddressOctet;
+        const std::unique_lock lock = takeOverConnection();
         ClientSocket& socket = ClientSocket::instance();
         if (socket.isConnected()) {
             socket.close();
@@ -59,7 +61,8 @@ TQ_EXPORT int32_t tqBsePluginControlDll_Initialise(int32_t octet1, int32_t octet
         socket.setReplyDeadline(replyDeadlineFromEnvironment());
         if (socket.connectToServer(serverPort()) == 0)
             listener::startListener();
-        return tqBsePluginControlDll_RemoteConnection_Set(kTrueFlag);
+        const ArgValue args[] = {kTrueFlag};
+        return callRemoteLocked(calls::RemoteConnection_Set, args);
     });
 }
 
@@ -67,7 +70,9 @@ TQ_EXPORT int32_t tqBsePluginControlDll_Shutdown(void)
 {
     using namespace tqbse;
     return guarded([&]() -> int32_t {
-        tqBsePluginControlDll_RemoteConnection_Set(kFalseFlag);
+        const std::unique_lock lock = takeOverConnection();
+        const ArgValue args[] = {kFalseFlag};
+        callRemoteLocked(calls::RemoteConnection_Set, args);
         const int rc = ClientSocket::instance().close();
         ClientSocket::destroy();
         return rc;

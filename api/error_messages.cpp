@@ -14,6 +14,8 @@ TQ_EXPORT int32_t tqBsePluginControlDll_GetErrorMsgLength(int32_t code, int32_t*
         const std::string_view text = errorText(code);
         if (text.empty())
             return callRemote(calls::GetErrorMsgLength, {code, length});
+        if (length == nullptr)
+            return kUnknownError;
         *length = int32_t(text.size()) + 1;
         return kSuccess;
     });
@@ -26,6 +28,8 @@ TQ_EXPORT int32_t tqBsePluginControlDll_GetErrorMsg(int32_t code, char* buffer, 
         const std::string_view text = errorText(code);
         if (text.empty())
             return callRemote(calls::GetErrorMsg, {code, buffer, bufferSize});
+        if (buffer == nullptr && bufferSize > 0)
+            return kUnknownError;
         if (int64_t(bufferSize) < int64_t(text.size()) + 1)
             return kBufferTooSmall;
         std::memcpy(buffer, text.data(), text.size());

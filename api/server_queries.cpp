@@ -1,5 +1,8 @@
 // Server-query exports: version, protocol reset, connection status, and the
 // private entry point that is not available remotely.
+#include <mutex>
+#include <string_view>
+
 #include "client/call_remote.h"
 #include "protocol/rows/core.h"
 #include "api/export.h"
@@ -19,30 +22,42 @@ TQ_EXPORT int32_t tqBsePluginControlDll_GetServerVersion(int32_t* version)
     return guarded([&]() -> int32_t {
         const CallDesc& call = calls::GetServerVersion;
         const ArgValue args[] = {version};
-        const std::string reply = sendAndReceive(buildRequest(call, args));
-        if (reply.empty())
-            return kNoResponse;
-        const codec::SplitMessage message = codec::splitMessage(reply);
-        if (message.name != std::string_view(call.name))
-            return kReplyOutOfOrder;
-        // The count is checked before the result code, so a failure reply that
-        // carries its code alone is -11 too.
-        if (message.params.size() != kVersionReplyParams)
-            return kReplyParameterCount;
-        int32_t result = 0;
-        if (codec::decodeInt(message.params[0], &result) != codec::kOk)
-            return kNoResultCode;
-        if (result < 0)
-            return result;
-        if (const int32_t rc = writeOutputs(call, args, message); rc != kSuccess)
+        if (const int32_t rc = checkOutputPointers(call, args); rc != kSuccess)
             return rc;
-        for (int i = 0; i < 4; ++i) {
-            if (version[i] < kClientVersion[i])
-                return kVersionWarningClientNewer;
-            if (version[i] > kClientVersion[i])
-                return kVersionWarningServerNewer;
-        }
-        return kSuccess;
+        const std::unique_lock lock = lockConnection();
+        return exchangeAndJudge(call, args, [&](std::string_view reply, bool* rejected) -> int32_t {
+            // Every failure before the server's result is decoded is the
+            // library's own check of the reply.
+            *rejected = true;
+            if (reply.empty()) {
+                *rejected = false;
+                return kNoResponse;
+            }
+            const codec::SplitMessage message = codec::splitMessage(reply);
+            if (message.name != std::string_view(call.name))
+                return kReplyOutOfOrder;
+            // The count is checked before the result code, so a failure reply
+            // that carries its code alone is -11 too.
+            if (message.params.size() != kVersionReplyParams)
+                return kReplyParameterCount;
+            int32_t result = 0;
+            if (codec::decodeInt(message.params[0], &result) != codec::kOk)
+                return kNoResultCode;
+            *rejected = false;
+            if (result < 0)
+                return result;
+            if (const int32_t rc = writeOutputs(call, args, message); rc != kSuccess) {
+                *rejected = true;
+                return rc;
+            }
+            for (int i = 0; i < 4; ++i) {
+                if (version[i] < kClientVersion[i])
+                    return kVersionWarningClientNewer;
+                if (version[i] > kClientVersion[i])
+                    return kVersionWarningServerNewer;
+            }
+            return kSuccess;
+        });
     });
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "client/client_socket.h"
@@ -85,7 +86,7 @@ int32_t readOutput(const WireOutput& out, const ArgValue* args, std::string_view
 
 } // namespace
 
-std::string sendAndReceive(const std::string& request, std::size_t replyBytesHint)
+std::string sendAndReceive(const std::string& request, const ReplyLimits& limits)
 {
     // Room set aside up front is address space until bytes arrive; the cap
     // keeps an oversized caller buffer from asking for absurd amounts.
@@ -93,36 +94,75 @@ std::string sendAndReceive(const std::string& request, std::size_t replyBytesHin
     if (request.empty())
         return {};
     std::string reply;
-    if (replyBytesHint > kReceiveChunkSize) {
+    // A bulk reply is received into one allocation: no copy as it grows, no
+    // second copy resident at the peak.
+    if (limits.maxBytes > kMinReplyBound) {
         try {
-            reply.reserve(std::min(replyBytesHint, kMaxReplyReserve));
+            reply.reserve(std::min(limits.maxBytes, kMaxReplyReserve));
         } catch (const std::bad_alloc&) {
             // Then the reply grows as it arrives.
         }
     }
-    if (ClientSocket::instance().exchange(request, reply) != 0)
+    if (ClientSocket::instance().exchange(request, reply, limits) != 0)
         return {};
     return reply;
 }
 
-std::size_t replySizeBound(const CallDesc& call, const ArgValue* args)
+ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args)
 {
     constexpr uint64_t kNumberToken = 20; // "(d=" + 16 hex digits + ")", the longest
     // In 64 bits: 17 bytes times a capacity near 2^31 overflows a 32-bit size.
     uint64_t bound = std::strlen(call.name) + 1 + kNumberToken;
+    int tokens = 1;
     for (int k = 0; k < call.outputCount; ++k) {
         const WireOutput& out = call.outputs[k];
         const RoleTraits& role = traits(out.role);
+        tokens += role.replyTokens;
         if (role.tag == WireTag::String || role.tag == WireTag::DoubleArray) {
             const uint64_t limit = uint64_t(std::max<int32_t>(0, args[out.boundParam].i));
             // (s=text) with at most limit - 1 bytes; (da=count[e,e,...]) with
-            // at most limit elements of 16 digits and a comma.
+            // a count of up to 11 characters and at most limit elements of
+            // 16 digits and a comma.
             bound += role.tag == WireTag::String ? 4 + limit : 18 + 17 * limit;
         } else {
             bound += kNumberToken * role.replyTokens;
         }
     }
-    return std::size_t(std::min<uint64_t>(bound, SIZE_MAX));
+    ReplyLimits limits;
+    limits.expectedTokens = tokens;
+    limits.maxBytes = std::size_t(std::min<uint64_t>(std::max<uint64_t>(bound, kMinReplyBound), SIZE_MAX));
+    return limits;
+}
+
+int32_t checkOutputPointers(const CallDesc& call, const ArgValue* args)
+{
+    for (int k = 0; k < call.outputCount; ++k) {
+        const WireOutput& out = call.outputs[k];
+        const ArgValue& target = args[out.param];
+        bool missing = false;
+        switch (traits(out.role).tag) {
+        case WireTag::Int:
+            missing = target.intOut == nullptr;
+            break;
+        case WireTag::Float:
+            missing = target.floatOut == nullptr;
+            break;
+        case WireTag::Double:
+            missing = target.doubleOut == nullptr;
+            break;
+        case WireTag::String:
+            missing = target.buffer == nullptr && args[out.boundParam].i > 0;
+            break;
+        case WireTag::DoubleArray:
+            missing = target.doubleOut == nullptr && args[out.boundParam].i > 0;
+            break;
+        case WireTag::None:
+            break;
+        }
+        if (missing)
+            return kUnknownError;
+    }
+    return kSuccess;
 }
 
 std::string buildRequest(const CallDesc& call, const ArgValue* args)
@@ -166,27 +206,63 @@ int32_t writeOutputs(const CallDesc& call, const ArgValue* args, const codec::Sp
     return kSuccess;
 }
 
-int32_t callRemote(const CallDesc& call, const ArgValue* args, Exchange exchange)
+namespace {
+
+// The call procedure's checks and outputs for one reply.
+int32_t judgeReply(const CallDesc& call, const ArgValue* args, std::string_view reply, bool* rejected)
 {
-    const std::string reply = exchange(buildRequest(call, args));
     codec::SplitMessage message;
     int32_t result = 0;
-    if (const int32_t rc = checkReply(call, reply, &message, &result); rc != kSuccess)
+    int32_t rc = checkReply(call, reply, &message, &result);
+    if (rc == kSuccess && result < 0)
+        return result; // the server's failure: a whole reply, nothing written
+    if (rc == kSuccess)
+        rc = writeOutputs(call, args, message);
+    // A reply that fails the checks may be a stale one, or the front of one
+    // that has not all arrived: the connection has to be brought back in
+    // step. A missing reply (-14) and a text or array too big for the
+    // caller (-13, a whole reply) leave nothing behind.
+    *rejected = rc != kSuccess && rc != kNoResponse && rc != kBufferTooSmall;
+    return rc == kSuccess ? result : rc;
+}
+
+} // namespace
+
+int32_t callRemote(const CallDesc& call, const ArgValue* args, Exchange exchange)
+{
+    if (const int32_t rc = checkOutputPointers(call, args); rc != kSuccess)
         return rc;
-    if (result < 0)
-        return result;
-    if (const int32_t rc = writeOutputs(call, args, message); rc != kSuccess)
+    const std::string reply = exchange(buildRequest(call, args));
+    bool rejected = false;
+    return judgeReply(call, args, reply, &rejected);
+}
+
+int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, ReplyJudge judge)
+{
+    const std::string reply = sendAndReceive(buildRequest(call, args), replyLimits(call, args));
+    bool rejected = false;
+    const int32_t rc = judge(reply, &rejected);
+    if (rejected)
+        ClientSocket::instance().resynchronise();
+    return rc;
+}
+
+int32_t callRemoteLocked(const CallDesc& call, const ArgValue* args)
+{
+    if (const int32_t rc = checkOutputPointers(call, args); rc != kSuccess)
         return rc;
-    return result;
+    return exchangeAndJudge(call, args, [&](std::string_view reply, bool* rejected) {
+        return judgeReply(call, args, reply, rejected);
+    });
 }
 
 int32_t callRemote(const CallDesc& call, std::initializer_list<ArgValue> args)
 {
-    const ArgValue* values = args.begin();
-    auto overSocket = [&call, values](const std::string& request) {
-        return sendAndReceive(request, replySizeBound(call, values));
-    };
-    return callRemote(call, values, overSocket);
+    // Refused before the lock: a NULL output never waits for another call.
+    if (const int32_t rc = checkOutputPointers(call, args.begin()); rc != kSuccess)
+        return rc;
+    const std::unique_lock lock = lockConnection();
+    return callRemoteLocked(call, args.begin());
 }
 
 } // namespace tqbse

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "client/client_socket.h"
 #include "client/function_ref.h"
 #include "protocol/call_description.h"
 #include "protocol/codec.h"
@@ -15,17 +16,24 @@ namespace tqbse {
 
 // Sends one request and returns the whole reply; the empty text on failure.
 using Exchange = FunctionRef<std::string(const std::string& request)>;
+// Judges one reply: the call's result, and whether the reply was rejected
+// by the library's own checks (then the connection is brought back in step).
+using ReplyJudge = FunctionRef<int32_t(std::string_view reply, bool* rejected)>;
 
-// The exchange over the process-wide ClientSocket. An empty request is not sent.
-// `replyBytesHint`, when larger than one receive chunk, is room the reply
-// gets before the first byte arrives, so that a bulk reply is received into
-// one allocation: no copy as it grows, no second copy resident at the peak.
-std::string sendAndReceive(const std::string& request, std::size_t replyBytesHint = 0);
+// The exchange over the process-wide connection, for a caller that holds
+// the connection lock. An empty request is not sent.
+std::string sendAndReceive(const std::string& request, const ReplyLimits& limits);
 
-// The most bytes a successful reply to `call` can hold, from the caller's
-// buffer sizes and capacities (an upper bound; untouched room costs no
-// memory).
-std::size_t replySizeBound(const CallDesc& call, const ArgValue* args);
+// What ends a reply to `call` and the most bytes it can hold: the result
+// and output tokens of its row, and its caller's buffer sizes and
+// capacities in token form, with a floor of kMinReplyBound.
+ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args);
+inline constexpr std::size_t kMinReplyBound = 64 * 1024;
+
+// NULL outputs are refused before anything is sent: a NULL output pointer,
+// or a NULL buffer or array with a positive size or capacity, gives
+// kUnknownError (-1). 0 otherwise.
+int32_t checkOutputPointers(const CallDesc& call, const ArgValue* args);
 
 // "name=" followed by the input tokens in wire order.
 std::string buildRequest(const CallDesc& call, const ArgValue* args);
@@ -38,8 +46,16 @@ int32_t checkReply(const CallDesc& call, std::string_view reply, codec::SplitMes
 // reply order, stopping at the first failure. Returns 0 or that failure.
 int32_t writeOutputs(const CallDesc& call, const ArgValue* args, const codec::SplitMessage& message);
 
-// The whole procedure. `args` holds the export's arguments in C order.
+// The whole procedure: checks the outputs, sends, judges the reply. `args`
+// holds the export's arguments in C order.
+// Over `exchange` (tests, no connection involved):
 int32_t callRemote(const CallDesc& call, const ArgValue* args, Exchange exchange);
+// Over the connection, taking the connection lock for the call:
 int32_t callRemote(const CallDesc& call, std::initializer_list<ArgValue> args);
+// Over the connection, for a caller that already holds the lock:
+int32_t callRemoteLocked(const CallDesc& call, const ArgValue* args);
+// One exchange for `call` over the connection (lock held), judged by
+// `judge`, for exports with checks of their own.
+int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, ReplyJudge judge);
 
 } // namespace tqbse

@@ -1,25 +1,57 @@
 #include "client/client_socket.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <memory>
+#include <mutex>
 
 #include "protocol/framer.h"
 
 namespace tqbse {
 namespace {
-std::unique_ptr<ClientSocket> g_instance;
+
+// The connection and its locks are never destroyed: a host thread may still
+// be in a call when the process ends, and nothing may go away under it.
+std::mutex& callMutex()
+{
+    static auto* mutex = new std::mutex;
+    return *mutex;
+}
+
+// The socket an interrupt may shut down: the connected one, or none. Set
+// and cleared by the thread that holds the connection lock, read by an
+// interrupting thread; both under this mutex, so an interrupt never reaches
+// a socket that has been closed (whose handle the system may have reused).
+std::mutex& liveSocketMutex()
+{
+    static auto* mutex = new std::mutex;
+    return *mutex;
+}
+platform::SocketHandle g_liveSocket = platform::kInvalidSocket;
+
+// Milliseconds left until `deadline`, rounded up so that the deadline never
+// ends a wait early; 0 once it has passed.
+int millisecondsUntil(std::chrono::steady_clock::time_point deadline)
+{
+    const int64_t left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    return left > 0 ? int(std::min<int64_t>(left, INT32_MAX)) : 0;
+}
 
 } // namespace
 
 ClientSocket& ClientSocket::instance()
 {
-    if (!g_instance)
-        g_instance.reset(new ClientSocket);
-    return *g_instance;
+    static ClientSocket* const instance = new ClientSocket;
+    return *instance;
 }
 
-void ClientSocket::destroy() { g_instance.reset(); }
+void ClientSocket::destroy()
+{
+    ClientSocket& socket = instance();
+    socket.setSocket(platform::kInvalidSocket);
+    socket = ClientSocket();
+}
 
 void ClientSocket::setAddress(int32_t a, int32_t b, int32_t c, int32_t d)
 {
@@ -57,23 +89,23 @@ int ClientSocket::connectToServer(uint16_t port)
         return -1;
     }
     platform::setNoDelay(socket_);
+    setSocket(socket_);
     connected_ = true;
     return 0;
 }
 
-int ClientSocket::exchange(std::string_view request, std::string& reply)
+int ClientSocket::exchange(std::string_view request, std::string& reply, const ReplyLimits& limits)
 {
     if (!connected_)
         return -1;
-    // The request goes out whole even when the kernel takes it in parts.
-    if (platform::sendAll(socket_, request.data(), request.size()) != 0)
-        return -1;
-
-    // With a deadline, every receive first waits for bytes only as long as
-    // the deadline leaves.
+    // With a deadline, sending and every receive wait only as long as the
+    // deadline leaves.
     const bool hasDeadline = replyDeadlineMs_ > 0;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(replyDeadlineMs_);
-    ReplyFramer framer(reply);
+    if (discardStaleBytes() != 0 || sendRequest(request, hasDeadline ? &deadline : nullptr) != 0)
+        return -1;
+
+    ReplyFramer framer(reply, limits.expectedTokens);
     char chunk[kReceiveChunkSize];
     // Set while the reply received so far could end here and the socket was
     // found readable: the end of the stream then only closes a whole reply.
@@ -88,34 +120,124 @@ int ClientSocket::exchange(std::string_view request, std::string& reply)
             return couldEnd ? 0 : -1;
         couldEnd = false;
         const ReplyFramer::Verdict verdict = framer.feed(std::string_view(chunk, std::size_t(n)));
+        if (reply.size() > limits.maxBytes) {
+            // More than the call can deliver: a server that never ends its
+            // reply would otherwise take all memory.
+            abandonConnection();
+            return -1;
+        }
         if (verdict == ReplyFramer::Verdict::More)
             continue;
-        if (platform::waitReadable(socket_, 0)) {
-            // The server has already sent more: this ")" only ended a segment.
-            couldEnd = true;
-            continue;
-        }
         if (verdict == ReplyFramer::Verdict::End)
             return 0;
         // A server that keeps the contract sends the rest of a reply at once,
         // so it ends here only if nothing more arrives for a while. Without
-        // the wait, a large reply read faster than it is sent would be cut at
-        // any inner ")".
+        // the wait, a reply split after a token, or a large reply read faster
+        // than it is sent, would be cut short.
         if (!platform::waitReadable(socket_, kQuietMs))
             return 0;
         couldEnd = true;
     }
 }
 
+int ClientSocket::discardStaleBytes()
+{
+    char chunk[kReceiveChunkSize];
+    std::size_t discarded = 0;
+    for (;;) {
+        const int64_t n = platform::receiveNow(socket_, chunk, sizeof chunk);
+        if (n > 0) {
+            discarded += std::size_t(n);
+            if (discarded > kMaxStaleBytes) {
+                abandonConnection();
+                return -1;
+            }
+            continue;
+        }
+        if (n == 0)
+            return -1; // the server has closed the connection
+        switch (platform::classifyError(platform::lastError())) {
+        case platform::ErrorClass::WouldBlock:
+            return 0;
+        case platform::ErrorClass::Interrupted:
+            continue;
+        default:
+            return -1;
+        }
+    }
+}
+
+int ClientSocket::sendRequest(std::string_view request, const Clock::time_point* deadline)
+{
+    // The request goes out whole even when the kernel takes it in parts.
+    if (deadline == nullptr)
+        return platform::sendAll(socket_, request.data(), request.size());
+    // With a deadline no send may block: a server that stops reading would
+    // hold the call for ever.
+    const char* p = request.data();
+    std::size_t left = request.size();
+    while (left > 0) {
+        const int64_t sent = platform::sendNow(socket_, p, left);
+        if (sent > 0) {
+            p += sent;
+            left -= std::size_t(sent);
+            continue;
+        }
+        if (sent < 0) {
+            const platform::ErrorClass error = platform::classifyError(platform::lastError());
+            if (error == platform::ErrorClass::Interrupted)
+                continue;
+            if (error == platform::ErrorClass::WouldBlock) {
+                const int wait = millisecondsUntil(*deadline);
+                if (wait > 0 && platform::waitWritable(socket_, wait))
+                    continue;
+                abandonConnection();
+            }
+        }
+        return -1;
+    }
+    return 0;
+}
+
+void ClientSocket::resynchronise()
+{
+    if (!connected_)
+        return;
+    const Clock::time_point limit = Clock::now() + std::chrono::milliseconds(kResyncLimitMs);
+    char chunk[kReceiveChunkSize];
+    while (platform::waitReadable(socket_, kQuietMs)) {
+        if (platform::receiveSome(socket_, chunk, sizeof chunk) <= 0)
+            return; // closed: the next call finds out (-14)
+        if (Clock::now() > limit) {
+            // Still sending: this connection cannot be brought back in step.
+            abandonConnection();
+            return;
+        }
+    }
+}
+
 bool ClientSocket::waitForBytes(Clock::time_point deadline) const
 {
-    // Rounded up, so that the deadline never ends a wait early.
-    const int64_t left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 && platform::waitReadable(socket_, int(left));
+    const int left = millisecondsUntil(deadline);
+    return left > 0 && platform::waitReadable(socket_, left);
+}
+
+void ClientSocket::setSocket(platform::SocketHandle s)
+{
+    const std::lock_guard lock(liveSocketMutex());
+    g_liveSocket = s;
+}
+
+void ClientSocket::interruptExchange()
+{
+    const std::lock_guard lock(liveSocketMutex());
+    if (g_liveSocket != platform::kInvalidSocket)
+        platform::shutdownBoth(g_liveSocket);
 }
 
 void ClientSocket::abandonConnection()
 {
+    setSocket(platform::kInvalidSocket);
     platform::closeSocket(socket_);
     socket_ = platform::kInvalidSocket;
     connected_ = false;
@@ -123,6 +245,7 @@ void ClientSocket::abandonConnection()
 
 int ClientSocket::close()
 {
+    setSocket(platform::kInvalidSocket);
     if (socket_ != platform::kInvalidSocket) {
         platform::closeSocket(socket_);
         socket_ = platform::kInvalidSocket;
@@ -130,6 +253,18 @@ int ClientSocket::close()
     const int rc = platform::socketLibraryCleanup();
     connected_ = false;
     return rc == 0 ? 0 : -1;
+}
+
+std::unique_lock<std::mutex> lockConnection() { return std::unique_lock(callMutex()); }
+
+std::unique_lock<std::mutex> takeOverConnection()
+{
+    std::unique_lock lock(callMutex(), std::try_to_lock);
+    if (!lock.owns_lock()) {
+        ClientSocket::interruptExchange();
+        lock.lock();
+    }
+    return lock;
 }
 
 } // namespace tqbse

@@ -1,8 +1,11 @@
-// The process-wide client connection to the server's port.
+// The process-wide client connection to the server's port, and the lock
+// that gives it to one call at a time.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -15,12 +18,27 @@ namespace tqbse {
 inline constexpr int kQuietMs = 100;
 // How long connectToServer waits for an unreachable host.
 inline constexpr int kConnectTimeoutMs = 10000;
+// Bringing the connection back in step after a bad reply gives up (and
+// closes the connection) when the server is still sending after this long.
+inline constexpr int kResyncLimitMs = 1000;
+// Unrequested bytes found before a request beyond this many mean a server
+// that floods the connection: it is closed rather than read for ever.
+inline constexpr std::size_t kMaxStaleBytes = std::size_t(1) << 20;
+
+// What ends one call's reply and how large it may grow, from the call's row.
+struct ReplyLimits {
+    int expectedTokens = 1;                // result and output tokens of a successful reply
+    std::size_t maxBytes = SIZE_MAX;       // past this the connection is given up
+};
 
 class ClientSocket {
 public:
-    // The one instance, created on first use; used on the calling thread only.
+    // The one instance. Every use holds the connection lock (below), except
+    // in single-threaded tests and tools.
     static ClientSocket& instance();
-    // Discards the instance; the next instance() creates a fresh one.
+    // Forgets the connection's settings: the next use finds the state of a
+    // new process (address 127.0.0.1, not connected, no deadline). The
+    // socket must be closed first.
     static void destroy();
 
     void setAddress(int32_t a, int32_t b, int32_t c, int32_t d);
@@ -29,20 +47,33 @@ public:
 
     // 0 when the connection stands, -1 otherwise (the reason is printed).
     int connectToServer(uint16_t port);
-    // Sends the request whole and appends one complete reply. 0 or -1.
-    int exchange(std::string_view request, std::string& reply);
-    // A reply deadline in milliseconds for every exchange, 0 for none (the
-    // default: an exchange waits as long as the reply takes). When a
-    // deadline expires the socket is closed and the connection marked not
-    // connected, so that a late reply can never be read as the answer to a
-    // later call; every call then fails at once until the next connect.
+    // Sends the request whole and appends one complete reply: 0, or -1 when
+    // the exchange failed. Bytes already waiting before the request goes out
+    // can only be a stale or duplicated reply and are discarded first. A
+    // reply larger than `limits.maxBytes` closes the connection.
+    int exchange(std::string_view request, std::string& reply, const ReplyLimits& limits = {});
+    // After a reply failed its checks: discards what is still waiting or
+    // arrives within the quiet wait, so that the next call starts in step.
+    void resynchronise();
+    // A reply deadline in milliseconds covering each whole exchange, sending
+    // included; 0 for none (the default: an exchange waits as long as the
+    // server takes). When a deadline expires the socket is closed and the
+    // connection marked not connected, so that a late reply can never be
+    // read as the answer to a later call; every call then fails at once
+    // until the next connect.
     void setReplyDeadline(int milliseconds) { replyDeadlineMs_ = milliseconds > 0 ? milliseconds : 0; }
     int replyDeadline() const { return replyDeadlineMs_; }
     // Closes the socket (if one was created) and releases the socket library.
     int close();
 
+    // Ends the exchange another thread is waiting in: its receive returns at
+    // once and its call fails with -14. Safe from any thread, lock or not.
+    static void interruptExchange();
+
 private:
     ClientSocket() = default;
+
+    using Clock = std::chrono::steady_clock;
 
     std::string address_ = "127.0.0.1";
     platform::Endpoint server_{};
@@ -50,11 +81,20 @@ private:
     bool connected_ = false;
     int replyDeadlineMs_ = 0;
 
-    using Clock = std::chrono::steady_clock;
+    int discardStaleBytes();
+    int sendRequest(std::string_view request, const Clock::time_point* deadline);
     // Waits for bytes until `deadline`. False when the deadline has passed
     // with nothing to read.
     bool waitForBytes(Clock::time_point deadline) const;
+    void setSocket(platform::SocketHandle s);
     void abandonConnection();
 };
+
+// Remote calls hold this lock from request to reply, so calls from several
+// host threads are served one after another, each with its own reply.
+std::unique_lock<std::mutex> lockConnection();
+// The lock for Initialise and Shutdown: a call that another thread waits in
+// is ended first (-14) rather than waited for, since its reply may never come.
+std::unique_lock<std::mutex> takeOverConnection();
 
 } // namespace tqbse

@@ -1,6 +1,9 @@
 #include "listener/listener.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -13,6 +16,9 @@ namespace tqbse::listener {
 namespace {
 
 using platform::printDiagnostic;
+
+// How long startListener waits for its thread to listen (or fail to).
+constexpr std::chrono::milliseconds kStartWait{1000};
 using platform::SocketHandle;
 
 // One started listener, shared by the listener slot and its own thread: the
@@ -28,8 +34,24 @@ struct ServerSocket {
     platform::WakeEvent wake;          // signalled once stopping
     platform::Endpoint local{};
     platform::Thread thread;
+    // Tells startListener that the thread is listening or has ended.
+    std::mutex stateMutex;
+    std::condition_variable stateChanged;
 
     ~ServerSocket() { platform::closeWakeEvent(&wake); }
+
+    void setState(ListenerState s)
+    {
+        const std::lock_guard lock(stateMutex);
+        state.store(s);
+        stateChanged.notify_all();
+    }
+    // Waits, at most `limit`, until the thread has left Starting.
+    void waitUntilStarted(std::chrono::milliseconds limit)
+    {
+        std::unique_lock lock(stateMutex);
+        stateChanged.wait_for(lock, limit, [this] { return state.load() != ListenerState::Starting; });
+    }
 
     // Wakes the thread wherever it waits (accept, receive, a send to a peer
     // that does not read). With `wait`, waits for it to end; on its own
@@ -150,8 +172,10 @@ int acceptLoop(ServerSocket& server)
     }
     platform::setListenerAddressOption(listening);
     if (platform::bindSocket(listening, server.local) != 0) {
+        // One line that says which port could not be had, and why.
         const int error = platform::lastError();
-        printDiagnostic("bind() failed: %d\n", error);
+        printDiagnostic("bind() failed: %d (callback port %d: %s)\n", error, int(server.local.port),
+                        platform::errorText(error).c_str());
         platform::closeSocket(listening);
         return error;
     }
@@ -162,7 +186,7 @@ int acceptLoop(ServerSocket& server)
         return error;
     }
     server.running.store(true);
-    server.state.store(ListenerState::Listening);
+    server.setState(ListenerState::Listening);
     int result = 0;
     while (waitFor(server, listening, platform::Interest::Read)) {
         platform::Endpoint peer{};
@@ -200,7 +224,7 @@ void listenerThread(void* argument)
         // accept failure, and the next Initialise starts a new listener.
     }
     platform::socketLibraryCleanup();
-    server.state.store(ListenerState::Ended);
+    server.setState(ListenerState::Ended);
 }
 
 } // namespace
@@ -227,8 +251,12 @@ int startListener()
         delete reference;
         return rc;
     }
-    g_slot.server = std::move(server);
     setMessageHandler(defaultMessageHandler);
+    // A peer told of the connection (the server learns of it from the
+    // announcement that follows) may connect at once: return only when the
+    // port accepts, or its bind has failed.
+    server->waitUntilStarted(kStartWait);
+    g_slot.server = std::move(server);
     return 0;
 }
 

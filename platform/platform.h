@@ -80,9 +80,15 @@ int sendAll(SocketHandle s, const char* data, std::size_t size);
 // One send that never blocks: -1 with a WouldBlock error when the peer's
 // window is full.
 int64_t sendNow(SocketHandle s, const char* data, std::size_t size);
+// One receive that never blocks: the bytes already waiting, 0 for a closed
+// peer, or -1 (a WouldBlock error when nothing is waiting).
+int64_t receiveNow(SocketHandle s, char* data, std::size_t size);
 // True when data (or the end of the stream) can be read within `timeoutMs`;
 // a negative timeout waits for ever.
 bool waitReadable(SocketHandle s, int timeoutMs);
+// True when a send can take bytes within `timeoutMs` (or the socket has an
+// error, which the send then reports); negative waits for ever.
+bool waitWritable(SocketHandle s, int timeoutMs);
 // The same for several sockets at once, for a server that serves all its
 // connections from one thread: sets readable[i] for each socket with data,
 // the end of its stream or an error (the next call on it tells which), and
@@ -131,6 +137,9 @@ struct Thread {
 // Starts `entry(argument)` on a new thread. 0, or the system's error number
 // (GetLastError() on Windows) when the thread cannot be created.
 int startThread(void (*entry)(void*), void* argument, Thread* thread);
+// A started thread keeps the module that holds its code loaded while it
+// runs, so that a host unloading the library (dlclose, FreeLibrary) never
+// unmaps code a thread still executes.
 // Waits for the thread to end and releases it. Never from the thread itself.
 void joinThread(Thread* thread);
 // Releases the thread without waiting; it ends on its own.
@@ -144,5 +153,8 @@ bool isCurrentThread(const Thread& thread);
 __attribute__((format(printf, 1, 2)))
 #endif
 void printDiagnostic(const char* format, ...);
+// The system's text for a socket-layer error number ("Address already in
+// use"), for diagnostics that say more than the number.
+std::string errorText(int error);
 
 } // namespace tqbse::platform

@@ -8,6 +8,7 @@
 #endif
 
 #include "protocol/call_table.h"
+#include "protocol/codec.h"
 
 namespace tqbse {
 namespace {
@@ -45,6 +46,51 @@ int64_t parenthesisBalance(const char* p, std::size_t n)
 
 } // namespace
 
+void ReplyFramer::scanTokens()
+{
+    const char* data = reply_.data();
+    const std::size_t size = reply_.size();
+    std::size_t pos = scanned_;
+    for (; pos < size && !lastTokenOpen_; ++pos) {
+        const char c = data[pos];
+        if (!sawEquals_) {
+            sawEquals_ = c == '=';
+            depth_ += (c == '(') - (c == ')');
+            continue;
+        }
+        if (c == '(') {
+            if (depth_ == 0) {
+                if (tokens_ == expected_ - 1) {
+                    // The last expected token: from here its balance tells.
+                    lastTokenOpen_ = true;
+                    break;
+                }
+                tokenStart_ = int64_t(pos);
+            }
+            ++depth_;
+        } else if (c == ')') {
+            if (--depth_ == 0 && tokenStart_ >= 0) {
+                if (++tokens_ == 1) {
+                    int32_t result = 0;
+                    const std::string_view token(data + tokenStart_, pos + 1 - std::size_t(tokenStart_));
+                    failed_ = codec::decodeInt(token, &result) == codec::kOk && result < 0;
+                }
+                tokenStart_ = -1;
+            }
+        }
+    }
+    scanned_ = pos;
+    if (counted_ < scanned_)
+        counted_ = scanned_;
+}
+
+bool ReplyFramer::holdsExpectedTokens() const
+{
+    // The last expected token opened at depth 0 and the bytes since then
+    // balance: it has closed somewhere in them.
+    return failed_ || tokens_ >= expected_ || (lastTokenOpen_ && depth_ <= 0);
+}
+
 ReplyFramer::Verdict ReplyFramer::feed(std::string_view chunk)
 {
     if (chunk.empty())
@@ -53,6 +99,8 @@ ReplyFramer::Verdict ReplyFramer::feed(std::string_view chunk)
     const void* zero = std::memchr(chunk.data(), 0, chunk.size());
     const std::size_t kept = zero ? std::size_t(static_cast<const char*>(zero) - chunk.data()) : chunk.size();
     reply_.append(chunk.data(), kept);
+    if (!lastTokenOpen_)
+        scanTokens();
     if (last != ')')
         return Verdict::More;
     // The balance is only looked at when a chunk ends in ")", so it is
@@ -60,7 +108,7 @@ ReplyFramer::Verdict ReplyFramer::feed(std::string_view chunk)
     depth_ += parenthesisBalance(reply_.data() + counted_, reply_.size() - counted_);
     counted_ = reply_.size();
     const bool shortChunk = chunk.size() < kReceiveChunkSize;
-    if (shortChunk && depth_ <= 0)
+    if (depth_ <= 0 && holdsExpectedTokens())
         return Verdict::End;
     if (shortChunk || depth_ <= 0)
         return Verdict::EndIfQuiet;

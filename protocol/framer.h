@@ -15,32 +15,60 @@ namespace tqbse {
 // The client receives a reply in chunks of this size.
 inline constexpr std::size_t kReceiveChunkSize = 4096;
 
-// The end of a reply, judged at each received chunk. A chunk shorter than
-// kReceiveChunkSize whose last byte is ")" ends the reply when its
-// parentheses balance. Two cases could end it but need the stream to stay
-// quiet first: a full chunk ending in ")" with the parentheses balanced (a
-// reply that fills its last chunk exactly), and a short chunk ending in ")"
-// with parentheses still open (a server that sent one reply in several
-// writes). Everything else needs more bytes.
+// The end of a reply, judged at each received chunk. A chunk whose last byte
+// is ")" ends the reply when its parentheses balance and the reply holds
+// every token a successful reply to the call carries (the result and the
+// outputs), or its result token is negative (a failure carries nothing
+// else). A reply that could end at a ")" but lacks that proof ends only when
+// the stream stays quiet first: a short chunk with parentheses still open (a
+// server that sent one reply in several writes), a balanced chunk without
+// all its tokens (a reply split after a token, or one that really is short
+// of outputs), and a full chunk that balances without the tokens.
+// Everything else needs more bytes.
+//
+// Tokens are counted at the top level only, byte by byte, until the last
+// expected token begins; from there only the balance is kept, counted in
+// vector blocks, so a bulk text or array is scanned once, at speed: when the
+// bytes from that token's "(" on balance, the token has closed.
 class ReplyFramer {
 public:
     enum class Verdict : uint8_t {
         More,       // the reply cannot end here
-        End,        // the reply ends here, unless more bytes are already waiting
+        End,        // the reply is whole
         EndIfQuiet, // the reply ends here if no more bytes arrive for a while
     };
 
-    // Appends to `reply`, which the framer does not own.
-    explicit ReplyFramer(std::string& reply) : reply_(reply), counted_(reply.size()) {}
+    // Appends to `reply`, which the framer does not own. `expectedTokens`:
+    // the tokens of a successful reply, the result included (at least 1).
+    explicit ReplyFramer(std::string& reply, int expectedTokens = 1)
+        : reply_(reply), scanned_(reply.size()), counted_(reply.size()),
+          expected_(expectedTokens < 1 ? 1 : expectedTokens)
+    {
+    }
 
     // Takes one received chunk of at most kReceiveChunkSize bytes. Chunks are
     // text: a zero byte ends the chunk's contribution to the reply.
     Verdict feed(std::string_view chunk);
 
+    // Top-level tokens known to be complete so far (counted up to the start
+    // of the last expected one), and whether the result token was negative.
+    int tokens() const { return tokens_; }
+    bool failed() const { return failed_; }
+
 private:
+    void scanTokens();
+    bool holdsExpectedTokens() const;
+
     std::string& reply_;
-    std::size_t counted_; // bytes of the reply whose parentheses are in depth_
-    int64_t depth_ = 0;
+    std::size_t scanned_;  // bytes looked at for tokens
+    std::size_t counted_;  // bytes whose parentheses are in depth_
+    int expected_;
+    int64_t depth_ = 0;    // net parentheses of reply_[0, counted_)
+    int64_t tokenStart_ = -1;
+    int tokens_ = 0;
+    bool sawEquals_ = false;
+    bool lastTokenOpen_ = false; // the last expected token has begun; balance only from here
+    bool failed_ = false;
 };
 
 // The end of a request: the name, "=", and balanced tokens, as many as the

@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include <atomic>
 
@@ -29,6 +30,13 @@ int socketLibraryCleanup()
 int socketLibraryUsers() { return g_libraryUsers.load(std::memory_order_relaxed); }
 
 int lastError() { return errno; }
+
+std::string errorText(int error)
+{
+    char buffer[256] = {};
+    // The GNU strerror_r: returns the text, which may or may not be `buffer`.
+    return ::strerror_r(error, buffer, sizeof buffer);
+}
 
 ErrorClass classifyError(int error)
 {

@@ -162,7 +162,18 @@ int64_t sendNow(SocketHandle s, const char* data, std::size_t size)
     return ::send(fd(s), data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
+int64_t receiveNow(SocketHandle s, char* data, std::size_t size)
+{
+    ssize_t n;
+    do {
+        n = ::recv(fd(s), data, size, MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
 bool waitReadable(SocketHandle s, int timeoutMs) { return pollOne(s, POLLIN, timeoutMs < 0 ? -1 : timeoutMs); }
+
+bool waitWritable(SocketHandle s, int timeoutMs) { return pollOne(s, POLLOUT, timeoutMs < 0 ? -1 : timeoutMs); }
 
 int waitAnyReadable(const SocketHandle* sockets, std::size_t count, int timeoutMs, bool* readable)
 {

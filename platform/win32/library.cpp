@@ -5,6 +5,8 @@
 // own Winsock users, whose count must not be taken down).
 #include "platform/win32/winsock.h"
 
+#include <string>
+
 
 namespace tqbse::platform {
 namespace {
@@ -56,6 +58,17 @@ int socketLibraryUsers()
 }
 
 int lastError() { return ::WSAGetLastError(); }
+
+std::string errorText(int error)
+{
+    char buffer[512] = {};
+    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, DWORD(error),
+                                     0, buffer, sizeof buffer, nullptr);
+    std::string text(buffer, n);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
+        text.pop_back();
+    return text.empty() ? "error " + std::to_string(error) : text;
+}
 
 ErrorClass classifyError(int error)
 {

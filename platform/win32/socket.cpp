@@ -179,6 +179,17 @@ int64_t sendNow(SocketHandle s, const char* data, std::size_t size)
     return n == SOCKET_ERROR ? -1 : n;
 }
 
+// Windows has no per-call "don't wait" flag for recv either: a receive only
+// follows a zero-timeout wait that found the socket readable.
+int64_t receiveNow(SocketHandle s, char* data, std::size_t size)
+{
+    if (!waitReadable(s, 0)) {
+        ::WSASetLastError(WSAEWOULDBLOCK);
+        return -1;
+    }
+    return receiveSome(s, data, size);
+}
+
 bool waitReadable(SocketHandle s, int timeoutMs)
 {
     fd_set readable;
@@ -186,6 +197,19 @@ bool waitReadable(SocketHandle s, int timeoutMs)
     FD_SET(sock(s), &readable);
     timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
     return ::select(0, &readable, nullptr, nullptr, timeoutMs < 0 ? nullptr : &limit) > 0;
+}
+
+// A failed or reset socket shows in the except set rather than as writable.
+bool waitWritable(SocketHandle s, int timeoutMs)
+{
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(sock(s), &writable);
+    FD_SET(sock(s), &failed);
+    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    return ::select(0, nullptr, &writable, &failed, timeoutMs < 0 ? nullptr : &limit) > 0;
 }
 
 // WSAPoll: no FD_SETSIZE limit, and the same readiness as poll() on POSIX.

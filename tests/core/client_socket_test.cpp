@@ -42,11 +42,12 @@ protected:
 const std::string kCount = calls::TestCase_Count_Get.name;
 const std::string kItem = calls::Protocol_Results_GetResultItem.name;
 
-// One raw exchange; a hung one is freed by stopping the server and counts as -99.
-int exchangeWithin3s(FakeServer& server, std::string* reply)
+// One raw exchange for a reply of `tokens` tokens; a hung one is freed by
+// stopping the server and counts as -99.
+int exchangeWithin3s(FakeServer& server, std::string* reply, int tokens)
 {
-    auto future = std::async(std::launch::async, [reply] {
-        return ClientSocket::instance().exchange("Q=(n=01000000)", *reply);
+    auto future = std::async(std::launch::async, [reply, tokens] {
+        return ClientSocket::instance().exchange("Q=(n=01000000)", *reply, ReplyLimits{tokens, SIZE_MAX});
     });
     if (future.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
         server.stop();
@@ -56,9 +57,10 @@ int exchangeWithin3s(FakeServer& server, std::string* reply)
     return future.get();
 }
 
-// A reply of exactly one receive chunk ending in a balanced ")" ends after a
-// quiet wait, or at once when the stream ends; bytes already behind it
-// continue it. The end of the stream before a reply is complete is a failure.
+// A reply of exactly one receive chunk ending in a balanced ")" but short of
+// a token ends after a quiet wait, or at once when the stream ends; bytes
+// behind it continue it. The end of the stream before a reply is complete
+// is a failure.
 TEST_F(Lifecycle, EndOfReplyRulesThatNeedASocket)
 {
     std::string full = "R=(n=00000000)(s=";
@@ -72,6 +74,7 @@ TEST_F(Lifecycle, EndOfReplyRulesThatNeedASocket)
     const std::vector<Case> cases = {
         {"full chunk, balanced, then quiet", full, 0},
         {"full chunk, balanced, more already waiting", full + "(n=01000000)", 0},
+        {"full chunk, balanced, more 20 ms later", test::inPieces({full, "(n=01000000)"}, 20), 0},
         {"short chunk, a token still open, the rest 20 ms later", test::inPieces({"R=(n=00000000)(s=(x)", ")"}, 20), 0},
         {"closed right after a balanced full chunk", test::thenClose(full), 0},
         {"closed mid-reply", ScriptedReply("R=(n=00000000)", {}, 0, 8), -1},
@@ -82,7 +85,7 @@ TEST_F(Lifecycle, EndOfReplyRulesThatNeedASocket)
         ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), 0);
         server_->push(c.sent);
         std::string reply;
-        EXPECT_EQ(exchangeWithin3s(*server_, &reply), c.rc) << c.what;
+        EXPECT_EQ(exchangeWithin3s(*server_, &reply, 3), c.rc) << c.what;
         EXPECT_EQ(server_->lastRequest(), "Q=(n=01000000)") << c.what;
         if (c.rc == 0) {
             EXPECT_TRUE(reply == c.sent.text) << c.what << ": " << reply.size() << " bytes";
@@ -91,17 +94,22 @@ TEST_F(Lifecycle, EndOfReplyRulesThatNeedASocket)
 }
 
 
-TEST_F(Lifecycle, ShortChunkEndingInParenthesisEndsTheReply)
+// A reply short of an output ends after the quiet wait (-11); what arrives
+// after that is discarded before the call returns, so the next call gets its
+// own reply on the same connection.
+TEST_F(Lifecycle, AReplyShortOfAnOutputEndsQuietAndTheConnectionIsBackInStep)
 {
     ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), 0);
-    // The second value comes too late: the reply ended after the first.
-    server_->push(test::inPieces({kItem + "=(n=00000000)(d=000000000000f03f)", "(d=0000000000000040)"}, 300));
+    server_->push(test::inPieces({kItem + "=(n=00000000)(d=000000000000f03f)", "(d=0000000000000040)"}, 180));
     double first = 0, second = -1;
     EXPECT_EQ(tqBsePluginControlDll_Protocol_Results_GetResultItem(4, 5, &first, &second), -11);
     EXPECT_EQ(first, 1.0);
     EXPECT_EQ(second, -1);
-    // The late piece would be read as the next reply: reconnect.
-    ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), 0);
+    server_->push(kCount + "=(n=00000000)(n=05000000)");
+    int32_t count = 0;
+    EXPECT_EQ(tqBsePluginControlDll_TestCase_Count_Get(&count), 0);
+    EXPECT_EQ(count, 5);
+    EXPECT_EQ(server_->connections(), 1);
 }
 
 TEST_F(Lifecycle, ServerClosingRightAfterACompleteReplyEndsTheConnection)

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/codec.h"
 #include "protocol/framer.h"
 
 namespace {
@@ -22,30 +23,44 @@ const char* nameOf(Verdict v) { return v == Verdict::More ? "More" : v == Verdic
 
 TEST(ReplyFramer, ChunkRules)
 {
+    const std::string get = "R=(n=00000000)(d=000000000000f03f)";
     std::string full = "R=(n=00000000)(s=";
     full += std::string(kReceiveChunkSize - full.size() - 1, 'a') + ")"; // ends ")" at the boundary, balanced
     std::string open = "R=(n=00000000)(s=((";
     open += std::string(kReceiveChunkSize - open.size() - 1, 'x') + ")"; // ends ")" at the boundary, still open
     struct Case {
         const char* what;
+        int tokens; // of a successful reply
         std::vector<std::string> chunks;
         std::string verdicts;
         std::string reply; // empty: the chunks joined
     };
     const std::vector<Case> cases = {
-        {"one short chunk", {"R=(n=00000000)"}, "End ", ""},
-        {"short chunk without )", {"R=(n=000", "00000)"}, "More End ", ""},
-        {"short chunk, a token still open", {"R=(n=00000000)(s=(x)", ")"}, "EndIfQuiet End ", ""},
-        {"full chunk, balanced", {full}, "EndIfQuiet ", ""},
-        {"full chunk, open, then the rest", {open, "))"}, "More End ", ""},
-        {"full chunk without ), then )", {std::string(kReceiveChunkSize, 'y'), ")"}, "More End ", ""},
-        {"zero byte cuts the chunk", {"R=(n=00000000)\0junk)"s}, "End ", "R=(n=00000000)"},
-        {"the chunk's last byte decides, not the last kept one", {"R=(n=00000000)\0x"s}, "More ", "R=(n=00000000)"},
-        {"empty chunk", {""}, "More ", ""},
+        {"result only, one short chunk", 1, {"R=(n=00000000)"}, "End ", ""},
+        {"short chunk without )", 1, {"R=(n=000", "00000)"}, "More End ", ""},
+        {"split after the result, an output to come", 2, {"R=(n=00000000)", "(d=000000000000f03f)"},
+         "EndIfQuiet End ", ""},
+        {"split inside the output", 2, {get.substr(0, 20), get.substr(20)}, "More End ", ""},
+        {"a failure carries no outputs", 2, {"R=(n=f8ffffff)"}, "End ", ""},
+        {"a warning without its outputs waits", 2, {"R=(n=01000000)"}, "EndIfQuiet ", ""},
+        {"an undecodable result waits", 2, {"R=(d=0000000000000000)"}, "EndIfQuiet ", ""},
+        {"the version's four tokens", 5, {"V=(n=00000000)(n=06000000)(n=00000000)", "(n=00000000)(n=00000000)"},
+         "EndIfQuiet End ", ""},
+        {"a text holding balanced parentheses", 2, {"R=(n=00000000)(s=a(b)", "c)"}, "EndIfQuiet End ", ""},
+        {"a token still open", 2, {"R=(n=00000000)(s=(x)", ")"}, "EndIfQuiet End ", ""},
+        {"the same reply twice in one chunk", 2, {get + get}, "End ", ""},
+        {"full chunk, balanced, whole", 2, {full}, "End ", ""},
+        {"full chunk, balanced, an output short", 3, {full}, "EndIfQuiet ", ""},
+        {"full chunk, open, then the rest", 2, {open, "))"}, "More End ", ""},
+        {"bytes without a name", 1, {std::string(kReceiveChunkSize, 'y'), ")"}, "More EndIfQuiet ", ""},
+        {"zero byte cuts the chunk", 1, {"R=(n=00000000)\0junk)"s}, "End ", "R=(n=00000000)"},
+        {"the chunk's last byte decides, not the last kept one", 1, {"R=(n=00000000)\0x"s}, "More ",
+         "R=(n=00000000)"},
+        {"empty chunk", 1, {""}, "More ", ""},
     };
     for (const Case& c : cases) {
         std::string reply, verdicts, joined;
-        ReplyFramer framer(reply);
+        ReplyFramer framer(reply, c.tokens);
         for (const std::string& chunk : c.chunks) {
             verdicts += nameOf(framer.feed(chunk)) + " "s;
             joined += chunk;
@@ -55,40 +70,73 @@ TEST(ReplyFramer, ChunkRules)
     }
 }
 
-// The framer counts parentheses in vector blocks: its verdict must agree with
-// a byte-by-byte count at any length and any split, also where single lanes
-// count high (long runs of one parenthesis).
-TEST(ReplyFramer, CountsParenthesesLikeAByteScan)
+// The end-of-reply rule judged byte by byte over the whole reply: the net
+// parentheses, the tokens completed at the top level after the "=", and
+// whether the first of them is a negative result.
+Verdict referenceVerdict(const std::string& reply, bool shortLast, int expected)
+{
+    int64_t depth = 0;
+    int tokens = 0;
+    bool failed = false;
+    bool named = false;
+    std::size_t start = 0;
+    bool inToken = false;
+    for (std::size_t i = 0; i < reply.size(); ++i) {
+        const char c = reply[i];
+        if (!named) {
+            named = c == '=';
+            depth += (c == '(') - (c == ')');
+            continue;
+        }
+        if (c == '(' && depth++ == 0) {
+            start = i;
+            inToken = true;
+        } else if (c == ')' && --depth == 0 && inToken) {
+            inToken = false;
+            int32_t result = 0;
+            if (++tokens == 1)
+                failed = tqbse::codec::decodeInt(reply.substr(start, i + 1 - start), &result) == 0 && result < 0;
+        }
+    }
+    const bool whole = failed || tokens >= expected;
+    return depth <= 0 && whole ? Verdict::End : shortLast || depth <= 0 ? Verdict::EndIfQuiet : Verdict::More;
+}
+
+// The framer counts tokens only up to the last expected one and parentheses
+// after it in vector blocks: its verdict must agree with a byte-by-byte
+// judgement at any length and any split, also where single lanes count high
+// (long runs of one parenthesis).
+TEST(ReplyFramer, AgreesWithAByteByByteJudgement)
 {
     std::mt19937 rng(2024);
     const std::size_t lengths[] = {1, 15, 16, 17, 4095, 4096, 4097, 16 * 255 - 1, 16 * 255, 16 * 255 + 1,
                                    2 * 16 * 255 + 7, 100000};
-    for (int round = 0; round < 300; ++round) {
-        std::string reply(lengths[std::size_t(round) % std::size(lengths)] + rng() % 3, 'x');
+    const char* const heads[] = {"", "R=", "R=(n=00000000)", "R=(n=f8ffffff)", "R=(n=00000000)(n=01000000)"};
+    for (int round = 0; round < 400; ++round) {
+        std::string reply = heads[rng() % std::size(heads)];
+        reply += std::string(lengths[std::size_t(round) % std::size(lengths)] + rng() % 3, 'x');
         const int density = 1 + int(rng() % 50);
-        for (char& c : reply) {
+        for (std::size_t i = reply.find('=') + 1; i < reply.size(); ++i) {
+            if (i < 14 && reply[i] != 'x')
+                continue;
             const unsigned r = rng() % 100;
-            c = r < unsigned(density) ? '(' : r < unsigned(2 * density) ? ')' : char('a' + r % 26);
+            reply[i] = r < unsigned(density) ? '(' : r < unsigned(2 * density) ? ')' : char('a' + r % 26);
         }
         if (round % 7 == 0)
-            std::fill(reply.begin(), reply.begin() + std::ptrdiff_t(reply.size() / 2), '(');
+            std::fill(reply.begin() + std::ptrdiff_t(reply.size() / 4), reply.begin() + std::ptrdiff_t(reply.size() / 2), '(');
         reply.back() = ')';
-        int64_t depth = 0;
-        for (char c : reply)
-            depth += (c == '(') - (c == ')');
+        const int expected = 1 + int(rng() % 4);
 
         std::string received;
-        ReplyFramer framer(received);
+        ReplyFramer framer(received, expected);
         Verdict verdict = Verdict::More;
         const std::size_t chunk = 1 + rng() % kReceiveChunkSize;
         for (std::size_t at = 0; at < reply.size(); at += chunk)
             verdict = framer.feed(std::string_view(reply).substr(at, chunk));
         ASSERT_EQ(received, reply);
         const bool shortLast = (reply.size() - 1) % chunk + 1 < kReceiveChunkSize;
-        const Verdict expected = shortLast && depth <= 0 ? Verdict::End
-                                 : shortLast || depth <= 0 ? Verdict::EndIfQuiet
-                                                           : Verdict::More;
-        ASSERT_EQ(nameOf(verdict), nameOf(expected)) << "length " << reply.size() << " chunk " << chunk;
+        ASSERT_STREQ(nameOf(verdict), nameOf(referenceVerdict(reply, shortLast, expected)))
+            << "length " << reply.size() << " chunk " << chunk << " tokens " << expected;
     }
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -58,10 +59,12 @@ public:
         }
     }
 
-    // Runs the call over the library's client connection, or over `exchange`.
+    // Runs the call over the library's client connection, as an export
+    // does, or over `exchange`.
     int32_t callOverSocket()
     {
-        return call([](const std::string& request) { return sendAndReceive(request); });
+        const std::unique_lock lock = lockConnection();
+        return callRemoteLocked(call_, args_.data());
     }
     template <typename F>
     int32_t call(F exchange)

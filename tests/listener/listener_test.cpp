@@ -215,15 +215,17 @@ TEST_F(Listener, InitialiseStartsAndRestartsItAndShutdownLeavesItRunning)
     setPortsForTesting(0, held.port);
     testing::internal::CaptureStdout();
     const int32_t initialised = tqBsePluginControlDll_Initialise(127, 0, 0, 5);
-    const bool ended = waitForState(ListenerState::Ended);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "bind() failed: " + std::to_string(kAddressInUseError) + "\n");
+    const ListenerState afterFailedBind = listener::listenerState(); // settled when Initialise returns
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "bind() failed: " + std::to_string(kAddressInUseError) + " (callback port " + std::to_string(held.port)
+                  + ": " + platform::errorText(kAddressInUseError) + ")\n");
     EXPECT_EQ(initialised, 0);
-    EXPECT_TRUE(ended);
+    EXPECT_EQ(afterFailedBind, ListenerState::Ended);
     EXPECT_EQ(tqBsePluginControlDll_RemoteConnection_Set(-1), 0);
     platform::closeSocket(holder);
 
     EXPECT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 5), 0); // replaces the listener that ended
-    ASSERT_TRUE(waitForState(ListenerState::Listening));
+    ASSERT_EQ(listener::listenerState(), ListenerState::Listening);
     Peer kept;
     listener::setMessageHandler([](std::string_view) { return std::string("mine=()"); });
     EXPECT_EQ(tqBsePluginControlDll_Shutdown(), 0);
@@ -232,7 +234,7 @@ TEST_F(Listener, InitialiseStartsAndRestartsItAndShutdownLeavesItRunning)
     EXPECT_EQ(kept.exchange("afterInitialise=()"), "afterInitialise=(n=f8ffffff)");
     runBounded("Initialise while connected", [] { EXPECT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 5), 0); });
     EXPECT_TRUE(kept.closedByListener());
-    ASSERT_TRUE(waitForState(ListenerState::Listening));
+    ASSERT_EQ(listener::listenerState(), ListenerState::Listening);
     Peer next;
     EXPECT_EQ(next.exchange("next=()"), "next=(n=f8ffffff)");
 }
