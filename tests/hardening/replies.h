@@ -28,7 +28,9 @@ inline std::string patternText(int length, int salt = 0)
     return t;
 }
 
-inline ExpectedReply wellFormedReply(const CallDesc& call, ReplyShape shape = {}, int32_t result = 0)
+// `salt` changes every value, so that replies to two calls of one export
+// can be told apart.
+inline ExpectedReply wellFormedReply(const CallDesc& call, ReplyShape shape = {}, int32_t result = 0, int salt = 0)
 {
     ExpectedReply r;
     r.text = std::string(call.name) + '=';
@@ -38,26 +40,26 @@ inline ExpectedReply wellFormedReply(const CallDesc& call, ReplyShape shape = {}
         switch (call.outputs[k].role) {
         case ParamRole::OutInt:
         case ParamRole::OutBool: {
-            const int32_t v = 0x11223344 + k;
+            const int32_t v = 0x11223344 + k + 16 * salt;
             codec::appendInt(r.text, v);
             r.outputs.push_back(raw(v));
             break;
         }
         case ParamRole::OutFloat: {
-            const float v = 1.25f + float(k);
+            const float v = 1.25f + float(k) + 16.0f * float(salt);
             codec::appendFloat(r.text, v);
             r.outputs.push_back(raw(v));
             break;
         }
         case ParamRole::OutDouble: {
-            const double v = 3.5 + k;
+            const double v = 3.5 + k + 16.0 * salt;
             codec::appendDouble(r.text, v);
             r.outputs.push_back(raw(v));
             break;
         }
         case ParamRole::OutVersion: {
             std::string all;
-            for (int32_t v : {6, 0, 0, 0}) {
+            for (int32_t v : {6, 0, 0, salt}) {
                 codec::appendInt(r.text, v);
                 all += raw(v);
             }
@@ -65,7 +67,7 @@ inline ExpectedReply wellFormedReply(const CallDesc& call, ReplyShape shape = {}
             break;
         }
         case ParamRole::OutText: {
-            const std::string t = patternText(shape.textLength, k);
+            const std::string t = patternText(shape.textLength, k + 3 * salt);
             r.text += "(s=" + t + ")";
             r.outputs.push_back(t + '\0');
             break;
@@ -73,7 +75,7 @@ inline ExpectedReply wellFormedReply(const CallDesc& call, ReplyShape shape = {}
         case ParamRole::OutArray: {
             std::vector<double> values;
             for (int i = 0; i < shape.arrayLength; ++i)
-                values.push_back(i * 0.5 + k);
+                values.push_back(i * 0.5 + k + 16.0 * salt);
             codec::appendDoubleArray(r.text, values.data(), values.size());
             r.outputs.push_back(std::string(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(double)));
             break;

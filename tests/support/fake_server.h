@@ -169,6 +169,20 @@ public:
         return requests_.empty() ? std::string() : requests_.back();
     }
     int connections() const { return connections_.load(); }
+    // Waits until every reply taken from the script or the responder has
+    // been sent whole (pauses included); false after `timeoutMs`.
+    bool waitUntilSent(int timeoutMs = 5000) const
+    {
+        for (int waited = 0; waited < timeoutMs; waited += kPollMs) {
+            {
+                std::lock_guard lock(mutex_);
+                if (sent_ == requests_.size())
+                    return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+        }
+        return false;
+    }
 
 
 private:
@@ -228,7 +242,12 @@ private:
                                        : ScriptedReply(request.substr(0, request.find('=')) + "=(n=00000000)");
                 }
             }
-            if (!send(c, reply) || reply.closeAfter >= 0)
+            const bool sent = send(c, reply);
+            {
+                std::lock_guard lock(mutex_);
+                ++sent_;
+            }
+            if (!sent || reply.closeAfter >= 0)
                 return;
         }
     }
@@ -267,6 +286,7 @@ private:
     mutable std::mutex mutex_;
     std::deque<ScriptedReply> script_;
     std::vector<std::string> requests_;
+    std::size_t sent_ = 0; // replies sent whole (or given up)
     Responder responder_;
 };
 

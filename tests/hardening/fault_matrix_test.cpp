@@ -1,0 +1,171 @@
+// Replies as faulty servers and networks deliver them, against a fake server
+// on 127.0.0.31: split after the result, at every token, at random bytes
+// (after a ")" too) or dripped a byte at a time, sent twice, followed by a
+// stray reply, or with the outputs later than the quiet wait, for exports
+// with no output, one, several, the version's four, a text and two arrays,
+// with and without the reply deadline. Every reply carries values of its
+// own, so the property holds or fails visibly: a call returns its own
+// outputs with a result >= 0, or a negative result, never another call's
+// outputs; and the connection is in step again for the next call.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "hardening/call_frame.h"
+#include "hardening/replies.h"
+#include "platform/platform.h"
+#include "protocol/call_table.h"
+#include "support/fake_server.h"
+#include "tqBsePluginControlDll.h"
+
+namespace tqbse::hardening {
+namespace {
+
+using test::ScriptedReply;
+
+const CallDesc* const kExports[] = {
+    &calls::RX_CentreFrequency_Set,          // no output
+    &calls::TestCase_Count_Get,              // one int
+    &calls::RX_CentreFrequency_Get,          // one double
+    &calls::Protocol_Results_GetResultItem,  // two doubles
+    &calls::GetServerVersion,                // four ints, its own export
+    &calls::Scenario_Name_Get,               // a text
+    &calls::Protocol_Results_GetTrace,       // two arrays
+};
+
+// Where the tokens of a reply end (after each ")" that closes one).
+std::vector<std::size_t> tokenEnds(const std::string& reply)
+{
+    std::vector<std::size_t> ends;
+    int depth = 0;
+    for (std::size_t i = reply.find('=') + 1; i < reply.size(); ++i) {
+        depth += (reply[i] == '(') - (reply[i] == ')');
+        if (reply[i] == ')' && depth == 0 && i + 1 < reply.size())
+            ends.push_back(i + 1);
+    }
+    return ends;
+}
+
+struct Pattern {
+    const char* what;
+    std::function<ScriptedReply(const std::string& reply, const std::string& stray)> plan;
+    // The outputs come later than the quiet wait: the call may fail, and
+    // what arrives after it is a fragment the next call may meet.
+    bool late = false;
+    // More bytes follow the reply at once and may be read with it: extra
+    // tokens, which fail the version's exact count (-11).
+    bool trailing = false;
+};
+
+std::vector<Pattern> patterns()
+{
+    return {
+        {"whole", [](const std::string& r, const std::string&) { return ScriptedReply(r); }},
+        {"split after the result, 50 ms",
+         [](const std::string& r, const std::string&) {
+             const auto ends = tokenEnds(r);
+             return ScriptedReply(r, {ends.empty() ? r.size() : ends[0]}, 50);
+         }},
+        {"split at every token, 30 ms",
+         [](const std::string& r, const std::string&) { return ScriptedReply(r, tokenEnds(r), 30); }},
+        {"dripped a byte at a time",
+         [](const std::string& r, const std::string&) {
+             std::vector<std::size_t> cuts;
+             for (std::size_t at = 1; at < r.size(); ++at)
+                 cuts.push_back(at);
+             return ScriptedReply(r, cuts, 1);
+         }},
+        {"random pieces",
+         [](const std::string& r, const std::string&) {
+             std::mt19937 rng(unsigned(r.size()));
+             std::vector<std::size_t> cuts;
+             for (std::size_t at = 1 + rng() % 7; at < r.size(); at += 1 + rng() % 7)
+                 cuts.push_back(at);
+             return ScriptedReply(r, cuts, 3);
+         }},
+        {"sent twice", [](const std::string& r, const std::string&) { return ScriptedReply(r + r, {r.size()}, 0); },
+         false, true},
+        {"twice in one write", [](const std::string& r, const std::string&) { return ScriptedReply(r + r); }, false,
+         true},
+        {"then a stray reply",
+         [](const std::string& r, const std::string& stray) { return ScriptedReply(r + stray, {r.size()}, 0); },
+         false, true},
+        {"outputs after 250 ms",
+         [](const std::string& r, const std::string&) {
+             const auto ends = tokenEnds(r);
+             return ScriptedReply(r, {ends.empty() ? r.size() : ends[0]}, 250);
+         },
+         true},
+    };
+}
+
+class FaultMatrix : public ::testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server_.isListening()) << "cannot listen on 127.0.0.31";
+        platform::setEnvironment("TQBSE_REPLY_TIMEOUT_MS", GetParam());
+        ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 31), 0);
+    }
+    void TearDown() override
+    {
+        tqBsePluginControlDll_Shutdown();
+        platform::setEnvironment("TQBSE_REPLY_TIMEOUT_MS", "");
+    }
+
+    // One call of `call` whose reply (values salted with `salt`) goes out
+    // as `plan` says. True when the call kept the property; `strict` also
+    // requires success.
+    ::testing::AssertionResult call(const CallDesc& call, int salt, const std::function<ScriptedReply(const std::string&)>& plan,
+                                    bool strict)
+    {
+        const ExpectedReply reply = wellFormedReply(call, {7, 3}, 0, salt);
+        server_.push(plan(reply.text));
+        CallFrame frame(call, 16);
+        const int32_t rc = &call == &calls::GetServerVersion
+                               ? tqBsePluginControlDll_GetServerVersion(frame.args()[0].intOut)
+                               : frame.callOverSocket();
+        if (!frame.guardsIntact())
+            return ::testing::AssertionFailure() << "wrote past an output";
+        if (rc < 0)
+            return strict ? ::testing::AssertionFailure() << "result " << rc : ::testing::AssertionSuccess();
+        for (int k = 0; k < call.outputCount; ++k)
+            if (frame.bytes(k).substr(0, reply.outputs[k].size()) != reply.outputs[k])
+                return ::testing::AssertionFailure() << "result " << rc << " with output " << k << " not its own";
+        return ::testing::AssertionSuccess();
+    }
+
+    test::FakeServer server_{"127.0.0.31"};
+};
+
+TEST_P(FaultMatrix, EveryCallGetsItsOwnOutputsOrFails)
+{
+    const std::string stray = wellFormedReply(calls::TestCase_Run, {}, 0, 99).text;
+    int salt = 0;
+    for (const Pattern& p : patterns()) {
+        for (const CallDesc* e : kExports) {
+            SCOPED_TRACE(std::string(p.what) + ", " + e->name);
+            auto faulty = [&](const std::string& r) { return p.plan(r, stray); };
+            auto whole = [](const std::string& r) { return ScriptedReply(r); };
+            const bool strict = !p.late && !(p.trailing && e == &calls::GetServerVersion);
+            EXPECT_TRUE(call(*e, ++salt, faulty, strict)) << "the faulty reply";
+            // The late outputs reach the next call while it waits: it may
+            // fail, but it must not take them as its own.
+            if (p.late) {
+                EXPECT_TRUE(call(*e, ++salt, whole, false)) << "the call that meets the rest";
+            }
+            ASSERT_TRUE(server_.waitUntilSent());
+            EXPECT_TRUE(call(*e, ++salt, whole, true)) << "the call after";
+        }
+    }
+    EXPECT_EQ(server_.connections(), 1); // never reconnected behind the caller's back
+}
+
+INSTANTIATE_TEST_SUITE_P(Deadline, FaultMatrix, ::testing::Values("", "3000"),
+                         [](const auto& info) { return std::string(info.param[0] ? "On" : "Off"); });
+
+} // namespace
+} // namespace tqbse::hardening
