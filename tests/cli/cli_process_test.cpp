@@ -179,4 +179,14 @@ TEST(CliBadInput, UnreachableServerExplainsAndDoesNotHang)
     EXPECT_TRUE(r.out.empty());
 }
 
+// A host that unloads the library after Shutdown while the callback
+// listener still runs, and lives on, 20 times over: the listener goes on
+// answering from code that stays loaded.
+TEST_F(CliAgainstEmulator, AHostThatUnloadsTheLibraryLivesOn)
+{
+    const ProgramRun r = test::runProgram(TQBSE_UNLOAD_HOST, {TQBSE_SHARED_LIBRARY, "20", "20"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "20 rounds: loaded, initialised, unloaded, still alive")) << r.out;
+}
+
 } // namespace

@@ -172,4 +172,33 @@ TEST_F(FamilyExports, EveryRowSendsItsRequestAndReadsEachReplyCase)
     EXPECT_EQ(rows, remote);
 }
 
+// A NULL output pointer, or a NULL buffer or array with a positive size, is
+// refused with -1 before anything is sent, for every row with outputs and
+// the hand-written exports; a NULL buffer of size 0 is nothing to refuse.
+TEST_F(FamilyExports, NullOutputsAreRefusedBeforeAnythingIsSent)
+{
+    ASSERT_NE(server_, nullptr);
+    const std::size_t before = server_->requests().size();
+    for (const Invoker& e : kInvokers) {
+        for (int k = 0; k < e.row->outputCount; ++k) {
+            hardening::CallFrame frame(*e.row, kBound);
+            frame.nullOutput(k);
+            EXPECT_EQ(e.call(frame.args()), TQBSE_UNKNOWN_ERROR) << e.row->name << " output " << k;
+        }
+    }
+    EXPECT_EQ(tqBsePluginControlDll_GetServerVersion(nullptr), TQBSE_UNKNOWN_ERROR);
+    EXPECT_EQ(tqBsePluginControlDll_GetErrorMsgLength(0, nullptr), TQBSE_UNKNOWN_ERROR);
+    EXPECT_EQ(tqBsePluginControlDll_GetErrorMsgLength(-15, nullptr), TQBSE_UNKNOWN_ERROR); // asked of the server
+    EXPECT_EQ(tqBsePluginControlDll_GetErrorMsg(0, nullptr, 10), TQBSE_UNKNOWN_ERROR);
+    EXPECT_EQ(tqBsePluginControlDll_GetErrorMsg(-15, nullptr, 10), TQBSE_UNKNOWN_ERROR);
+    EXPECT_EQ(tqBsePluginControlDll_GetErrorMsg(0, nullptr, 0), TQBSE_BUFFER_TOO_SMALL);
+    EXPECT_EQ(server_->requests().size(), before);
+
+    server_->push(std::string(calls::Scenario_Name_Get.name) + "=(n=00000000)(s=)");
+    EXPECT_EQ(tqBsePluginControlDll_Scenario_Name_Get(0, nullptr, 0), TQBSE_BUFFER_TOO_SMALL);
+    server_->push(std::string(calls::LTE_Results_GetTrace.name) + "=(n=00000000)(da=0[])(da=0[])");
+    EXPECT_EQ(tqBsePluginControlDll_LTE_Results_GetTrace(1, 0, nullptr, nullptr, 0), TQBSE_SUCCESS);
+    EXPECT_EQ(server_->requests().size(), before + 2);
+}
+
 } // namespace

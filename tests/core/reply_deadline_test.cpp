@@ -13,8 +13,10 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/platform.h"
+#include "protocol/call_table.h"
 #include "support/fake_server.h"
 #include "tqBsePluginControlDll.h"
 
@@ -107,6 +109,40 @@ TEST_F(ReplyDeadline, ReplyCompletedInsideTheDeadlineIsTaken)
     const Result r = get();
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.value, 1.0);
+}
+
+// A reply that keeps trickling in, a byte every 40 ms, never beats the
+// deadline: the call ends with -14 at the deadline rather than taking the
+// reply once it is whole.
+TEST_F(ReplyDeadline, AReplyThatKeepsTricklingInEndsAtTheDeadline)
+{
+    connect("300");
+    std::vector<std::size_t> cuts;
+    for (std::size_t at = 1; at < kFullReply.size(); ++at)
+        cuts.push_back(at);
+    server_.push(ScriptedReply(kFullReply, cuts, 40));
+    const Result r = get();
+    EXPECT_EQ(r.code, TQBSE_NO_RESPONSE);
+    EXPECT_EQ(r.value, 0.0);
+}
+
+// The deadline covers sending: a 32 MiB upload to a server that has stopped
+// reading ends with -14 instead of blocking until the server reads again.
+TEST_F(ReplyDeadline, ASendToAServerThatStoppedReadingEndsAtTheDeadline)
+{
+    connect("300");
+    ScriptedReply thenDeaf(std::string(calls::FullProtocolReset.name) + "=(n=00000000)");
+    thenDeaf.holdMs = 6000;
+    server_.push(thenDeaf);
+    EXPECT_EQ(tqBsePluginControlDll_FullProtocolReset(), 0);
+    const std::string content(32 << 20, 'c');
+    auto upload = std::async(std::launch::async, [&content] {
+        return tqBsePluginControlDll_Scenario_Upload("s", 1, content.c_str(), int32_t(content.size()));
+    });
+    if (upload.wait_for(std::chrono::seconds(3)) != std::future_status::ready)
+        ADD_FAILURE() << "still sending after 3 s with a 300 ms deadline";
+    EXPECT_EQ(upload.get(), TQBSE_NO_RESPONSE);
+    EXPECT_EQ(tqBsePluginControlDll_FullProtocolReset(), TQBSE_NO_RESPONSE); // the connection was given up
 }
 
 // Empty, zero, malformed and negative values leave the call waiting for a

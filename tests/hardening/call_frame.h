@@ -72,6 +72,9 @@ public:
         return callRemote(call_, args_.data(), exchange);
     }
 
+    // Output k (reply order) becomes a NULL pointer; its size stays.
+    void nullOutput(int k) { args_[call_.outputs[k].param] = ArgValue(static_cast<double*>(nullptr)); }
+
     const CallDesc& call() const { return call_; }
     const ArgValue* args() const { return args_.data(); }
 

@@ -88,5 +88,21 @@ TEST_F(Faults, DownloadOf64MiBFillsA64MiBPlusOneBuffer)
     expectDelivered(kTwoDoubles, 8, wellFormedReply(kTwoDoubles), {});
 }
 
+// A reply that grows past what the call can deliver (a 64-byte name, so the
+// 64 KiB floor) ends the call with -14 and closes the connection, instead of
+// taking in everything the server sends; every later call is -14 without a
+// request until the next Initialise.
+TEST_F(Faults, AReplyLongerThanTheCallCanDeliverEndsTheConnection)
+{
+    server_.push(std::string(kTextCall.name) + "=(n=00000000)(s=" + std::string(4 << 20, 'a'));
+    char name[64];
+    EXPECT_EQ(tqBsePluginControlDll_Scenario_Name_Get(0, name, sizeof name), TQBSE_NO_RESPONSE);
+    const std::size_t requests = server_.requests().size();
+    EXPECT_EQ(tqBsePluginControlDll_Scenario_Name_Get(0, name, sizeof name), TQBSE_NO_RESPONSE);
+    EXPECT_EQ(server_.requests().size(), requests);
+    ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 30), 0);
+    expectDelivered(kTextCall, 64, wellFormedReply(kTextCall, {63, 0}), {});
+}
+
 } // namespace
 } // namespace tqbse::hardening

@@ -44,6 +44,7 @@ struct ScriptedReply {
     std::vector<std::size_t> cuts; // offsets where one send ends and the next begins
     int pauseMs = 0;               // pause between two pieces
     int64_t closeAfter = -1;       // >= 0: send that many bytes, then end the connection
+    int holdMs = 0;                // after sending, read nothing for this long
 };
 
 // A reply sent as the given pieces.
@@ -243,6 +244,8 @@ private:
                 }
             }
             const bool sent = send(c, reply);
+            for (int held = 0; held < reply.holdMs && !stop_.load(); held += kPollMs)
+                std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
             {
                 std::lock_guard lock(mutex_);
                 ++sent_;
