@@ -10,7 +10,7 @@ namespace tqbse::emu {
 bool FaultOptions::any() const
 {
     return delayMs > 0 || pieceSize > 0 || closeAfter >= 0 || closeMidReply || stallAfter >= 0 || wrongName
-        || missingOutputs || badHex;
+        || missingOutputs || badHex || tokenPauseMs >= 0 || sendTwice || endlessText;
 }
 
 bool FaultOptions::appliesTo(std::string_view requestName) const
@@ -70,6 +70,23 @@ std::vector<std::size_t> pieceEnds(std::string_view reply, int pieceSize)
             ++end;
         ends.push_back(end);
     }
+    return ends;
+}
+
+std::vector<std::size_t> tokenEnds(std::string_view reply)
+{
+    std::vector<std::size_t> ends;
+    const std::size_t eq = reply.find('=');
+    std::size_t at = eq == std::string_view::npos ? reply.size() : eq + 1;
+    while (at < reply.size()) {
+        const codec::TokenBounds token = codec::findTokenEnd(reply.substr(at));
+        if (token.end <= 0)
+            break;
+        at += std::size_t(token.end);
+        ends.push_back(at);
+    }
+    if (ends.empty() || ends.back() < reply.size())
+        ends.push_back(reply.size());
     return ends;
 }
 

@@ -20,6 +20,9 @@ struct FaultOptions {
     bool wrongName = false;
     bool missingOutputs = false;
     bool badHex = false;
+    int tokenPauseMs = -1;   // >= 0: send each reply a token per write, this many ms apart
+    bool sendTwice = false;  // send each reply twice, back to back
+    bool endlessText = false; // answer with a text token that never ends
     std::string call;        // restricts every fault to this call (full or short name)
 
     // True when any fault is switched on.
@@ -36,6 +39,11 @@ std::string applyReplyFaults(const FaultOptions& faults, std::string reply);
 // so that a reader which takes a short receive ending in ")" as the end of
 // the reply still sees the whole reply.
 std::vector<std::size_t> pieceEnds(std::string_view reply, int pieceSize);
+
+// End offsets of the pieces of a reply cut after each token: the name and
+// "=" travel with the first token, and every piece but the last ends in
+// ")", which a reader that counts nothing takes for the end of the reply.
+std::vector<std::size_t> tokenEnds(std::string_view reply);
 
 // Where a reply is cut when the connection closes in its middle: about half
 // way, never after a ")".

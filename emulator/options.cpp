@@ -106,6 +106,10 @@ std::string usageText()
         "  --wrong-name            reply under another function's name\n"
         "  --missing-outputs       reply with the result code alone\n"
         "  --bad-hex               break the hex digits of the first numeric output\n"
+        "  --token-pieces MS       send each reply a token per write, MS ms apart (every\n"
+        "                          write but the last ends in \")\")\n"
+        "  --send-twice            send each reply twice, back to back\n"
+        "  --endless-text          answer with result 0 and a text token that never ends\n"
         "\n"
         "  --help                  show this text\n");
 }
@@ -215,6 +219,13 @@ bool parseOptions(const std::vector<std::string>& args, Options* o, std::string*
             o->faults.missingOutputs = true;
         } else if (a == "--bad-hex") {
             o->faults.badHex = true;
+        } else if (a == "--token-pieces") {
+            if (!intValue(0, 60000, &o->faults.tokenPauseMs))
+                return false;
+        } else if (a == "--send-twice") {
+            o->faults.sendTwice = true;
+        } else if (a == "--endless-text") {
+            o->faults.endlessText = true;
         } else {
             *error = "unknown option '" + a + "' (see --help)";
             return false;

@@ -18,6 +18,7 @@ constexpr int kIdlePollMs = 500;
 constexpr int kTickMs = 50;
 // The longest a stalled connection is held open (ten minutes).
 constexpr int kMaxStallMs = 600000;
+constexpr std::size_t kMaxEndlessBytes = std::size_t(1) << 30;
 constexpr int kCallbackTimeoutMs = 2000;
 constexpr int kCallbackMaxReads = 64;
 constexpr int kCallbackQuietMs = 100;
@@ -221,18 +222,45 @@ bool Server::answer(platform::SocketHandle socket, const std::string& peer, std:
         printLine("fault: closed the connection of " + peer + " in the middle of a reply");
         return false;
     }
+    if (faulty && faults.endlessText) {
+        sendEndlessText(socket, peer, messageName(request));
+        return false;
+    }
+    std::vector<std::size_t> ends{reply.size()};
+    int pauseMs = 0;
     if (faulty && faults.pieceSize > 0) {
+        ends = pieceEnds(reply, faults.pieceSize);
+        pauseMs = faults.piecePauseMs;
+    } else if (faulty && faults.tokenPauseMs >= 0) {
+        ends = tokenEnds(reply);
+        pauseMs = faults.tokenPauseMs;
+    }
+    for (int copy = faulty && faults.sendTwice ? 2 : 1; copy > 0; --copy) {
         std::size_t start = 0;
-        for (const std::size_t end : pieceEnds(reply, faults.pieceSize)) {
+        for (const std::size_t end : ends) {
             if (start > 0)
-                sleepMs(faults.piecePauseMs);
+                sleepMs(pauseMs);
             if (!sendAll(socket, reply.data() + start, end - start))
                 return false;
             start = end;
         }
-        return true;
     }
-    return sendAll(socket, reply.data(), reply.size());
+    return true;
+}
+
+void Server::sendEndlessText(platform::SocketHandle socket, const std::string& peer, std::string_view name)
+{
+    // The result, then a text that goes on until the client gives up (or
+    // kMaxEndlessBytes, so that a client that reads for ever still ends).
+    std::string head = std::string(name) + "=(n=00000000)(s=";
+    const std::string filler(64 * 1024, 'x');
+    std::size_t sent = 0;
+    bool open = sendAll(socket, head.data(), head.size());
+    while (open && !stopping_ && sent < kMaxEndlessBytes) {
+        open = sendAll(socket, filler.data(), filler.size());
+        sent += filler.size();
+    }
+    printLine("fault: sent " + std::to_string(sent) + " bytes of an endless text to " + peer);
 }
 
 void Server::stall(platform::SocketHandle socket)

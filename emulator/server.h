@@ -60,6 +60,7 @@ private:
     bool answer(platform::SocketHandle socket, const std::string& peer, std::string_view request, int* faultCount);
     // Keeps a connection open without answering (the stall fault).
     void stall(platform::SocketHandle socket);
+    void sendEndlessText(platform::SocketHandle socket, const std::string& peer, std::string_view name);
     void notifyScenarioEnd(const FinishedScenario& finished);
     void startWorker(platform::SocketHandle socket, std::function<void(Worker*)> body);
     void reapWorkers(bool all);

@@ -31,6 +31,9 @@ TEST(EmulatorProcess, FaultOptionsGiveTheMatchingCode)
         {{"--bad-hex"}, -6},
         {{"--piece-size", "3", "--piece-pause-ms", "5"}, 0},
         {{"--delay-ms", "150"}, 0},
+        {{"--token-pieces", "30"}, 0},
+        {{"--send-twice"}, 0},
+        {{"--endless-text"}, -14},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.options[0]);
