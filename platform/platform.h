@@ -123,6 +123,9 @@ std::string dottedText(uint32_t address);
 // True when some socket on this host listens on the TCP port, on any
 // address (the kernel's own table, so nothing connects to it).
 bool isListening(uint16_t port);
+// The same for sockets of this process only: our own listener, not another
+// program that holds the port.
+bool isListeningHere(uint16_t port);
 // The file of the loaded module (shared library or program) that holds
 // `address`; "?" when the system cannot tell.
 std::string modulePath(const void* address);

@@ -10,13 +10,15 @@
 namespace tqbse::platform {
 namespace {
 
-// True when the listener table of one address family has `port`.
-bool listensIn(ULONG family, uint16_t port)
+// True when the listener table of one address family has `port`, owned by
+// any process, or by this one when `thisProcess`.
+bool listensIn(ULONG family, uint16_t port, bool thisProcess)
 {
     std::vector<char> table(16 * 1024);
     for (int attempt = 0; attempt < 4; ++attempt) {
         DWORD size = DWORD(table.size());
-        const DWORD rc = ::GetExtendedTcpTable(table.data(), &size, FALSE, family, TCP_TABLE_BASIC_LISTENER, 0);
+        const DWORD rc =
+            ::GetExtendedTcpTable(table.data(), &size, FALSE, family, TCP_TABLE_OWNER_PID_LISTENER, 0);
         if (rc == ERROR_INSUFFICIENT_BUFFER) {
             table.resize(size + 1024);
             continue;
@@ -24,15 +26,19 @@ bool listensIn(ULONG family, uint16_t port)
         if (rc != NO_ERROR)
             return false;
         const u_short wanted = htons(port);
+        const DWORD self = ::GetCurrentProcessId();
+        auto matches = [&](const auto& row) {
+            return u_short(row.dwLocalPort) == wanted && (!thisProcess || row.dwOwningPid == self);
+        };
         if (family == AF_INET) {
-            const auto* rows = reinterpret_cast<const MIB_TCPTABLE*>(table.data());
+            const auto* rows = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(table.data());
             for (DWORD i = 0; i < rows->dwNumEntries; ++i)
-                if (u_short(rows->table[i].dwLocalPort) == wanted)
+                if (matches(rows->table[i]))
                     return true;
         } else {
-            const auto* rows = reinterpret_cast<const MIB_TCP6TABLE*>(table.data());
+            const auto* rows = reinterpret_cast<const MIB_TCP6TABLE_OWNER_PID*>(table.data());
             for (DWORD i = 0; i < rows->dwNumEntries; ++i)
-                if (u_short(rows->table[i].dwLocalPort) == wanted)
+                if (matches(rows->table[i]))
                     return true;
         }
         return false;
@@ -42,7 +48,9 @@ bool listensIn(ULONG family, uint16_t port)
 
 } // namespace
 
-bool isListening(uint16_t port) { return listensIn(AF_INET, port) || listensIn(AF_INET6, port); }
+bool isListening(uint16_t port) { return listensIn(AF_INET, port, false) || listensIn(AF_INET6, port, false); }
+
+bool isListeningHere(uint16_t port) { return listensIn(AF_INET, port, true) || listensIn(AF_INET6, port, true); }
 
 std::string modulePath(const void* address)
 {

@@ -107,6 +107,24 @@ TEST_F(CliAgainstEmulator, InfoReportsTheConnectionTheServerVersionAndTheCallbac
     const ProgramRun text = tqbse({"info"});
     EXPECT_EQ(text.exitCode, 0) << text.err;
     EXPECT_TRUE(contains(text.out, "server version       6.0.0.0")) << text.out;
+    EXPECT_TRUE(contains(text.out, "callback port 6009   listening (this process)")) << text.out;
+
+    // Another program holding 6009 is not the tool's listener.
+    const platform::SocketHandle holder = test::boundSocket("0.0.0.0", 6009, true, 0);
+    ASSERT_NE(holder, platform::kInvalidSocket) << "port 6009 is taken";
+    const ProgramRun taken = tqbse({"info"});
+    platform::closeSocket(holder);
+    EXPECT_TRUE(contains(taken.out, "callback port 6009   not listening")) << taken.out;
+    EXPECT_TRUE(contains(taken.err, "bind() failed: ")) << taken.err;
+}
+
+// A text whose parentheses do not pair up is sent, with a warning first.
+TEST_F(CliAgainstEmulator, ATextWithUnpairedParenthesesIsSentWithAWarning)
+{
+    const ProgramRun r = tqbse({"Scenario_Upload", "odd(", "x"});
+    EXPECT_TRUE(contains(r.err, "warning: the parentheses in name do not pair up")) << r.err;
+    EXPECT_FALSE(contains(r.err, "parentheses in content")) << r.err;
+    EXPECT_EQ(tqbse({"Scenario_Upload", "even(1)", "x"}).err.find("warning"), std::string::npos);
 }
 
 TEST_F(CliAgainstEmulator, NegativeServerCodeExitsNonZeroWithItsText)
@@ -166,6 +184,20 @@ TEST(CliTimeout, StalledReplyEndsWithExitFourAndSaysSo)
     EXPECT_EQ(r.exitCode, 4) << r.err;
     EXPECT_TRUE(contains(r.err, "no complete reply from 127.0.0.21 within 300 ms (--timeout)")) << r.err;
     EXPECT_TRUE(r.out.empty()) << r.out;
+}
+
+// --timeout hit by Initialise's own announcement is a timeout too, not an
+// unreachable server.
+TEST(CliTimeout, AnInitialiseThatTimesOutEndsWithExitFour)
+{
+    test::EmulatorProcess stalling("127.0.0.21", kFixedServerPort);
+    std::string error;
+    ASSERT_TRUE(stalling.start({"--fault-call", "RemoteConnection_Set", "--stall-after", "0"}, &error)) << error;
+    const ProgramRun r =
+        test::runProgram(TQBSE_TOOL, {"--server", "127.0.0.21", "--timeout", "300", "RX_CentreFrequency_Get", "0"});
+    EXPECT_EQ(r.exitCode, 4) << r.err;
+    EXPECT_TRUE(contains(r.err, "Initialise: no complete reply from 127.0.0.21 within 300 ms (--timeout)")) << r.err;
+    EXPECT_FALSE(contains(r.err, "check the server address")) << r.err;
 }
 
 TEST(CliBadInput, UnreachableServerExplainsAndDoesNotHang)

@@ -9,8 +9,9 @@
 
 namespace tqbse::cli {
 
-// Connects and reports the server unreachable on standard error.
-bool connectOrExplain(const Options& options);
+// Connects: kExitOk, or kExitUnreachable or kExitTimedOut with the reason
+// on standard error.
+int connectOrExplain(const Options& options);
 
 // One call by name with its typed arguments. `connect` connects first (and
 // shuts down after) when the call needs the server.

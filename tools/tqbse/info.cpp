@@ -31,7 +31,8 @@ int runInfo(FILE* out, const Options& options, bool ownConnection)
     const std::string libVersion = std::to_string(TQBSE_VERSION_MAJOR) + "." + std::to_string(TQBSE_VERSION_MINOR) +
                                    "." + std::to_string(TQBSE_VERSION_PATCH) + "." +
                                    std::to_string(TQBSE_VERSION_BUILD);
-    const int32_t connectCode = connectServer(options);
+    bool timedOut = false;
+    const int32_t connectCode = connectServer(options, &timedOut);
     const bool connected = connectCode != TQBSE_NO_RESPONSE;
 
     int32_t version[4] = {0, 0, 0, 0};
@@ -59,7 +60,8 @@ int runInfo(FILE* out, const Options& options, bool ownConnection)
             medianMs = times.size() % 2 ? times[m] : (times[m - 1] + times[m]) / 2;
         }
     }
-    const bool listening = platform::isListening(kListenerPort);
+    // Our own listener: another program holding the port does not count.
+    const bool listening = platform::isListeningHere(kListenerPort);
     const std::string serverVersion = std::to_string(version[0]) + "." + std::to_string(version[1]) + "." +
                                       std::to_string(version[2]) + "." + std::to_string(version[3]);
     const std::string versionNote =
@@ -81,7 +83,9 @@ int runInfo(FILE* out, const Options& options, bool ownConnection)
     } else {
         std::fprintf(out, "library version      %s (%s)\n", libVersion.c_str(), libraryPath().c_str());
         std::fprintf(out, "server address       %s port 6002\n", options.server.c_str());
-        if (!connected) {
+        if (!connected && timedOut) {
+            std::fprintf(out, "connection           no reply within %d ms (--timeout)\n", options.timeoutMs);
+        } else if (!connected) {
             std::fprintf(out, "connection           unreachable: %d %s\n", connectCode, errorText(connectCode).c_str());
         } else {
             std::fprintf(out, "connection           connected (Initialise returned %d)\n", connectCode);
@@ -101,11 +105,17 @@ int runInfo(FILE* out, const Options& options, bool ownConnection)
             else
                 std::fprintf(out, "round trip           no call succeeded\n");
         }
-        std::fprintf(out, "callback port 6009   %s on this host\n", listening ? "listening" : "not listening");
+        std::fprintf(out, "callback port 6009   %s\n",
+                     listening ? "listening (this process)" : "not listening (bind failed or not connected)");
     }
     std::fflush(out);
     if (ownConnection && connected)
         tqBsePluginControlDll_Shutdown();
+    if (!connected && timedOut) {
+        std::fprintf(stderr, "tqbse: no complete reply from %s within %d ms (--timeout)\n", options.server.c_str(),
+                     options.timeoutMs);
+        return kExitTimedOut;
+    }
     if (!connected) {
         std::fprintf(stderr, "tqbse: check the server address %s (--server A.B.C.D) and that the server runs\n",
                      options.server.c_str());

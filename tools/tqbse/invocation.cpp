@@ -3,9 +3,13 @@
 #include <tqBsePluginControlDll.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+
+#include "platform/platform.h"
+#include "protocol/ports.h"
 
 namespace tqbse::cli {
 namespace {
@@ -320,10 +324,48 @@ std::string errorText(int32_t code)
     return {};
 }
 
-int32_t connectServer(const Options& options)
+std::vector<std::string> Invocation::unbalancedTexts() const
+{
+    std::vector<std::string> names;
+    const CallDesc& d = *call_->desc;
+    for (int i = 0; i < d.paramCount; ++i) {
+        if (d.params[i].role != ParamRole::InText)
+            continue;
+        int64_t depth = 0;
+        bool underflow = false;
+        for (const char c : texts_[i]) {
+            depth += (c == '(') - (c == ')');
+            underflow = underflow || depth < 0;
+        }
+        if (depth != 0 || underflow)
+            names.push_back(d.params[i].name);
+    }
+    return names;
+}
+
+int32_t connectServer(const Options& options, bool* timedOut)
 {
     const auto& o = options.octets;
-    return tqBsePluginControlDll_Initialise(o[0], o[1], o[2], o[3]);
+    const auto started = std::chrono::steady_clock::now();
+    const int32_t rc = tqBsePluginControlDll_Initialise(o[0], o[1], o[2], o[3]);
+    const auto waited = std::chrono::steady_clock::now() - started;
+    if (timedOut == nullptr)
+        return rc;
+    *timedOut = false;
+    if (rc != TQBSE_NO_RESPONSE || options.timeoutMs <= 0 || waited < std::chrono::milliseconds(options.timeoutMs))
+        return rc;
+    // -14 after the whole deadline: either the connect itself took that
+    // long (an unreachable host) or the server took the connection and did
+    // not answer. A connection of our own tells which.
+    const uint32_t address = uint32_t(o[0]) << 24 | uint32_t(o[1]) << 16 | uint32_t(o[2]) << 8 | uint32_t(o[3]);
+    platform::socketLibraryStartup();
+    const platform::SocketHandle probe = platform::openTcpSocket();
+    if (probe != platform::kInvalidSocket) {
+        *timedOut = platform::connectWithTimeout(probe, {address, kServerPort}, 2000) == 0;
+        platform::closeSocket(probe);
+    }
+    platform::socketLibraryCleanup();
+    return rc;
 }
 
 } // namespace tqbse::cli

@@ -62,6 +62,10 @@ public:
                                               const Options& options, Invocation* out);
     // Sizes text and trace outputs by their length query, then calls.
     CallResult run() const;
+    // The text inputs whose parentheses do not pair up: the server takes a
+    // message's tokens apart by pairing parentheses, so such a text reaches
+    // it cut or mixed with the next token.
+    std::vector<std::string> unbalancedTexts() const;
 
     const CliCall& call() const { return *call_; }
 
@@ -80,8 +84,10 @@ private:
 // The text of a result code, through the library ("" if it has none).
 std::string errorText(int32_t code);
 
-// Connects to options.octets; the library's -14 when unreachable.
-int32_t connectServer(const Options& options);
+// Connects to options.octets; the library's -14 when unreachable. With
+// `timedOut`, tells whether a -14 came from a server that took the
+// connection but did not answer within --timeout.
+int32_t connectServer(const Options& options, bool* timedOut = nullptr);
 
 // Reads a whole file for --file (bounded size); nullopt with a message.
 std::optional<std::string> readFile(const std::string& path, std::string* error);

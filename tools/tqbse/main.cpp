@@ -50,16 +50,24 @@ bool needsConnection(const CallDesc& d)
 
 } // namespace
 
-bool connectOrExplain(const Options& options)
+int connectOrExplain(const Options& options)
 {
-    const int32_t rc = connectServer(options);
+    bool timedOut = false;
+    const int32_t rc = connectServer(options, &timedOut);
     if (rc != TQBSE_NO_RESPONSE)
-        return true;
+        return kExitOk;
+    if (timedOut) {
+        std::fprintf(stderr,
+                     "tqbse: Initialise: no complete reply from %s within %d ms (--timeout); the connection was "
+                     "closed\n",
+                     options.server.c_str(), options.timeoutMs);
+        return kExitTimedOut;
+    }
     std::fprintf(stderr,
                  "tqbse: no connection to %s port 6002: %d %s\n"
                  "tqbse: check the server address (--server A.B.C.D) and that the server runs there\n",
                  options.server.c_str(), rc, errorText(rc).c_str());
-    return false;
+    return kExitUnreachable;
 }
 
 int runCallCommand(FILE* out, const Command& command, bool connect)
@@ -80,11 +88,16 @@ int runCallCommand(FILE* out, const Command& command, bool connect)
         return kExitUsage;
     }
 
+    for (const std::string& text : invocation.unbalancedTexts())
+        std::fprintf(stderr,
+                     "tqbse: warning: the parentheses in %s do not pair up; the server takes a message apart at "
+                     "its parentheses and will read this text cut short or run into the next argument\n",
+                     text.c_str());
     const CallDesc& d = *call->desc;
     bool connected = false;
     if (connect && needsConnection(d)) {
-        if (!connectOrExplain(command.options))
-            return kExitUnreachable;
+        if (const int rc = connectOrExplain(command.options); rc != kExitOk)
+            return rc;
         connected = true;
     }
     const auto started = std::chrono::steady_clock::now();
@@ -103,8 +116,8 @@ int runCallCommand(FILE* out, const Command& command, bool connect)
     }
     // A code the library has no text for is asked of the server.
     if (connect && !connected && d.family == Family::ErrorMessages && result.code == TQBSE_NO_RESPONSE) {
-        if (!connectOrExplain(command.options))
-            return kExitUnreachable;
+        if (const int rc = connectOrExplain(command.options); rc != kExitOk)
+            return rc;
         connected = true;
         result = invocation.run();
     }

@@ -127,7 +127,7 @@ int runShell(FILE* out, const Options& options)
     ::rl_outstream = stderr;
 #endif
     Options current = options;
-    if (connectOrExplain(current))
+    if (connectOrExplain(current) == kExitOk)
         std::fprintf(stderr, "connected to %s; type help, or a call name (Tab completes)\n", current.server.c_str());
     else
         std::fputs("not connected; calls return -14 until Initialise A B C D succeeds\n", stderr);
