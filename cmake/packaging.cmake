@@ -13,6 +13,7 @@
 # changelog; dependencies on other distributions' packages come from
 # dpkg-shlibdeps.
 set(TQBSE_DEBIAN_PACKAGES ON)
+include(GNUInstallDirs)
 # Installed under /usr always: the pkg-config file may name it.
 set(TQBSE_PKGCONFIG_RELOCATABLE OFF CACHE BOOL "" FORCE)
 # The library is in the loader's default path; a run path in the tools
@@ -36,27 +37,34 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${tqbse_maintainer}")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://tqbse.example.com/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The tools link the library of another of these packages: dpkg-shlibdeps
+# finds it in the build (the dependency on it is stated below).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR})
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_STRIP_FILES ON)
 
-set(about "The library lets a test program control a base-station-emulator plug-in\n running in a server process on another computer, through a flat C API\n of remote calls over TCP.")
+set(about "The library lets a test program control a base-station-emulator plug-in\nrunning in a server process on another computer, through a flat C API\nof remote calls over TCP.")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${tqbse_runtime})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-# The shlibs file lets packages linking the library depend on it; CPack
-# adds the ldconfig trigger with it.
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
-set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "remote control of the base-station-emulator plug-in - library\n ${about}\n .\n This package holds the shared library.")
+# The shlibs file lets packages linking the library depend on it (only the
+# runtime package has a shared object); the ldconfig trigger updates the
+# loader's cache. CPack also writes postinst and postrm scripts that call
+# ldconfig, which the trigger replaces: scripts/package.sh drops them.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/triggers)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "remote control of the base-station-emulator plug-in - library\n${about}\n\nThis package holds the shared library.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME ${tqbse_dev})
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "${tqbse_runtime} (= ${PROJECT_VERSION})")
-set(CPACK_COMPONENT_DEV_DESCRIPTION "remote control of the base-station-emulator plug-in - development files\n ${about}\n .\n This package holds the header, the pkg-config file and the CMake package\n for building host programs.")
+set(CPACK_COMPONENT_DEV_DESCRIPTION "remote control of the base-station-emulator plug-in - development files\n${about}\n\nThis package holds the header, the pkg-config file and the CMake package\nfor building host programs.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME ${tqbse_tools})
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${tqbse_runtime} (= ${PROJECT_VERSION})")
-set(CPACK_COMPONENT_TOOLS_DESCRIPTION "remote control of the base-station-emulator plug-in - tools\n ${about}\n .\n This package holds tqbse, which calls any export from the command line,\n and tqbse-emulator, a reference server for testing host programs.")
+set(CPACK_COMPONENT_TOOLS_DESCRIPTION "remote control of the base-station-emulator plug-in - tools\n${about}\n\nThis package holds tqbse, which calls any export from the command line,\nand tqbse-emulator, a reference server for testing host programs.")
 
 # Each package's /usr/share/doc/<package>/: the licence as its copyright
 # file, and a changelog (a native package's: changelog.gz).
