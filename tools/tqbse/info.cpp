@@ -31,11 +31,13 @@ std::string libraryPath()
 void printVersion(FILE* out)
 {
     // The real file behind the soname link: its name ends in the full version.
-    const std::string path = libraryPath();
+    std::string path = libraryPath();
     std::error_code error;
     const std::filesystem::path file = std::filesystem::canonical(path, error);
+    if (!error)
+        path = file.string();
     std::fputs(programVersionLine("tqbse", TQBSE_BUILD_TEXT).c_str(), out);
-    std::fprintf(out, "library %s, loaded from %s\n", versionText().c_str(), error ? path.c_str() : file.c_str());
+    std::fprintf(out, "library %s, loaded from %s\n", versionText().c_str(), path.c_str());
 }
 
 int runInfo(FILE* out, const Options& options, bool ownConnection)
