@@ -38,9 +38,6 @@ set(TQBSE_DEF_FILE ${PROJECT_BINARY_DIR}/tqBsePluginControlDll.def)
 file(CONFIGURE OUTPUT ${TQBSE_DEF_FILE}
   CONTENT "LIBRARY tqBsePluginControlDll.dll\nEXPORTS\n    ${tqbse_export_lines}\n" @ONLY)
 
-if(NOT PROJECT_VERSION_TWEAK)
-  set(PROJECT_VERSION_TWEAK 0)
-endif()
 configure_file(${PROJECT_SOURCE_DIR}/windows/version.rc.in ${PROJECT_BINARY_DIR}/tqBsePluginControlDll.rc @ONLY)
 
 target_sources(tqBsePluginControlDll PRIVATE

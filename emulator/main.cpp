@@ -10,6 +10,7 @@
 #include "emulator/request_handler.h"
 #include "emulator/server.h"
 #include "platform/platform.h"
+#include "protocol/version.h"
 
 namespace {
 
@@ -27,12 +28,19 @@ int main(int argc, char** argv)
 
     Options options;
     std::string error;
-    if (!parseOptions(args, &options, &error)) {
+    const bool parsed = parseOptions(args, &options, &error);
+    for (const std::string& notice : options.notices)
+        std::fprintf(stderr, "tqbse-emulator: %s\n", notice.c_str());
+    if (!parsed) {
         std::fprintf(stderr, "tqbse-emulator: %s\n", error.c_str());
         return 2;
     }
     if (options.help) {
         std::fputs(usageText().c_str(), stdout);
+        return 0;
+    }
+    if (options.showVersion) {
+        std::fputs(tqbse::programVersionLine("tqbse-emulator", TQBSE_BUILD_TEXT).c_str(), stdout);
         return 0;
     }
 

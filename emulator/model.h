@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include <tqBsePluginControlDll.h>
+
 namespace tqbse::emu {
 
 using Clock = std::chrono::steady_clock;
@@ -65,7 +67,8 @@ struct LteValues {
 };
 
 struct Config {
-    std::array<int32_t, 4> version{6, 0, 0, 0};
+    // The library's own version unless configured: GetServerVersion then returns 0.
+    std::array<int32_t, 4> version{TQBSE_VERSION_MAJOR, TQBSE_VERSION_MINOR, TQBSE_VERSION_PATCH, TQBSE_VERSION_BUILD};
     std::vector<Path> paths;
     float adcOverloadLevel = 0.0f; // an RX level above this overloads the converter
     int32_t traceLength = 4096;

@@ -85,7 +85,9 @@ std::string usageText()
         "  --bind ADDR             IPv4 address to listen on (default 127.0.0.1)\n"
         "  --port N                TCP port to listen on (default 6002)\n"
         "  --config FILE           JSON content (lists, paths, values); see docs/EMULATOR.md\n"
-        "  --version A.B.C.D       server version to report (default 6.0.0.0)\n"
+        "  --server-version A.B.C.D\n"
+        "                          the version GetServerVersion reports (default: this\n"
+        "                          program's own; --version A.B.C.D is the old spelling)\n"
         "  --trace-length N        points per trace, 0 to 1000000 (default 4096)\n"
         "  --scenario-ms N         how long an executed scenario runs (default 1500)\n"
         "  --trace                 print every request and reply, numbers decoded\n"
@@ -111,7 +113,8 @@ std::string usageText()
         "  --send-twice            send each reply twice, back to back\n"
         "  --endless-text          answer with result 0 and a text token that never ends\n"
         "\n"
-        "  --help                  show this text\n");
+        "  -h, --help              show this text\n"
+        "  --version               show the program's version and build\n");
 }
 
 bool parseOptions(const std::vector<std::string>& args, Options* o, std::string* error)
@@ -155,7 +158,12 @@ bool parseOptions(const std::vector<std::string>& args, Options* o, std::string*
         } else if (a == "--config") {
             if (!value(&o->configFile))
                 return false;
-        } else if (a == "--version") {
+        } else if (a == "--version" && (i + 1 >= args.size() || args[i + 1].starts_with("--"))) {
+            o->showVersion = true;
+        } else if (a == "--server-version" || a == "--version") {
+            // --version with a value is the old spelling of --server-version.
+            if (a == "--version")
+                o->notices.push_back("--version A.B.C.D is deprecated: use --server-version A.B.C.D");
             if (!value(&v))
                 return false;
             std::vector<std::string> parts(1);
@@ -173,7 +181,7 @@ bool parseOptions(const std::vector<std::string>& args, Options* o, std::string*
                 version[k] = part;
             }
             if (!ok) {
-                *error = "--version: expected A.B.C.D, got '" + v + "'";
+                *error = a + ": expected A.B.C.D, got '" + v + "'";
                 return false;
             }
             o->version = version;

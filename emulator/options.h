@@ -24,6 +24,8 @@ struct Options {
     int callbackPort = 6009;
     FaultOptions faults;
     bool help = false;
+    bool showVersion = false;          // --version alone: print the program's own
+    std::vector<std::string> notices;  // lines for standard error, e.g. a deprecated spelling
 };
 
 // Parses the arguments after the program name. False with `error` set on a

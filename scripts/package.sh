@@ -1,41 +1,119 @@
 #!/usr/bin/env bash
-# Writes the packages a user downloads into out/ (scripts/package.sh):
-#   out/tqBsePluginControlDll-<version>-win64.zip  the Windows DLL, its import
-#       library and .def, the header, tqbse.exe, the example and a README
-#   out/tqbse-plugin-control_<version>_amd64.deb  the Linux library, header,
-#       CMake and pkg-config files, tqbse and the emulator (CPack)
-# Builds what it needs: build-package/ (native, installed under /usr) and
+# Writes what a user downloads into out/: scripts/package.sh [--linux]
+#   libtqbseplugincontroldll6_<v>_amd64.deb      the shared library
+#   libtqbseplugincontroldll-dev_<v>_amd64.deb   header, pkg-config, CMake package
+#   tqbse-tools_<v>_amd64.deb                    tqbse, tqbse-emulator, man pages, completion
+#   tqbse-<v>-py3-none-linux_x86_64.whl          the Python package with the Linux library
+#   tqBsePluginControlDll-<v>-win64.zip          the Windows DLL, import library, .def,
+#       header, tqbse.exe, the example, README and LICENSE
+#   tqbse-<v>-py3-none-win_amd64.whl             the Python package with the DLL
+# --linux: the first four only (no cross build). One line per stage with its
+# time; a stage's output is shown only when it fails. Builds are kept and
+# reused: build-package/ (native, for /usr, Debian's hardening flags) and
 # build-win64/ (scripts/windows-build.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-mkdir -p out
+linux_only=false
+[ "${1:-}" = "--linux" ] && linux_only=true
+out=$root/out
+build=$root/build-package
+mkdir -p "$out"
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
 
-scripts/install-deps.sh
-echo "building build-package"
-cmake -S "$root" -B "$root/build-package" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DCMAKE_PROJECT_INCLUDE="$root/cmake/packaging.cmake" \
-  -DTQBSE_BUILD_TESTS=OFF -DTQBSE_BUILD_BENCH=OFF >/dev/null
-cmake --build "$root/build-package" --parallel "$(nproc)" >/dev/null
-(cd "$root/build-package" && cpack -B "$root/build-package/cpack" >/dev/null)
-deb=$(ls "$root"/build-package/cpack/*.deb)
-cp "$deb" out/
-echo "wrote out/$(basename "$deb")"
+# stage TEXT COMMAND...: runs one stage, printing TEXT and its time.
+stage() {
+  local text=$1 started=$SECONDS log=$scratch/stage.log
+  shift
+  printf '%-52s' "$text" >&2
+  if ! "$@" >"$log" 2>&1; then
+    echo " FAILED" >&2
+    cat "$log" >&2
+    exit 1
+  fi
+  printf '%4ds\n' $((SECONDS - started)) >&2
+}
 
-TQBSE_NATIVE_EMULATOR=${TQBSE_NATIVE_EMULATOR:-$root/build-package/emulator/tqbse-emulator} \
-  bash scripts/windows-build.sh
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-win64/CMakeCache.txt)
-name=tqBsePluginControlDll-$version-win64
-staging=$(mktemp -d)
-trap 'rm -rf "$staging"' EXIT
-dir=$staging/$name
-mkdir -p "$dir/bin" "$dir/lib" "$dir/include" "$dir/examples"
-cp build-win64/bin/tqBsePluginControlDll.dll build-win64/bin/tqbse.exe build-win64/bin/tqbse_example.exe "$dir/bin/"
-x86_64-w64-mingw32-strip --strip-debug "$dir"/bin/*
-cp build-win64/lib/tqBsePluginControlDll.lib build-win64/tqBsePluginControlDll.def "$dir/lib/"
-cp include/tqBsePluginControlDll.h "$dir/include/"
-cp examples/host_example.c "$dir/examples/"
-cp windows/README.md "$dir/README.md"
-rm -f "out/$name.zip"
-(cd "$staging" && zip -qr "$root/out/$name.zip" "$name")
-echo "wrote out/$name.zip"
+# What the packages need besides the build's own dependencies.
+dependencies() {
+  scripts/install-deps.sh
+  scripts/install-deps.sh dpkg-dev fakeroot lintian help2man zip python3-venv python3-wheel
+}
+
+native_build() {
+  # Debian's hardening (fortify, stack protector, relro, bind now, PIE).
+  local cppflags
+  cppflags=$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CPPFLAGS)
+  CFLAGS="$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CFLAGS) $cppflags" \
+  CXXFLAGS="$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS) $cppflags" \
+  LDFLAGS=$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get LDFLAGS) \
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+      -DCMAKE_PROJECT_INCLUDE="$root/cmake/packaging.cmake" \
+      -DTQBSE_BUILD_TESTS=OFF -DTQBSE_BUILD_BENCH=OFF
+  cmake --build "$build" --parallel "$(nproc)"
+}
+
+debian_packages() {
+  rm -rf "$build/cpack"
+  (cd "$build" && cpack -B "$build/cpack")
+  rm -f "$out"/*.deb
+  local deb dir
+  for deb in "$build"/cpack/*.deb; do
+    # A library package runs ldconfig through its trigger alone: the
+    # ldconfig calls CPack writes into postinst and postrm go.
+    dir=$scratch/$(basename "$deb" .deb)
+    dpkg-deb -R "$deb" "$dir"
+    rm -f "$dir/DEBIAN/postinst" "$dir/DEBIAN/postrm"
+    dpkg-deb --root-owner-group -Zxz -b "$dir" "$out/$(basename "$deb")"
+  done
+}
+
+# Errors and warnings fail (none is accepted).
+lintian_clean() {
+  lintian --fail-on error,warning "$out"/*.deb
+}
+
+# wheel PLATFORM LIBRARY: the Python package with LIBRARY bundled, into out/.
+wheel() {
+  local venv=$build/wheel-venv
+  [ -x "$venv/bin/pip" ] || /usr/bin/python3 -m venv --system-site-packages "$venv"
+  rm -f "$out"/tqbse-*-"$1".whl
+  TQBSE_TOOL=$build/tools/tqbse TQBSE_HEADER=$root/include/tqBsePluginControlDll.h TQBSE_BUNDLE_LIBRARY=$2 \
+    "$venv/bin/pip" wheel --no-deps --no-index --no-build-isolation -w "$out" "$root/python"
+  /usr/bin/python3 scripts/check-wheel.py "$out"/tqbse-*-"$1".whl "$1" "$2"
+}
+
+windows_build() {
+  TQBSE_NATIVE_EMULATOR=${TQBSE_NATIVE_EMULATOR:-$build/emulator/tqbse-emulator} bash scripts/windows-build.sh
+}
+
+windows_zip() {
+  local name=tqBsePluginControlDll-$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-win64/CMakeCache.txt)-win64
+  local dir=$scratch/$name
+  mkdir -p "$dir/bin" "$dir/lib" "$dir/include" "$dir/examples"
+  cp build-win64/bin/tqBsePluginControlDll.dll build-win64/bin/tqbse.exe build-win64/bin/tqbse_example.exe "$dir/bin/"
+  x86_64-w64-mingw32-strip --strip-debug "$dir"/bin/*
+  cp build-win64/lib/tqBsePluginControlDll.lib build-win64/tqBsePluginControlDll.def "$dir/lib/"
+  cp include/tqBsePluginControlDll.h "$dir/include/"
+  cp examples/host_example.c "$dir/examples/"
+  cp windows/README.md "$dir/README.md"
+  cp LICENSE "$dir/LICENSE"
+  rm -f "$out/$name.zip"
+  (cd "$scratch" && zip -qr "$out/$name.zip" "$name")
+}
+
+stage "dependencies" dependencies
+stage "building build-package (Release, for /usr)" native_build
+stage "Debian packages (cpack)" debian_packages
+stage "lintian" lintian_clean
+stage "Linux wheel" wheel linux_x86_64 "$(realpath "$build/libtqBsePluginControlDll.so")"
+if ! $linux_only; then
+  stage "building build-win64 and build-win32 (MinGW-w64)" windows_build
+  stage "Windows zip" windows_zip
+  stage "Windows wheel" wheel win_amd64 "$root/build-win64/bin/tqBsePluginControlDll.dll"
+fi
+for file in "$out"/*.deb "$out"/*.whl "$out"/*.zip; do
+  [ -e "$file" ] && echo "wrote ${file#"$root"/}"
+done
+true

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The full test suite, from a fresh machine: installs what is missing,
 # builds build/, runs ctest there, then every scripts/stage-*.sh one after
-# another (benchmark smoke, fuzzing, main job, Python, ASan+UBSan, TSan, valgrind,
-# and last the Windows suite under Wine, which reuses build/'s emulator).
+# another (benchmark smoke, fuzzing, main job, Debian packages, Python,
+# ASan+UBSan, TSan, valgrind, and last the Windows suite under Wine, which
+# reuses build/'s emulator).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"

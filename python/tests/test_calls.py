@@ -71,8 +71,8 @@ def test_failure_raises_its_class_with_code_text_and_failing_call(bse, method, a
     assert e.text and e.text == bse.get_error_msg(code) and f"failed: {code} {e.text}" in str(e)
 
 
-@pytest.mark.parametrize("emulator, code, version", [({"version": "7.0.0.0"}, 2, (7, 0, 0, 0)),
-                                                      ({"version": "5.9.0.0"}, 1, (5, 9, 0, 0))],
+@pytest.mark.parametrize("emulator, code, version", [({"server_version": "7.0.0.0"}, 2, (7, 0, 0, 0)),
+                                                      ({"server_version": "5.9.0.0"}, 1, (5, 9, 0, 0))],
                          indirect=["emulator"], ids=["server-newer", "server-older"])
 def test_version_difference_warns_once_and_still_returns(bse, code, version):
     with pytest.warns(tqbse.VersionWarning) as caught:

@@ -97,6 +97,19 @@ TEST(CliRules, AddressesAndOptions)
     EXPECT_TRUE(parseCommandLine({"--json", "--csv", "list"}, &both));
     Command unknown;
     EXPECT_TRUE(parseCommandLine({"--verbose", "list"}, &unknown));
+
+    // -h is help before "--" and a value after it; --version takes no value.
+    Command shortHelp;
+    ASSERT_FALSE(parseCommandLine({"list", "-h"}, &shortHelp));
+    EXPECT_TRUE(shortHelp.options.help);
+    Command value;
+    ASSERT_FALSE(parseCommandLine({"TestCase_Select", "--", "-h"}, &value));
+    EXPECT_FALSE(value.options.help);
+    EXPECT_EQ(value.words, (std::vector<std::string>{"TestCase_Select", "-h"}));
+    Command version;
+    ASSERT_FALSE(parseCommandLine({"--version"}, &version));
+    EXPECT_TRUE(version.options.version);
+    EXPECT_TRUE(parseCommandLine({"--version=1"}, &version));
 }
 
 TEST(CliRules, FileAndOutOnlyWhereTheyApply)

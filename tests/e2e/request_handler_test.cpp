@@ -3,15 +3,17 @@
 // lifetime of results handles, staged filter changes and the request framing.
 // The model's values and lists are seen through the emulator process by the
 // example (cli_process_test) and python/tests; its faults, callback and
-// options by process_test.
+// options by process_test, the spelling of its version options here.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
 #include "client/call_remote.h"
 #include "hardening/call_frame.h"
 #include "emulator/model.h"
+#include "emulator/options.h"
 #include "emulator/request_handler.h"
 #include "protocol/call_table.h"
 #include "protocol/codec.h"
@@ -159,6 +161,36 @@ TEST(EmulatorRequests, RequestCompleteness)
         }
         EXPECT_EQ(framer.complete(), c.complete);
     }
+}
+
+// --version alone prints the program's own version; with a value it is
+// the old spelling of --server-version and says so once.
+TEST(EmulatorOptions, VersionIsTheProgramsOwnAndServerVersionSetsTheReportedOne)
+{
+    const std::array<int32_t, 4> seven{7, 0, 0, 1};
+    Options o;
+    std::string error;
+    ASSERT_TRUE(parseOptions({"--version", "--port", "6100"}, &o, &error)) << error;
+    EXPECT_TRUE(o.showVersion);
+    EXPECT_EQ(o.port, 6100);
+    EXPECT_FALSE(o.version);
+
+    Options renamed;
+    ASSERT_TRUE(parseOptions({"--server-version", "7.0.0.1"}, &renamed, &error)) << error;
+    EXPECT_EQ(renamed.version, seven);
+    EXPECT_FALSE(renamed.showVersion);
+    EXPECT_TRUE(renamed.notices.empty());
+
+    Options old;
+    ASSERT_TRUE(parseOptions({"--version", "7.0.0.1", "--trace"}, &old, &error)) << error;
+    EXPECT_EQ(old.version, seven);
+    EXPECT_FALSE(old.showVersion);
+    ASSERT_EQ(old.notices.size(), 1u);
+    EXPECT_NE(old.notices[0].find("--server-version"), std::string::npos);
+
+    Options bad;
+    EXPECT_FALSE(parseOptions({"--server-version", "7.0.1"}, &bad, &error));
+    EXPECT_FALSE(parseOptions({"--server-version"}, &bad, &error));
 }
 
 } // namespace

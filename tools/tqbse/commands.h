@@ -20,6 +20,10 @@ int runCallCommand(FILE* out, const Command& command, bool connect);
 // Diagnostics report. `ownConnection`: connect first, shut down after.
 int runInfo(FILE* out, const Options& options, bool ownConnection);
 
+// --version: the tool's version and build, the library's version and the
+// file it was loaded from.
+void printVersion(FILE* out);
+
 // Interactive prompt keeping one connection.
 int runShell(FILE* out, const Options& options);
 

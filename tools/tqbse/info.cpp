@@ -7,9 +7,11 @@
 
 #include "platform/platform.h"
 #include "protocol/ports.h"
+#include "protocol/version.h"
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,11 +28,21 @@ std::string libraryPath()
 
 } // namespace
 
+void printVersion(FILE* out)
+{
+    // The real file behind the soname link: its name ends in the full version.
+    std::string path = libraryPath();
+    std::error_code error;
+    const std::filesystem::path file = std::filesystem::canonical(path, error);
+    if (!error)
+        path = file.string();
+    std::fputs(programVersionLine("tqbse", TQBSE_BUILD_TEXT).c_str(), out);
+    std::fprintf(out, "library %s, loaded from %s\n", versionText().c_str(), path.c_str());
+}
+
 int runInfo(FILE* out, const Options& options, bool ownConnection)
 {
-    const std::string libVersion = std::to_string(TQBSE_VERSION_MAJOR) + "." + std::to_string(TQBSE_VERSION_MINOR) +
-                                   "." + std::to_string(TQBSE_VERSION_PATCH) + "." +
-                                   std::to_string(TQBSE_VERSION_BUILD);
+    const std::string libVersion = versionText();
     bool timedOut = false;
     const int32_t connectCode = connectServer(options, &timedOut);
     const bool connected = connectCode != TQBSE_NO_RESPONSE;

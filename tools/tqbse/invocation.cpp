@@ -58,6 +58,10 @@ std::optional<std::string> parseCommandLine(const std::vector<std::string>& argv
     bool optionsEnded = false;
     for (size_t i = 0; i < argv.size(); ++i) {
         const std::string& a = argv[i];
+        if (!optionsEnded && a == "-h") {
+            o.help = true;
+            continue;
+        }
         if (optionsEnded || !a.starts_with("--")) {
             command->words.push_back(a);
             continue;
@@ -81,10 +85,10 @@ std::optional<std::string> parseCommandLine(const std::vector<std::string>& argv
             value = argv[++i];
             return true;
         };
-        if (key == "--json" || key == "--csv" || key == "--help") {
+        if (key == "--json" || key == "--csv" || key == "--help" || key == "--version") {
             if (hasValue)
                 return key + " takes no value";
-            (key == "--json" ? o.json : key == "--csv" ? o.csv : o.help) = true;
+            (key == "--json" ? o.json : key == "--csv" ? o.csv : key == "--help" ? o.help : o.version) = true;
         } else if (key == "--server") {
             if (!takeValue())
                 return std::string("--server needs an address A.B.C.D");

@@ -28,7 +28,8 @@ struct Options {
     std::string file;  // an upload's content
     std::string out;   // where a download's text goes
     int timeoutMs = 0; // reply deadline (TQBSE_REPLY_TIMEOUT_MS), 0 for none
-    bool help = false;
+    bool help = false;     // -h, --help
+    bool version = false;  // --version
 };
 
 struct Command {

@@ -18,10 +18,10 @@ namespace {
 void printUsage(FILE* out)
 {
     std::fputs(
-        "usage: tqbse [--server A.B.C.D] [--timeout MS] [--json | --csv] CALL [ARGS...]\n"
-        "       tqbse [--server A.B.C.D] [--json] info\n"
-        "       tqbse [--server A.B.C.D] shell\n"
-        "       tqbse [--json] list\n"
+        "Usage: tqbse [--server A.B.C.D] [--timeout MS] [--json | --csv] CALL [ARGS...]\n"
+        "  or:  tqbse [--server A.B.C.D] [--json] info\n"
+        "  or:  tqbse [--server A.B.C.D] shell\n"
+        "  or:  tqbse [--json] list\n"
         "\n"
         "CALL is an export's name without its prefix, e.g. RX_CentreFrequency_Get 0.\n"
         "Arguments are typed by the call's row: int, flag (0/1/-1/true/false), float,\n"
@@ -36,6 +36,8 @@ void printUsage(FILE* out)
         "  --file PATH       an upload's content from a file\n"
         "  --out PATH        write a downloaded text to a file\n"
         "  --                end of options (so that -5 is a value)\n"
+        "  -h, --help        show this text\n"
+        "  --version         show the tool's version and build, and the library it loaded\n"
         "\n"
         "Exit status: 0 success or warning, 1 negative result, 2 bad input (server\n"
         "not contacted), 3 server unreachable, 4 no reply within --timeout. The\n"
@@ -155,7 +157,9 @@ int main(int argc, char** argv)
     if (command.options.timeoutMs > 0)
         tqbse::platform::setEnvironment("TQBSE_REPLY_TIMEOUT_MS", std::to_string(command.options.timeoutMs).c_str());
     int rc = kExitOk;
-    if (command.options.help || command.words.empty() || command.words[0] == "help") {
+    if (command.options.version) {
+        printVersion(out);
+    } else if (command.options.help || command.words.empty() || command.words[0] == "help") {
         printUsage(command.words.empty() && !command.options.help ? stderr : out);
         rc = command.words.empty() && !command.options.help ? kExitUsage : kExitOk;
     } else if (command.words[0] == "list" && command.words.size() == 1) {

@@ -20,11 +20,17 @@ namespace {
 
 constexpr int kMaxLines = 1000000;
 constexpr const char* kBuiltins[] = {"help", "list", "info", "quit", "exit"};
+// Call names complete with Tab only where readline does the line editing.
+#ifdef TQBSE_HAVE_READLINE
+constexpr const char* kTabNote = " (Tab completes names)";
+#else
+constexpr const char* kTabNote = "";
+#endif
 
 void printShellHelp(FILE* out)
 {
-    std::fputs("  CALL [ARGS...]   call an export by name (Tab completes names); options --json --csv\n"
-               "                   --file PATH --out PATH may follow\n"
+    std::fprintf(out, "  CALL [ARGS...]   call an export by name%s; options --json --csv\n", kTabNote);
+    std::fputs("                   --file PATH --out PATH may follow\n"
                "  list             every call with its arguments and outputs\n"
                "  info             diagnostics report\n"
                "  Initialise A B C D  connect to another server\n"
@@ -128,7 +134,8 @@ int runShell(FILE* out, const Options& options)
 #endif
     Options current = options;
     if (connectOrExplain(current) == kExitOk)
-        std::fprintf(stderr, "connected to %s; type help, or a call name (Tab completes)\n", current.server.c_str());
+        std::fprintf(stderr, "connected to %s; type help, or a call name%s
+", current.server.c_str(), kTabNote);
     else
         std::fputs("not connected; calls return -14 until Initialise A B C D succeeds\n", stderr);
 

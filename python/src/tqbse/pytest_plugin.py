@@ -10,7 +10,7 @@
 `emulator` starts tqbse-emulator on a free loopback address of
 127.0.0.64 - 127.0.0.95, port 6002, for one test and stops it afterwards.
 Its options come from the tqbse_emulator marker (keyword names are the
-emulator's options with "_" for "-": config, trace_length, version,
+emulator's options with "_" for "-": config, trace_length, server_version,
 scenario_ms, fault_call, delay_ms, close_mid_reply, wrong_name, ...), updated
 by an indirect parameter (a dict) when the test parametrizes `emulator`.
 `bse` is a tqbse connection to it, closed after the test. The program is
