@@ -134,8 +134,7 @@ int runShell(FILE* out, const Options& options)
 #endif
     Options current = options;
     if (connectOrExplain(current) == kExitOk)
-        std::fprintf(stderr, "connected to %s; type help, or a call name%s
-", current.server.c_str(), kTabNote);
+        std::fprintf(stderr, "connected to %s; type help, or a call name%s\n", current.server.c_str(), kTabNote);
     else
         std::fputs("not connected; calls return -14 until Initialise A B C D succeeds\n", stderr);
 
