@@ -1,9 +1,9 @@
 // Fuzzes the message framers with arbitrary bytes cut into random chunks.
-// ReplyFramer: the reply is exactly the bytes of each chunk up to its first
-// zero byte, a chunk not ending in ")" never ends the reply, and only a
-// short chunk ends it without a quiet wait. RequestFramer: fed the growing
-// buffer piece by piece, it judges every prefix as the whole-buffer check
-// does.
+// ReplyFramer, for a reply of 1 to 6 tokens: the reply is exactly the bytes
+// of each chunk up to its first zero byte, and every verdict is the one a
+// byte-by-byte judgement of the whole reply gives (support/reply_rule.h).
+// RequestFramer: fed the growing buffer piece by piece, it judges every
+// prefix as the whole-buffer check does.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "protocol/framer.h"
+#include "support/reply_rule.h"
 
 namespace {
 
@@ -37,8 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         return (r & 7) == 0 ? tqbse::kReceiveChunkSize : std::size_t(1 + r % 64);
     };
 
+    const int tokens = 1 + data[0] % 6;
     std::string reply, expected;
-    tqbse::ReplyFramer replyFramer(reply);
+    tqbse::ReplyFramer replyFramer(reply, tokens);
     tqbse::RequestFramer requestFramer;
     for (std::size_t at = 0; at < stream.size();) {
         const std::string_view chunk = stream.substr(at, nextChunk());
@@ -49,8 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
             fail("reply differs from the chunks' bytes up to their zero bytes");
         if (chunk.back() != ')' && verdict != tqbse::ReplyFramer::Verdict::More)
             fail("a chunk not ending in ) ended the reply");
-        if (chunk.size() == tqbse::kReceiveChunkSize && verdict == tqbse::ReplyFramer::Verdict::End)
-            fail("a full chunk ended the reply without a quiet wait");
+        if (chunk.back() == ')'
+            && verdict != tqbse::test::referenceVerdict(reply, chunk.size() < tqbse::kReceiveChunkSize, tokens))
+            fail("the verdict differs from the byte-by-byte judgement");
 
         const std::string_view buffer = stream.substr(0, at);
         if (requestFramer.feed(buffer) != tqbse::isRequestComplete(buffer))

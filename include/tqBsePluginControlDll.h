@@ -5,7 +5,25 @@
  * version warnings, negative values failures. All functions except
  * Initialise, Shutdown and TarquelPrivateData_Set send one request over one
  * TCP connection to the server's port 6002 and block until its reply has
- * arrived; make one call into the library at a time.
+ * arrived.
+ *
+ * Threads: any thread may call. Remote calls are serialised inside the
+ * library, so calls from several threads run one after another, each with
+ * its own reply. Initialise or Shutdown on one thread while another thread
+ * waits in a call ends that call at once with -14 (its reply may never
+ * come), then does its work. The library may be unloaded (dlclose,
+ * FreeLibrary) at any time after Shutdown, also while the callback listener
+ * runs.
+ *
+ * A reply is taken as the call's own only when it is whole: it holds every
+ * token a successful reply to that export carries, or a negative result.
+ * Bytes already waiting when a call begins (a stale or duplicated reply)
+ * are discarded before its request goes out, and after a reply that fails
+ * the checks (-2..-6, -10..-12) the connection is brought back in step
+ * before the call returns; so a call never returns a result >= 0 with
+ * another call's outputs. A reply larger than the call can deliver (its
+ * buffer or capacity in token form, at least 64 KiB) ends the call with
+ * -14 and closes the connection.
  *
  * Outputs are written only when the server's result code is not negative,
  * so a positive warning comes back with its outputs written. On failure the
@@ -15,8 +33,8 @@
  *
  * Reply deadline (off by default): when the environment variable
  * TQBSE_REPLY_TIMEOUT_MS holds a positive number of milliseconds at
- * Initialise, every call on that connection gives up with -14 once no
- * complete reply has arrived that long after its request was sent. The
+ * Initialise, every call on that connection gives up with -14 once its
+ * exchange (sending the request included) has taken that long. The
  * connection is then closed, and every further remote call returns -14 at
  * once until the next Initialise reconnects, so that a late reply is never
  * taken for the answer to a later call. Unset, empty or 0: calls block until
@@ -29,7 +47,13 @@
  *   -12 the reply's result is not an integer  -2..-6 an output token is malformed
  *   and any negative code the server sends (-8 unknown function, -9 wrong
  *   number of parameters, -7, -18, -19, -20 server failures).
- *   -1 the library could not allocate memory for a request or reply.
+ *   -1 a NULL output: a NULL output pointer, or a NULL buffer or array with
+ *      a positive bufferSize or capacity, is refused before anything is
+ *      sent. -1 is the library's own unspecified failure, which no server
+ *      sends for a particular reason; every other free number may mean
+ *      something to the server, which shares the numbering (-15 among them).
+ *      A NULL buffer with size 0 is no output to refuse. -1 also when the
+ *      library could not allocate memory for a request or reply.
  *
  * Text outputs are written into buffer/bufferSize: the text and its
  * terminating zero (L + 1 bytes) are written, nothing beyond; -13 when they

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "protocol/codec.h"
 #include "protocol/framer.h"
+#include "support/reply_rule.h"
 
 namespace {
 
@@ -70,38 +70,6 @@ TEST(ReplyFramer, ChunkRules)
     }
 }
 
-// The end-of-reply rule judged byte by byte over the whole reply: the net
-// parentheses, the tokens completed at the top level after the "=", and
-// whether the first of them is a negative result.
-Verdict referenceVerdict(const std::string& reply, bool shortLast, int expected)
-{
-    int64_t depth = 0;
-    int tokens = 0;
-    bool failed = false;
-    bool named = false;
-    std::size_t start = 0;
-    bool inToken = false;
-    for (std::size_t i = 0; i < reply.size(); ++i) {
-        const char c = reply[i];
-        if (!named) {
-            named = c == '=';
-            depth += (c == '(') - (c == ')');
-            continue;
-        }
-        if (c == '(' && depth++ == 0) {
-            start = i;
-            inToken = true;
-        } else if (c == ')' && --depth == 0 && inToken) {
-            inToken = false;
-            int32_t result = 0;
-            if (++tokens == 1)
-                failed = tqbse::codec::decodeInt(reply.substr(start, i + 1 - start), &result) == 0 && result < 0;
-        }
-    }
-    const bool whole = failed || tokens >= expected;
-    return depth <= 0 && whole ? Verdict::End : shortLast || depth <= 0 ? Verdict::EndIfQuiet : Verdict::More;
-}
-
 // The framer counts tokens only up to the last expected one and parentheses
 // after it in vector blocks: its verdict must agree with a byte-by-byte
 // judgement at any length and any split, also where single lanes count high
@@ -135,7 +103,7 @@ TEST(ReplyFramer, AgreesWithAByteByByteJudgement)
             verdict = framer.feed(std::string_view(reply).substr(at, chunk));
         ASSERT_EQ(received, reply);
         const bool shortLast = (reply.size() - 1) % chunk + 1 < kReceiveChunkSize;
-        ASSERT_STREQ(nameOf(verdict), nameOf(referenceVerdict(reply, shortLast, expected)))
+        ASSERT_STREQ(nameOf(verdict), nameOf(tqbse::test::referenceVerdict(reply, shortLast, expected)))
             << "length " << reply.size() << " chunk " << chunk << " tokens " << expected;
     }
 }
