@@ -181,6 +181,13 @@ TEST_F(Lifecycle, BadOctetChangesNothing)
     EXPECT_EQ(tqBsePluginControlDll_TestCase_Count_Get(&count), 0);
     EXPECT_EQ(count, 4);
     EXPECT_EQ(server_->connections(), 1);
+
+    // 0 and 255 are octets like any other.
+    const FakeServer edges("127.255.0.255");
+    ASSERT_TRUE(edges.isListening()) << "cannot listen on 127.255.0.255";
+    EXPECT_EQ(tqBsePluginControlDll_Initialise(127, 255, 0, 255), 0);
+    EXPECT_EQ(ClientSocket::instance().addressText(), "127.255.0.255");
+    EXPECT_EQ(edges.connections(), 1);
 }
 
 // A second Initialise connects again; one to an address where nothing

@@ -9,7 +9,10 @@
 #include <thread>
 #include <vector>
 
+#include "platform/platform.h"
+#include "protocol/ports.h"
 #include "support/process.h"
+#include "support/sockets.h"
 #include "tqBsePluginControlDll.h"
 
 namespace tqbse::test {
@@ -50,6 +53,48 @@ TEST(EmulatorProcess, FaultOptionsGiveTheMatchingCode)
         EXPECT_EQ(f, code == 0 ? 1.5e9 : -1);
         tqBsePluginControlDll_Shutdown();
     }
+}
+
+// One connection to the emulator, without the library: requests go out in
+// the pieces given, `pauseMs` apart; the reply is read until it ends in ")"
+// and nothing more comes for 300 ms.
+std::string rawExchange(const std::vector<std::string>& pieces, int pauseMs)
+{
+    platform::socketLibraryStartup();
+    const platform::SocketHandle s = platform::openTcpSocket();
+    std::string reply;
+    if (s != platform::kInvalidSocket && platform::setTimeouts(s, kSocketTimeoutMs) == 0
+        && platform::connectWithTimeout(s, endpoint("127.0.0.10", serverPort()), kSocketTimeoutMs) == 0) {
+        for (const std::string& piece : pieces) {
+            platform::sendAll(s, piece.data(), piece.size());
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+        }
+        char chunk[4096];
+        for (int n = 0; n < 1000 && platform::waitReadable(s, reply.ends_with(")") ? 300 : 3000); ++n) {
+            const int64_t got = platform::receiveSome(s, chunk, sizeof chunk);
+            if (got <= 0)
+                break;
+            reply.append(chunk, std::size_t(got));
+        }
+    }
+    if (s != platform::kInvalidSocket)
+        platform::closeSocket(s);
+    platform::socketLibraryCleanup();
+    return reply;
+}
+
+// How the emulator finds the end of a request on its socket: a request in
+// pieces is answered once, whole; one a token short (a text left out for its
+// limit) is taken after the quiet wait and refused (-9), not waited for.
+TEST(EmulatorProcess, RequestsInPiecesOrATokenShortAreAnsweredOnce)
+{
+    EmulatorProcess emulator;
+    std::string error;
+    ASSERT_TRUE(emulator.start({}, &error)) << error;
+    const std::string set = "tqBsePluginControlDll_RX_CentreFrequency_Set=";
+    EXPECT_EQ(rawExchange({set + "(n=000", "00000)(d=0000000065cd", "cd41)"}, 60), set + "(n=00000000)");
+    const std::string upload = "tqBsePluginControlDll_Scenario_Upload=";
+    EXPECT_EQ(rawExchange({upload + "(s=name)"}, 0), upload + "(n=f7ffffff)");
 }
 
 // The example configuration is served, and a scenario from it calls the

@@ -29,13 +29,6 @@ using namespace std::chrono_literals;
 using namespace std::string_literals;
 using listener::ListenerState;
 
-bool waitForState(ListenerState state)
-{
-    for (int i = 0; i < 500 && listener::listenerState() != state; ++i)
-        std::this_thread::sleep_for(10ms);
-    return listener::listenerState() == state;
-}
-
 // Runs `work`; one still running after 10 s ends the process with a failure
 // rather than leaving CI waiting. A finished worker is joined: a thread left
 // to end on its own could still be running while the process exits.
@@ -59,8 +52,9 @@ protected:
     void SetUp() override
     {
         listener::stopListener();
+        // startListener returns once its thread listens: no waiting here.
         ASSERT_EQ(listener::startListener(), 0);
-        ASSERT_TRUE(waitForState(ListenerState::Listening)) << "no listener on port " << listenerPort();
+        ASSERT_EQ(listener::listenerState(), ListenerState::Listening) << "no listener on port " << listenerPort();
     }
     void TearDown() override
     {
@@ -122,8 +116,8 @@ TEST_F(Listener, PeersTakeTurnsAThrowingHandlerAnswersNothingAndTheHandlerHearsE
     second.close();
     Peer third; // served only after the second's end has reached the handler
     EXPECT_EQ(third.exchange("third=()"), "ack:third=()");
-    const std::vector<std::string> expected = {"first=()", listener::kTerminationMessage, "second=()",
-                                               listener::kTerminationMessage, "third=()"};
+    const std::vector<std::string> expected = {"first=()", "__CLIENT_REMOTE_TERMINATED__=()", "second=()",
+                                               "__CLIENT_REMOTE_TERMINATED__=()", "third=()"};
     const std::lock_guard lock(heard->mutex);
     EXPECT_EQ(heard->messages, expected);
 }
@@ -169,8 +163,8 @@ TEST_F(Listener, RestartGetsThePortBackWakesAnIdlePeerAndRestoresTheDefaultHandl
         SCOPED_TRACE(round);
         listener::setMessageHandler([](std::string_view) { return std::string("mine=()"); });
         ASSERT_EQ(listener::startListener(), 0);
-        ASSERT_TRUE(waitForState(ListenerState::Listening));
-        Peer peer;
+        ASSERT_EQ(listener::listenerState(), ListenerState::Listening);
+        Peer peer; // connects at once: never refused
         EXPECT_EQ(peer.exchange("r=()"), "r=(n=f8ffffff)");
         if (round % 2 == 0)
             peer.close();
