@@ -75,7 +75,14 @@ int setTimeouts(SocketHandle s, int timeoutMs)
     return a == 0 && b == 0 ? 0 : -1;
 }
 
-void shutdownBoth(SocketHandle s) { ::shutdown(sock(s), SD_BOTH); }
+// shutdown alone does not end a receive that another thread is blocked in
+// (Windows and Wine leave it waiting); cancelling the socket's pending I/O
+// does, with WSAEINTR or WSA_OPERATION_ABORTED.
+void shutdownBoth(SocketHandle s)
+{
+    ::shutdown(sock(s), SD_BOTH);
+    ::CancelIoEx(reinterpret_cast<HANDLE>(sock(s)), nullptr);
+}
 
 void shutdownSend(SocketHandle s) { ::shutdown(sock(s), SD_SEND); }
 
