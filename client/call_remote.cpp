@@ -249,8 +249,6 @@ int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, ReplyJudge 
 
 int32_t callRemoteLocked(const CallDesc& call, const ArgValue* args)
 {
-    if (const int32_t rc = checkOutputPointers(call, args); rc != kSuccess)
-        return rc;
     return exchangeAndJudge(call, args, [&](std::string_view reply, bool* rejected) {
         return judgeReply(call, args, reply, rejected);
     });

@@ -51,44 +51,65 @@ void ReplyFramer::scanTokens()
     const char* data = reply_.data();
     const std::size_t size = reply_.size();
     std::size_t pos = scanned_;
-    for (; pos < size && !lastTokenOpen_; ++pos) {
-        const char c = data[pos];
+    if (!sawEquals_) {
+        // The name: only its parentheses count (a name has none, but the
+        // balance is the whole reply's).
+        const void* eq = std::memchr(data + pos, '=', size - pos);
+        const std::size_t end = eq ? std::size_t(static_cast<const char*>(eq) - data) + 1 : size;
+        if (std::memchr(data + pos, '(', end - pos) || std::memchr(data + pos, ')', end - pos))
+            depth_ += parenthesisBalance(data + pos, end - pos);
+        pos = end;
+        sawEquals_ = eq != nullptr;
         if (!sawEquals_) {
-            sawEquals_ = c == '=';
-            depth_ += (c == '(') - (c == ')');
-            continue;
+            scanned_ = counted_ = pos;
+            return;
         }
+    }
+    // Locals, not members, in the loop: stores through `data` could alias
+    // them and force a reload at every byte.
+    int64_t depth = depth_;
+    int64_t tokenStart = tokenStart_;
+    int tokens = tokens_;
+    for (; pos < size; ++pos) {
+        const char c = data[pos];
         if (c == '(') {
-            if (depth_ == 0) {
-                if (tokens_ == expected_ - 1) {
+            if (depth == 0) {
+                if (tokens == expected_ - 1) {
                     // The last expected token: from here its balance tells.
                     lastTokenOpen_ = true;
                     break;
                 }
-                tokenStart_ = int64_t(pos);
+                tokenStart = int64_t(pos);
             }
-            ++depth_;
-        } else if (c == ')') {
-            if (--depth_ == 0 && tokenStart_ >= 0) {
-                if (++tokens_ == 1) {
-                    int32_t result = 0;
-                    const std::string_view token(data + tokenStart_, pos + 1 - std::size_t(tokenStart_));
-                    failed_ = codec::decodeInt(token, &result) == codec::kOk && result < 0;
-                }
-                tokenStart_ = -1;
-            }
+            ++depth;
+        } else if (c == ')' && --depth == 0 && tokenStart >= 0) {
+            if (++tokens == 1)
+                first_ = {std::size_t(tokenStart), pos + 1 - std::size_t(tokenStart)};
+            tokenStart = -1;
         }
     }
+    depth_ = depth;
+    tokenStart_ = tokenStart;
+    tokens_ = tokens;
     scanned_ = pos;
     if (counted_ < scanned_)
         counted_ = scanned_;
+}
+
+bool ReplyFramer::failed() const
+{
+    // Decoded only when it matters: a reply short of its tokens.
+    int32_t result = 0;
+    return first_.second > 0
+        && codec::decodeInt(std::string_view(reply_).substr(first_.first, first_.second), &result) == codec::kOk
+        && result < 0;
 }
 
 bool ReplyFramer::holdsExpectedTokens() const
 {
     // The last expected token opened at depth 0 and the bytes since then
     // balance: it has closed somewhere in them.
-    return failed_ || tokens_ >= expected_ || (lastTokenOpen_ && depth_ <= 0);
+    return tokens_ >= expected_ || (lastTokenOpen_ && depth_ <= 0) || failed();
 }
 
 ReplyFramer::Verdict ReplyFramer::feed(std::string_view chunk)

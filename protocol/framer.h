@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tqbse {
 
@@ -51,9 +52,9 @@ public:
     Verdict feed(std::string_view chunk);
 
     // Top-level tokens known to be complete so far (counted up to the start
-    // of the last expected one), and whether the result token was negative.
+    // of the last expected one), and whether the first is a negative result.
     int tokens() const { return tokens_; }
-    bool failed() const { return failed_; }
+    bool failed() const;
 
 private:
     void scanTokens();
@@ -68,7 +69,7 @@ private:
     int tokens_ = 0;
     bool sawEquals_ = false;
     bool lastTokenOpen_ = false; // the last expected token has begun; balance only from here
-    bool failed_ = false;
+    std::pair<std::size_t, std::size_t> first_{0, 0}; // offset and length of the first token
 };
 
 // The end of a request: the name, "=", and balanced tokens, as many as the

@@ -90,7 +90,7 @@ FAULTS = [
      "        if (hasDeadline && !waitForBytes(deadline)) {\n            abandonConnection();",
      "        if (hasDeadline && !waitForBytes(deadline)) {"),
     ("a failure result does not end the reply", "protocol/framer.cpp",
-     "== codec::kOk && result < 0;", "== codec::kOk && result < -100;"),
+     "== codec::kOk\n        && result < 0;", "== codec::kOk\n        && result < -100;"),
     ("last expected token taken one token late", "protocol/framer.cpp",
      "if (tokens_ == expected_ - 1) {", "if (tokens_ == expected_) {"),
     ("the last token's balance not checked", "protocol/framer.cpp",

@@ -63,6 +63,8 @@ public:
     // does, or over `exchange`.
     int32_t callOverSocket()
     {
+        if (const int32_t rc = checkOutputPointers(call_, args_.data()); rc != 0)
+            return rc;
         const std::unique_lock lock = lockConnection();
         return callRemoteLocked(call_, args_.data());
     }
