@@ -174,29 +174,21 @@ int ClientSocket::sendRequest(std::string_view request, const Clock::time_point*
         return platform::sendAll(socket_, request.data(), request.size());
     // With a deadline no send may block: a server that stops reading would
     // hold the call for ever.
-    const char* p = request.data();
-    std::size_t left = request.size();
-    while (left > 0) {
-        const int64_t sent = platform::sendNow(socket_, p, left);
-        if (sent > 0) {
-            p += sent;
-            left -= std::size_t(sent);
-            continue;
-        }
-        if (sent < 0) {
-            const platform::ErrorClass error = platform::classifyError(platform::lastError());
-            if (error == platform::ErrorClass::Interrupted)
-                continue;
-            if (error == platform::ErrorClass::WouldBlock) {
-                const int wait = millisecondsUntil(*deadline);
-                if (wait > 0 && platform::waitWritable(socket_, wait))
-                    continue;
-                abandonConnection();
-            }
-        }
-        return -1;
-    }
-    return 0;
+    struct Waiting {
+        platform::SocketHandle socket;
+        Clock::time_point deadline;
+    } waiting{socket_, *deadline};
+    const platform::SendOutcome outcome = platform::sendAllNonBlocking(
+        socket_, request.data(), request.size(),
+        [](void* w) {
+            const auto* on = static_cast<const Waiting*>(w);
+            const int left = millisecondsUntil(on->deadline);
+            return left > 0 && platform::waitWritable(on->socket, left);
+        },
+        &waiting);
+    if (outcome == platform::SendOutcome::WaitEnded)
+        abandonConnection();
+    return outcome == platform::SendOutcome::Sent ? 0 : -1;
 }
 
 void ClientSocket::resynchronise()

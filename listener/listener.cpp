@@ -115,31 +115,20 @@ bool waitFor(const ServerSocket& server, SocketHandle s, platform::Interest inte
 // False when the connection is to end.
 bool sendReply(const ServerSocket& server, SocketHandle client, const std::string& reply)
 {
-    const char* p = reply.data();
-    std::size_t left = reply.size();
-    while (left > 0) {
-        const int64_t sent = platform::sendNow(client, p, left);
-        if (sent > 0) {
-            p += sent;
-            left -= std::size_t(sent);
-            continue;
-        }
-        if (sent == 0)
-            return false;
-        const int error = platform::lastError();
-        switch (platform::classifyError(error)) {
-        case platform::ErrorClass::Interrupted:
-            continue;
-        case platform::ErrorClass::WouldBlock:
-            if (!waitFor(server, client, platform::Interest::Write))
-                return false;
-            continue;
-        default:
-            printDiagnostic("send() failed: %d\n", error);
-            return false;
-        }
-    }
-    return true;
+    struct Waiting {
+        const ServerSocket& server;
+        SocketHandle client;
+    } waiting{server, client};
+    const platform::SendOutcome outcome = platform::sendAllNonBlocking(
+        client, reply.data(), reply.size(),
+        [](void* w) {
+            const auto* on = static_cast<const Waiting*>(w);
+            return waitFor(on->server, on->client, platform::Interest::Write);
+        },
+        &waiting);
+    if (outcome == platform::SendOutcome::Failed)
+        printDiagnostic("send() failed: %d\n", platform::lastError());
+    return outcome == platform::SendOutcome::Sent;
 }
 
 // Serves one peer until it closes, its connection fails or the listener is

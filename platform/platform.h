@@ -80,6 +80,12 @@ int sendAll(SocketHandle s, const char* data, std::size_t size);
 // One send that never blocks: -1 with a WouldBlock error when the peer's
 // window is full.
 int64_t sendNow(SocketHandle s, const char* data, std::size_t size);
+// Sends every byte with sends that never block; whenever the peer's window
+// is full it calls `wait(context)`, which waits until the socket can take
+// more and returns false to give up. Failed: lastError() says why.
+enum class SendOutcome : uint8_t { Sent, WaitEnded, NothingSent, Failed };
+SendOutcome sendAllNonBlocking(SocketHandle s, const char* data, std::size_t size, bool (*wait)(void* context),
+                               void* context);
 // One receive that never blocks: the bytes already waiting, 0 for a closed
 // peer, or -1 (a WouldBlock error when nothing is waiting).
 int64_t receiveNow(SocketHandle s, char* data, std::size_t size);

@@ -1,5 +1,5 @@
-// Sending a whole buffer, the same on every system: sendSome until every
-// byte is out or a send fails.
+// Sending a whole buffer, the same on every system: sends until every byte
+// is out or a send fails, blocking or not.
 #include "platform/platform.h"
 
 namespace tqbse::platform {
@@ -14,6 +14,32 @@ int sendAll(SocketHandle s, const char* data, std::size_t size)
         size -= std::size_t(n);
     }
     return 0;
+}
+
+SendOutcome sendAllNonBlocking(SocketHandle s, const char* data, std::size_t size, bool (*wait)(void* context),
+                               void* context)
+{
+    while (size > 0) {
+        const int64_t n = sendNow(s, data, size);
+        if (n > 0) {
+            data += n;
+            size -= std::size_t(n);
+            continue;
+        }
+        if (n == 0)
+            return SendOutcome::NothingSent;
+        switch (classifyError(lastError())) {
+        case ErrorClass::Interrupted:
+            continue;
+        case ErrorClass::WouldBlock:
+            if (!wait(context))
+                return SendOutcome::WaitEnded;
+            continue;
+        default:
+            return SendOutcome::Failed;
+        }
+    }
+    return SendOutcome::Sent;
 }
 
 } // namespace tqbse::platform

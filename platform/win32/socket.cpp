@@ -17,6 +17,23 @@ namespace tqbse::platform {
 using namespace win32;
 namespace {
 
+// select() on the write set and the except set: Windows reports a failed
+// connect or a reset socket in the except set, not as writable. The count
+// select() returns; `failed` when the socket is in the except set.
+int selectWritable(SOCKET s, int timeoutMs, bool* failed)
+{
+    fd_set writable;
+    fd_set errors;
+    FD_ZERO(&writable);
+    FD_ZERO(&errors);
+    FD_SET(s, &writable);
+    FD_SET(s, &errors);
+    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    const int ready = ::select(0, nullptr, &writable, &errors, timeoutMs < 0 ? nullptr : &limit);
+    *failed = ready > 0 && FD_ISSET(s, &errors);
+    return ready;
+}
+
 SocketHandle openSocket(bool nonBlocking)
 {
     const SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
@@ -96,21 +113,15 @@ int connectWithTimeout(SocketHandle s, Endpoint to, int timeoutMs)
     if (::connect(sock(s), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         if (::WSAGetLastError() != WSAEWOULDBLOCK)
             return -1;
-        fd_set writable;
-        fd_set failed;
-        FD_ZERO(&writable);
-        FD_ZERO(&failed);
-        FD_SET(sock(s), &writable);
-        FD_SET(sock(s), &failed);
-        timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-        const int ready = ::select(0, nullptr, &writable, &failed, timeoutMs < 0 ? nullptr : &limit);
+        bool failed = false;
+        const int ready = selectWritable(sock(s), timeoutMs, &failed);
         if (ready == SOCKET_ERROR)
             return -1;
         if (ready == 0) {
             ::WSASetLastError(WSAETIMEDOUT);
             return -1;
         }
-        if (FD_ISSET(sock(s), &failed)) {
+        if (failed) {
             int error = 0;
             int length = sizeof error;
             if (::getsockopt(sock(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0)
@@ -206,17 +217,10 @@ bool waitReadable(SocketHandle s, int timeoutMs)
     return ::select(0, &readable, nullptr, nullptr, timeoutMs < 0 ? nullptr : &limit) > 0;
 }
 
-// A failed or reset socket shows in the except set rather than as writable.
 bool waitWritable(SocketHandle s, int timeoutMs)
 {
-    fd_set writable;
-    fd_set failed;
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(sock(s), &writable);
-    FD_SET(sock(s), &failed);
-    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    return ::select(0, nullptr, &writable, &failed, timeoutMs < 0 ? nullptr : &limit) > 0;
+    bool failed = false;
+    return selectWritable(sock(s), timeoutMs, &failed) > 0;
 }
 
 // WSAPoll: no FD_SETSIZE limit, and the same readiness as poll() on POSIX.

@@ -172,32 +172,30 @@ TEST(CliBadInput, RefusedWithoutContactingTheServer)
     EXPECT_EQ(sentinel.connections(), 0);
 }
 
-// --timeout against a server that stalls in the middle of the reply: the
-// tool gives up with its own exit status and says what happened.
-TEST(CliTimeout, StalledReplyEndsWithExitFourAndSaysSo)
+// --timeout against a server that stalls in the middle of a reply, also
+// the announcement's of Initialise: the tool gives up with its own exit
+// status and says which call ran out of time, not that the server is
+// unreachable.
+TEST(CliTimeout, AStalledReplyEndsWithExitFourAndSaysSo)
 {
-    test::EmulatorProcess stalling("127.0.0.21", kFixedServerPort);
-    std::string error;
-    ASSERT_TRUE(stalling.start({"--fault-call", "RX_CentreFrequency_Get", "--stall-after", "12"}, &error)) << error;
-    const ProgramRun r =
-        test::runProgram(TQBSE_TOOL, {"--server", "127.0.0.21", "--timeout", "300", "RX_CentreFrequency_Get", "0"});
-    EXPECT_EQ(r.exitCode, 4) << r.err;
-    EXPECT_TRUE(contains(r.err, "no complete reply from 127.0.0.21 within 300 ms (--timeout)")) << r.err;
-    EXPECT_TRUE(r.out.empty()) << r.out;
-}
-
-// --timeout hit by Initialise's own announcement is a timeout too, not an
-// unreachable server.
-TEST(CliTimeout, AnInitialiseThatTimesOutEndsWithExitFour)
-{
-    test::EmulatorProcess stalling("127.0.0.21", kFixedServerPort);
-    std::string error;
-    ASSERT_TRUE(stalling.start({"--fault-call", "RemoteConnection_Set", "--stall-after", "0"}, &error)) << error;
-    const ProgramRun r =
-        test::runProgram(TQBSE_TOOL, {"--server", "127.0.0.21", "--timeout", "300", "RX_CentreFrequency_Get", "0"});
-    EXPECT_EQ(r.exitCode, 4) << r.err;
-    EXPECT_TRUE(contains(r.err, "Initialise: no complete reply from 127.0.0.21 within 300 ms (--timeout)")) << r.err;
-    EXPECT_FALSE(contains(r.err, "check the server address")) << r.err;
+    const struct {
+        const char* stalledCall;
+        const char* bytes;
+        const char* reported;
+    } cases[] = {{"RX_CentreFrequency_Get", "12", "RX_CentreFrequency_Get"}, {"RemoteConnection_Set", "0", "Initialise"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stalledCall);
+        test::EmulatorProcess stalling("127.0.0.21", kFixedServerPort);
+        std::string error;
+        ASSERT_TRUE(stalling.start({"--fault-call", c.stalledCall, "--stall-after", c.bytes}, &error)) << error;
+        const ProgramRun r =
+            test::runProgram(TQBSE_TOOL, {"--server", "127.0.0.21", "--timeout", "300", "RX_CentreFrequency_Get", "0"});
+        EXPECT_EQ(r.exitCode, 4) << r.err;
+        EXPECT_TRUE(contains(r.err, std::string(c.reported) + ": no complete reply from 127.0.0.21 within 300 ms (--timeout)"))
+            << r.err;
+        EXPECT_FALSE(contains(r.err, "check the server address")) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+    }
 }
 
 TEST(CliBadInput, UnreachableServerExplainsAndDoesNotHang)
