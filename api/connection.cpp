@@ -7,6 +7,7 @@
 
 #include "listener/listener.h"
 #include "client/client_socket.h"
+#include "client/trace.h"
 #include "protocol/ports.h"
 #include "protocol/rows/core.h"
 #include "api/export.h"
@@ -50,6 +51,7 @@ TQ_EXPORT int32_t tqBsePluginControlDll_Initialise(int32_t octet1, int32_t octet
     return guarded([&]() -> int32_t {
         if (!isOctet(octet1) || !isOctet(octet2) || !isOctet(octet3) || !isOctet(octet4))
             return kBadAddressOctet;
+        trace::open();
         ClientSocket& socket = ClientSocket::instance();
         if (socket.isConnected()) {
             socket.close();

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "client/client_socket.h"
+#include "client/trace.h"
 #include "protocol/framer.h"
 #include "protocol/result_codes.h"
 
@@ -100,7 +101,9 @@ std::string sendAndReceive(const std::string& request, std::size_t replyBytesHin
             // Then the reply grows as it arrives.
         }
     }
-    if (ClientSocket::instance().exchange(request, reply) != 0)
+    ClientSocket& socket = ClientSocket::instance();
+    auto exchange = [&] { return socket.exchange(request, reply); };
+    if ((trace::enabled() ? trace::timedExchange(request, reply, exchange) : exchange()) != 0)
         return {};
     return reply;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "client/trace.h"
 #include "protocol/framer.h"
 
 namespace tqbse {
@@ -49,6 +50,7 @@ int ClientSocket::connectToServer(uint16_t port)
     }
     if (platform::connectWithTimeout(socket_, server_, kConnectTimeoutMs) != 0) {
         platform::printDiagnostic("connect() failed: %d\n", platform::lastError());
+        trace::connection("connect failed", address_ + ':' + std::to_string(port));
         // The failed socket is never used again: release it and the
         // library start-up now rather than leak them until close().
         platform::closeSocket(socket_);
@@ -58,6 +60,7 @@ int ClientSocket::connectToServer(uint16_t port)
     }
     platform::setNoDelay(socket_);
     connected_ = true;
+    trace::connection("connect", address_ + ':' + std::to_string(port));
     return 0;
 }
 
@@ -80,6 +83,7 @@ int ClientSocket::exchange(std::string_view request, std::string& reply)
     bool couldEnd = false;
     for (;;) {
         if (hasDeadline && !waitForBytes(deadline)) {
+            trace::connection("deadline expired", std::to_string(replyDeadlineMs_) + " ms");
             abandonConnection();
             return -1;
         }
@@ -124,6 +128,7 @@ void ClientSocket::abandonConnection()
 int ClientSocket::close()
 {
     if (socket_ != platform::kInvalidSocket) {
+        trace::connection("close", address_);
         platform::closeSocket(socket_);
         socket_ = platform::kInvalidSocket;
     }
