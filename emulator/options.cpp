@@ -107,6 +107,12 @@ std::string usageText()
         "  --missing-outputs       reply with the result code alone\n"
         "  --bad-hex               break the hex digits of the first numeric output\n"
         "\n"
+        "Replay of a library trace (TQBSE_TRACE, docs/TRACE.md):\n"
+        "  --replay FILE           answer each request with the reply recorded for it\n"
+        "  --match bytes|name      match requests byte for byte (default) or by name\n"
+        "  --fallback error|model  answer an unmatched request with -8 (default) or the model\n"
+        "  --replay-callbacks      send the recorded callback messages at their offsets\n"
+        "\n"
         "  --help                  show this text\n");
 }
 
@@ -215,6 +221,20 @@ bool parseOptions(const std::vector<std::string>& args, Options* o, std::string*
             o->faults.missingOutputs = true;
         } else if (a == "--bad-hex") {
             o->faults.badHex = true;
+        } else if (a == "--replay") {
+            if (!value(&o->replay.file))
+                return false;
+        } else if (a == "--match" || a == "--fallback") {
+            if (!value(&v))
+                return false;
+            const bool byName = a == "--match";
+            if (v != (byName ? "bytes" : "error") && v != (byName ? "name" : "model")) {
+                *error = a + ": bad value '" + v + "'";
+                return false;
+            }
+            (byName ? o->replay.matchByName : o->replay.fallbackModel) = v == "name" || v == "model";
+        } else if (a == "--replay-callbacks") {
+            o->replay.callbacks = true;
         } else {
             *error = "unknown option '" + a + "' (see --help)";
             return false;
