@@ -1,5 +1,7 @@
 #include "client/trace.h"
 
+#include "protocol/trace_line.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -51,7 +53,7 @@ void appendField(std::string& line, std::string_view key, std::string_view bytes
     line += ",\"";
     line += key;
     line += "\":\"";
-    appendEscaped(line, bytes);
+    appendTraceString(line, bytes);
     line += '"';
 }
 
@@ -83,24 +85,6 @@ void writeLine(std::string& line)
 }
 
 } // namespace
-
-void appendEscaped(std::string& out, std::string_view bytes)
-{
-    static constexpr char kHex[] = "0123456789abcdef";
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b == '"' || b == '\\') {
-            out += '\\';
-            out += c;
-        } else if (b >= 0x20 && b < 0x7f) {
-            out += c;
-        } else {
-            out += "\\u00";
-            out += kHex[b >> 4];
-            out += kHex[b & 0x0f];
-        }
-    }
-}
 
 int64_t nowMicros()
 {

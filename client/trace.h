@@ -55,9 +55,4 @@ int timedExchange(std::string_view request, const std::string& reply, FunctionRe
 int32_t finishCall(int32_t result);
 inline int32_t finished(int32_t result) { return enabled() ? finishCall(result) : result; }
 
-// A JSON string body for any bytes: printable ASCII as itself, '"' and '\\'
-// escaped, every other byte b as \u00XX (so that decoding each code point
-// as one byte gives the bytes back).
-void appendEscaped(std::string& out, std::string_view bytes);
-
 } // namespace tqbse::trace

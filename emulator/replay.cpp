@@ -1,11 +1,5 @@
 #include "emulator/replay.h"
 
-#include <QByteArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonValue>
-#include <QString>
-
 #include <fstream>
 
 #include "emulator/request_handler.h"
@@ -13,15 +7,13 @@
 #include "emulator/trace_format.h"
 #include "protocol/codec.h"
 #include "protocol/result_codes.h"
+#include "protocol/trace_line.h"
 
 namespace tqbse::emu {
 namespace {
 
 constexpr int kCallbackTimeoutMs = 2000;
 constexpr int kTickMs = 20;
-
-// A trace string holds one code point per byte (docs/TRACE.md).
-std::string bytesOf(const QJsonValue& value) { return value.toString().toLatin1().toStdString(); }
 
 } // namespace
 
@@ -40,20 +32,18 @@ bool Replay::load(std::string* error)
     for (int number = 1; std::getline(in, line); ++number) {
         if (line.empty())
             continue;
-        const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(line));
-        const QJsonObject o = document.object();
-        if (!document.isObject() || !o.value("t").isDouble() || !o.value("event").isString()) {
+        TraceLine o;
+        if (!parseTraceLine(line, &o) || o.event().empty()) {
             *error = options_.file + ':' + std::to_string(number) + ": not a trace line";
             return false;
         }
-        const auto at = int64_t(o.value("t").toDouble());
-        const QString event = o.value("event").toString();
-        if (event == "call") {
+        const int64_t at = o.time();
+        if (o.event() == "call") {
             if (firstCall < 0)
                 firstCall = at;
-            calls_.push_back({bytesOf(o.value("request")), bytesOf(o.value("reply"))});
-        } else if (event == "callback") {
-            callbacks.push_back({at, {0, bytesOf(o.value("message")), bytesOf(o.value("answer"))}});
+            calls_.push_back({std::string(o.text("request")), std::string(o.text("reply"))});
+        } else if (o.event() == "callback") {
+            callbacks.push_back({at, {0, std::string(o.text("message")), std::string(o.text("answer"))}});
         }
     }
     for (auto& [at, callback] : callbacks) {
