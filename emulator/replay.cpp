@@ -1,5 +1,6 @@
 #include "emulator/replay.h"
 
+#include <algorithm>
 #include <fstream>
 
 #include "emulator/request_handler.h"
@@ -50,6 +51,8 @@ bool Replay::load(std::string* error)
         callback.offsetMicros = std::max<int64_t>(0, at - std::max<int64_t>(firstCall, 0));
         callbacks_.push_back(std::move(callback));
     }
+    std::stable_sort(callbacks_.begin(), callbacks_.end(),
+                     [](const Callback& a, const Callback& b) { return a.offsetMicros < b.offsetMicros; });
     return true;
 }
 
