@@ -26,6 +26,9 @@ server=$!
 for _ in $(seq 50); do grep -q listening emulator.log && break; sleep 0.1; done
 "$example" "$address" >example.txt 2>&1
 "$tool" --server "$address" RX_CentreFrequency_Get 99 >tool.txt 2>&1 || true
+# A scenario run from a shell that stays connected while it ends, so that its
+# callback finds the shell's listener.
+(echo "Scenario_Execute example_attach"; sleep 1) | "$tool" --server "$address" shell >shell.txt 2>&1
 kill "$server"; wait "$server" || true
 # tcpdump writes what it has read so far when it stops: wait until the file
 # has stopped growing (at most 5 s).
