@@ -8,8 +8,6 @@
 #include "protocol/result_codes.h"
 #include "protocol/trace_line.h"
 
-#include <fnmatch.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -47,6 +45,31 @@ struct Entry {
     int64_t micros = 0;
     std::vector<Value> inputs, outputs;
 };
+
+// A shell-style pattern: "*" any run of characters, "?" any one; the rest
+// stands for itself. Iterative, with one remembered "*" (no backtracking
+// blow-up).
+bool matchesPattern(std::string_view pattern, std::string_view name)
+{
+    std::size_t p = 0, n = 0, star = std::string_view::npos, resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            resume = n;
+        } else if (star != std::string_view::npos) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
 
 std::string shownText(std::string_view bytes)
 {
@@ -149,7 +172,7 @@ bool selected(const Entry& e, const TraceOptions& o)
         return false;
     if (o.to && e.seconds > *o.to)
         return false;
-    if (!o.namePattern.empty() && (!e.isCall || fnmatch(o.namePattern.c_str(), e.name.c_str(), 0) != 0))
+    if (!o.namePattern.empty() && (!e.isCall || !matchesPattern(o.namePattern, e.name)))
         return false;
     if (o.errorsOnly)
         return e.isCall ? e.result < 0 : e.name == "deadline expired" || e.name == "connect failed";
