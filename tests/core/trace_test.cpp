@@ -162,6 +162,10 @@ TEST_F(Trace, ConnectionEventsAndAnExpiredDeadlineHaveLinesOfTheirOwn)
     EXPECT_EQ(all[3].number("result"), TQBSE_NO_RESPONSE);
     EXPECT_GE(all[3].number("us"), 200000);
     EXPECT_EQ(all[4].text("detail"), "127.0.0.154:" + std::to_string(serverPort()));
+    // Bytes a new exchange finds already waiting are written whole.
+    trace::staleBytes("late=(n=00000000)\xff");
+    EXPECT_EQ(lines().back().event(), "stale bytes discarded");
+    EXPECT_EQ(lines().back().text("detail"), "late=(n=00000000)\xff");
 }
 
 TEST_F(Trace, CallbacksAndCallsWrittenAtOnceStayWholeLines)
