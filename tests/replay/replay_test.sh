@@ -77,6 +77,9 @@ grep -q "callback \"ScenarioFinished=(s=example_attach)\" answered \"ScenarioFin
 "$tool" trace session.jsonl --name 'RX_*_Get' --csv >rx.csv
 [ "$(wc -l <rx.csv)" -eq 3 ] && grep -q '"RX_InputLevel_Get",0,[0-9]*,"index=0","level=-50"' rx.csv \
   || fail "filtered CSV: $(cat rx.csv)"
+"$tool" trace session.jsonl --to 0 >first.txt
+"$tool" trace session.jsonl --from 1000 >none.txt
+[ "$(cat first.txt)" = "    0.000000  [connect $address:6002]" ] && [ ! -s none.txt ] || fail "--from/--to: $(cat first.txt)"
 "$tool" trace changed.jsonl --summary --json >summary.json
 grep -q '"name":"RX_CentreFrequency_Get","calls":1,"errors":0' summary.json || fail "summary: $(cat summary.json)"
 "$tool" trace session.jsonl --plot latency.svg --errors >errors.txt
