@@ -301,8 +301,8 @@ std::optional<std::string> parseTraceOptions(const std::vector<std::string>& arg
             (a == "--json" ? o->json : a == "--csv" ? o->csv : o->summary) = true;
         } else if (a == "--plot") {
             const auto v = value();
-            if (!v)
-                return std::string("--plot needs a file name");
+            if (!v || !v->ends_with(".svg"))
+                return std::string("--plot needs a file name ending in .svg (the plot is an SVG drawing)");
             o->plot = *v;
         } else if (a.starts_with("--") || !o->file.empty()) {
             return "trace: unexpected '" + a + "' (see tqbse trace --help)";
