@@ -34,11 +34,11 @@ std::string microsText(double micros)
 {
     char text[32];
     if (micros >= 1e6)
-        std::snprintf(text, sizeof text, "%g s", micros / 1e6);
+        std::snprintf(text, sizeof text, "%.3g s", micros / 1e6);
     else if (micros >= 1e3)
-        std::snprintf(text, sizeof text, "%g ms", micros / 1e3);
+        std::snprintf(text, sizeof text, "%.3g ms", micros / 1e3);
     else
-        std::snprintf(text, sizeof text, "%g µs", micros);
+        std::snprintf(text, sizeof text, "%.3g µs", micros);
     return text;
 }
 
