@@ -82,6 +82,8 @@ grep -q "callback \"ScenarioFinished=(s=example_attach)\" answered \"ScenarioFin
 [ "$(cat first.txt)" = "    0.000000  [connect $address:6002]" ] && [ ! -s none.txt ] || fail "--from/--to: $(cat first.txt)"
 "$tool" trace changed.jsonl --summary --json >summary.json
 grep -q '"name":"RX_CentreFrequency_Get","calls":1,"errors":0' summary.json || fail "summary: $(cat summary.json)"
-"$tool" trace session.jsonl --plot latency.svg --errors >errors.txt
-[ ! -s errors.txt ] && grep -q "<svg" latency.svg || fail "--errors or --plot"
+"$tool" trace session.jsonl --errors >errors.txt
+[ ! -s errors.txt ] || fail "--errors listed: $(head -3 errors.txt)"
+"$tool" trace session.jsonl --summary --plot latency.svg >/dev/null
+[ "$(grep -c 'r="2.5"' latency.svg)" -eq "$(grep -c '"event":"call"' session.jsonl)" ] || fail "--plot: not one point per call"
 echo "replay_test: $(grep -c '"event":"call"' session.jsonl) calls recorded, replayed and decoded"
