@@ -56,7 +56,7 @@ grep -q '"event":"callback","message":"ScenarioFinished=(s=example_attach)"' rep
 sed 's/RX_CentreFrequency_Set=(n=00000000)(d=[0-9a-f]*)/RX_CentreFrequency_Set=(n=00000000)(d=0000000000000000)/' \
   session.jsonl >changed.jsonl
 serve mismatch.log --replay changed.jsonl
-"$example" "$address" >mismatch.txt || true
+TQBSE_TRACE=$PWD/mismatch.jsonl "$example" "$address" >mismatch.txt || true
 stop
 [ "$status" -eq 3 ] || fail "a mismatch gave exit status $status"
 grep -q "replay: no match: tqBsePluginControlDll_RX_CentreFrequency_Set(n=0, d=1950000000) -> tqBsePluginControlDll_RX_CentreFrequency_Set(n=-8)" \
@@ -84,6 +84,9 @@ grep -q "callback \"ScenarioFinished=(s=example_attach)\" answered \"ScenarioFin
 grep -q '"name":"RX_CentreFrequency_Get","calls":1,"errors":0' summary.json || fail "summary: $(cat summary.json)"
 "$tool" trace session.jsonl --errors >errors.txt
 [ ! -s errors.txt ] || fail "--errors listed: $(head -3 errors.txt)"
+"$tool" trace mismatch.jsonl --errors >errors.txt
+[ "$(wc -l <errors.txt)" -eq 1 ] && grep -q "RX_CentreFrequency_Set(index=0, frequency=1950000000) → -8 TQBSE_FUNCTION_NOT_FOUND" \
+  errors.txt || fail "--errors: $(cat errors.txt)"
 "$tool" trace session.jsonl --summary --plot latency.svg >/dev/null
 [ "$(grep -c 'r="2.5"' latency.svg)" -eq "$(grep -c '"event":"call"' session.jsonl)" ] || fail "--plot: not one point per call"
 echo "replay_test: $(grep -c '"event":"call"' session.jsonl) calls recorded, replayed and decoded"
