@@ -8,6 +8,7 @@
 
 #include "listener/listener.h"
 #include "client/client_socket.h"
+#include "client/trace.h"
 #include "protocol/ports.h"
 #include "protocol/rows/core.h"
 #include "api/export.h"
@@ -52,6 +53,7 @@ TQ_EXPORT int32_t tqBsePluginControlDll_Initialise(int32_t octet1, int32_t octet
         if (!isOctet(octet1) || !isOctet(octet2) || !isOctet(octet3) || !isOctet(octet4))
             return kBadAddressOctet;
         const std::unique_lock lock = takeOverConnection();
+        trace::open();
         ClientSocket& socket = ClientSocket::instance();
         if (socket.isConnected()) {
             socket.close();
@@ -61,8 +63,9 @@ TQ_EXPORT int32_t tqBsePluginControlDll_Initialise(int32_t octet1, int32_t octet
         socket.setReplyDeadline(replyDeadlineFromEnvironment());
         if (socket.connectToServer(serverPort()) == 0)
             listener::startListener();
+        // The announcement's own trace line, with its own result, now.
         const ArgValue args[] = {kTrueFlag};
-        return callRemoteLocked(calls::RemoteConnection_Set, args);
+        return trace::finished(callRemoteLocked(calls::RemoteConnection_Set, args));
     });
 }
 
@@ -72,7 +75,7 @@ TQ_EXPORT int32_t tqBsePluginControlDll_Shutdown(void)
     return guarded([&]() -> int32_t {
         const std::unique_lock lock = takeOverConnection();
         const ArgValue args[] = {kFalseFlag};
-        callRemoteLocked(calls::RemoteConnection_Set, args);
+        trace::finished(callRemoteLocked(calls::RemoteConnection_Set, args));
         const int rc = ClientSocket::instance().close();
         ClientSocket::destroy();
         return rc;

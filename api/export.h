@@ -4,6 +4,7 @@
 #pragma once
 
 #include "client/call_remote.h"
+#include "client/trace.h"
 #include "protocol/call_description.h"
 #include "protocol/result_codes.h"
 #include "tqBsePluginControlDll.h"
@@ -18,7 +19,7 @@ template <typename Body>
 int32_t guarded(Body&& body) noexcept
 {
     try {
-        return body();
+        return trace::finished(body());
     } catch (...) {
         return kUnknownError;
     }

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "client/client_socket.h"
+#include "client/trace.h"
 #include "protocol/framer.h"
 #include "protocol/result_codes.h"
 
@@ -103,7 +104,9 @@ std::string sendAndReceive(const std::string& request, const ReplyLimits& limits
             // Then the reply grows as it arrives.
         }
     }
-    if (ClientSocket::instance().exchange(request, reply, limits) != 0)
+    ClientSocket& socket = ClientSocket::instance();
+    auto exchange = [&] { return socket.exchange(request, reply, limits); };
+    if ((trace::enabled() ? trace::timedExchange(request, reply, exchange) : exchange()) != 0)
         return {};
     return reply;
 }

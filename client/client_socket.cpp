@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "client/trace.h"
 #include "protocol/framer.h"
 
 namespace tqbse {
@@ -81,6 +82,7 @@ int ClientSocket::connectToServer(uint16_t port)
     }
     if (platform::connectWithTimeout(socket_, server_, kConnectTimeoutMs) != 0) {
         platform::printDiagnostic("connect() failed: %d\n", platform::lastError());
+        trace::connection("connect failed", address_ + ':' + std::to_string(port));
         // The failed socket is never used again: release it and the
         // library start-up now rather than leak them until close().
         platform::closeSocket(socket_);
@@ -91,6 +93,7 @@ int ClientSocket::connectToServer(uint16_t port)
     platform::setNoDelay(socket_);
     setSocket(socket_);
     connected_ = true;
+    trace::connection("connect", address_ + ':' + std::to_string(port));
     return 0;
 }
 
@@ -112,6 +115,7 @@ int ClientSocket::exchange(std::string_view request, std::string& reply, const R
     bool couldEnd = false;
     for (;;) {
         if (hasDeadline && !waitForBytes(deadline)) {
+            trace::connection("deadline expired", std::to_string(replyDeadlineMs_) + " ms");
             abandonConnection();
             return -1;
         }
@@ -123,6 +127,7 @@ int ClientSocket::exchange(std::string_view request, std::string& reply, const R
         if (reply.size() > limits.maxBytes) {
             // More than the call can deliver: a server that never ends its
             // reply would otherwise take all memory.
+            trace::connection("reply too large", "more than " + std::to_string(limits.maxBytes) + " bytes");
             abandonConnection();
             return -1;
         }
@@ -147,6 +152,7 @@ int ClientSocket::discardStaleBytes()
     for (;;) {
         const int64_t n = platform::receiveNow(socket_, chunk, sizeof chunk);
         if (n > 0) {
+            trace::staleBytes(std::string_view(chunk, std::size_t(n)));
             discarded += std::size_t(n);
             if (discarded > kMaxStaleBytes) {
                 abandonConnection();
@@ -186,8 +192,10 @@ int ClientSocket::sendRequest(std::string_view request, const Clock::time_point*
             return left > 0 && platform::waitWritable(on->socket, left);
         },
         &waiting);
-    if (outcome == platform::SendOutcome::WaitEnded)
+    if (outcome == platform::SendOutcome::WaitEnded) {
+        trace::connection("deadline expired", std::to_string(replyDeadlineMs_) + " ms, sending");
         abandonConnection();
+    }
     return outcome == platform::SendOutcome::Sent ? 0 : -1;
 }
 
@@ -198,8 +206,10 @@ void ClientSocket::resynchronise()
     const Clock::time_point limit = Clock::now() + std::chrono::milliseconds(kResyncLimitMs);
     char chunk[kReceiveChunkSize];
     while (platform::waitReadable(socket_, kQuietMs)) {
-        if (platform::receiveSome(socket_, chunk, sizeof chunk) <= 0)
+        const int64_t n = platform::receiveSome(socket_, chunk, sizeof chunk);
+        if (n <= 0)
             return; // closed: the next call finds out (-14)
+        trace::staleBytes(std::string_view(chunk, std::size_t(n)));
         if (Clock::now() > limit) {
             // Still sending: this connection cannot be brought back in step.
             abandonConnection();
@@ -239,6 +249,7 @@ int ClientSocket::close()
 {
     setSocket(platform::kInvalidSocket);
     if (socket_ != platform::kInvalidSocket) {
+        trace::connection("close", address_);
         platform::closeSocket(socket_);
         socket_ = platform::kInvalidSocket;
     }

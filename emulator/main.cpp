@@ -70,6 +70,13 @@ int main(int argc, char** argv)
     settings.callbackOnScenarioEnd = options.callbackOnScenarioEnd;
     settings.callbackPort = options.callbackPort;
     settings.faults = options.faults;
+    options.replay.callbackPort = options.callbackPort;
+    Replay replay(options.replay);
+    if (!options.replay.file.empty() && !replay.load(&error)) {
+        std::fprintf(stderr, "tqbse-emulator: %s\n", error.c_str());
+        return 2;
+    }
+    settings.replay = options.replay.file.empty() ? nullptr : &replay;
     {
         Server server(model, settings);
         if (!server.listen(&error)) {
@@ -89,5 +96,10 @@ int main(int argc, char** argv)
         printLine("tqbse-emulator stopped");
     }
     tqbse::platform::socketLibraryCleanup();
+    if (settings.replay) {
+        replay.stop();
+        printLine(replay.summary());
+        return replay.allMatched() ? 0 : 3;
+    }
     return 0;
 }

@@ -113,6 +113,12 @@ std::string usageText()
         "  --send-twice            send each reply twice, back to back\n"
         "  --endless-text          answer with result 0 and a text token that never ends\n"
         "\n"
+        "Replay of a library trace (TQBSE_TRACE, docs/TRACE.md):\n"
+        "  --replay FILE           answer each request with the reply recorded for it\n"
+        "  --match bytes|name      match requests byte for byte (default) or by name\n"
+        "  --fallback error|model  answer an unmatched request with -8 (default) or the model\n"
+        "  --replay-callbacks      send the recorded callback messages at their offsets\n"
+        "\n"
         "  -h, --help              show this text\n"
         "  --version               show the program's version and build\n");
 }
@@ -234,6 +240,20 @@ bool parseOptions(const std::vector<std::string>& args, Options* o, std::string*
             o->faults.sendTwice = true;
         } else if (a == "--endless-text") {
             o->faults.endlessText = true;
+        } else if (a == "--replay") {
+            if (!value(&o->replay.file))
+                return false;
+        } else if (a == "--match" || a == "--fallback") {
+            if (!value(&v))
+                return false;
+            const bool byName = a == "--match";
+            if (v != (byName ? "bytes" : "error") && v != (byName ? "name" : "model")) {
+                *error = a + ": bad value '" + v + "'";
+                return false;
+            }
+            (byName ? o->replay.matchByName : o->replay.fallbackModel) = v == "name" || v == "model";
+        } else if (a == "--replay-callbacks") {
+            o->replay.callbacks = true;
         } else {
             *error = "unknown option '" + a + "' (see --help)";
             return false;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "emulator/faults.h"
+#include "emulator/replay.h"
 
 namespace tqbse::emu {
 
@@ -23,6 +24,7 @@ struct Options {
     bool callbackOnScenarioEnd = false;
     int callbackPort = 6009;
     FaultOptions faults;
+    ReplayOptions replay;
     bool help = false;
     bool showVersion = false;          // --version alone: print the program's own
     std::vector<std::string> notices;  // lines for standard error, e.g. a deprecated spelling

@@ -200,7 +200,8 @@ bool Server::answer(platform::SocketHandle socket, const std::string& peer, std:
     CallContext context;
     context.peer = peer;
     context.now = Clock::now();
-    std::string reply = handleRequest(model_, request, context);
+    const auto modelReply = [&] { return handleRequest(model_, request, context); };
+    std::string reply = settings_.replay ? settings_.replay->answer(request, peer, modelReply) : modelReply();
     if (faulty)
         reply = applyReplyFaults(faults, std::move(reply));
     if (settings_.trace)

@@ -16,6 +16,7 @@
 
 #include "emulator/faults.h"
 #include "emulator/model.h"
+#include "emulator/replay.h"
 #include "platform/platform.h"
 
 namespace tqbse::emu {
@@ -33,6 +34,7 @@ struct ServerSettings {
     bool callbackOnScenarioEnd = false;
     int callbackPort = 6009;
     FaultOptions faults;
+    Replay* replay = nullptr; // answers requests from a trace when set
 };
 
 class Server {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "client/trace.h"
 #include "platform/platform.h"
 #include "protocol/codec.h"
 #include "protocol/ports.h"
@@ -146,6 +147,7 @@ void serveClient(ServerSocket& server, SocketHandle client)
         const void* zero = std::memchr(buffer, '\0', std::size_t(n));
         const std::size_t length = zero ? std::size_t(static_cast<const char*>(zero) - buffer) : std::size_t(n);
         const std::string reply = callHandler(std::string_view(buffer, length));
+        trace::callback(std::string_view(buffer, length), reply);
         if (!sendReply(server, client, reply))
             break;
     }

@@ -16,6 +16,16 @@ constexpr auto makeTexts()
 }
 constexpr auto kTexts = makeTexts();
 
+constexpr auto makeNames()
+{
+    std::array<std::string_view, kHighestCode - kLowestCode + 1> names{};
+#define TQ_RESULT_NAME(name, value, header, text) names[std::size_t((value) - kLowestCode)] = #header;
+    TQ_RESULT_CODES(TQ_RESULT_NAME)
+#undef TQ_RESULT_NAME
+    return names;
+}
+constexpr auto kNames = makeNames();
+
 } // namespace
 
 std::string_view errorText(int32_t code)
@@ -23,6 +33,14 @@ std::string_view errorText(int32_t code)
     if (code < kLowestCode || code > kHighestCode)
         return {};
     return kTexts[std::size_t(code - kLowestCode)];
+}
+
+std::string_view resultName(int32_t code)
+{
+    if (code < kLowestCode || code > kHighestCode)
+        return {};
+    const std::string_view name = kNames[std::size_t(code - kLowestCode)];
+    return name.starts_with("TQBSE_") ? name : std::string_view(); // -15 has no constant
 }
 
 } // namespace tqbse

@@ -62,5 +62,8 @@ inline constexpr int32_t kHighestCode = kVersionWarningServerNewer;
 // The library's text for a code; empty for a code it has no text for
 // (-16, -15, and everything outside -20..2).
 std::string_view errorText(int32_t code);
+// The public header's constant for a code ("TQBSE_NO_RESPONSE"); empty for
+// a code it has no constant for.
+std::string_view resultName(int32_t code);
 
 } // namespace tqbse

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=("$@")
 ((${#packages[@]})) || packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev
           libbenchmark-dev valgrind clang-14 libfuzzer-14-dev libclang-rt-14-dev
-          libreadline-dev help2man python3
+          libreadline-dev help2man python3 tshark tcpdump
           python3-venv python3-setuptools python3-wheel python3-pytest python3-numpy python3-matplotlib)
 missing=()
 for p in "${packages[@]}"; do

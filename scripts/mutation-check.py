@@ -148,6 +148,23 @@ FAULTS = [
      "    platform::setListenerAddressOption(listening);\n", ""),
     ("handler that throws ends the listener", "listener/listener.cpp",
      "    } catch (...) {\n        return {};\n    }\n}", "    } catch (int) {\n        return {};\n    }\n}"),
+    ("trace strings keep bytes above 0x7e raw", "protocol/trace_line.cpp",
+     "} else if (b >= 0x20 && b < 0x7f) {", "} else if (b >= 0x20) {"),
+    ("trace strings leave the quote unescaped", "protocol/trace_line.cpp",
+     "if (b == '\"' || b == '\\\\') {", "if (b == '\\\\') {"),
+    ("trace lines not flushed", "client/trace.cpp",
+     "    std::fflush(s.file);\n", ""),
+    ("trace call line records a failure as success", "client/trace.cpp",
+     'appendNumber(line, "result", result);', 'appendNumber(line, "result", result < 0 ? 0 : result);'),
+    ("trace call line's reply loses its last byte", "client/trace.cpp",
+     'appendField(line, "reply", reply);', 'appendField(line, "reply", reply.substr(0, reply.size() - !reply.empty()));'),
+    ("unopenable trace said at every Initialise", "client/trace.cpp",
+     "if (!warned.test_and_set())", "if (!warned.test())"),
+    ("expired deadline not traced", "client/client_socket.cpp",
+     '            trace::connection("deadline expired", std::to_string(replyDeadlineMs_) + " ms");\n', ""),
+    ("callback answer not traced", "listener/listener.cpp",
+     "trace::callback(std::string_view(buffer, length), reply);",
+     "trace::callback(std::string_view(buffer, length), {});"),
 ]
 
 

@@ -10,6 +10,8 @@ import pytest
 import tqbse
 from tqbse import _library
 
+pytest_plugins = ["pytester"]
+
 REPO = Path(__file__).resolve().parents[2]
 
 

@@ -1,13 +1,15 @@
 """One connection per process, closing, failing to connect, the reply deadline, where the library comes from."""
 
+import json
 import math
 import os
+import re
 
 import pytest
 
 import tqbse
 from tqbse import _library
-from tqbse._connection import ENV_REPLY_TIMEOUT
+from tqbse._connection import ENV_REPLY_TIMEOUT, ENV_TRACE
 from tqbse.emulator import free_addresses
 
 
@@ -75,3 +77,34 @@ def test_library_search_order_and_an_unloadable_library_named_in_the_environment
     monkeypatch.setenv("TQBSE_LIBRARY", str(tmp_path / "missing.so"))  # reported, not replaced
     with pytest.raises(OSError, match="TQBSE_LIBRARY="):
         _library.load(tqbse.CALLS.values())
+
+
+def test_trace_records_each_call_for_that_initialise_only(emulator, tmp_path, monkeypatch):
+    monkeypatch.delenv(ENV_TRACE, raising=False)
+    path = tmp_path / "session.jsonl"
+    with tqbse.connect(emulator.address, trace=path) as bse:
+        bse.rx_centre_frequency_set(0, 1.95e9)
+        with pytest.raises(tqbse.UnknownObjectError):
+            bse.rx_centre_frequency_get(99)
+    assert ENV_TRACE not in os.environ
+    calls = [json.loads(line) for line in path.read_text().splitlines()]
+    calls = [(c["name"], c["result"]) for c in calls if c["event"] == "call"]
+    assert calls[1:] == [("tqBsePluginControlDll_RX_CentreFrequency_Set", 0),
+                         ("tqBsePluginControlDll_RX_CentreFrequency_Get", -18),
+                         ("tqBsePluginControlDll_RemoteConnection_Set", 0)]
+
+
+def test_plugin_attaches_the_trace_of_a_failed_test_only(pytester):
+    pytester.makepyfile("""
+        def test_fails(bse):
+            bse.rx_centre_frequency_set(0, 1.5e9)
+            assert bse.rx_centre_frequency_get(0) == 2.0e9
+
+        def test_passes(bse):
+            bse.rx_centre_frequency_set(0, 1.5e9)
+    """)
+    result = pytester.runpytest_subprocess("-p", "no:cacheprovider", "-rA")
+    result.assert_outcomes(passed=1, failed=1)
+    text = result.stdout.str()
+    assert len(re.findall(r"^-+ tqbse trace -+$", text, re.MULTILINE)) == 1
+    assert '"request":"tqBsePluginControlDll_RX_CentreFrequency_Get=(n=00000000)"' in text

@@ -102,10 +102,10 @@ std::optional<std::string> parseCommandLine(const std::vector<std::string>& argv
             if (!ms || *ms <= 0)
                 return std::string("--timeout needs a positive number of milliseconds");
             o.timeoutMs = *ms;
-        } else if (key == "--file" || key == "--out") {
+        } else if (key == "--file" || key == "--out" || key == "--trace") {
             if (!takeValue() || value.empty())
                 return key + " needs a path";
-            (key == "--file" ? o.file : o.out) = value;
+            (key == "--file" ? o.file : key == "--out" ? o.out : o.trace) = value;
         } else {
             return "unknown option " + key + " (see tqbse --help)";
         }

@@ -27,6 +27,7 @@ struct Options {
     bool csv = false;
     std::string file;  // an upload's content
     std::string out;   // where a download's text goes
+    std::string trace; // the library's call trace (TQBSE_TRACE)
     int timeoutMs = 0; // reply deadline (TQBSE_REPLY_TIMEOUT_MS), 0 for none
     bool help = false;     // -h, --help
     bool version = false;  // --version

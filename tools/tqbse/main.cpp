@@ -1,6 +1,7 @@
 // tqbse: calls any export of the library from the command line.
 #include "commands.h"
 #include "output.h"
+#include "trace_command.h"
 #include "platform/platform.h"
 
 #include <tqBsePluginControlDll.h>
@@ -22,6 +23,8 @@ void printUsage(FILE* out)
         "  or:  tqbse [--server A.B.C.D] [--json] info\n"
         "  or:  tqbse [--server A.B.C.D] shell\n"
         "  or:  tqbse [--json] list\n"
+        "  or:  tqbse trace FILE [--name PATTERN] [--errors] [--from S] [--to S]\n"
+        "                        [--json | --csv] [--summary] [--plot FILE.svg]\n"
         "\n"
         "CALL is an export's name without its prefix, e.g. RX_CentreFrequency_Get 0.\n"
         "Arguments are typed by the call's row: int, flag (0/1/-1/true/false), float,\n"
@@ -35,6 +38,7 @@ void printUsage(FILE* out)
         "  --csv             traces as x,y lines; other outputs as name,value\n"
         "  --file PATH       an upload's content from a file\n"
         "  --out PATH        write a downloaded text to a file\n"
+        "  --trace FILE      append the library's call trace to FILE (- for stderr)\n"
         "  --                end of options (so that -5 is a value)\n"
         "  -h, --help        show this text\n"
         "  --version         show the tool's version and build, and the library it loaded\n"
@@ -148,6 +152,11 @@ int main(int argc, char** argv)
         return kExitFailed;
     }
 
+    if (argc > 1 && std::string(argv[1]) == "trace") {
+        const int traced = runTraceCommand(out, std::vector<std::string>(argv + 2, argv + argc));
+        std::fclose(out);
+        return traced;
+    }
     Command command;
     if (const auto error = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc), &command)) {
         std::fprintf(stderr, "tqbse: %s\n", error->c_str());
@@ -156,6 +165,8 @@ int main(int argc, char** argv)
     // The library reads its reply deadline at Initialise.
     if (command.options.timeoutMs > 0)
         tqbse::platform::setEnvironment("TQBSE_REPLY_TIMEOUT_MS", std::to_string(command.options.timeoutMs).c_str());
+    if (!command.options.trace.empty())
+        tqbse::platform::setEnvironment("TQBSE_TRACE", command.options.trace.c_str());
     int rc = kExitOk;
     if (command.options.version) {
         printVersion(out);

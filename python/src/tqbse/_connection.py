@@ -23,6 +23,7 @@ from ._errors import BufferTooSmallError, NotConnectedError, error_for, warning_
 INT32_MIN, INT32_MAX = -(2**31), 2**31 - 1
 BUFFER_TOO_SMALL = -13
 ENV_REPLY_TIMEOUT = "TQBSE_REPLY_TIMEOUT_MS"
+ENV_TRACE = "TQBSE_TRACE"
 
 # Bounds for sizing: a text reported larger than this is fetched by growing
 # from 256 bytes instead, and a larger trace is refused rather than allocated.
@@ -266,28 +267,33 @@ def timeout_ms(timeout: Any) -> Optional[int]:
 
 
 @contextlib.contextmanager
-def _reply_timeout(ms: Optional[int]) -> Iterator[None]:
-    """TQBSE_REPLY_TIMEOUT_MS set for the process while Initialise reads it, then restored."""
-    if ms is None:
+def _environment(name: str, value: Optional[str]) -> Iterator[None]:
+    """`name` set for the process while Initialise reads it, then restored; None leaves it alone."""
+    if value is None:
         yield
         return
-    before = os.environ.get(ENV_REPLY_TIMEOUT)
-    os.environ[ENV_REPLY_TIMEOUT] = str(ms)
+    before = os.environ.get(name)
+    os.environ[name] = value
     try:
         yield
     finally:
         if before is None:
-            os.environ.pop(ENV_REPLY_TIMEOUT, None)
+            os.environ.pop(name, None)
         else:
-            os.environ[ENV_REPLY_TIMEOUT] = before
+            os.environ[name] = before
 
 
-def connect(address: str = "127.0.0.1", *, timeout: Optional[float] = None) -> "Connection":
+def connect(
+    address: str = "127.0.0.1", *, timeout: Optional[float] = None, trace: Optional["os.PathLike[str] | str"] = None
+) -> "Connection":
     """Connects the library to the server at `address` (port 6002) and starts its callback listener (6009).
 
     `timeout` is the reply deadline in seconds (rounded up to whole
     milliseconds), handed to the library through TQBSE_REPLY_TIMEOUT_MS for
-    this Initialise only; None leaves the environment as it is. The library
+    this Initialise only; None leaves the environment as it is. `trace` is
+    a file the library appends its call trace to (JSON lines, docs/TRACE.md;
+    "-" for standard error), handed over through TQBSE_TRACE the same way;
+    `tqbse trace FILE` prints it decoded. The library
     holds one connection per process: connecting again while a connection
     is open raises RuntimeError. Use the result as a context manager, or
     call close().
@@ -302,7 +308,8 @@ def connect(address: str = "127.0.0.1", *, timeout: Optional[float] = None) -> "
                 f"already connected to {_current.address}: the library holds one connection per process; "
                 "close it first"
             )
-        with _reply_timeout(ms):
+        with _environment(ENV_REPLY_TIMEOUT, None if ms is None else str(ms)), \
+                _environment(ENV_TRACE, None if trace is None else os.fspath(trace)):
             code = int(library.functions["Initialise"](*octets))
         if code < 0:
             text = error_text(library, code)

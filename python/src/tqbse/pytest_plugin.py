@@ -15,10 +15,15 @@ scenario_ms, fault_call, delay_ms, close_mid_reply, wrong_name, ...), updated
 by an indirect parameter (a dict) when the test parametrizes `emulator`.
 `bse` is a tqbse connection to it, closed after the test. The program is
 --tqbse-emulator PATH, else $TQBSE_EMULATOR, else tqbse-emulator on PATH.
+
+`bse` records the library's call trace of its test (TQBSE_TRACE, in the
+test's tmp_path); when the test fails, the report gets a "tqbse trace"
+section with the trace's last lines (--tqbse-trace-lines N, 0 for none).
 """
 
 from __future__ import annotations
 
+from pathlib import Path
 from typing import Any, Dict, Iterator
 
 import pytest
@@ -30,6 +35,8 @@ def pytest_addoption(parser: Any) -> None:
     group = parser.getgroup("tqbse")
     group.addoption("--tqbse-emulator", default=None, metavar="PATH",
                     help="tqbse-emulator program for the emulator fixture (default: $TQBSE_EMULATOR, then PATH)")
+    group.addoption("--tqbse-trace-lines", type=int, default=200, metavar="N",
+                    help="last lines of the call trace attached to a failed test's report (0: none)")
 
 
 def pytest_configure(config: Any) -> None:
@@ -53,13 +60,49 @@ def emulator(request: Any) -> Iterator[Emulator]:
         server.stop()
 
 
+TRACE_KEY = pytest.StashKey[Path]() if hasattr(pytest, "StashKey") else None
+
+
 @pytest.fixture
-def bse(emulator: Emulator) -> Iterator[Any]:
-    """A tqbse connection to the test's emulator."""
+def bse(emulator: Emulator, request: Any, tmp_path: Path) -> Iterator[Any]:
+    """A tqbse connection to the test's emulator, its call trace kept for the report."""
     import tqbse
 
-    connection = tqbse.connect(emulator.address)
+    trace = None
+    if request.config.getoption("--tqbse-trace-lines") > 0:
+        trace = tmp_path / "tqbse-trace.jsonl"
+        _set_trace(request.node, trace)
+    connection = tqbse.connect(emulator.address, trace=trace)
     try:
         yield connection
     finally:
         connection.close()
+
+
+def _set_trace(node: Any, path: Path) -> None:
+    if TRACE_KEY is not None:
+        node.stash[TRACE_KEY] = path
+    else:  # pytest before 7
+        node._tqbse_trace = path
+
+
+def _trace_of(node: Any) -> Any:
+    if TRACE_KEY is not None:
+        return node.stash.get(TRACE_KEY, None)
+    return getattr(node, "_tqbse_trace", None)
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item: Any, call: Any) -> Iterator[None]:
+    """Attaches the last lines of a failed test's call trace to its report."""
+    outcome = yield
+    report = outcome.get_result()
+    path = _trace_of(item)
+    if not report.failed or path is None or not path.exists():
+        return
+    keep = item.config.getoption("--tqbse-trace-lines")
+    lines = path.read_text(encoding="ascii", errors="replace").splitlines()
+    shown = lines[-keep:]
+    header = f"{path} ({len(lines)} lines{', the last ' + str(len(shown)) if len(shown) < len(lines) else ''}; " \
+        "tqbse trace FILE prints them decoded)"
+    report.sections.append(("tqbse trace", "\n".join([header] + shown)))
