@@ -63,30 +63,14 @@ inline ScriptedReply inPieces(const std::vector<std::string>& pieces, int pauseM
 // The whole reply, then the connection ended.
 inline ScriptedReply thenClose(const std::string& text) { return ScriptedReply(text, {}, 0, int64_t(text.size())); }
 
-// Cuts into pieces of 1..maxPiece bytes (seeded), never right after an inner
-// ")" so that no piece but the last can look like the end of the reply.
+// Cuts into pieces of 1..maxPiece bytes (seeded), anywhere: right after an
+// inner ")" too.
 inline std::vector<std::size_t> randomCuts(const std::string& reply, std::mt19937& rng, int maxPiece)
 {
     std::vector<std::size_t> cuts;
     std::uniform_int_distribution<int> piece(1, maxPiece);
-    std::size_t at = 0;
-    for (int guard = 0; guard < 1'000'000 && at < reply.size(); ++guard) {
-        at += std::size_t(piece(rng));
-        while (at < reply.size() && reply[at - 1] == ')')
-            ++at;
-        if (at < reply.size())
-            cuts.push_back(at);
-    }
-    return cuts;
-}
-
-// One byte per piece, except that an inner ")" travels with the byte after it.
-inline std::vector<std::size_t> dripCuts(const std::string& reply)
-{
-    std::vector<std::size_t> cuts;
-    for (std::size_t at = 1; at < reply.size(); ++at)
-        if (reply[at - 1] != ')')
-            cuts.push_back(at);
+    for (std::size_t at = std::size_t(piece(rng)); at < reply.size(); at += std::size_t(piece(rng)))
+        cuts.push_back(at);
     return cuts;
 }
 
