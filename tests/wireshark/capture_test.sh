@@ -2,7 +2,8 @@
 # Captures the example host program, a failing call and a callback on the
 # loopback of a network namespace of its own, then checks what tshark
 # decodes with the generated dissector: names, parameter values, result
-# codes, a reply sent in 8-byte pieces reassembled, and every reply linked
+# codes, a reply sent a token per write (each write ending in a balanced
+# ")") reassembled by the row's token count, and every reply linked
 # to its request.
 # Usage: capture_test.sh TQBSE_LUA EMULATOR EXAMPLE TQBSE WORKDIR
 set -eu
@@ -21,7 +22,7 @@ tcpdump -i lo -U -w capture.pcap 'tcp port 6002 or tcp port 6009' 2>tcpdump.log 
 dump=$!
 for _ in $(seq 50); do grep -q listening tcpdump.log && break; sleep 0.1; done
 "$emulator" --bind "$address" --scenario-ms 200 --callback-on-scenario-end \
-  --fault-call Scenario_Download --piece-size 8 --piece-pause-ms 2 >emulator.log 2>&1 &
+  --fault-call Scenario_Download --token-pieces 20 >emulator.log 2>&1 &
 server=$!
 for _ in $(seq 50); do grep -q listening emulator.log && break; sleep 0.1; done
 "$example" "$address" >example.txt 2>&1

@@ -115,10 +115,8 @@ local RESULTS = {
 -- Port 6002: requests go to the server, replies come back. Port 6009: the
 -- server sends a callback message to the host's listener, which answers.
 -- A message is "name=" followed by tokens "(tag=value)"; numbers are the
--- hex text of their little-endian bytes. A reply is complete when it ends in
--- ")" with its parentheses balanced (the library's end-of-reply rule); a
--- request when it holds as many tokens as its row has inputs. Until then
--- the dissector asks TCP for the next segment.
+-- hex text of their little-endian bytes. Until a message is complete (see
+-- complete() below) the dissector asks TCP for the next segment.
 
 local SERVER_PORT = 6002
 local LISTENER_PORT = 6009
@@ -166,18 +164,6 @@ local function tokens(text, from)
   return list, depth
 end
 
-local function complete(text, is_request)
-  local eq = text:find("=", 1, true)
-  if not eq then return false end
-  local list, depth = tokens(text, eq + 1)
-  if depth ~= 0 then return false end
-  if is_request then
-    local call = CALLS[text:sub(1, eq - 1)]
-    if call then return #list >= #call.inputs end
-    return text:sub(-1) == ")" or text:sub(-1) == "="
-  end
-  return text:sub(-1) == ")"
-end
 
 -- Little-endian hex to its bytes; nil when the text is not 2*n hex digits.
 local function le_bytes(hex, n)
@@ -263,6 +249,30 @@ local function token_value(token)
     return count .. " values [" .. table.concat(shown, ", ") .. (n > 4 and ", ...]" or "]")
   end
   return nil
+end
+
+-- Where a message ends. A request: when it holds as many tokens as its row
+-- has inputs. A reply: when it ends in ")" with its parentheses balanced
+-- and holds every token its row's successful reply carries (the result and
+-- the outputs), or a negative result, which carries nothing else; the
+-- library's rule, but for its 100 ms quiet wait, which a capture cannot
+-- replay: a reply that really is short of outputs stays unfinished until
+-- more bytes come in its direction. Callback messages and unknown names end
+-- at the balanced ")".
+local function complete(text, is_request)
+  local eq = text:find("=", 1, true)
+  if not eq then return false end
+  local list, depth = tokens(text, eq + 1)
+  if depth ~= 0 then return false end
+  local call = CALLS[text:sub(1, eq - 1)]
+  if is_request then
+    if call then return #list >= #call.inputs end
+    return text:sub(-1) == ")" or text:sub(-1) == "="
+  end
+  if text:sub(-1) ~= ")" then return false end
+  if not call or #list >= 1 + #call.outputs then return true end
+  local result = list[1] and decode_int(list[1][2]:match("^%(n=(.*)%)$") or "")
+  return result ~= nil and result < 0
 end
 
 local function short(name)
