@@ -107,9 +107,9 @@ bool ReplyFramer::failed() const
 
 bool ReplyFramer::holdsExpectedTokens() const
 {
-    // The last expected token opened at depth 0 and the bytes since then
-    // balance: it has closed somewhere in them.
-    return tokens_ >= expected_ || (lastTokenOpen_ && depth_ <= 0) || failed();
+    // Asked only when the reply's parentheses balance: a last expected token
+    // that opened at depth 0 has then closed somewhere after its "(".
+    return tokens_ >= expected_ || lastTokenOpen_ || failed();
 }
 
 ReplyFramer::Verdict ReplyFramer::feed(std::string_view chunk)
