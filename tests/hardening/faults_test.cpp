@@ -6,6 +6,8 @@
 // procedure's and the framer's to judge: call_remote_test, framer_test.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <random>
 #include <string>
 #include <vector>
@@ -81,14 +83,23 @@ TEST_F(Faults, DownloadOf64MiBFillsA64MiBPlusOneBuffer)
 
 // A reply that grows past what the call can deliver (a 64-byte name, so the
 // 64 KiB floor) ends the call with -14 and closes the connection, instead of
-// taking in everything the server sends; every later call is -14 without a
-// request until the next Initialise.
+// taking in everything the server sends and then waiting for the end of a
+// text that never comes; every later call is -14 without a request until
+// the next Initialise.
 TEST_F(Faults, AReplyLongerThanTheCallCanDeliverEndsTheConnection)
 {
-    server_.push(std::string(kTextCall.name) + "=(n=00000000)(s=" + std::string(4 << 20, 'a'));
-    char name[64];
-    EXPECT_EQ(tqBsePluginControlDll_Scenario_Name_Get(0, name, sizeof name), TQBSE_NO_RESPONSE);
+    ScriptedReply endless(std::string(kTextCall.name) + "=(n=00000000)(s=" + std::string(16 << 20, 'a'));
+    endless.holdMs = 20000; // then silent, the connection open
+    server_.push(endless);
+    auto call = std::async(std::launch::async, [] {
+        char name[64];
+        return tqBsePluginControlDll_Scenario_Name_Get(0, name, sizeof name);
+    });
+    if (call.wait_for(std::chrono::seconds(5)) != std::future_status::ready)
+        ADD_FAILURE() << "the call still reads an endless reply after 5 s";
+    EXPECT_EQ(call.get(), TQBSE_NO_RESPONSE);
     const std::size_t requests = server_.requests().size();
+    char name[64];
     EXPECT_EQ(tqBsePluginControlDll_Scenario_Name_Get(0, name, sizeof name), TQBSE_NO_RESPONSE);
     EXPECT_EQ(server_.requests().size(), requests);
     ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 30), 0);

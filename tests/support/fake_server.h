@@ -44,7 +44,7 @@ struct ScriptedReply {
     std::vector<std::size_t> cuts; // offsets where one send ends and the next begins
     int pauseMs = 0;               // pause between two pieces
     int64_t closeAfter = -1;       // >= 0: send that many bytes, then end the connection
-    int holdMs = 0;                // after sending, read nothing for this long
+    int holdMs = 0;                // after sending it all, read nothing for this long
 };
 
 // A reply sent as the given pieces.
@@ -228,7 +228,7 @@ private:
                 }
             }
             const bool sent = send(c, reply);
-            for (int held = 0; held < reply.holdMs && !stop_.load(); held += kPollMs)
+            for (int held = 0; sent && held < reply.holdMs && !stop_.load(); held += kPollMs)
                 std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
             {
                 std::lock_guard lock(mutex_);
