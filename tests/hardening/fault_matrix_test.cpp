@@ -9,7 +9,6 @@
 // outputs; and the connection is in step again for the next call.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -49,9 +48,23 @@ std::vector<std::size_t> tokenEnds(const std::string& reply)
     return ends;
 }
 
+ScriptedReply splitAfterResult(const std::string& r, int pauseMs)
+{
+    const auto ends = tokenEnds(r);
+    return ScriptedReply(r, {ends.empty() ? r.size() : ends[0]}, pauseMs);
+}
+
+ScriptedReply cutAnywhere(const std::string& r, int maxPiece, int pauseMs)
+{
+    std::mt19937 rng(unsigned(r.size()));
+    return ScriptedReply(r, test::randomCuts(r, rng, maxPiece), pauseMs);
+}
+
+const std::string kStray = wellFormedReply(calls::TestCase_Run, {}, 0, 99).text;
+
 struct Pattern {
     const char* what;
-    std::function<ScriptedReply(const std::string& reply, const std::string& stray)> plan;
+    ScriptedReply (*plan)(const std::string& reply);
     // The outputs come later than the quiet wait: the call may fail, and
     // what arrives after it is a fragment the next call may meet.
     bool late = false;
@@ -60,47 +73,17 @@ struct Pattern {
     bool trailing = false;
 };
 
-std::vector<Pattern> patterns()
-{
-    return {
-        {"whole", [](const std::string& r, const std::string&) { return ScriptedReply(r); }},
-        {"split after the result, 50 ms",
-         [](const std::string& r, const std::string&) {
-             const auto ends = tokenEnds(r);
-             return ScriptedReply(r, {ends.empty() ? r.size() : ends[0]}, 50);
-         }},
-        {"split at every token, 30 ms",
-         [](const std::string& r, const std::string&) { return ScriptedReply(r, tokenEnds(r), 30); }},
-        {"dripped a byte at a time",
-         [](const std::string& r, const std::string&) {
-             std::vector<std::size_t> cuts;
-             for (std::size_t at = 1; at < r.size(); ++at)
-                 cuts.push_back(at);
-             return ScriptedReply(r, cuts, 1);
-         }},
-        {"random pieces",
-         [](const std::string& r, const std::string&) {
-             std::mt19937 rng(unsigned(r.size()));
-             std::vector<std::size_t> cuts;
-             for (std::size_t at = 1 + rng() % 7; at < r.size(); at += 1 + rng() % 7)
-                 cuts.push_back(at);
-             return ScriptedReply(r, cuts, 3);
-         }},
-        {"sent twice", [](const std::string& r, const std::string&) { return ScriptedReply(r + r, {r.size()}, 0); },
-         false, true},
-        {"twice in one write", [](const std::string& r, const std::string&) { return ScriptedReply(r + r); }, false,
-         true},
-        {"then a stray reply",
-         [](const std::string& r, const std::string& stray) { return ScriptedReply(r + stray, {r.size()}, 0); },
-         false, true},
-        {"outputs after 250 ms",
-         [](const std::string& r, const std::string&) {
-             const auto ends = tokenEnds(r);
-             return ScriptedReply(r, {ends.empty() ? r.size() : ends[0]}, 250);
-         },
-         true},
-    };
-}
+const Pattern kPatterns[] = {
+    {"whole", [](const std::string& r) { return ScriptedReply(r); }},
+    {"split after the result, 50 ms", [](const std::string& r) { return splitAfterResult(r, 50); }},
+    {"split at every token, 30 ms", [](const std::string& r) { return ScriptedReply(r, tokenEnds(r), 30); }},
+    {"dripped a byte at a time", [](const std::string& r) { return cutAnywhere(r, 1, 1); }},
+    {"random pieces", [](const std::string& r) { return cutAnywhere(r, 7, 3); }},
+    {"sent twice", [](const std::string& r) { return ScriptedReply(r + r, {r.size()}, 0); }, false, true},
+    {"twice in one write", [](const std::string& r) { return ScriptedReply(r + r); }, false, true},
+    {"then a stray reply", [](const std::string& r) { return ScriptedReply(r + kStray, {r.size()}, 0); }, false, true},
+    {"outputs after 250 ms", [](const std::string& r) { return splitAfterResult(r, 250); }, true},
+};
 
 class FaultMatrix : public ::testing::TestWithParam<const char*> {
 protected:
@@ -119,7 +102,7 @@ protected:
     // One call of `call` whose reply (values salted with `salt`) goes out
     // as `plan` says. True when the call kept the property; `strict` also
     // requires success.
-    ::testing::AssertionResult call(const CallDesc& call, int salt, const std::function<ScriptedReply(const std::string&)>& plan,
+    ::testing::AssertionResult call(const CallDesc& call, int salt, ScriptedReply (*plan)(const std::string&),
                                     bool strict)
     {
         const ExpectedReply reply = wellFormedReply(call, {7, 3}, 0, salt);
@@ -143,15 +126,13 @@ protected:
 
 TEST_P(FaultMatrix, EveryCallGetsItsOwnOutputsOrFails)
 {
-    const std::string stray = wellFormedReply(calls::TestCase_Run, {}, 0, 99).text;
     int salt = 0;
-    for (const Pattern& p : patterns()) {
+    const auto whole = kPatterns[0].plan;
+    for (const Pattern& p : kPatterns) {
         for (const CallDesc* e : kExports) {
             SCOPED_TRACE(std::string(p.what) + ", " + e->name);
-            auto faulty = [&](const std::string& r) { return p.plan(r, stray); };
-            auto whole = [](const std::string& r) { return ScriptedReply(r); };
             const bool strict = !p.late && !(p.trailing && e == &calls::GetServerVersion);
-            EXPECT_TRUE(call(*e, ++salt, faulty, strict)) << "the faulty reply";
+            EXPECT_TRUE(call(*e, ++salt, p.plan, strict)) << "the faulty reply";
             // The late outputs reach the next call while it waits: it may
             // fail, but it must not take them as its own.
             if (p.late) {

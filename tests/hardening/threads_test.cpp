@@ -57,17 +57,30 @@ protected:
     FakeServer server_{"127.0.0.32"};
 };
 
-// A result >= 0 with a value that is not the caller's own is the fault.
-struct Tally {
+// Callers on `threads` threads, each asking for the value of its own index
+// up to `calls` times or until `done`; a result >= 0 with a value that is not
+// the caller's own is the fault.
+struct Callers {
     std::atomic<int> own{0}, failed{0}, foreign{0};
-    void count(int32_t rc, double value, int32_t index)
+    std::atomic<bool> done{false};
+    std::vector<std::thread> threads;
+
+    Callers(int count, int calls)
     {
-        if (rc < 0)
-            ++failed;
-        else if (value == frequencyOf(index))
-            ++own;
-        else
-            ++foreign;
+        for (int32_t t = 0; t < count; ++t)
+            threads.emplace_back([this, t, calls] {
+                for (int i = 0; i < calls && !done.load(); ++i) {
+                    double f = 0;
+                    const int32_t rc = tqBsePluginControlDll_RX_CentreFrequency_Get(t, &f);
+                    ++(rc < 0 ? failed : f == frequencyOf(t) ? own : foreign);
+                }
+            });
+    }
+    void join()
+    {
+        done.store(true);
+        for (std::thread& t : threads)
+            t.join();
     }
 };
 
@@ -75,21 +88,12 @@ TEST_F(Threads, CallsFromSeveralThreadsEachGetTheirOwnReply)
 {
     answerAfter(0);
     ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 32), 0);
-    Tally tally;
-    std::vector<std::thread> callers;
-    for (int32_t t = 0; t < kThreads; ++t)
-        callers.emplace_back([t, &tally] {
-            for (int i = 0; i < 200; ++i) {
-                double f = 0;
-                const int32_t rc = tqBsePluginControlDll_RX_CentreFrequency_Get(t, &f);
-                tally.count(rc, f, t);
-            }
-        });
-    for (std::thread& c : callers)
-        c.join();
-    EXPECT_EQ(tally.own.load(), kThreads * 200);
-    EXPECT_EQ(tally.failed.load(), 0);
-    EXPECT_EQ(tally.foreign.load(), 0);
+    Callers callers(kThreads, 200);
+    for (std::thread& t : callers.threads)
+        t.join();
+    EXPECT_EQ(callers.own.load(), kThreads * 200);
+    EXPECT_EQ(callers.failed.load(), 0);
+    EXPECT_EQ(callers.foreign.load(), 0);
 }
 
 // Shutdown, and Initialise, while another thread waits for a reply the
@@ -126,17 +130,7 @@ TEST_F(Threads, CallsRacingWithReconnectsNeverTakeAnotherCallsReply)
 {
     answerAfter(1);
     ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 32), 0);
-    Tally tally;
-    std::atomic<bool> done{false};
-    std::vector<std::thread> callers;
-    for (int32_t t = 0; t < kThreads - 1; ++t)
-        callers.emplace_back([t, &tally, &done] {
-            for (int i = 0; i < 5000 && !done.load(); ++i) {
-                double f = 0;
-                const int32_t rc = tqBsePluginControlDll_RX_CentreFrequency_Get(t, &f);
-                tally.count(rc, f, t);
-            }
-        });
+    Callers callers(kThreads - 1, 5000);
     for (int round = 0; round < 15; ++round) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         if (round % 3 == 2)
@@ -144,11 +138,9 @@ TEST_F(Threads, CallsRacingWithReconnectsNeverTakeAnotherCallsReply)
         else
             tqBsePluginControlDll_Initialise(127, 0, 0, 32);
     }
-    done.store(true);
-    for (std::thread& c : callers)
-        c.join();
-    EXPECT_EQ(tally.foreign.load(), 0);
-    EXPECT_GT(tally.own.load(), 0);
+    callers.join();
+    EXPECT_EQ(callers.foreign.load(), 0);
+    EXPECT_GT(callers.own.load(), 0);
 }
 
 } // namespace
