@@ -342,7 +342,7 @@ void codecDecode(benchmark::State& state, const std::vector<std::string>& tokens
         bytes += int64_t(t.size());
     for (auto _ : state) {
         for (const std::string& t : tokens) {
-            if (decode(t) != codec::kOk) {
+            if (decode(t) != kSuccess) {
                 state.SkipWithError("decode failed");
                 return;
             }
@@ -420,7 +420,7 @@ void registerCodec(int32_t arrayCount)
         std::vector<double> decoded(values.size());
         for (auto _ : s) {
             codec::DoubleArrayView view;
-            if (codec::parseDoubleArray(token, &view) != codec::kOk) {
+            if (codec::parseDoubleArray(token, &view) != kSuccess) {
                 s.SkipWithError("parseDoubleArray failed");
                 return;
             }
