@@ -2,6 +2,8 @@
 // blocked wait, threads and the socket layer's diagnostics. Nothing outside
 // platform/ includes an OS networking or threading header; each system has
 // its own folder (platform/posix, platform/win32) implementing this file.
+// Services only tests and the tool need are in platform/host.h, which the
+// library itself does not include.
 //
 // Addresses are IPv4 and in host byte order here; the implementations
 // convert. Socket handles are opaque: a POSIX descriptor and a Win64 SOCKET
@@ -31,7 +33,6 @@ inline constexpr uint32_t kLoopbackAddress = 0x7f000001; // 127.0.0.1
 // library's own error number; clean-up returns 0 or -1.
 int socketLibraryStartup();
 int socketLibraryCleanup();
-int socketLibraryUsers(); // current reference count, for tests
 
 // The socket library's error number of the last failing call on this thread
 // (errno, or WSAGetLastError()), as printed in diagnostics.
@@ -124,19 +125,6 @@ bool parseDottedAddress(const char* text, uint32_t* address);
 // Host-name lookup, IPv4 only; the host's first address.
 bool lookupHost(const char* name, uint32_t* address);
 std::string dottedText(uint32_t address);
-
-// ---- Host ----------------------------------------------------------------
-// True when some socket on this host listens on the TCP port, on any
-// address (the kernel's own table, so nothing connects to it).
-bool isListening(uint16_t port);
-// The same for sockets of this process only: our own listener, not another
-// program that holds the port.
-bool isListeningHere(uint16_t port);
-// The file of the loaded module (shared library or program) that holds
-// `address`; "?" when the system cannot tell.
-std::string modulePath(const void* address);
-// Sets an environment variable of this process.
-void setEnvironment(const char* name, const char* value);
 
 // ---- Threads -------------------------------------------------------------
 struct Thread {

@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/host.h"
 #include "protocol/framer.h"
 #include "support/sockets.h"
 

@@ -5,6 +5,7 @@
 // load test, the example and tqbse.exe.
 // Every socket is on loopback (127.0.0.100 or ephemeral ports), every wait
 // is bounded.
+#include "platform/host.h"
 #include "platform/win32/winsock.h"
 
 #include <gtest/gtest.h>
