@@ -42,7 +42,7 @@ int socketLibraryCleanup()
         if (::WSACleanup() == 0)
             --g_libraryUsers;
         else
-            rc = -1;
+            rc = ::WSAGetLastError();
     }
     const int error = ::WSAGetLastError();
     ::ReleaseSRWLockExclusive(&g_lock);

@@ -5,7 +5,7 @@
 import pytest
 
 import tqbse
-from tqbse._generate import GenerateError, describe, render_errors
+from tqbse._generate import GenerateError, describe
 
 QUERY = "Scenario_NameLength_Get"
 QUERY_PROTOTYPE = f"tqBsePluginControlDll_{QUERY}(int32_t index, int32_t* length)"
@@ -38,14 +38,3 @@ def test_inconsistent_sources_stop_generation(sources, change, message):
         describe(*change(*sources))
 
 
-
-@pytest.mark.parametrize("change, message", [
-    (lambda h: h.replace("#define TQBSE_BUFFER_TOO_SMALL (-13)", "#define TQBSE_BUFFER_TOO_SMALL (-14)"),
-     "share a value"),
-    (lambda h: h.replace("TQBSE_NOT_VALID_REMOTELY (-17)", "TQBSE_NOT_VALID_REMOTELY_GONE (-17)"),
-     "TQBSE_NOT_VALID_REMOTELY is not a negative result code"),
-], ids=["codes-share-a-value", "class-names-a-missing-constant"])
-def test_exception_classes_follow_the_header_or_generation_stops(sources, change, message):
-    assert "class ReplyError(Error)" in render_errors(sources[1], "the header")
-    with pytest.raises(GenerateError, match=message):
-        render_errors(change(sources[1]), "the header")

@@ -120,7 +120,7 @@ public:
         platform::socketLibraryStartup();
         listening_ = boundSocket(ip, port, true);
         platform::Endpoint local{};
-        if (listening_ == platform::kInvalidSocket || !platform::localEndpoint(listening_, &local))
+        if (listening_ == platform::kInvalidSocket || platform::localEndpoint(listening_, &local) != 0)
             return;
         port_ = local.port;
         if (port == 0)
