@@ -41,7 +41,7 @@ TQ_EXPORT int32_t tqBsePluginControlDll_GetServerVersion(int32_t* version)
             if (message.params.size() != kVersionReplyParams)
                 return kReplyParameterCount;
             int32_t result = 0;
-            if (codec::decodeInt(message.params[0], &result) != codec::kOk)
+            if (codec::decodeInt(message.params[0], &result) != kSuccess)
                 return kNoResultCode;
             *rejected = false;
             if (result < 0)

@@ -1,5 +1,5 @@
 // The library against the raw-socket floor, side by side in one run:
-// small-call latency (paired call by call), bulk transfers (with the library's peak memory),
+// small-call latency (paired call by call) with the call's heap allocations, bulk transfers (with the library's peak memory),
 // codec throughput and the callback listener's message rate.
 //
 //   tqbse_bench [--tiny] [google-benchmark flags]   the benchmarks
@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "bench/canned_server.h"
+#include "bench/counting_allocator.h"
 #include "bench/workloads.h"
 #include "client/client_socket.h"
 #include "platform/platform.h"
@@ -212,14 +213,17 @@ void smallPaired(benchmark::State& state, const CannedExchange& exchange, Librar
     std::vector<double> library, raw;
     char reply[4096];
     bool libraryFirst = true;
+    std::uint64_t allocations = 0; // made by the library calls, on this thread
     for (auto _ : state) {
         for (int turn = 0; turn < 2; ++turn) {
             const auto start = Clock::now();
             if (libraryFirst == (turn == 0)) {
+                const std::uint64_t before = allocationsOnThisThread();
                 if (!libraryCall()) {
                     state.SkipWithError("library call failed");
                     return;
                 }
+                allocations += allocationsOnThisThread() - before;
                 library.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
             } else {
                 if (!client.roundTrip(exchange.request, reply, exchange.reply.size())) {
@@ -239,6 +243,7 @@ void smallPaired(benchmark::State& state, const CannedExchange& exchange, Librar
     state.counters["library_us"] = libraryUs;
     state.counters["raw_us"] = rawUs;
     state.counters["ratio"] = rawUs > 0 ? libraryUs / rawUs : 0;
+    state.counters["allocations_per_call"] = library.empty() ? 0 : double(allocations) / double(library.size());
 }
 
 // ---- Bulk -------------------------------------------------------------------
@@ -342,7 +347,7 @@ void codecDecode(benchmark::State& state, const std::vector<std::string>& tokens
         bytes += int64_t(t.size());
     for (auto _ : state) {
         for (const std::string& t : tokens) {
-            if (decode(t) != codec::kOk) {
+            if (decode(t) != kSuccess) {
                 state.SkipWithError("decode failed");
                 return;
             }
@@ -420,7 +425,7 @@ void registerCodec(int32_t arrayCount)
         std::vector<double> decoded(values.size());
         for (auto _ : s) {
             codec::DoubleArrayView view;
-            if (codec::parseDoubleArray(token, &view) != codec::kOk) {
+            if (codec::parseDoubleArray(token, &view) != kSuccess) {
                 s.SkipWithError("parseDoubleArray failed");
                 return;
             }

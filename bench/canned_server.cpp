@@ -59,7 +59,7 @@ bool CannedServer::start(int cpu)
     platform::setListenerAddressOption(listening_);
     platform::Endpoint local{address, port_};
     if (platform::bindSocket(listening_, local) != 0 || platform::listenSocket(listening_, 8) != 0
-        || !platform::localEndpoint(listening_, &local)) {
+        || platform::localEndpoint(listening_, &local) != 0) {
         error_ = std::strerror(platform::lastError());
         platform::closeSocket(listening_);
         listening_ = platform::kInvalidSocket;

@@ -17,7 +17,7 @@ namespace {
 int32_t writeText(std::string_view token, char* buffer, int32_t bufferSize)
 {
     codec::DecodedString text;
-    if (const int32_t rc = codec::decodeString(token, &text); rc != codec::kOk)
+    if (const int32_t rc = codec::decodeString(token, &text); rc != kSuccess)
         return rc;
     // (s=NULL) carries no text: it is delivered as the empty text.
     const int64_t length = text.isNull ? 0 : int64_t(text.text.size());
@@ -32,7 +32,7 @@ int32_t writeText(std::string_view token, char* buffer, int32_t bufferSize)
 int32_t writeArray(std::string_view token, double* values, int32_t capacity)
 {
     codec::DoubleArrayView array;
-    if (const int32_t rc = codec::parseDoubleArray(token, &array); rc != codec::kOk)
+    if (const int32_t rc = codec::parseDoubleArray(token, &array); rc != kSuccess)
         return rc;
     if (array.count > capacity)
         return kBufferTooSmall;
@@ -188,7 +188,7 @@ int32_t checkReply(const CallDesc& call, std::string_view reply, codec::SplitMes
         return kReplyOutOfOrder;
     if (message->params.empty())
         return kReplyParameterCount;
-    if (codec::decodeInt(message->params[0], result) != codec::kOk)
+    if (codec::decodeInt(message->params[0], result) != kSuccess)
         return kNoResultCode;
     return kSuccess;
 }

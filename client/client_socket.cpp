@@ -80,8 +80,8 @@ int ClientSocket::connectToServer(uint16_t port)
         platform::socketLibraryCleanup();
         return -1;
     }
-    if (platform::connectWithTimeout(socket_, server_, kConnectTimeoutMs) != 0) {
-        platform::printDiagnostic("connect() failed: %d\n", platform::lastError());
+    if (const int error = platform::connectWithTimeout(socket_, server_, kConnectTimeoutMs); error != 0) {
+        platform::printDiagnostic("connect() failed: %d\n", error);
         trace::connection("connect failed", address_ + ':' + std::to_string(port));
         // The failed socket is never used again: release it and the
         // library start-up now rather than leak them until close().

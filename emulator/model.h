@@ -20,11 +20,10 @@ namespace tqbse::emu {
 
 using Clock = std::chrono::steady_clock;
 
-// Code for an index, handle or name the model does not know, and for
-// results asked for while none are available.
-inline constexpr int32_t kUnknownObject = -18;
-// Code for a trace asked for with a capacity below its length.
-inline constexpr int32_t kCapacityTooSmall = -13;
+// The model answers an index, handle or name it does not know, and results
+// asked for while none are available, with kInternalObjectError; a trace
+// asked for with a capacity below its length with kBufferTooSmall
+// (protocol/result_codes.h).
 
 inline constexpr int32_t kMaxTraceLength = 1000000;
 inline constexpr int32_t kProtocolTraces = 2;

@@ -69,23 +69,23 @@ void addList(HandlerTable& t, std::string_view countName, std::string_view lengt
     if (!countName.empty())
         t[countName] = [list](Model& m, const Arg*, Outputs& r, const CallContext&) {
             r.addInt(list.count(m));
-            return 0;
+            return kSuccess;
         };
     t[lengthName] = [list](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         const std::string* item = list.item(m, a[0].i);
         if (!item)
-            return kUnknownObject;
+            return kInternalObjectError;
         r.addInt(int32_t(item->size()));
-        return 0;
+        return kSuccess;
     };
     t[nameName] = [list](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         const std::string* item = list.item(m, a[0].i);
         if (!item)
-            return kUnknownObject;
+            return kInternalObjectError;
         if (int64_t(a[1].i) < int64_t(item->size()) + 1)
-            return int32_t(kBufferTooSmall);
+            return kBufferTooSmall;
         r.addText(*item);
-        return 0;
+        return kSuccess;
     };
 }
 
@@ -100,25 +100,25 @@ void addFiles(HandlerTable& t, std::string_view prefix, std::vector<NamedText> C
     };
     t[name("_Upload")] = [list](Model& m, const Arg* a, Outputs&, const CallContext&) {
         if (a[0].isNull)
-            return kUnknownObject;
+            return kInternalObjectError;
         storeNamedText(m.config.*list, std::string(a[0].text), std::string(a[1].text));
-        return 0;
+        return kSuccess;
     };
     t[name("_DownloadSize_Get")] = [list](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         const NamedText* f = findNamedText(m.config.*list, a[0].text);
         if (a[0].isNull || !f)
-            return kUnknownObject;
+            return kInternalObjectError;
         r.addInt(int32_t(f->content.size()));
-        return 0;
+        return kSuccess;
     };
     t[name("_Download")] = [list](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         const NamedText* f = findNamedText(m.config.*list, a[0].text);
         if (a[0].isNull || !f)
-            return kUnknownObject;
+            return kInternalObjectError;
         if (int64_t(a[1].i) < int64_t(f->content.size()) + 1)
-            return int32_t(kBufferTooSmall);
+            return kBufferTooSmall;
         r.addText(f->content);
-        return 0;
+        return kSuccess;
     };
 }
 
@@ -128,21 +128,21 @@ void addPathValue(HandlerTable& t, std::string_view setName, std::string_view ge
 {
     t[setName] = [field](Model& m, const Arg* a, Outputs&, const CallContext&) {
         if (!m.validPath(a[0].i))
-            return kUnknownObject;
+            return kInternalObjectError;
         if constexpr (std::is_same_v<T, double>)
             m.config.paths[std::size_t(a[0].i)].*field = a[1].d;
         else
             m.config.paths[std::size_t(a[0].i)].*field = a[1].f;
-        return 0;
+        return kSuccess;
     };
     t[getName] = [field](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         if (!m.validPath(a[0].i))
-            return kUnknownObject;
+            return kInternalObjectError;
         if constexpr (std::is_same_v<T, double>)
             r.addDouble(m.config.paths[std::size_t(a[0].i)].*field);
         else
             r.addFloat(m.config.paths[std::size_t(a[0].i)].*field);
-        return 0;
+        return kSuccess;
     };
 }
 
@@ -151,11 +151,11 @@ void addFlag(HandlerTable& t, std::string_view setName, std::string_view getName
 {
     t[setName] = [field](Model& m, const Arg* a, Outputs&, const CallContext&) {
         m.*field = a[0].i;
-        return 0;
+        return kSuccess;
     };
     t[getName] = [field](Model& m, const Arg*, Outputs& r, const CallContext&) {
         r.addInt(m.*field);
-        return 0;
+        return kSuccess;
     };
 }
 
@@ -171,29 +171,29 @@ void addTraces(HandlerTable& t, std::string_view lengthName, std::string_view tr
 {
     t[lengthName] = [kind, traceCount](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         if (!findHandle(m, a[0].i, kind) || a[1].i < 0 || a[1].i >= traceCount)
-            return kUnknownObject;
+            return kInternalObjectError;
         r.addInt(m.config.traceLength);
-        return 0;
+        return kSuccess;
     };
     t[traceName] = [kind, traceCount](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         if (!findHandle(m, a[0].i, kind) || a[1].i < 0 || a[1].i >= traceCount)
-            return kUnknownObject;
+            return kInternalObjectError;
         if (a[2].i < m.config.traceLength)
-            return kCapacityTooSmall;
+            return kBufferTooSmall;
         std::vector<double> x, y;
         makeTrace(kind, a[1].i, m.config.traceLength, &x, &y);
         r.addArray(std::move(x));
         r.addArray(std::move(y));
-        return 0;
+        return kSuccess;
     };
 }
 
-int32_t newHandle(Model& m, ResultsHandle::Kind kind, int32_t index, Outputs& r)
+ResultCode newHandle(Model& m, ResultsHandle::Kind kind, int32_t index, Outputs& r)
 {
     const int32_t id = m.nextHandle++;
     m.handles.emplace(id, ResultsHandle{kind, index});
     r.addInt(id);
-    return 0;
+    return kSuccess;
 }
 
 HandlerTable buildHandlers()
@@ -204,28 +204,28 @@ HandlerTable buildHandlers()
     // Connection, result-code texts and server queries.
     t["RemoteConnection_Set"] = [](Model& m, const Arg* a, Outputs&, const CallContext&) {
         m.connectionStatus = a[0].i;
-        return 0;
+        return kSuccess;
     };
     t["ConnectionStatus_Get"] = [](Model& m, const Arg*, Outputs& r, const CallContext&) {
         r.addInt(m.connectionStatus);
-        return 0;
+        return kSuccess;
     };
     t["GetErrorMsgLength"] = [](Model&, const Arg*, Outputs& r, const CallContext&) {
         r.addInt(int32_t(kOwnErrorText.size()) + 1); // a buffer size: terminator included
-        return 0;
+        return kSuccess;
     };
     t["GetErrorMsg"] = [](Model&, const Arg*, Outputs& r, const CallContext&) {
         r.addText(kOwnErrorText);
-        return 0;
+        return kSuccess;
     };
     t["GetServerVersion"] = [](Model& m, const Arg*, Outputs& r, const CallContext&) {
         for (int32_t v : m.config.version)
             r.addInt(v);
-        return 0;
+        return kSuccess;
     };
     t["FullProtocolReset"] = [](Model& m, const Arg*, Outputs&, const CallContext&) {
         m.fullProtocolReset();
-        return 0;
+        return kSuccess;
     };
 
     // RF settings and measurement state.
@@ -237,9 +237,9 @@ HandlerTable buildHandlers()
     addFlag(t, "RFMeasurement_State_Set", "RFMeasurement_State_Get", &Model::rfMeasurementState);
     t["ADCOverloaded_Get"] = [](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         if (!m.validPath(a[0].i))
-            return kUnknownObject;
+            return kInternalObjectError;
         r.addInt(m.adcOverloaded(a[0].i) ? kTrue : 0);
-        return 0;
+        return kSuccess;
     };
 
     // Test cases.
@@ -251,10 +251,10 @@ HandlerTable buildHandlers()
     addList(t, "", "TestCase_GroupNameLength_Get", "TestCase_GroupName_Get", testCaseList(&TestCase::group));
     t["TestCase_Run"] = [](Model& m, const Arg* a, Outputs&, const CallContext&) {
         if (a[0].i < 0 || a[0].i >= int32_t(m.config.testCases.size()))
-            return kUnknownObject;
+            return kInternalObjectError;
         ++m.testCaseRuns;
         m.lastTestCaseRun = a[0].i;
-        return 0;
+        return kSuccess;
     };
 
     // Named lists of texts.
@@ -277,16 +277,16 @@ HandlerTable buildHandlers()
     // Scenario execution.
     t["Scenario_Execute"] = [](Model& m, const Arg* a, Outputs&, const CallContext& c) {
         if (a[0].isNull || !findNamedText(m.config.scenarios, a[0].text))
-            return kUnknownObject;
+            return kInternalObjectError;
         m.runningScenario = std::string(a[0].text);
         m.runningUntil = c.now + std::chrono::milliseconds(m.config.scenarioRunMs);
         m.runningPeer = c.peer;
         m.scenarioEndPending = true;
-        return 0;
+        return kSuccess;
     };
     t["Scenario_IsRunning_Get"] = [](Model& m, const Arg*, Outputs& r, const CallContext& c) {
         r.addInt(m.scenarioRunning(c.now) ? kTrue : 0);
-        return 0;
+        return kSuccess;
     };
 
     // Debug filters: State_Set stages a change; State_Get shows the applied state.
@@ -304,62 +304,62 @@ HandlerTable buildHandlers()
     t["DebugFilters_State_Set"] = [findFilter](Model& m, const Arg* a, Outputs&, const CallContext&) {
         DebugFilter* f = findFilter(m, a[0]);
         if (!f)
-            return kUnknownObject;
+            return kInternalObjectError;
         f->pending = a[1].i;
-        return 0;
+        return kSuccess;
     };
     t["DebugFilters_State_Get"] = [findFilter](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         DebugFilter* f = findFilter(m, a[0]);
         if (!f)
-            return kUnknownObject;
+            return kInternalObjectError;
         r.addInt(f->state);
-        return 0;
+        return kSuccess;
     };
     t["DebugFilters_AcceptChanges"] = [](Model& m, const Arg*, Outputs&, const CallContext&) {
         for (DebugFilter& f : m.config.debugFilters)
             if (f.pending)
                 f.state = *std::exchange(f.pending, std::nullopt);
-        return 0;
+        return kSuccess;
     };
     t["DebugFilters_RejectChanges"] = [](Model& m, const Arg*, Outputs&, const CallContext&) {
         for (DebugFilter& f : m.config.debugFilters)
             f.pending.reset();
-        return 0;
+        return kSuccess;
     };
 
     // Protocol measurement and results.
     t["Protocol_MeasurementEnabled_Set"] = [](Model& m, const Arg* a, Outputs&, const CallContext&) {
         if (!m.validPath(a[0].i))
-            return kUnknownObject;
+            return kInternalObjectError;
         m.protocolEnabled[std::size_t(a[0].i)] = a[1].i;
-        return 0;
+        return kSuccess;
     };
     t["Protocol_MeasurementEnabled_Get"] = [](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         if (!m.validPath(a[0].i))
-            return kUnknownObject;
+            return kInternalObjectError;
         r.addInt(m.protocolEnabled[std::size_t(a[0].i)]);
-        return 0;
+        return kSuccess;
     };
     t["Protocol_Results_Available_Get"] = [](Model& m, const Arg*, Outputs& r, const CallContext&) {
         r.addInt(m.protocolResultsAvailable() ? kTrue : 0);
-        return 0;
+        return kSuccess;
     };
     t["Protocol_Results_GetHandle"] = [](Model& m, const Arg*, Outputs& r, const CallContext&) {
         if (!m.protocolResultsAvailable())
-            return kUnknownObject;
+            return kInternalObjectError;
         return newHandle(m, Kind::Protocol, 0, r);
     };
     t["Results_DeleteHandle"] = [](Model& m, const Arg* a, Outputs&, const CallContext&) {
-        return m.handles.erase(a[0].i) == 1 ? 0 : kUnknownObject;
+        return m.handles.erase(a[0].i) == 1 ? kSuccess : kInternalObjectError;
     };
     addTraces(t, "Protocol_Results_GetTraceLength", "Protocol_Results_GetTrace", Kind::Protocol, kProtocolTraces);
     t["Protocol_Results_GetResultItem"] = [](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         if (!findHandle(m, a[0].i, Kind::Protocol) || a[1].i < 0 || a[1].i >= kProtocolItems)
-            return kUnknownObject;
+            return kInternalObjectError;
         const auto [first, second] = protocolResultItem(a[1].i);
         r.addDouble(first);
         r.addDouble(second);
-        return 0;
+        return kSuccess;
     };
 
     // LTE measurement and results.
@@ -368,34 +368,34 @@ HandlerTable buildHandlers()
     };
     t["LTE_MeasurementEnabled_Set"] = [validMeasurement](Model& m, const Arg* a, Outputs&, const CallContext&) {
         if (!validMeasurement(m, a))
-            return kUnknownObject;
+            return kInternalObjectError;
         m.lteEnabled[{a[0].i, a[1].i}] = a[2].i;
-        return 0;
+        return kSuccess;
     };
     t["LTE_MeasurementEnabled_Get"] = [validMeasurement](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         if (!validMeasurement(m, a))
-            return kUnknownObject;
+            return kInternalObjectError;
         const auto it = m.lteEnabled.find({a[0].i, a[1].i});
         r.addInt(it == m.lteEnabled.end() ? 0 : it->second);
-        return 0;
+        return kSuccess;
     };
     t["LTE_Results_Available_Get"] = [](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         if (!m.validPath(a[0].i))
-            return kUnknownObject;
+            return kInternalObjectError;
         r.addInt(m.lteResultsAvailable(a[0].i) ? kTrue : 0);
-        return 0;
+        return kSuccess;
     };
     t["LTE_Results_GetHandle"] = [](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         if (!m.validPath(a[0].i) || !m.lteResultsAvailable(a[0].i))
-            return kUnknownObject;
+            return kInternalObjectError;
         return newHandle(m, Kind::Lte, a[0].i, r);
     };
     t["LTE_Results_Cell_Get"] = [](Model& m, const Arg* a, Outputs& r, const CallContext&) {
         const ResultsHandle* h = findHandle(m, a[0].i, Kind::Lte);
         if (!h)
-            return kUnknownObject;
+            return kInternalObjectError;
         r.addInt(m.config.lteCellId + h->index);
-        return 0;
+        return kSuccess;
     };
     addTraces(t, "LTE_Results_GetTraceLength", "LTE_Results_GetTrace", Kind::Lte, kLteTraces);
     const std::pair<std::string_view, float LteValues::*> singles[] = {
@@ -411,9 +411,9 @@ HandlerTable buildHandlers()
     for (const auto& [name, field] : singles)
         t[name] = [field = field](Model& m, const Arg* a, Outputs& r, const CallContext&) {
             if (!findHandle(m, a[0].i, Kind::Lte))
-                return kUnknownObject;
+                return kInternalObjectError;
             r.addFloat(m.config.lte.*field);
-            return 0;
+            return kSuccess;
         };
     return t;
 }
@@ -447,7 +447,7 @@ int32_t decodeArg(ParamRole role, std::string_view token, Arg* arg)
         rc = codec::decodeInt(token, &arg->i);
         break;
     }
-    return rc == codec::kTypeMismatch ? int32_t(kUnexpectedParameterType) : rc;
+    return rc == kParameterType ? int32_t(kUnexpectedParameterType) : rc;
 }
 
 void appendValue(std::string& out, const Outputs::Value& v)

@@ -30,24 +30,24 @@ std::string describeToken(std::string_view token)
 {
     if (token.starts_with("(n=")) {
         int32_t v = 0;
-        if (codec::decodeInt(token, &v) == codec::kOk)
+        if (codec::decodeInt(token, &v) == kSuccess)
             return "n=" + std::to_string(v);
     } else if (token.starts_with("(f=")) {
         float v = 0;
-        if (codec::decodeFloat(token, &v) == codec::kOk)
+        if (codec::decodeFloat(token, &v) == kSuccess)
             return "f=" + numberText(v);
     } else if (token.starts_with("(d=")) {
         double v = 0;
-        if (codec::decodeDouble(token, &v) == codec::kOk)
+        if (codec::decodeDouble(token, &v) == kSuccess)
             return "d=" + numberText(v);
     } else if (token.starts_with("(s=")) {
         codec::DecodedString s;
-        if (codec::decodeString(token, &s) == codec::kOk)
+        if (codec::decodeString(token, &s) == kSuccess)
             return s.isNull ? std::string("s=NULL")
                             : "s[" + std::to_string(s.text.size()) + "]\"" + printable(s.text, kTextShown) + '"';
     } else if (token.starts_with("(da=")) {
         codec::DoubleArrayView view;
-        if (codec::parseDoubleArray(token, &view) == codec::kOk) {
+        if (codec::parseDoubleArray(token, &view) == kSuccess) {
             // Decode only the values shown, however long the array.
             const codec::DoubleArrayView head{std::min(view.count, kArrayShown), view.elements};
             std::vector<double> values(std::size_t(head.count));

@@ -162,16 +162,14 @@ int acceptLoop(ServerSocket& server)
         return 1;
     }
     platform::setListenerAddressOption(listening);
-    if (platform::bindSocket(listening, server.local) != 0) {
+    if (const int error = platform::bindSocket(listening, server.local); error != 0) {
         // One line that says which port could not be had, and why.
-        const int error = platform::lastError();
         printDiagnostic("bind() failed: %d (callback port %d: %s)\n", error, int(server.local.port),
                         platform::errorText(error).c_str());
         platform::closeSocket(listening);
         return error;
     }
-    if (platform::listenSocket(listening, kListenBacklog) != 0) {
-        const int error = platform::lastError();
+    if (const int error = platform::listenSocket(listening, kListenBacklog); error != 0) {
         printDiagnostic("listen() failed: %d\n", error);
         platform::closeSocket(listening);
         return error;
@@ -234,8 +232,8 @@ int startListener()
     }
 
     auto server = std::make_shared<ServerSocket>();
-    if (!platform::openWakeEvent(&server->wake))
-        return platform::lastError();
+    if (const int rc = platform::openWakeEvent(&server->wake); rc != 0)
+        return rc;
     server->local = platform::Endpoint{platform::kAnyAddress, listenerPort()};
     auto* reference = new std::shared_ptr<ServerSocket>(server);
     if (const int rc = platform::startThread(listenerThread, reference, &server->thread); rc != 0) {

@@ -2,11 +2,19 @@
 // blocked wait, threads and the socket layer's diagnostics. Nothing outside
 // platform/ includes an OS networking or threading header; each system has
 // its own folder (platform/posix, platform/win32) implementing this file.
+// Services only tests and the tool need are in platform/host.h, which the
+// library itself does not include.
 //
 // Addresses are IPv4 and in host byte order here; the implementations
 // convert. Socket handles are opaque: a POSIX descriptor and a Win64 SOCKET
 // both fit, and the only invalid value is kInvalidSocket (never compare with
 // zero or test for "< 0").
+//
+// One convention for results: a service that succeeds or fails returns 0 or
+// the system's error number (errno, WSAGetLastError(); never -1), which
+// lastError() also gives right after the call. Services that return a
+// count or a handle give -1 or kInvalidSocket on failure with the error
+// number in lastError(); a wait answers true or false and is no result.
 #pragma once
 
 #include <cstddef>
@@ -27,11 +35,11 @@ inline constexpr uint32_t kAnyAddress = 0;              // every local interface
 inline constexpr uint32_t kLoopbackAddress = 0x7f000001; // 127.0.0.1
 
 // ---- Socket library ------------------------------------------------------
-// Start-up and clean-up are reference counted. Start-up returns 0 or the
-// library's own error number; clean-up returns 0 or -1.
+// Start-up and clean-up are reference counted: every start-up that returned
+// 0 is matched by one clean-up, and a clean-up without a start-up left to
+// match does nothing and returns 0. Both return 0 or the error number.
 int socketLibraryStartup();
 int socketLibraryCleanup();
-int socketLibraryUsers(); // current reference count, for tests
 
 // The socket library's error number of the last failing call on this thread
 // (errno, or WSAGetLastError()), as printed in diagnostics.
@@ -47,9 +55,13 @@ enum class ErrorClass : uint8_t {
 ErrorClass classifyError(int error);
 
 // ---- Sockets -------------------------------------------------------------
+// A new socket, or kInvalidSocket (lastError() says why). Neither is
+// inherited by child processes.
 SocketHandle openTcpSocket();       // blocking stream socket
 SocketHandle openListeningSocket(); // non-blocking stream socket, for a listener
-int closeSocket(SocketHandle s);    // 0 or -1
+// Each of these returns 0 or the error number.
+int closeSocket(SocketHandle s);
+// Sends small writes at once (no coalescing delay).
 int setNoDelay(SocketHandle s);
 // The address option a listener sets before bind, so that a restarted
 // listener gets its port back while old connections linger, while a live
@@ -61,21 +73,23 @@ int setTimeouts(SocketHandle s, int timeoutMs);
 void shutdownBoth(SocketHandle s);
 void shutdownSend(SocketHandle s);
 
-// Connects, giving up after `timeoutMs` (0 or -1; lastError() says why) so
-// that an unreachable host does not block the caller for minutes.
+// Connects, giving up after `timeoutMs` (then the error number is the
+// system's "timed out"), so that an unreachable host does not block the
+// caller for minutes. The socket is blocking again afterwards.
 int connectWithTimeout(SocketHandle s, Endpoint to, int timeoutMs);
 int bindSocket(SocketHandle s, Endpoint local);
 int listenSocket(SocketHandle s, int backlog);
 // One accepted peer, or kInvalidSocket (lastError() says why).
 SocketHandle acceptPeer(SocketHandle listening, Endpoint* peer);
-// The address a socket is bound to (its port after binding port 0).
-bool localEndpoint(SocketHandle s, Endpoint* local);
+// The address a socket is bound to (its port after binding port 0); 0 or
+// the error number, `*local` untouched then.
+int localEndpoint(SocketHandle s, Endpoint* local);
 
 // One send or receive; interrupted calls are retried. Byte count, 0 for a
 // closed peer (receive), or -1 on failure. Sends never raise a signal.
 int64_t sendSome(SocketHandle s, const char* data, std::size_t size);
 int64_t receiveSome(SocketHandle s, char* data, std::size_t size);
-// Sends every byte, continuing after partial sends. 0 or -1.
+// Sends every byte, continuing after partial sends. 0 or the error number.
 int sendAll(SocketHandle s, const char* data, std::size_t size);
 // One send that never blocks: -1 with a WouldBlock error when the peer's
 // window is full.
@@ -109,7 +123,9 @@ int waitAnyReadable(const SocketHandle* sockets, std::size_t count, int timeoutM
 struct WakeEvent {
     std::uintptr_t handles[2] = {~std::uintptr_t{0}, ~std::uintptr_t{0}};
 };
-bool openWakeEvent(WakeEvent* event); // false on failure (lastError())
+// 0 or the error number. Signalled once, the event stays signalled until it
+// is closed; closing it twice is harmless.
+int openWakeEvent(WakeEvent* event);
 void signalWakeEvent(const WakeEvent& event);
 void closeWakeEvent(WakeEvent* event);
 enum class Interest : uint8_t { Read, Write };
@@ -124,19 +140,6 @@ bool parseDottedAddress(const char* text, uint32_t* address);
 // Host-name lookup, IPv4 only; the host's first address.
 bool lookupHost(const char* name, uint32_t* address);
 std::string dottedText(uint32_t address);
-
-// ---- Host ----------------------------------------------------------------
-// True when some socket on this host listens on the TCP port, on any
-// address (the kernel's own table, so nothing connects to it).
-bool isListening(uint16_t port);
-// The same for sockets of this process only: our own listener, not another
-// program that holds the port.
-bool isListeningHere(uint16_t port);
-// The file of the loaded module (shared library or program) that holds
-// `address`; "?" when the system cannot tell.
-std::string modulePath(const void* address);
-// Sets an environment variable of this process.
-void setEnvironment(const char* name, const char* value);
 
 // ---- Threads -------------------------------------------------------------
 struct Thread {

@@ -9,7 +9,7 @@ int sendAll(SocketHandle s, const char* data, std::size_t size)
     while (size > 0) {
         const int64_t n = sendSome(s, data, size);
         if (n <= 0)
-            return -1;
+            return lastError();
         data += n;
         size -= std::size_t(n);
     }

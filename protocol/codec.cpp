@@ -45,13 +45,13 @@ template <typename T>
 int32_t decodeNumber(std::string_view token, std::string_view tag, T* value)
 {
     if (!token.starts_with(tag))
-        return kTypeMismatch;
+        return kParameterType;
     std::string_view text;
-    if (extractValue(token, &text) != kOk)
-        return kFormatError;
+    if (extractValue(token, &text) != kSuccess)
+        return kParameterFormat;
     // Decode into the caller's bytes directly: a bad pair leaves the bytes
     // before it written, as the rule for partial decodes says.
-    return hexToBytes(text, value, sizeof(T)) ? kOk : kContentsMismatch;
+    return hexToBytes(text, value, sizeof(T)) ? kSuccess : kParameterContents;
 }
 
 // Strict decimal: optional sign, at least one digit, fits in 32 bits.
@@ -292,15 +292,15 @@ int32_t extractValue(std::string_view token, std::string_view* value)
 {
     const int64_t eq = indexOf(token, '=');
     if (eq < 0)
-        return kFormatError;
+        return kParameterFormat;
     const TokenBounds b = findTokenEnd(token);
     if (b.end < 0)
-        return kFormatError;
+        return kParameterFormat;
     const int64_t length = b.end - eq - 2;
     if (length < 0) // the "=" lies behind the token's closing ")"
-        return kFormatError;
+        return kParameterFormat;
     *value = token.substr(std::size_t(eq + 1), std::size_t(length));
-    return kOk;
+    return kSuccess;
 }
 
 int32_t decodeInt(std::string_view token, int32_t* value) { return decodeNumber(token, "(n=", value); }
@@ -311,34 +311,34 @@ int32_t decodeDouble(std::string_view token, double* value) { return decodeNumbe
 int32_t decodeString(std::string_view token, DecodedString* out)
 {
     if (!token.starts_with("(s="))
-        return kTypeMismatch;
+        return kParameterType;
     if (token == std::string_view("(s=NULL)")) {
         *out = DecodedString{std::string_view(), true};
-        return kOk;
+        return kSuccess;
     }
     std::string_view text;
-    if (extractValue(token, &text) != kOk)
-        return kFormatError;
+    if (extractValue(token, &text) != kSuccess)
+        return kParameterFormat;
     *out = DecodedString{text, false};
-    return kOk;
+    return kSuccess;
 }
 
 int32_t parseDoubleArray(std::string_view token, DoubleArrayView* out)
 {
     if (!token.starts_with("(da="))
-        return kTypeMismatch;
+        return kParameterType;
     std::string_view value;
-    if (extractValue(token, &value) != kOk)
-        return kFormatError;
+    if (extractValue(token, &value) != kSuccess)
+        return kParameterFormat;
     const int64_t open = indexOf(value, '[');
     if (open < 0)
-        return kArrayCountError;
+        return kArrayCount;
     int32_t count = 0;
     if (!parseDecimal(value.substr(0, std::size_t(open)), &count))
-        return kArrayCountError;
+        return kArrayCount;
     const int64_t close = indexOf(value, ']');
     if (close < open) // no "]" after the "[": the element list never ends
-        return kArrayLengthError;
+        return kArrayLength;
     const std::string_view elements = value.substr(std::size_t(open + 1), std::size_t(close - open - 1));
 
     // Every element is 16 hex digits and elements are separated by single
@@ -348,11 +348,11 @@ int32_t parseDoubleArray(std::string_view token, DoubleArrayView* out)
     const bool emptyList = elements.empty() && count == 0;
     if (!emptyList && !wellFormedElements(elements, count)) {
         if (int64_t(count) != int64_t(std::count(elements.begin(), elements.end(), ',')) + 1)
-            return kArrayLengthError;
-        return kContentsMismatch;
+            return kArrayLength;
+        return kParameterContents;
     }
     *out = DoubleArrayView{count, elements};
-    return kOk;
+    return kSuccess;
 }
 
 void DoubleArrayView::copyTo(double* destination) const
@@ -366,11 +366,11 @@ int32_t decodeDoubleArray(std::string_view token, std::vector<double>* values)
 {
     DoubleArrayView view;
     const int32_t rc = parseDoubleArray(token, &view);
-    if (rc != kOk)
+    if (rc != kSuccess)
         return rc;
     values->resize(std::size_t(view.count));
     view.copyTo(values->data());
-    return kOk;
+    return kSuccess;
 }
 
 void splitMessage(std::string_view message, SplitMessage* out)

@@ -17,13 +17,12 @@
 
 namespace tqbse::codec {
 
-// The codec's results, from the one result-code list.
-inline constexpr int32_t kOk = kSuccess;
-inline constexpr int32_t kFormatError = kParameterFormat;      // no "=", or unmatched "("
-inline constexpr int32_t kArrayCountError = kArrayCount;       // array count is not a decimal integer
-inline constexpr int32_t kArrayLengthError = kArrayLength;     // array count differs from its elements
-inline constexpr int32_t kTypeMismatch = kParameterType;       // token does not begin with the expected tag
-inline constexpr int32_t kContentsMismatch = kParameterContents; // hex text has the wrong length or a bad digit
+// The decoders return a code of the one result-code list (result_codes.h):
+// kSuccess; kParameterFormat for no "=" or an unmatched "("; kArrayCount for
+// an array count that is not a decimal integer; kArrayLength for a count that
+// differs from its elements; kParameterType for a token that does not begin
+// with the expected tag; kParameterContents for hex text of the wrong length
+// or with a bad digit.
 
 // Hex text of `count` bytes, two lower-case digits each, appended to `out`.
 void appendHex(std::string& out, const void* bytes, std::size_t count);
@@ -53,7 +52,7 @@ struct TokenBounds {
 TokenBounds findTokenEnd(std::string_view text);
 
 // The value part of a token: from after the first "=" to before the
-// matching ")". Returns kOk or kFormatError.
+// matching ")". Returns kSuccess or kParameterFormat.
 int32_t extractValue(std::string_view token, std::string_view* value);
 
 int32_t decodeInt(std::string_view token, int32_t* value);

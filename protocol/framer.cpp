@@ -101,7 +101,7 @@ bool ReplyFramer::failed() const
     // Decoded only when it matters: a reply short of its tokens.
     int32_t result = 0;
     return first_.second > 0
-        && codec::decodeInt(std::string_view(reply_).substr(first_.first, first_.second), &result) == codec::kOk
+        && codec::decodeInt(std::string_view(reply_).substr(first_.first, first_.second), &result) == kSuccess
         && result < 0;
 }
 

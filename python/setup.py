@@ -1,4 +1,5 @@
-"""Build step: generates tqbse/_calls.py from `tqbse list --json` and the public header.
+"""Build step: generates tqbse/_calls.py from `tqbse list --json` and the public header, and
+tqbse/_error_classes.py (the exception classes) from the header's result codes.
 
 Inputs, each found through an environment variable first:
   TQBSE_CALLS_JSON  a saved `tqbse list --json` (else TQBSE_TOOL is run)
@@ -132,10 +133,12 @@ class BuildWithCalls(build_py):
         generator = _generator()
         try:
             source = generator["generate"](calls_json, header, sources)
+            errors = generator["render_errors"](header, "the public header's result codes")
         except generator["GenerateError"] as e:
             raise SystemExit(f"cannot generate the call descriptions: {e}")
         target = Path(self.build_lib) / "tqbse"
         (target / "_calls.py").write_text(source, encoding="utf-8")
+        (target / "_error_classes.py").write_text(errors, encoding="utf-8")
         library = _bundled_library()
         if library:
             (target / "lib").mkdir(exist_ok=True)

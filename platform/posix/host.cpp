@@ -1,11 +1,12 @@
 // Facts about this host: listening ports from the kernel's tables, and the
 // file a loaded module came from.
-#include "platform/platform.h"
+#include "platform/host.h"
 
 #include <dirent.h>
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -79,6 +80,6 @@ std::string modulePath(const void* address)
     return ::realpath(info.dli_fname, resolved) ? std::string(resolved) : std::string(info.dli_fname);
 }
 
-void setEnvironment(const char* name, const char* value) { ::setenv(name, value, 1); }
+int setEnvironment(const char* name, const char* value) { return ::setenv(name, value, 1) == 0 ? 0 : errno; }
 
 } // namespace tqbse::platform

@@ -1,6 +1,7 @@
 // Socket-library start-up and clean-up and errors on POSIX.
 // There is no library to load: start-up and clean-up only count users and
 // always succeed, and the last error is errno.
+#include "platform/host.h"
 #include "platform/platform.h"
 
 #include <cerrno>

@@ -31,10 +31,13 @@ sockaddr_in toSockaddr(Endpoint e)
 
 Endpoint fromSockaddr(const sockaddr_in& a) { return {ntohl(a.sin_addr.s_addr), ntohs(a.sin_port)}; }
 
+// 0 for a system call that returned 0, else the error number it left.
+int status(int rc) { return rc == 0 ? 0 : errno; }
+
 int setFlag(SocketHandle s, int level, int option)
 {
     const int on = 1;
-    return ::setsockopt(fd(s), level, option, &on, sizeof on);
+    return status(::setsockopt(fd(s), level, option, &on, sizeof on));
 }
 
 bool pollOne(SocketHandle s, short events, int timeoutMs)
@@ -53,7 +56,7 @@ SocketHandle openTcpSocket() { return handle(::socket(AF_INET, SOCK_STREAM | SOC
 
 SocketHandle openListeningSocket() { return handle(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)); }
 
-int closeSocket(SocketHandle s) { return ::close(fd(s)) == 0 ? 0 : -1; }
+int closeSocket(SocketHandle s) { return status(::close(fd(s))); }
 
 int setNoDelay(SocketHandle s) { return setFlag(s, IPPROTO_TCP, TCP_NODELAY); }
 
@@ -65,9 +68,9 @@ int setListenerAddressOption(SocketHandle s) { return setFlag(s, SOL_SOCKET, SO_
 int setTimeouts(SocketHandle s, int timeoutMs)
 {
     const timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    const int a = ::setsockopt(fd(s), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    const int b = ::setsockopt(fd(s), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    return a == 0 && b == 0 ? 0 : -1;
+    const int a = status(::setsockopt(fd(s), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv));
+    const int b = status(::setsockopt(fd(s), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv));
+    return a != 0 ? a : b;
 }
 
 void shutdownBoth(SocketHandle s) { ::shutdown(fd(s), SHUT_RDWR); }
@@ -79,7 +82,7 @@ int connectWithTimeout(SocketHandle s, Endpoint to, int timeoutMs)
     const sockaddr_in address = toSockaddr(to);
     const int flags = ::fcntl(fd(s), F_GETFL, 0);
     if (flags < 0 || ::fcntl(fd(s), F_SETFL, flags | O_NONBLOCK) < 0)
-        return -1;
+        return errno;
     int rc = ::connect(fd(s), reinterpret_cast<const sockaddr*>(&address), sizeof address);
     if (rc < 0 && errno == EINPROGRESS) {
         pollfd p{fd(s), POLLOUT, 0};
@@ -89,22 +92,22 @@ int connectWithTimeout(SocketHandle s, Endpoint to, int timeoutMs)
         } while (ready < 0 && errno == EINTR);
         if (ready == 0) {
             errno = ETIMEDOUT;
-            return -1;
+            return errno;
         }
         if (ready < 0)
-            return -1;
+            return errno;
         int error = 0;
         socklen_t len = sizeof error;
         if (::getsockopt(fd(s), SOL_SOCKET, SO_ERROR, &error, &len) < 0)
-            return -1;
+            return errno;
         if (error != 0) {
             errno = error;
-            return -1;
+            return errno;
         }
         rc = 0;
     }
     if (rc < 0)
-        return -1;
+        return errno;
     const int saved = errno;
     ::fcntl(fd(s), F_SETFL, flags);
     errno = saved;
@@ -114,10 +117,10 @@ int connectWithTimeout(SocketHandle s, Endpoint to, int timeoutMs)
 int bindSocket(SocketHandle s, Endpoint local)
 {
     const sockaddr_in a = toSockaddr(local);
-    return ::bind(fd(s), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0 ? 0 : -1;
+    return status(::bind(fd(s), reinterpret_cast<const sockaddr*>(&a), sizeof a));
 }
 
-int listenSocket(SocketHandle s, int backlog) { return ::listen(fd(s), backlog) == 0 ? 0 : -1; }
+int listenSocket(SocketHandle s, int backlog) { return status(::listen(fd(s), backlog)); }
 
 SocketHandle acceptPeer(SocketHandle listening, Endpoint* peer)
 {
@@ -129,14 +132,14 @@ SocketHandle acceptPeer(SocketHandle listening, Endpoint* peer)
     return handle(client);
 }
 
-bool localEndpoint(SocketHandle s, Endpoint* local)
+int localEndpoint(SocketHandle s, Endpoint* local)
 {
     sockaddr_in a{};
     socklen_t length = sizeof a;
     if (::getsockname(fd(s), reinterpret_cast<sockaddr*>(&a), &length) != 0)
-        return false;
+        return errno;
     *local = fromSockaddr(a);
-    return true;
+    return 0;
 }
 
 int64_t sendSome(SocketHandle s, const char* data, std::size_t size)

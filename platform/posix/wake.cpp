@@ -8,13 +8,13 @@
 
 namespace tqbse::platform {
 
-bool openWakeEvent(WakeEvent* event)
+int openWakeEvent(WakeEvent* event)
 {
     const int fd = ::eventfd(0, EFD_CLOEXEC);
     if (fd < 0)
-        return false;
+        return errno;
     event->handles[0] = static_cast<std::uintptr_t>(fd);
-    return true;
+    return 0;
 }
 
 void signalWakeEvent(const WakeEvent& event)

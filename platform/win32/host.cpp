@@ -1,9 +1,11 @@
 // Facts about this host on Windows: listening ports from the IP helper's TCP
 // tables, the file a loaded module came from, and the environment.
+#include "platform/host.h"
 #include "platform/win32/winsock.h"
 
 #include <iphlpapi.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
@@ -78,11 +80,13 @@ std::string modulePath(const void* address)
 // (in the program and in the DLL alike: both use msvcrt.dll), so the
 // variable is set there; the process's environment block gets it too, for
 // GetEnvironmentVariable and child processes.
-void setEnvironment(const char* name, const char* value)
+int setEnvironment(const char* name, const char* value)
 {
+    // Both the C runtime's copy (getenv) and the process's own block.
     const std::string assignment = std::string(name) + "=" + value;
-    ::_putenv(assignment.c_str());
-    ::SetEnvironmentVariableA(name, value);
+    if (::_putenv(assignment.c_str()) != 0)
+        return errno;
+    return ::SetEnvironmentVariableA(name, value) ? 0 : int(::GetLastError());
 }
 
 } // namespace tqbse::platform

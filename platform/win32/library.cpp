@@ -3,6 +3,7 @@
 // matched by one WSACleanup, and clean-up never calls WSACleanup for a
 // start-up that this library did not make (the host program may have its
 // own Winsock users, whose count must not be taken down).
+#include "platform/host.h"
 #include "platform/win32/winsock.h"
 
 #include <string>
@@ -41,7 +42,7 @@ int socketLibraryCleanup()
         if (::WSACleanup() == 0)
             --g_libraryUsers;
         else
-            rc = -1;
+            rc = ::WSAGetLastError();
     }
     const int error = ::WSAGetLastError();
     ::ReleaseSRWLockExclusive(&g_lock);

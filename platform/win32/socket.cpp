@@ -52,7 +52,7 @@ SocketHandle openSocket(bool nonBlocking)
 int setFlag(SocketHandle s, int level, int option)
 {
     const BOOL on = TRUE;
-    return ::setsockopt(sock(s), level, option, reinterpret_cast<const char*>(&on), sizeof on) == 0 ? 0 : -1;
+    return status(::setsockopt(sock(s), level, option, reinterpret_cast<const char*>(&on), sizeof on));
 }
 
 // send() and recv() take an int length; larger requests are cut to the
@@ -65,7 +65,7 @@ SocketHandle openTcpSocket() { return openSocket(false); }
 
 SocketHandle openListeningSocket() { return openSocket(true); }
 
-int closeSocket(SocketHandle s) { return ::closesocket(sock(s)) == 0 ? 0 : -1; }
+int closeSocket(SocketHandle s) { return status(::closesocket(sock(s))); }
 
 int setNoDelay(SocketHandle s) { return setFlag(s, IPPROTO_TCP, TCP_NODELAY); }
 
@@ -87,9 +87,9 @@ int setTimeouts(SocketHandle s, int timeoutMs)
 {
     const DWORD ms = timeoutMs < 0 ? 0 : DWORD(timeoutMs);
     const char* value = reinterpret_cast<const char*>(&ms);
-    const int a = ::setsockopt(sock(s), SOL_SOCKET, SO_RCVTIMEO, value, sizeof ms);
-    const int b = ::setsockopt(sock(s), SOL_SOCKET, SO_SNDTIMEO, value, sizeof ms);
-    return a == 0 && b == 0 ? 0 : -1;
+    const int a = status(::setsockopt(sock(s), SOL_SOCKET, SO_RCVTIMEO, value, sizeof ms));
+    const int b = status(::setsockopt(sock(s), SOL_SOCKET, SO_SNDTIMEO, value, sizeof ms));
+    return a != 0 ? a : b;
 }
 
 // shutdown alone does not end a receive that another thread is blocked in
@@ -109,39 +109,39 @@ int connectWithTimeout(SocketHandle s, Endpoint to, int timeoutMs)
 {
     const sockaddr_in address = toSockaddr(to);
     if (setNonBlocking(sock(s), true) != 0)
-        return -1;
+        return ::WSAGetLastError();
     if (::connect(sock(s), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         if (::WSAGetLastError() != WSAEWOULDBLOCK)
-            return -1;
+            return ::WSAGetLastError();
         bool failed = false;
         const int ready = selectWritable(sock(s), timeoutMs, &failed);
         if (ready == SOCKET_ERROR)
-            return -1;
+            return ::WSAGetLastError();
         if (ready == 0) {
             ::WSASetLastError(WSAETIMEDOUT);
-            return -1;
+            return ::WSAGetLastError();
         }
         if (failed) {
             int error = 0;
             int length = sizeof error;
             if (::getsockopt(sock(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0)
-                return -1;
+                return ::WSAGetLastError();
             ::WSASetLastError(error != 0 ? error : WSAECONNREFUSED);
-            return -1;
+            return ::WSAGetLastError();
         }
     }
     if (setNonBlocking(sock(s), false) != 0)
-        return -1;
+        return ::WSAGetLastError();
     return 0;
 }
 
 int bindSocket(SocketHandle s, Endpoint local)
 {
     const sockaddr_in a = toSockaddr(local);
-    return ::bind(sock(s), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0 ? 0 : -1;
+    return status(::bind(sock(s), reinterpret_cast<const sockaddr*>(&a), sizeof a));
 }
 
-int listenSocket(SocketHandle s, int backlog) { return ::listen(sock(s), backlog) == 0 ? 0 : -1; }
+int listenSocket(SocketHandle s, int backlog) { return status(::listen(sock(s), backlog)); }
 
 SocketHandle acceptPeer(SocketHandle listening, Endpoint* peer)
 {
@@ -164,14 +164,14 @@ SocketHandle acceptPeer(SocketHandle listening, Endpoint* peer)
     return handle(client);
 }
 
-bool localEndpoint(SocketHandle s, Endpoint* local)
+int localEndpoint(SocketHandle s, Endpoint* local)
 {
     sockaddr_in a{};
     int length = sizeof a;
     if (::getsockname(sock(s), reinterpret_cast<sockaddr*>(&a), &length) != 0)
-        return false;
+        return ::WSAGetLastError();
     *local = fromSockaddr(a);
-    return true;
+    return 0;
 }
 
 int64_t sendSome(SocketHandle s, const char* data, std::size_t size)

@@ -16,24 +16,24 @@ namespace {
 
 SOCKET wakeSocket(const WakeEvent& event) { return static_cast<SOCKET>(event.handles[0]); }
 
-bool fail(SOCKET s)
+int fail(SOCKET s)
 {
     const int error = ::WSAGetLastError();
     if (s != INVALID_SOCKET)
         ::closesocket(s);
     ::WSACleanup();
     ::WSASetLastError(error);
-    return false;
+    return error;
 }
 
 } // namespace
 
-bool openWakeEvent(WakeEvent* event)
+int openWakeEvent(WakeEvent* event)
 {
     WSADATA data{};
     if (const int rc = ::WSAStartup(MAKEWORD(2, 2), &data); rc != 0) {
         ::WSASetLastError(rc);
-        return false;
+        return rc;
     }
     const SOCKET s = ::WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
     if (s == INVALID_SOCKET)
@@ -46,7 +46,7 @@ bool openWakeEvent(WakeEvent* event)
         || setNonBlocking(s, true) != 0)
         return fail(s);
     event->handles[0] = static_cast<std::uintptr_t>(s);
-    return true;
+    return 0;
 }
 
 // Never blocks (the socket is non-blocking); once one datagram is queued the

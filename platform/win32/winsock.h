@@ -36,6 +36,9 @@ inline sockaddr_in toSockaddr(Endpoint e)
 
 inline Endpoint fromSockaddr(const sockaddr_in& a) { return {ntohl(a.sin_addr.s_addr), ntohs(a.sin_port)}; }
 
+// 0 for a Winsock call that returned 0, else its error number.
+inline int status(int rc) { return rc == 0 ? 0 : ::WSAGetLastError(); }
+
 // Switches a socket between blocking and non-blocking mode. 0 or -1.
 inline int setNonBlocking(SOCKET s, bool on)
 {

@@ -37,3 +37,4 @@ def test_inconsistent_sources_stop_generation(sources, change, message):
     with pytest.raises(GenerateError, match=message):
         describe(*change(*sources))
 
+

@@ -10,6 +10,7 @@
 
 #include "protocol/codec.h"
 
+using namespace tqbse;
 using namespace tqbse::codec;
 
 namespace {
@@ -96,7 +97,7 @@ TEST(CodecHex, ExactLengthAndABadPairLeavesEarlierBytesWritten)
         EXPECT_FALSE(hexToBytes(bad, out, 4)) << bad;
     EXPECT_EQ(std::vector<unsigned char>(out, out + 4), std::vector<unsigned char>(4, 0xaa));
     uint32_t v = 0xaaaaaaaa;
-    EXPECT_EQ(decodeInt("(n=1122zz44)", reinterpret_cast<int32_t*>(&v)), kContentsMismatch);
+    EXPECT_EQ(decodeInt("(n=1122zz44)", reinterpret_cast<int32_t*>(&v)), kParameterContents);
     EXPECT_EQ(v, 0xaaaa2211u);
 }
 
@@ -105,48 +106,48 @@ TEST(CodecDecodeNumber, Int)
     struct Case {
         const char* token;
         int32_t rc;
-        int32_t value; // expected when rc is kOk
+        int32_t value; // expected when rc is kSuccess
     };
     const Case cases[] = {
-        {"(n=f8ffffff)", kOk, -8},
-        {"(n=FFFFFF7F)", kOk, std::numeric_limits<int32_t>::max()},
-        {"(n=112233)", kContentsMismatch, 0},       // too short: nothing written
-        {"(d=000000000000f03f)", kTypeMismatch, 0},
-        {"(n=01000000", kFormatError, 0},
+        {"(n=f8ffffff)", kSuccess, -8},
+        {"(n=FFFFFF7F)", kSuccess, std::numeric_limits<int32_t>::max()},
+        {"(n=112233)", kParameterContents, 0},       // too short: nothing written
+        {"(d=000000000000f03f)", kParameterType, 0},
+        {"(n=01000000", kParameterFormat, 0},
     };
     for (const Case& c : cases) {
         int32_t v = 0x5a5a5a5a;
         EXPECT_EQ(decodeInt(c.token, &v), c.rc) << c.token;
-        EXPECT_EQ(v, c.rc == kOk ? c.value : 0x5a5a5a5a) << c.token;
+        EXPECT_EQ(v, c.rc == kSuccess ? c.value : 0x5a5a5a5a) << c.token;
     }
     int32_t flag = 0;
-    EXPECT_EQ(decodeBool("(n=07000000)", &flag), kOk);
+    EXPECT_EQ(decodeBool("(n=07000000)", &flag), kSuccess);
     EXPECT_EQ(flag, 7); // not folded to 1
 }
 
 TEST(CodecDecodeNumber, FloatAndDoubleByTagAndWidth)
 {
     float f = 0;
-    EXPECT_EQ(decodeFloat("(f=0000C03F)", &f), kOk);
+    EXPECT_EQ(decodeFloat("(f=0000C03F)", &f), kSuccess);
     EXPECT_EQ(f, 1.5f);
-    EXPECT_EQ(decodeFloat("(f=0000803f00000000)", &f), kContentsMismatch); // a double's width
-    EXPECT_EQ(decodeFloat("(d=000000000000f03f)", &f), kTypeMismatch);
+    EXPECT_EQ(decodeFloat("(f=0000803f00000000)", &f), kParameterContents); // a double's width
+    EXPECT_EQ(decodeFloat("(d=000000000000f03f)", &f), kParameterType);
 
     double d = 0;
-    EXPECT_EQ(decodeDouble("(d=0000000065cdcd41)", &d), kOk);
+    EXPECT_EQ(decodeDouble("(d=0000000065cdcd41)", &d), kSuccess);
     EXPECT_EQ(d, 1e9);
-    EXPECT_EQ(decodeDouble("(d=0000803f)", &d), kContentsMismatch); // a float's width
-    EXPECT_EQ(decodeDouble("(f=0000803f)", &d), kTypeMismatch);
+    EXPECT_EQ(decodeDouble("(d=0000803f)", &d), kParameterContents); // a float's width
+    EXPECT_EQ(decodeDouble("(f=0000803f)", &d), kParameterType);
 }
 
 // Malformed tokens: no "=" inside the token, and a text that never ends.
 TEST(CodecDecode, TokensWithoutEqualsOrEndAreFormatErrors)
 {
     std::string_view value = "untouched";
-    EXPECT_EQ(extractValue("(n01000000)", &value), kFormatError);
-    EXPECT_EQ(extractValue("(n)=01000000)", &value), kFormatError); // the "=" behind the token's end
+    EXPECT_EQ(extractValue("(n01000000)", &value), kParameterFormat);
+    EXPECT_EQ(extractValue("(n)=01000000)", &value), kParameterFormat); // the "=" behind the token's end
     DecodedString text{};
-    EXPECT_EQ(decodeString("(s=abc", &text), kFormatError);
+    EXPECT_EQ(decodeString("(s=abc", &text), kParameterFormat);
 }
 
 TEST(CodecDoubleArray, Table)
@@ -156,36 +157,36 @@ TEST(CodecDoubleArray, Table)
     struct Case {
         std::string token;
         int32_t rc;
-        std::vector<double> values; // when rc is kOk
+        std::vector<double> values; // when rc is kSuccess
     };
     const std::vector<Case> cases = {
-        {"(da=2[" + one + "," + two + "])", kOk, {1.0, 2.0}},
-        {"(da=+1[000000000000F03F])", kOk, {1.0}},            // a sign, upper-case digits
-        {"(da=2[" + one + "," + two + "]tail)", kOk, {1.0, 2.0}}, // text after "]" is not read
-        {"(da=0[])", kOk, {}},                               // our choice: the empty array
-        {"(da=3[" + one + "," + two + "])", kArrayLengthError, {}},
-        {"(da=1[" + one + "," + two + "])", kArrayLengthError, {}},
-        {"(da=2[" + one + "," + two + ",])", kArrayLengthError, {}},
-        {"(da=0[" + one + "])", kArrayLengthError, {}},
-        {"(da=-1[])", kArrayLengthError, {}},
-        {"(da=1[" + one + ")", kArrayLengthError, {}},       // "[" without a later "]"
-        {"(da=2[" + one + ",," + two + "])", kArrayLengthError, {}}, // commas are counted before contents
-        {"(da=3[" + one + ",," + two + "])", kContentsMismatch, {}},
-        {"(da=x[" + one + "])", kArrayCountError, {}},
-        {"(da=[" + one + "])", kArrayCountError, {}},        // empty count text
-        {"(da=99999999999[" + one + "])", kArrayCountError, {}},
-        {"(da=2147483648[" + one + "])", kArrayCountError, {}}, // one past INT32_MAX
-        {"(da=)", kArrayCountError, {}},                     // no "[" at all
-        {"(da=1[])", kContentsMismatch, {}},                 // one empty element
-        {"(da=2[000000000000f03f0,000000000000040])", kContentsMismatch, {}},
-        {"(da=2[" + one + "," + two.substr(0, 15) + "])", kContentsMismatch, {}},
-        {"(da=1[" + one + "]", kFormatError, {}},
-        {"(d=" + one + ")", kTypeMismatch, {}},
+        {"(da=2[" + one + "," + two + "])", kSuccess, {1.0, 2.0}},
+        {"(da=+1[000000000000F03F])", kSuccess, {1.0}},            // a sign, upper-case digits
+        {"(da=2[" + one + "," + two + "]tail)", kSuccess, {1.0, 2.0}}, // text after "]" is not read
+        {"(da=0[])", kSuccess, {}},                               // our choice: the empty array
+        {"(da=3[" + one + "," + two + "])", kArrayLength, {}},
+        {"(da=1[" + one + "," + two + "])", kArrayLength, {}},
+        {"(da=2[" + one + "," + two + ",])", kArrayLength, {}},
+        {"(da=0[" + one + "])", kArrayLength, {}},
+        {"(da=-1[])", kArrayLength, {}},
+        {"(da=1[" + one + ")", kArrayLength, {}},       // "[" without a later "]"
+        {"(da=2[" + one + ",," + two + "])", kArrayLength, {}}, // commas are counted before contents
+        {"(da=3[" + one + ",," + two + "])", kParameterContents, {}},
+        {"(da=x[" + one + "])", kArrayCount, {}},
+        {"(da=[" + one + "])", kArrayCount, {}},        // empty count text
+        {"(da=99999999999[" + one + "])", kArrayCount, {}},
+        {"(da=2147483648[" + one + "])", kArrayCount, {}}, // one past INT32_MAX
+        {"(da=)", kArrayCount, {}},                     // no "[" at all
+        {"(da=1[])", kParameterContents, {}},                 // one empty element
+        {"(da=2[000000000000f03f0,000000000000040])", kParameterContents, {}},
+        {"(da=2[" + one + "," + two.substr(0, 15) + "])", kParameterContents, {}},
+        {"(da=1[" + one + "]", kParameterFormat, {}},
+        {"(d=" + one + ")", kParameterType, {}},
     };
     for (const Case& c : cases) {
         std::vector<double> values = {-7.0};
         EXPECT_EQ(decodeDoubleArray(c.token, &values), c.rc) << c.token.c_str();
-        if (c.rc == kOk) {
+        if (c.rc == kSuccess) {
             EXPECT_EQ(values, c.values) << c.token.c_str();
         } else {
             EXPECT_EQ(values, std::vector<double>{-7.0}) << "untouched on failure: " << c.token.c_str();
@@ -210,11 +211,11 @@ TEST(CodecHex, EveryByteAtEveryPositionMatchesAByteWiseReference)
             uint8_t direct[8];
             const bool hexOk = hexToBytes(element, direct, 8);
             if (referenceDigit(char(byte)) < 0) {
-                ASSERT_EQ(rc, kContentsMismatch) << "byte " << byte << " at " << position;
+                ASSERT_EQ(rc, kParameterContents) << "byte " << byte << " at " << position;
                 ASSERT_FALSE(hexOk) << "byte " << byte << " at " << position;
                 continue;
             }
-            ASSERT_EQ(rc, kOk) << "byte " << byte << " at " << position;
+            ASSERT_EQ(rc, kSuccess) << "byte " << byte << " at " << position;
             ASSERT_TRUE(hexOk) << "byte " << byte << " at " << position;
             uint8_t expected[8];
             for (int k = 0; k < 8; ++k)
@@ -240,7 +241,7 @@ TEST(CodecDoubleArray, RoundTripsBitExactlyThroughTheServerEncoder)
     std::string token;
     appendDoubleArray(token, values.data(), values.size());
     std::vector<double> back;
-    ASSERT_EQ(decodeDoubleArray(token, &back), kOk);
+    ASSERT_EQ(decodeDoubleArray(token, &back), kSuccess);
     ASSERT_EQ(back.size(), values.size());
     EXPECT_EQ(std::memcmp(back.data(), values.data(), values.size() * sizeof(double)), 0);
 

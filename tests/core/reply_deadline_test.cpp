@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/host.h"
 #include "protocol/call_table.h"
 #include "support/fake_server.h"
 #include "tqBsePluginControlDll.h"

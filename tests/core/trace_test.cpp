@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "client/trace.h"
-#include "platform/platform.h"
+#include "platform/host.h"
 #include "protocol/ports.h"
 #include "listener/listener.h"
 #include "protocol/codec.h"

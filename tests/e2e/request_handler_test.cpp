@@ -86,7 +86,7 @@ TEST(EmulatorRequests, MalformedRequestsGetWellFormedErrorReplies)
         {kPrefix + "LoggingState_Get=" + tokenN(0), -9},
         {kPrefix + "RX_CentreFrequency_Get=(f=00000000)", -20},
         {kPrefix + "TestCase_Run=(n=0z000000)", -6},
-        {kPrefix + "TestCase_Run=" + tokenN(5), kUnknownObject}, // one past the last of five
+        {kPrefix + "TestCase_Run=" + tokenN(5), kInternalObjectError}, // one past the last of five
     };
     Model model(defaultConfig());
     for (const auto& c : cases) {
@@ -107,14 +107,14 @@ TEST(EmulatorRequests, NameLengthsHandleLifetimesAndStagedFilterChangesKeepTheir
     } steps[] = {
         {"TestCase_NameLength_Get", tokenN(2), tokenN(0) + tokenN(14)}, // "Handover_Intra", no terminator
         {"TestCase_GroupName_Get", tokenN(2) + tokenN(9), tokenN(0) + "(s=Mobility)"},
-        {"Protocol_Results_GetHandle", "", tokenN(kUnknownObject)}, // nothing measured yet
+        {"Protocol_Results_GetHandle", "", tokenN(kInternalObjectError)}, // nothing measured yet
         {"Protocol_MeasurementEnabled_Set", tokenN(0) + tokenN(-1), tokenN(0)},
         {"Protocol_Results_GetHandle", "", tokenN(0) + tokenN(1)},
         {"Results_DeleteHandle", tokenN(1), tokenN(0)},
-        {"Results_DeleteHandle", tokenN(1), tokenN(kUnknownObject)},
+        {"Results_DeleteHandle", tokenN(1), tokenN(kInternalObjectError)},
         {"Protocol_Results_GetHandle", "", tokenN(0) + tokenN(2)},
         {"FullProtocolReset", "", tokenN(0)},
-        {"Protocol_Results_GetTraceLength", tokenN(2) + tokenN(0), tokenN(kUnknownObject)}, // the reset ended it
+        {"Protocol_Results_GetTraceLength", tokenN(2) + tokenN(0), tokenN(kInternalObjectError)}, // the reset ended it
         {"Protocol_Results_Available_Get", "", tokenN(0) + tokenN(0)},                     // and measuring
         {"DebugFilters_State_Set", "(s=RRC)" + tokenN(5), tokenN(0)},
         {"DebugFilters_State_Get", "(s=RRC)", tokenN(0) + tokenN(0)}, // staged, not applied

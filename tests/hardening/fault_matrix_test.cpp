@@ -15,7 +15,7 @@
 
 #include "hardening/call_frame.h"
 #include "hardening/replies.h"
-#include "platform/platform.h"
+#include "platform/host.h"
 #include "protocol/call_table.h"
 #include "support/fake_server.h"
 #include "tqBsePluginControlDll.h"

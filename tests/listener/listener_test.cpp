@@ -205,7 +205,7 @@ TEST_F(Listener, InitialiseStartsAndRestartsItAndShutdownLeavesItRunning)
     const platform::SocketHandle holder = boundSocket("0.0.0.0", 0, true);
     ASSERT_NE(holder, platform::kInvalidSocket);
     platform::Endpoint held{};
-    ASSERT_TRUE(platform::localEndpoint(holder, &held));
+    ASSERT_EQ(platform::localEndpoint(holder, &held), 0);
     setPortsForTesting(0, held.port);
     testing::internal::CaptureStdout();
     const int32_t initialised = tqBsePluginControlDll_Initialise(127, 0, 0, 5);

@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/host.h"
 #include "protocol/framer.h"
 #include "support/sockets.h"
 
@@ -103,7 +104,7 @@ public:
         platform::socketLibraryStartup();
         listening_ = boundSocket(ip, port, true);
         platform::Endpoint local{};
-        if (listening_ == platform::kInvalidSocket || !platform::localEndpoint(listening_, &local))
+        if (listening_ == platform::kInvalidSocket || platform::localEndpoint(listening_, &local) != 0)
             return;
         port_ = local.port;
         if (port == 0)

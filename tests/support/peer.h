@@ -35,7 +35,7 @@ public:
     int localPort() const
     {
         platform::Endpoint local{};
-        return platform::localEndpoint(s_, &local) ? local.port : -1;
+        return platform::localEndpoint(s_, &local) == 0 ? local.port : -1;
     }
 
     bool send(const std::string& data) const { return platform::sendAll(s_, data.data(), data.size()) == 0; }

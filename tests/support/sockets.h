@@ -41,7 +41,7 @@ inline uint16_t freePort(const char* dotted = "0.0.0.0")
     const platform::SocketHandle s = platform::openTcpSocket();
     platform::Endpoint local{};
     const bool bound = s != platform::kInvalidSocket && platform::bindSocket(s, endpoint(dotted, 0)) == 0
-        && platform::localEndpoint(s, &local);
+        && platform::localEndpoint(s, &local) == 0;
     if (s != platform::kInvalidSocket)
         platform::closeSocket(s);
     platform::socketLibraryCleanup();

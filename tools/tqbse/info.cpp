@@ -5,7 +5,7 @@
 
 #include <tqBsePluginControlDll.h>
 
-#include "platform/platform.h"
+#include "platform/host.h"
 #include "protocol/ports.h"
 #include "protocol/version.h"
 

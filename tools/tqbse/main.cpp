@@ -2,7 +2,7 @@
 #include "commands.h"
 #include "output.h"
 #include "trace_command.h"
-#include "platform/platform.h"
+#include "platform/host.h"
 
 #include <tqBsePluginControlDll.h>
 

@@ -88,18 +88,18 @@ Value decodeToken(const char* name, WireTag tag, std::string_view token)
     double d = 0;
     codec::DecodedString s;
     std::vector<double> values;
-    if (tag == WireTag::Int && codec::decodeInt(token, &i) == codec::kOk) {
+    if (tag == WireTag::Int && codec::decodeInt(token, &i) == kSuccess) {
         v.text = v.json = std::to_string(i);
-    } else if (tag == WireTag::Float && codec::decodeFloat(token, &f) == codec::kOk) {
+    } else if (tag == WireTag::Float && codec::decodeFloat(token, &f) == kSuccess) {
         v.text = formatFloat(f);
         v.json = jsonNumber(f);
-    } else if (tag == WireTag::Double && codec::decodeDouble(token, &d) == codec::kOk) {
+    } else if (tag == WireTag::Double && codec::decodeDouble(token, &d) == kSuccess) {
         v.text = formatDouble(d);
         v.json = jsonNumber(d);
-    } else if (tag == WireTag::String && codec::decodeString(token, &s) == codec::kOk) {
+    } else if (tag == WireTag::String && codec::decodeString(token, &s) == kSuccess) {
         v.text = s.isNull ? "NULL" : shownText(s.text);
         v.json = s.isNull ? "null" : jsonString(s.text);
-    } else if (tag == WireTag::DoubleArray && codec::decodeDoubleArray(token, &values) == codec::kOk) {
+    } else if (tag == WireTag::DoubleArray && codec::decodeDoubleArray(token, &values) == kSuccess) {
         v.text = "[" + std::to_string(values.size()) + ":";
         v.json = "[";
         for (std::size_t k = 0; k < values.size(); ++k) {

@@ -5,6 +5,7 @@
 // runs on port 6002 of TQBSE_TEST_EMULATOR_OCTETS (a ctest fixture); the
 // listener uses the fixed port 6009. The test's own sockets go through the
 // platform layer, linked into this program (the DLL has a copy of its own).
+#include "platform/host.h"
 #include "platform/platform.h"
 
 #ifndef WIN32_LEAN_AND_MEAN

@@ -11,29 +11,27 @@ back as Python values, negative results raise tqbse.Error (or a subclass)
 and the version warnings go through the warnings module.
 """
 
-from ._errors import (
-    BadAddressError,
-    BufferTooSmallError,
-    Error,
-    FunctionNotFoundError,
-    NoResponseError,
-    NotConnectedError,
-    NotValidRemotelyError,
-    ParameterCountError,
-    ReplyError,
-    ResultWarning,
-    ServerError,
-    UnknownObjectError,
-    VersionWarning,
-)
+from ._errors import Error, ResultWarning, VersionWarning
 
 try:
+    from ._error_classes import (
+        BadAddressError,
+        BufferTooSmallError,
+        FunctionNotFoundError,
+        NoResponseError,
+        NotConnectedError,
+        NotValidRemotelyError,
+        ParameterCountError,
+        ReplyError,
+        ServerError,
+        UnknownObjectError,
+    )
     from ._connection import CALLS, Call, Connection, connect
 except ImportError as e:  # pragma: no cover - only in a source tree that was never built
-    if "_calls" not in str(e):
+    if "_calls" not in str(e) and "_error_classes" not in str(e):
         raise
     raise ImportError(
-        "tqbse's call descriptions are generated when the package is built: install it with pip install ./python"
+        "tqbse's call descriptions and exception classes are generated when the package is built: install it with pip install ./python"
     ) from e
 
 __all__ = [

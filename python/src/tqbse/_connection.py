@@ -18,7 +18,8 @@ from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple
 
 from . import _arrays, _library
 from ._calls import TABLE, Calls
-from ._errors import BufferTooSmallError, NotConnectedError, error_for, warning_for
+from ._error_classes import BufferTooSmallError, NotConnectedError
+from ._errors import error_for, warning_for
 
 INT32_MIN, INT32_MAX = -(2**31), 2**31 - 1
 BUFFER_TOO_SMALL = -13

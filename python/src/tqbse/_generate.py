@@ -298,6 +298,85 @@ def render(descriptions: Sequence[Dict[str, Any]], sources: str) -> str:
     return "\n".join(out) + "\n"
 
 
+# The exception classes: (name, base, what it means, the header's result
+# constants it stands for). The codes come from the public header, whose
+# constants the library checks at compile time against its one result-code
+# list; a negative code no class names raises Error itself.
+ERROR_CLASSES = (
+    ("NoResponseError", "Error",
+     "no reply, because there is no connection or it failed (only a new connect reconnects).",
+     ("TQBSE_NO_RESPONSE",)),
+    ("NotConnectedError", "NoResponseError", "The connection was closed in Python; nothing was sent.", ()),
+    ("BufferTooSmallError", "Error", "a text or trace did not fit the room sized for it.", ("TQBSE_BUFFER_TOO_SMALL",)),
+    ("FunctionNotFoundError", "Error", "the server knows no function of that name.", ("TQBSE_FUNCTION_NOT_FOUND",)),
+    ("ParameterCountError", "Error", "the server got the wrong number of parameters.", ("TQBSE_PARAMETER_COUNT",)),
+    ("UnknownObjectError", "Error", "the server knows no such index, handle, trace, item or name.",
+     ("TQBSE_INTERNAL_OBJECT_ERROR",)),
+    ("NotValidRemotelyError", "Error", "the function has no remote implementation.", ("TQBSE_NOT_VALID_REMOTELY",)),
+    ("BadAddressError", "Error", "an address octet outside 0..255.", ("TQBSE_BAD_ADDRESS_OCTET",)),
+    ("ReplyError", "Error",
+     "the reply could not be read: another function's name, too few parameters, no result code "
+     "or a malformed output token.",
+     ("TQBSE_PARAMETER_FORMAT", "TQBSE_ARRAY_COUNT", "TQBSE_ARRAY_LENGTH", "TQBSE_PARAMETER_TYPE",
+      "TQBSE_PARAMETER_CONTENTS", "TQBSE_REPLY_OUT_OF_ORDER", "TQBSE_REPLY_PARAMETER_COUNT",
+      "TQBSE_NO_RESULT_CODE")),
+    ("ServerError", "Error",
+     "a failure the server reports about itself: transmission, server plug-in not loaded, "
+     "unexpected parameter type.",
+     ("TQBSE_TRANSMISSION_ERROR", "TQBSE_SERVER_DLL_NOT_LOADED", "TQBSE_UNEXPECTED_PARAMETER_TYPE")),
+)
+
+_RESULT = re.compile(r"#define\s+(TQBSE_[A-Z_]+)\s+\((-?\d+)\)")
+
+
+def parse_result_codes(text: str) -> Dict[str, int]:
+    """Every result constant of the header (#define TQBSE_NAME (value)), in its order."""
+    codes: Dict[str, int] = {}
+    for m in _RESULT.finditer(text):
+        if m.group(1) in codes:
+            raise GenerateError(f"{m.group(1)} is defined twice in the header")
+        codes[m.group(1)] = int(m.group(2))
+    if len(set(codes.values())) != len(codes):
+        raise GenerateError("two result constants of the header share a value")
+    return codes
+
+
+def render_errors(header_text: str, sources: str) -> str:
+    """The source of the generated exception module: one class per group of codes, and the code names."""
+    codes = parse_result_codes(header_text)
+    claimed: Dict[int, str] = {}
+    out = [
+        f'"""Generated at build time from {sources}; do not edit."""',
+        "",
+        "from __future__ import annotations",
+        "",
+        "from typing import Dict, Type",
+        "",
+        "from ._errors import Error",
+    ]
+    for name, base, meaning, constants in ERROR_CLASSES:
+        values = []
+        for constant in constants:
+            if constant not in codes or codes[constant] >= 0:
+                raise GenerateError(f"{name}: {constant} is not a negative result code of the header")
+            if codes[constant] in claimed:
+                raise GenerateError(f"{constant} belongs to both {claimed[codes[constant]]} and {name}")
+            claimed[codes[constant]] = name
+            values.append(codes[constant])
+        doc = ("/".join(str(v) for v in values) + ": " + meaning) if values else meaning
+        out += ["", "", f"class {name}({base}):", f'    """{doc}"""']
+        if values:
+            out += ["", f"    codes = ({', '.join(str(v) for v in values)},)"]
+    out += [
+        "",
+        "",
+        "BY_CODE: Dict[int, Type[Error]] = {",
+        *[f"    {v}: {claimed[v]}," for v in sorted(claimed, reverse=True)],
+        "}",
+    ]
+    return "\n".join(out) + "\n"
+
+
 def generate(tool_json: str, header_text: str, sources: str = "tqbse list --json and the public header") -> str:
     try:
         calls = json.loads(tool_json)
