@@ -96,11 +96,13 @@ TEST_F(Lifecycle, EndOfReplyRulesThatNeedASocket)
 
 // A reply short of an output ends after the quiet wait (-11); what arrives
 // after that is discarded before the call returns, so the next call gets its
-// own reply on the same connection.
+// own reply on the same connection. The rest comes 150 ms after the first
+// piece: 50 ms after the call's quiet wait ends, 50 ms before the wait that
+// brings the connection back in step would.
 TEST_F(Lifecycle, AReplyShortOfAnOutputEndsQuietAndTheConnectionIsBackInStep)
 {
     ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), 0);
-    server_->push(test::inPieces({kItem + "=(n=00000000)(d=000000000000f03f)", "(d=0000000000000040)"}, 180));
+    server_->push(test::inPieces({kItem + "=(n=00000000)(d=000000000000f03f)", "(d=0000000000000040)"}, 150));
     double first = 0, second = -1;
     EXPECT_EQ(tqBsePluginControlDll_Protocol_Results_GetResultItem(4, 5, &first, &second), -11);
     EXPECT_EQ(first, 1.0);

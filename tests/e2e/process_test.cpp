@@ -34,7 +34,7 @@ TEST(EmulatorProcess, FaultOptionsGiveTheMatchingCode)
         {{"--bad-hex"}, -6},
         {{"--piece-size", "3", "--piece-pause-ms", "5"}, 0},
         {{"--delay-ms", "150"}, 0},
-        {{"--token-pieces", "30"}, 0},
+        {{"--token-pieces", "10"}, 0},
         {{"--send-twice"}, 0},
         {{"--endless-text"}, -14},
     };
