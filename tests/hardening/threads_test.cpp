@@ -76,12 +76,15 @@ struct Callers {
                 }
             });
     }
+    // Stops the callers and waits for them (also when a test fails early).
     void join()
     {
         done.store(true);
         for (std::thread& t : threads)
-            t.join();
+            if (t.joinable())
+                t.join();
     }
+    ~Callers() { join(); }
 };
 
 TEST_F(Threads, CallsFromSeveralThreadsEachGetTheirOwnReply)
@@ -90,7 +93,7 @@ TEST_F(Threads, CallsFromSeveralThreadsEachGetTheirOwnReply)
     ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 32), 0);
     Callers callers(kThreads, 200);
     for (std::thread& t : callers.threads)
-        t.join();
+        t.join(); // all 200 calls each, not stopped early
     EXPECT_EQ(callers.own.load(), kThreads * 200);
     EXPECT_EQ(callers.failed.load(), 0);
     EXPECT_EQ(callers.foreign.load(), 0);
