@@ -1,6 +1,5 @@
 // Server-query exports: version, protocol reset, connection status, and the
 // private entry point that is not available remotely.
-#include <mutex>
 #include <string_view>
 
 #include "client/call_remote.h"
@@ -22,10 +21,7 @@ TQ_EXPORT int32_t tqBsePluginControlDll_GetServerVersion(int32_t* version)
     return guarded([&]() -> int32_t {
         const CallDesc& call = calls::GetServerVersion;
         const ArgValue args[] = {version};
-        if (const int32_t rc = checkOutputPointers(call, args); rc != kSuccess)
-            return rc;
-        const std::unique_lock lock = lockConnection();
-        return exchangeAndJudge(call, args, [&](std::string_view reply, bool* rejected) -> int32_t {
+        return callRemoteJudged(call, args, [&](std::string_view reply, bool* rejected) -> int32_t {
             // Every failure before the server's result is decoded is the
             // library's own check of the reply.
             *rejected = true;

@@ -240,6 +240,8 @@ int32_t callRemote(const CallDesc& call, const ArgValue* args, Exchange exchange
     return judgeReply(call, args, reply, &rejected);
 }
 
+namespace {
+
 int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, ReplyJudge judge)
 {
     const std::string reply = sendAndReceive(buildRequest(call, args), replyLimits(call, args));
@@ -250,6 +252,8 @@ int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, ReplyJudge 
     return rc;
 }
 
+} // namespace
+
 int32_t callRemoteLocked(const CallDesc& call, const ArgValue* args)
 {
     return exchangeAndJudge(call, args, [&](std::string_view reply, bool* rejected) {
@@ -257,13 +261,25 @@ int32_t callRemoteLocked(const CallDesc& call, const ArgValue* args)
     });
 }
 
-int32_t callRemote(const CallDesc& call, std::initializer_list<ArgValue> args)
+int32_t callRemoteJudged(const CallDesc& call, const ArgValue* args, ReplyJudge judge)
 {
     // Refused before the lock: a NULL output never waits for another call.
-    if (const int32_t rc = checkOutputPointers(call, args.begin()); rc != kSuccess)
+    if (const int32_t rc = checkOutputPointers(call, args); rc != kSuccess)
         return rc;
     const std::unique_lock lock = lockConnection();
-    return callRemoteLocked(call, args.begin());
+    return exchangeAndJudge(call, args, judge);
+}
+
+int32_t callRemote(const CallDesc& call, const ArgValue* args)
+{
+    return callRemoteJudged(call, args, [&](std::string_view reply, bool* rejected) {
+        return judgeReply(call, args, reply, rejected);
+    });
+}
+
+int32_t callRemote(const CallDesc& call, std::initializer_list<ArgValue> args)
+{
+    return callRemote(call, args.begin());
 }
 
 } // namespace tqbse

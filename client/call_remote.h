@@ -51,12 +51,13 @@ int32_t writeOutputs(const CallDesc& call, const ArgValue* args, const codec::Sp
 // Over `exchange` (tests, no connection involved):
 int32_t callRemote(const CallDesc& call, const ArgValue* args, Exchange exchange);
 // Over the connection, taking the connection lock for the call:
+int32_t callRemote(const CallDesc& call, const ArgValue* args);
 int32_t callRemote(const CallDesc& call, std::initializer_list<ArgValue> args);
 // Over the connection, for a caller that already holds the lock and has
 // checked the outputs (checkOutputPointers):
 int32_t callRemoteLocked(const CallDesc& call, const ArgValue* args);
-// One exchange for `call` over the connection (lock held), judged by
-// `judge`, for exports with checks of their own.
-int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, ReplyJudge judge);
+// Over the connection, with the lock, for an export whose reply has checks
+// of its own: `judge` turns the reply into the result.
+int32_t callRemoteJudged(const CallDesc& call, const ArgValue* args, ReplyJudge judge);
 
 } // namespace tqbse

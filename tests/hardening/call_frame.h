@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -61,13 +60,7 @@ public:
 
     // Runs the call over the library's client connection, as an export
     // does, or over `exchange`.
-    int32_t callOverSocket()
-    {
-        if (const int32_t rc = checkOutputPointers(call_, args_.data()); rc != 0)
-            return rc;
-        const std::unique_lock lock = lockConnection();
-        return callRemoteLocked(call_, args_.data());
-    }
+    int32_t callOverSocket() { return callRemote(call_, args_.data()); }
     template <typename F>
     int32_t call(F exchange)
     {
