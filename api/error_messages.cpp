@@ -1,11 +1,10 @@
 // Result-code text exports: answered from the library's own table when it
 // knows the code, otherwise asked of the server (without the code).
-#include <cstring>
-
 #include "client/call_remote.h"
 #include "protocol/rows/core.h"
 #include "api/export.h"
 #include "protocol/result_codes.h"
+#include "protocol/wire_value.h"
 
 TQ_EXPORT int32_t tqBsePluginControlDll_GetErrorMsgLength(int32_t code, int32_t* length)
 {
@@ -28,12 +27,9 @@ TQ_EXPORT int32_t tqBsePluginControlDll_GetErrorMsg(int32_t code, char* buffer, 
         const std::string_view text = errorText(code);
         if (text.empty())
             return callRemote(calls::GetErrorMsg, {code, buffer, bufferSize});
-        if (buffer == nullptr && bufferSize > 0)
-            return kUnknownError;
-        if (int64_t(bufferSize) < int64_t(text.size()) + 1)
-            return kBufferTooSmall;
-        std::memcpy(buffer, text.data(), text.size());
-        buffer[text.size()] = '\0';
-        return kSuccess;
+        const ArgValue args[] = {code, buffer, bufferSize};
+        if (const int32_t rc = checkOutputPointers(calls::GetErrorMsg, args); rc != kSuccess)
+            return rc;
+        return copyText(text, buffer, bufferSize);
     });
 }

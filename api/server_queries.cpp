@@ -22,29 +22,25 @@ TQ_EXPORT int32_t tqBsePluginControlDll_GetServerVersion(int32_t* version)
         const CallDesc& call = calls::GetServerVersion;
         const ArgValue args[] = {version};
         return callRemoteJudged(call, args, [&](std::string_view reply, bool* rejected) -> int32_t {
-            // Every failure before the server's result is decoded is the
-            // library's own check of the reply.
-            *rejected = true;
-            if (reply.empty()) {
-                *rejected = false;
-                return kNoResponse;
-            }
-            const codec::SplitMessage message = codec::splitMessage(reply);
-            if (message.name != std::string_view(call.name))
-                return kReplyOutOfOrder;
-            // The count is checked before the result code, so a failure reply
-            // that carries its code alone is -11 too.
+            // The common checks, except that this reply has an exact
+            // count, checked before the result code: a failure reply that
+            // carries its code alone is -11 too.
+            codec::SplitMessage message;
+            int32_t result = 0;
+            const int32_t rc = checkReply(call, reply, &message, &result);
+            *rejected = rc != kNoResponse;
+            if (rc == kNoResponse || rc == kReplyOutOfOrder)
+                return rc;
             if (message.params.size() != kVersionReplyParams)
                 return kReplyParameterCount;
-            int32_t result = 0;
-            if (codec::decodeInt(message.params[0], &result) != kSuccess)
-                return kNoResultCode;
+            if (rc != kSuccess)
+                return rc;
             *rejected = false;
             if (result < 0)
                 return result;
-            if (const int32_t rc = writeOutputs(call, args, message); rc != kSuccess) {
+            if (const int32_t written = writeOutputs(call, args, message); written != kSuccess) {
                 *rejected = true;
-                return rc;
+                return written;
             }
             for (int i = 0; i < 4; ++i) {
                 if (version[i] < kClientVersion[i])

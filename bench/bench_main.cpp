@@ -375,7 +375,7 @@ void registerCodec(int32_t arrayCount)
 {
     auto encInt = [](std::string& o, int i) { codec::appendInt(o, i * 7919); };
     auto encDouble = [](std::string& o, int i) { codec::appendDouble(o, i * 1.5e6); };
-    auto encString = [](std::string& o, int) { codec::appendString(o, kSampleText, 1024); };
+    auto encString = [](std::string& o, int) { codec::appendString(o, kSampleText); };
     benchmark::RegisterBenchmark("codec/encode/int", [=](benchmark::State& s) { codecEncode(s, encInt); });
     benchmark::RegisterBenchmark("codec/encode/double", [=](benchmark::State& s) { codecEncode(s, encDouble); });
     benchmark::RegisterBenchmark("codec/encode/string", [=](benchmark::State& s) { codecEncode(s, encString); });

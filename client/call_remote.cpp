@@ -10,79 +10,27 @@
 #include "client/trace.h"
 #include "protocol/framer.h"
 #include "protocol/result_codes.h"
+#include "protocol/wire_value.h"
 
 namespace tqbse {
 namespace {
 
-int32_t writeText(std::string_view token, char* buffer, int32_t bufferSize)
-{
-    codec::DecodedString text;
-    if (const int32_t rc = codec::decodeString(token, &text); rc != kSuccess)
-        return rc;
-    // (s=NULL) carries no text: it is delivered as the empty text.
-    const int64_t length = text.isNull ? 0 : int64_t(text.text.size());
-    if (int64_t(bufferSize) < length + 1)
-        return kBufferTooSmall;
-    if (length > 0)
-        std::memcpy(buffer, text.text.data(), std::size_t(length));
-    buffer[length] = '\0';
-    return kSuccess;
-}
-
-int32_t writeArray(std::string_view token, double* values, int32_t capacity)
-{
-    codec::DoubleArrayView array;
-    if (const int32_t rc = codec::parseDoubleArray(token, &array); rc != kSuccess)
-        return rc;
-    if (array.count > capacity)
-        return kBufferTooSmall;
-    array.copyTo(values);
-    return kSuccess;
-}
-
-// Appends one input's token, by the tag of its role.
+// Appends one input's token, unless the input sends nothing.
 void appendInput(std::string& request, const WireInput& in, const ArgValue* args)
 {
-    const ArgValue& v = args[in.param];
-    switch (traits(in.role).tag) {
-    case WireTag::Int:
-        codec::appendInt(request, v.i);
-        break;
-    case WireTag::Float:
-        codec::appendFloat(request, v.f);
-        break;
-    case WireTag::Double:
-        codec::appendDouble(request, v.d);
-        break;
-    case WireTag::String:
-        codec::appendString(request, v.text, args[in.limitParam].i);
-        break;
-    case WireTag::DoubleArray: // never an input
-    case WireTag::None:
-        break;
-    }
+    WireValue value;
+    if (inputValue(in, args, &value))
+        encodeValue(request, value);
 }
 
 // Decodes one reply token into output `out`; `element` counts the tokens an
 // output reads (four for the version).
 int32_t readOutput(const WireOutput& out, const ArgValue* args, std::string_view token, int element)
 {
-    const ArgValue& target = args[out.param];
-    switch (traits(out.role).tag) {
-    case WireTag::Int:
-        return codec::decodeInt(token, target.intOut + element);
-    case WireTag::Float:
-        return codec::decodeFloat(token, target.floatOut);
-    case WireTag::Double:
-        return codec::decodeDouble(token, target.doubleOut);
-    case WireTag::String:
-        return writeText(token, target.buffer, args[out.boundParam].i);
-    case WireTag::DoubleArray:
-        return writeArray(token, target.doubleOut, args[out.boundParam].i);
-    case WireTag::None:
-        break;
-    }
-    return kSuccess;
+    WireValue value;
+    if (const int32_t rc = decodeValue(traits(out.role).tag, token, &value); rc != kSuccess)
+        return rc;
+    return storeOutput(out, args, value, element);
 }
 
 } // namespace
@@ -140,28 +88,7 @@ ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args)
 int32_t checkOutputPointers(const CallDesc& call, const ArgValue* args)
 {
     for (int k = 0; k < call.outputCount; ++k) {
-        const WireOutput& out = call.outputs[k];
-        const ArgValue& target = args[out.param];
-        bool missing = false;
-        switch (traits(out.role).tag) {
-        case WireTag::Int:
-            missing = target.intOut == nullptr;
-            break;
-        case WireTag::Float:
-            missing = target.floatOut == nullptr;
-            break;
-        case WireTag::Double:
-            missing = target.doubleOut == nullptr;
-            break;
-        case WireTag::String:
-            missing = target.buffer == nullptr && args[out.boundParam].i > 0;
-            break;
-        case WireTag::DoubleArray:
-            missing = target.doubleOut == nullptr && args[out.boundParam].i > 0;
-            break;
-        case WireTag::None:
-            break;
-        }
+        const bool missing = outputMissing(call.outputs[k], args);
         if (missing)
             return kUnknownError;
     }

@@ -54,10 +54,6 @@ void checkTokens(std::string_view token)
     checkNumber<float>(token, "float round trip", codec::decodeFloat, codec::encodeFloat);
     checkNumber<double>(token, "double round trip", codec::decodeDouble, codec::encodeDouble);
 
-    int32_t asBool = 0, asInt = 0;
-    if (codec::decodeBool(token, &asBool) != codec::decodeInt(token, &asInt) || asBool != asInt)
-        fail("bool and int decoders disagree");
-
     codec::DecodedString text;
     const int32_t rc = codec::decodeString(token, &text);
     if (rc != 0 && rc != -2 && rc != -5)

@@ -193,19 +193,17 @@ void appendDouble(std::string& out, double value)
     out.push_back(')');
 }
 
-void appendString(std::string& out, const char* text, int32_t limit)
+void appendString(std::string& out, std::string_view text)
 {
-    if (text == nullptr) {
-        out.append("(s=NULL)");
-        return;
-    }
-    const std::size_t length = std::strlen(text);
-    // Signed comparison: a negative limit keeps even the empty text out.
-    if (limit < 0 || length > std::size_t(limit))
-        return;
+    out.reserve(out.size() + text.size() + 4);
     out.append("(s=");
-    out.append(text, length);
+    out.append(text);
     out.push_back(')');
+}
+
+void appendNullString(std::string& out)
+{
+    out.append("(s=NULL)");
 }
 
 void appendDoubleArray(std::string& out, const double* values, std::size_t count)
@@ -255,13 +253,6 @@ std::string encodeDouble(double value)
     return out;
 }
 
-std::string encodeString(const char* text, int32_t limit)
-{
-    std::string out;
-    appendString(out, text, limit);
-    return out;
-}
-
 TokenBounds findTokenEnd(std::string_view text)
 {
     const char* data = text.data();
@@ -304,7 +295,6 @@ int32_t extractValue(std::string_view token, std::string_view* value)
 }
 
 int32_t decodeInt(std::string_view token, int32_t* value) { return decodeNumber(token, "(n=", value); }
-int32_t decodeBool(std::string_view token, int32_t* value) { return decodeInt(token, value); }
 int32_t decodeFloat(std::string_view token, float* value) { return decodeNumber(token, "(f=", value); }
 int32_t decodeDouble(std::string_view token, double* value) { return decodeNumber(token, "(d=", value); }
 

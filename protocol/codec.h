@@ -36,14 +36,14 @@ bool hexToBytes(std::string_view text, void* destination, std::size_t count);
 void appendInt(std::string& out, int32_t value);
 void appendFloat(std::string& out, float value);
 void appendDouble(std::string& out, double value);
-// Appends (s=text), (s=NULL) for a null pointer, or nothing at all when the
-// text is longer than `limit` (signed: a negative limit keeps every text out).
-void appendString(std::string& out, const char* text, int32_t limit);
+// Appends (s=text), the text unescaped; and (s=NULL), the null text. Which
+// texts a client leaves out of its request is its own rule (wire_value.h).
+void appendString(std::string& out, std::string_view text);
+void appendNullString(std::string& out);
 
 std::string encodeInt(int32_t value);
 std::string encodeFloat(float value);
 std::string encodeDouble(double value);
-std::string encodeString(const char* text, int32_t limit);
 
 struct TokenBounds {
     int64_t start; // just after the first "(" (0 when there is none); -1 on failure
@@ -56,7 +56,6 @@ TokenBounds findTokenEnd(std::string_view text);
 int32_t extractValue(std::string_view token, std::string_view* value);
 
 int32_t decodeInt(std::string_view token, int32_t* value);
-int32_t decodeBool(std::string_view token, int32_t* value);
 int32_t decodeFloat(std::string_view token, float* value);
 int32_t decodeDouble(std::string_view token, double* value);
 

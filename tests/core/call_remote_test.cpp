@@ -188,25 +188,4 @@ TEST(CallRemote, TraceWritesXBeforeLookingAtY)
     }
 }
 
-TEST(CallRemote, EightBitBytesPassUnchangedBothWays)
-{
-    std::string all;
-    for (int b = 1; b < 256; ++b)
-        all.push_back(char(b));
-
-    // Out: a text input goes into the request byte for byte.
-    std::string request;
-    call(calls::Scenario_Execute, {all.c_str(), int32_t(255)}, "", &request);
-    EXPECT_EQ(request, std::string(calls::Scenario_Execute.name) + "=(s=" + all + ")");
-
-    // In: a text output arrives in the buffer byte for byte.
-    const CallDesc& d = calls::TestCase_Name_Get;
-    char buffer[300];
-    std::memset(buffer, kSentinel, sizeof buffer);
-    EXPECT_EQ(call(d, {int32_t(0), buffer, int32_t(256)}, std::string(d.name) + "=(n=00000000)(s=" + all + ")"), 0);
-    EXPECT_EQ(std::string(buffer, 255), all);
-    EXPECT_EQ(buffer[255], '\0');
-    EXPECT_EQ(buffer[256], kSentinel);
-}
-
 } // namespace

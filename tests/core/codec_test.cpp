@@ -1,6 +1,6 @@
-// The message codec: tokens, hex bytes, string limits and arrays. String
-// tokens are decoded in call_remote_test, where a buffer receives them, and
-// the cutting of replies into tokens is checked there through the reply checks.
+// The message codec: tokens, hex bytes and arrays. String tokens and the
+// client's text limit are checked in wire_value_test, the cutting of replies
+// into tokens in call_remote_test through the reply checks.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -68,24 +68,6 @@ TEST(CodecEncode, NumbersAreLittleEndianLowerCaseHex)
     EXPECT_EQ(encodeDouble(1e9), "(d=0000000065cdcd41)");
 }
 
-TEST(CodecEncode, StringLimitAndNull)
-{
-    struct Case {
-        const char* text;
-        int32_t limit;
-        std::string expected;
-    };
-    const Case cases[] = {
-        {"abcdefghij", 10, "(s=abcdefghij)"}, // exactly the limit: sent
-        {"abcdefghij", 9, ""},                // longer than the limit: no token at all
-        {"", 0, "(s=)"},
-        {"", -1, ""},                         // signed: a negative limit keeps even "" out
-        {nullptr, -5, "(s=NULL)"},            // a null text ignores the limit
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(encodeString(c.text, c.limit), c.expected) << (c.text ? c.text : "<null>") << " limit " << c.limit;
-}
-
 // Exactly two digits a byte; a wrong length writes nothing, a bad pair
 // leaves the bytes before it written. Which bytes are digits is checked byte
 // by byte below.
@@ -120,9 +102,6 @@ TEST(CodecDecodeNumber, Int)
         EXPECT_EQ(decodeInt(c.token, &v), c.rc) << c.token;
         EXPECT_EQ(v, c.rc == kSuccess ? c.value : 0x5a5a5a5a) << c.token;
     }
-    int32_t flag = 0;
-    EXPECT_EQ(decodeBool("(n=07000000)", &flag), kSuccess);
-    EXPECT_EQ(flag, 7); // not folded to 1
 }
 
 TEST(CodecDecodeNumber, FloatAndDoubleByTagAndWidth)

@@ -1,0 +1,77 @@
+// The value of one token, keyed by its tag, and the conversions between an
+// export's C arguments and such values by the parameter's role. Pure, no
+// socket. Every per-tag rule outside the codec's token syntax lives here:
+// what an input sends, when an output pointer is missing, and how a decoded
+// value is stored into the caller's memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "protocol/call_description.h"
+#include "protocol/codec.h"
+
+namespace tqbse {
+
+// One token's value. A decoded value views the token it came from: a text
+// is a view of its bytes, an array the validated element text, so decoding
+// allocates nothing. An array to encode is a span of doubles.
+struct WireValue {
+    WireTag tag = WireTag::None;
+    int32_t i = 0;                    // Int: an integer or a flag
+    float f = 0;                      // Float
+    double d = 0;                     // Double
+    std::string_view text;            // String
+    bool isNull = false;              // String: the null text, (s=NULL)
+    codec::DoubleArrayView array;     // DoubleArray, as decoded
+    std::span<const double> doubles;  // DoubleArray, to encode
+
+    static WireValue ofInt(int32_t v);
+    static WireValue ofFloat(float v);
+    static WireValue ofDouble(double v);
+    static WireValue ofText(std::string_view v);
+    static WireValue nullText();
+    static WireValue ofArray(std::span<const double> v);
+};
+
+// Appends the token of `value` by its tag; a None value appends nothing.
+void encodeValue(std::string& out, const WireValue& value);
+// Decodes a token of the given tag into `value` (its tag is set). Returns
+// the codec's code: 0, -5 for a token of another tag, -2/-3/-4/-6 for one
+// that does not decode.
+int32_t decodeValue(WireTag tag, std::string_view token, WireValue* value);
+
+// Bytes of one element of a value of this tag in C memory (a text's char,
+// an array's double).
+std::size_t elementBytes(WireTag tag);
+// The C argument of an output of this tag that points at `memory`.
+ArgValue outputArg(WireTag tag, void* memory);
+
+// ---- C arguments and wire values, by role ---------------------------------
+
+// The value input `in` sends, from the export's arguments. False when it
+// sends nothing: a text longer than its limit (a negative limit keeps
+// every text out) is left out of the request.
+bool inputValue(const WireInput& in, const ArgValue* args, WireValue* value);
+
+// Whether output `out` has nowhere to go: a NULL pointer, or a NULL buffer
+// or array with a positive size or capacity.
+bool outputMissing(const WireOutput& out, const ArgValue* args);
+
+// Stores a decoded value into output `out`; `element` is the index of the
+// reply token among the output's tokens (0..3 for the version). A null
+// text is delivered as the empty text. Returns 0, or kBufferTooSmall for a
+// text or array that does not fit its buffer, which is then untouched.
+int32_t storeOutput(const WireOutput& out, const ArgValue* args, const WireValue& value, int element);
+
+// Copies `text` and its terminating zero into a buffer of `bufferSize`
+// bytes; kBufferTooSmall (buffer untouched) when it does not fit.
+int32_t copyText(std::string_view text, char* buffer, int32_t bufferSize);
+// Copies a validated array into room for `capacity` elements;
+// kBufferTooSmall (untouched) when it holds more.
+int32_t copyArray(const codec::DoubleArrayView& array, double* values, int32_t capacity);
+
+} // namespace tqbse
