@@ -4,6 +4,7 @@
 #include <functional>
 #include <unordered_map>
 
+#include "protocol/call_frame.h"
 #include "protocol/call_table.h"
 #include "protocol/codec.h"
 #include "protocol/result_codes.h"
@@ -11,37 +12,9 @@
 namespace tqbse::emu {
 namespace {
 
-// One decoded request token.
-struct Arg {
-    int32_t i = 0;
-    float f = 0;
-    double d = 0;
-    std::string_view text;
-    bool isNull = false;
-};
-
-// The output values a handler produces, in the order of its row's outputs,
-// each with the token tag it travels under.
-class Outputs {
-public:
-    struct Value {
-        WireTag tag;
-        int32_t i = 0;
-        float f = 0;
-        double d = 0;
-        std::string text;
-        std::vector<double> array;
-    };
-    void addInt(int32_t v) { values.push_back({WireTag::Int, v, 0, 0, {}, {}}); }
-    void addFloat(float v) { values.push_back({WireTag::Float, 0, v, 0, {}, {}}); }
-    void addDouble(double v) { values.push_back({WireTag::Double, 0, 0, v, {}, {}}); }
-    void addText(const std::string& v) { values.push_back({WireTag::String, 0, 0, 0, v, {}}); }
-    void addArray(std::vector<double> v) { values.push_back({WireTag::DoubleArray, 0, 0, 0, {}, std::move(v)}); }
-
-    std::vector<Value> values;
-};
-
-using Handler = std::function<int32_t(Model&, const Arg*, Outputs&, const CallContext&)>;
+// A handler reads the request's inputs in wire order and adds its outputs
+// to the frame in reply order.
+using Handler = std::function<int32_t(Model&, const WireValue*, CallFrame&, const CallContext&)>;
 using HandlerTable = std::unordered_map<std::string_view, Handler>;
 
 const std::string kOwnErrorText = "Emulator: no text is known for this result code";
@@ -67,24 +40,24 @@ void addList(HandlerTable& t, std::string_view countName, std::string_view lengt
              std::string_view nameName, const ListAccess& list)
 {
     if (!countName.empty())
-        t[countName] = [list](Model& m, const Arg*, Outputs& r, const CallContext&) {
-            r.addInt(list.count(m));
+        t[countName] = [list](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
+            r.addOutput(WireValue::ofInt(list.count(m)));
             return kSuccess;
         };
-    t[lengthName] = [list](Model& m, const Arg* a, Outputs& r, const CallContext&) {
+    t[lengthName] = [list](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         const std::string* item = list.item(m, a[0].i);
         if (!item)
             return kInternalObjectError;
-        r.addInt(int32_t(item->size()));
+        r.addOutput(WireValue::ofInt(int32_t(item->size())));
         return kSuccess;
     };
-    t[nameName] = [list](Model& m, const Arg* a, Outputs& r, const CallContext&) {
+    t[nameName] = [list](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         const std::string* item = list.item(m, a[0].i);
         if (!item)
             return kInternalObjectError;
         if (int64_t(a[1].i) < int64_t(item->size()) + 1)
             return kBufferTooSmall;
-        r.addText(*item);
+        r.addOutput(WireValue::ofText(*item));
         return kSuccess;
     };
 }
@@ -98,26 +71,26 @@ void addFiles(HandlerTable& t, std::string_view prefix, std::vector<NamedText> C
         names.push_back(std::string(prefix) + op);
         return std::string_view(names.back());
     };
-    t[name("_Upload")] = [list](Model& m, const Arg* a, Outputs&, const CallContext&) {
+    t[name("_Upload")] = [list](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         if (a[0].isNull)
             return kInternalObjectError;
         storeNamedText(m.config.*list, std::string(a[0].text), std::string(a[1].text));
         return kSuccess;
     };
-    t[name("_DownloadSize_Get")] = [list](Model& m, const Arg* a, Outputs& r, const CallContext&) {
+    t[name("_DownloadSize_Get")] = [list](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         const NamedText* f = findNamedText(m.config.*list, a[0].text);
         if (a[0].isNull || !f)
             return kInternalObjectError;
-        r.addInt(int32_t(f->content.size()));
+        r.addOutput(WireValue::ofInt(int32_t(f->content.size())));
         return kSuccess;
     };
-    t[name("_Download")] = [list](Model& m, const Arg* a, Outputs& r, const CallContext&) {
+    t[name("_Download")] = [list](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         const NamedText* f = findNamedText(m.config.*list, a[0].text);
         if (a[0].isNull || !f)
             return kInternalObjectError;
         if (int64_t(a[1].i) < int64_t(f->content.size()) + 1)
             return kBufferTooSmall;
-        r.addText(f->content);
+        r.addOutput(WireValue::ofText(f->content));
         return kSuccess;
     };
 }
@@ -126,7 +99,7 @@ void addFiles(HandlerTable& t, std::string_view prefix, std::vector<NamedText> C
 template <typename T>
 void addPathValue(HandlerTable& t, std::string_view setName, std::string_view getName, T Path::*field)
 {
-    t[setName] = [field](Model& m, const Arg* a, Outputs&, const CallContext&) {
+    t[setName] = [field](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         if (!m.validPath(a[0].i))
             return kInternalObjectError;
         if constexpr (std::is_same_v<T, double>)
@@ -135,13 +108,13 @@ void addPathValue(HandlerTable& t, std::string_view setName, std::string_view ge
             m.config.paths[std::size_t(a[0].i)].*field = a[1].f;
         return kSuccess;
     };
-    t[getName] = [field](Model& m, const Arg* a, Outputs& r, const CallContext&) {
+    t[getName] = [field](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!m.validPath(a[0].i))
             return kInternalObjectError;
         if constexpr (std::is_same_v<T, double>)
-            r.addDouble(m.config.paths[std::size_t(a[0].i)].*field);
+            r.addOutput(WireValue::ofDouble(m.config.paths[std::size_t(a[0].i)].*field));
         else
-            r.addFloat(m.config.paths[std::size_t(a[0].i)].*field);
+            r.addOutput(WireValue::ofFloat(m.config.paths[std::size_t(a[0].i)].*field));
         return kSuccess;
     };
 }
@@ -149,12 +122,12 @@ void addPathValue(HandlerTable& t, std::string_view setName, std::string_view ge
 // A flag without index: setter and getter.
 void addFlag(HandlerTable& t, std::string_view setName, std::string_view getName, int32_t Model::*field)
 {
-    t[setName] = [field](Model& m, const Arg* a, Outputs&, const CallContext&) {
+    t[setName] = [field](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         m.*field = a[0].i;
         return kSuccess;
     };
-    t[getName] = [field](Model& m, const Arg*, Outputs& r, const CallContext&) {
-        r.addInt(m.*field);
+    t[getName] = [field](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
+        r.addOutput(WireValue::ofInt(m.*field));
         return kSuccess;
     };
 }
@@ -169,30 +142,30 @@ const ResultsHandle* findHandle(const Model& m, int32_t id, ResultsHandle::Kind 
 void addTraces(HandlerTable& t, std::string_view lengthName, std::string_view traceName,
                ResultsHandle::Kind kind, int32_t traceCount)
 {
-    t[lengthName] = [kind, traceCount](Model& m, const Arg* a, Outputs& r, const CallContext&) {
+    t[lengthName] = [kind, traceCount](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!findHandle(m, a[0].i, kind) || a[1].i < 0 || a[1].i >= traceCount)
             return kInternalObjectError;
-        r.addInt(m.config.traceLength);
+        r.addOutput(WireValue::ofInt(m.config.traceLength));
         return kSuccess;
     };
-    t[traceName] = [kind, traceCount](Model& m, const Arg* a, Outputs& r, const CallContext&) {
+    t[traceName] = [kind, traceCount](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!findHandle(m, a[0].i, kind) || a[1].i < 0 || a[1].i >= traceCount)
             return kInternalObjectError;
         if (a[2].i < m.config.traceLength)
             return kBufferTooSmall;
         std::vector<double> x, y;
         makeTrace(kind, a[1].i, m.config.traceLength, &x, &y);
-        r.addArray(std::move(x));
-        r.addArray(std::move(y));
+        r.addOutput(std::move(x));
+        r.addOutput(std::move(y));
         return kSuccess;
     };
 }
 
-ResultCode newHandle(Model& m, ResultsHandle::Kind kind, int32_t index, Outputs& r)
+ResultCode newHandle(Model& m, ResultsHandle::Kind kind, int32_t index, CallFrame& r)
 {
     const int32_t id = m.nextHandle++;
     m.handles.emplace(id, ResultsHandle{kind, index});
-    r.addInt(id);
+    r.addOutput(WireValue::ofInt(id));
     return kSuccess;
 }
 
@@ -202,28 +175,28 @@ HandlerTable buildHandlers()
     HandlerTable t;
 
     // Connection, result-code texts and server queries.
-    t["RemoteConnection_Set"] = [](Model& m, const Arg* a, Outputs&, const CallContext&) {
+    t["RemoteConnection_Set"] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         m.connectionStatus = a[0].i;
         return kSuccess;
     };
-    t["ConnectionStatus_Get"] = [](Model& m, const Arg*, Outputs& r, const CallContext&) {
-        r.addInt(m.connectionStatus);
+    t["ConnectionStatus_Get"] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
+        r.addOutput(WireValue::ofInt(m.connectionStatus));
         return kSuccess;
     };
-    t["GetErrorMsgLength"] = [](Model&, const Arg*, Outputs& r, const CallContext&) {
-        r.addInt(int32_t(kOwnErrorText.size()) + 1); // a buffer size: terminator included
+    t["GetErrorMsgLength"] = [](Model&, const WireValue*, CallFrame& r, const CallContext&) {
+        r.addOutput(WireValue::ofInt(int32_t(kOwnErrorText.size()) + 1)); // a buffer size: terminator included
         return kSuccess;
     };
-    t["GetErrorMsg"] = [](Model&, const Arg*, Outputs& r, const CallContext&) {
-        r.addText(kOwnErrorText);
+    t["GetErrorMsg"] = [](Model&, const WireValue*, CallFrame& r, const CallContext&) {
+        r.addOutput(WireValue::ofText(kOwnErrorText));
         return kSuccess;
     };
-    t["GetServerVersion"] = [](Model& m, const Arg*, Outputs& r, const CallContext&) {
+    t["GetServerVersion"] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
         for (int32_t v : m.config.version)
-            r.addInt(v);
+            r.addOutput(WireValue::ofInt(v));
         return kSuccess;
     };
-    t["FullProtocolReset"] = [](Model& m, const Arg*, Outputs&, const CallContext&) {
+    t["FullProtocolReset"] = [](Model& m, const WireValue*, CallFrame&, const CallContext&) {
         m.fullProtocolReset();
         return kSuccess;
     };
@@ -235,10 +208,10 @@ HandlerTable buildHandlers()
     addPathValue(t, "TX_ReferenceLevel_Set", "TX_ReferenceLevel_Get", &Path::txReferenceLevel);
     addFlag(t, "LoggingState_Set", "LoggingState_Get", &Model::loggingState);
     addFlag(t, "RFMeasurement_State_Set", "RFMeasurement_State_Get", &Model::rfMeasurementState);
-    t["ADCOverloaded_Get"] = [](Model& m, const Arg* a, Outputs& r, const CallContext&) {
+    t["ADCOverloaded_Get"] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!m.validPath(a[0].i))
             return kInternalObjectError;
-        r.addInt(m.adcOverloaded(a[0].i) ? kTrue : 0);
+        r.addOutput(WireValue::ofInt(m.adcOverloaded(a[0].i) ? kTrue : 0));
         return kSuccess;
     };
 
@@ -249,7 +222,7 @@ HandlerTable buildHandlers()
     };
     addList(t, "TestCase_Count_Get", "TestCase_NameLength_Get", "TestCase_Name_Get", testCaseList(&TestCase::name));
     addList(t, "", "TestCase_GroupNameLength_Get", "TestCase_GroupName_Get", testCaseList(&TestCase::group));
-    t["TestCase_Run"] = [](Model& m, const Arg* a, Outputs&, const CallContext&) {
+    t["TestCase_Run"] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         if (a[0].i < 0 || a[0].i >= int32_t(m.config.testCases.size()))
             return kInternalObjectError;
         ++m.testCaseRuns;
@@ -275,7 +248,7 @@ HandlerTable buildHandlers()
                        }});
 
     // Scenario execution.
-    t["Scenario_Execute"] = [](Model& m, const Arg* a, Outputs&, const CallContext& c) {
+    t["Scenario_Execute"] = [](Model& m, const WireValue* a, CallFrame&, const CallContext& c) {
         if (a[0].isNull || !findNamedText(m.config.scenarios, a[0].text))
             return kInternalObjectError;
         m.runningScenario = std::string(a[0].text);
@@ -284,8 +257,8 @@ HandlerTable buildHandlers()
         m.scenarioEndPending = true;
         return kSuccess;
     };
-    t["Scenario_IsRunning_Get"] = [](Model& m, const Arg*, Outputs& r, const CallContext& c) {
-        r.addInt(m.scenarioRunning(c.now) ? kTrue : 0);
+    t["Scenario_IsRunning_Get"] = [](Model& m, const WireValue*, CallFrame& r, const CallContext& c) {
+        r.addOutput(WireValue::ofInt(m.scenarioRunning(c.now) ? kTrue : 0));
         return kSuccess;
     };
 
@@ -293,7 +266,7 @@ HandlerTable buildHandlers()
     addList(t, "DebugFilters_GetCount", "DebugFilters_NameLength_Get", "DebugFilters_Name_Get",
             ListAccess{[](const Model& m) { return int32_t(m.config.debugFilters.size()); },
                        [](const Model& m, int32_t i) { return itemAt(m.config.debugFilters, i, &DebugFilter::name); }});
-    auto findFilter = [](Model& m, const Arg& name) -> DebugFilter* {
+    auto findFilter = [](Model& m, const WireValue& name) -> DebugFilter* {
         if (name.isNull)
             return nullptr;
         for (DebugFilter& f : m.config.debugFilters)
@@ -301,100 +274,100 @@ HandlerTable buildHandlers()
                 return &f;
         return nullptr;
     };
-    t["DebugFilters_State_Set"] = [findFilter](Model& m, const Arg* a, Outputs&, const CallContext&) {
+    t["DebugFilters_State_Set"] = [findFilter](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         DebugFilter* f = findFilter(m, a[0]);
         if (!f)
             return kInternalObjectError;
         f->pending = a[1].i;
         return kSuccess;
     };
-    t["DebugFilters_State_Get"] = [findFilter](Model& m, const Arg* a, Outputs& r, const CallContext&) {
+    t["DebugFilters_State_Get"] = [findFilter](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         DebugFilter* f = findFilter(m, a[0]);
         if (!f)
             return kInternalObjectError;
-        r.addInt(f->state);
+        r.addOutput(WireValue::ofInt(f->state));
         return kSuccess;
     };
-    t["DebugFilters_AcceptChanges"] = [](Model& m, const Arg*, Outputs&, const CallContext&) {
+    t["DebugFilters_AcceptChanges"] = [](Model& m, const WireValue*, CallFrame&, const CallContext&) {
         for (DebugFilter& f : m.config.debugFilters)
             if (f.pending)
                 f.state = *std::exchange(f.pending, std::nullopt);
         return kSuccess;
     };
-    t["DebugFilters_RejectChanges"] = [](Model& m, const Arg*, Outputs&, const CallContext&) {
+    t["DebugFilters_RejectChanges"] = [](Model& m, const WireValue*, CallFrame&, const CallContext&) {
         for (DebugFilter& f : m.config.debugFilters)
             f.pending.reset();
         return kSuccess;
     };
 
     // Protocol measurement and results.
-    t["Protocol_MeasurementEnabled_Set"] = [](Model& m, const Arg* a, Outputs&, const CallContext&) {
+    t["Protocol_MeasurementEnabled_Set"] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         if (!m.validPath(a[0].i))
             return kInternalObjectError;
         m.protocolEnabled[std::size_t(a[0].i)] = a[1].i;
         return kSuccess;
     };
-    t["Protocol_MeasurementEnabled_Get"] = [](Model& m, const Arg* a, Outputs& r, const CallContext&) {
+    t["Protocol_MeasurementEnabled_Get"] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!m.validPath(a[0].i))
             return kInternalObjectError;
-        r.addInt(m.protocolEnabled[std::size_t(a[0].i)]);
+        r.addOutput(WireValue::ofInt(m.protocolEnabled[std::size_t(a[0].i)]));
         return kSuccess;
     };
-    t["Protocol_Results_Available_Get"] = [](Model& m, const Arg*, Outputs& r, const CallContext&) {
-        r.addInt(m.protocolResultsAvailable() ? kTrue : 0);
+    t["Protocol_Results_Available_Get"] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
+        r.addOutput(WireValue::ofInt(m.protocolResultsAvailable() ? kTrue : 0));
         return kSuccess;
     };
-    t["Protocol_Results_GetHandle"] = [](Model& m, const Arg*, Outputs& r, const CallContext&) {
+    t["Protocol_Results_GetHandle"] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
         if (!m.protocolResultsAvailable())
             return kInternalObjectError;
         return newHandle(m, Kind::Protocol, 0, r);
     };
-    t["Results_DeleteHandle"] = [](Model& m, const Arg* a, Outputs&, const CallContext&) {
+    t["Results_DeleteHandle"] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         return m.handles.erase(a[0].i) == 1 ? kSuccess : kInternalObjectError;
     };
     addTraces(t, "Protocol_Results_GetTraceLength", "Protocol_Results_GetTrace", Kind::Protocol, kProtocolTraces);
-    t["Protocol_Results_GetResultItem"] = [](Model& m, const Arg* a, Outputs& r, const CallContext&) {
+    t["Protocol_Results_GetResultItem"] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!findHandle(m, a[0].i, Kind::Protocol) || a[1].i < 0 || a[1].i >= kProtocolItems)
             return kInternalObjectError;
         const auto [first, second] = protocolResultItem(a[1].i);
-        r.addDouble(first);
-        r.addDouble(second);
+        r.addOutput(WireValue::ofDouble(first));
+        r.addOutput(WireValue::ofDouble(second));
         return kSuccess;
     };
 
     // LTE measurement and results.
-    auto validMeasurement = [](const Model& m, const Arg* a) {
+    auto validMeasurement = [](const Model& m, const WireValue* a) {
         return m.validPath(a[0].i) && a[1].i >= 0 && a[1].i < m.config.lteMeasurements;
     };
-    t["LTE_MeasurementEnabled_Set"] = [validMeasurement](Model& m, const Arg* a, Outputs&, const CallContext&) {
+    t["LTE_MeasurementEnabled_Set"] = [validMeasurement](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         if (!validMeasurement(m, a))
             return kInternalObjectError;
         m.lteEnabled[{a[0].i, a[1].i}] = a[2].i;
         return kSuccess;
     };
-    t["LTE_MeasurementEnabled_Get"] = [validMeasurement](Model& m, const Arg* a, Outputs& r, const CallContext&) {
+    t["LTE_MeasurementEnabled_Get"] = [validMeasurement](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!validMeasurement(m, a))
             return kInternalObjectError;
         const auto it = m.lteEnabled.find({a[0].i, a[1].i});
-        r.addInt(it == m.lteEnabled.end() ? 0 : it->second);
+        r.addOutput(WireValue::ofInt(it == m.lteEnabled.end() ? 0 : it->second));
         return kSuccess;
     };
-    t["LTE_Results_Available_Get"] = [](Model& m, const Arg* a, Outputs& r, const CallContext&) {
+    t["LTE_Results_Available_Get"] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!m.validPath(a[0].i))
             return kInternalObjectError;
-        r.addInt(m.lteResultsAvailable(a[0].i) ? kTrue : 0);
+        r.addOutput(WireValue::ofInt(m.lteResultsAvailable(a[0].i) ? kTrue : 0));
         return kSuccess;
     };
-    t["LTE_Results_GetHandle"] = [](Model& m, const Arg* a, Outputs& r, const CallContext&) {
+    t["LTE_Results_GetHandle"] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!m.validPath(a[0].i) || !m.lteResultsAvailable(a[0].i))
             return kInternalObjectError;
         return newHandle(m, Kind::Lte, a[0].i, r);
     };
-    t["LTE_Results_Cell_Get"] = [](Model& m, const Arg* a, Outputs& r, const CallContext&) {
+    t["LTE_Results_Cell_Get"] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         const ResultsHandle* h = findHandle(m, a[0].i, Kind::Lte);
         if (!h)
             return kInternalObjectError;
-        r.addInt(m.config.lteCellId + h->index);
+        r.addOutput(WireValue::ofInt(m.config.lteCellId + h->index));
         return kSuccess;
     };
     addTraces(t, "LTE_Results_GetTraceLength", "LTE_Results_GetTrace", Kind::Lte, kLteTraces);
@@ -409,10 +382,10 @@ HandlerTable buildHandlers()
         {"LTE_Results_IQSkew_Get", &LteValues::iqSkew},
     };
     for (const auto& [name, field] : singles)
-        t[name] = [field = field](Model& m, const Arg* a, Outputs& r, const CallContext&) {
+        t[name] = [field = field](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
             if (!findHandle(m, a[0].i, Kind::Lte))
                 return kInternalObjectError;
-            r.addFloat(m.config.lte.*field);
+            r.addOutput(WireValue::ofFloat(m.config.lte.*field));
             return kSuccess;
         };
     return t;
@@ -422,82 +395,6 @@ const HandlerTable& handlers()
 {
     static const HandlerTable table = buildHandlers();
     return table;
-}
-
-// Decodes one request token by the token its role travels as. 0, -20 for a
-// token of another kind, or the codec's code for one that does not decode.
-int32_t decodeArg(ParamRole role, std::string_view token, Arg* arg)
-{
-    int32_t rc = 0;
-    switch (traits(role).tag) {
-    case WireTag::Float:
-        rc = codec::decodeFloat(token, &arg->f);
-        break;
-    case WireTag::Double:
-        rc = codec::decodeDouble(token, &arg->d);
-        break;
-    case WireTag::String: {
-        codec::DecodedString s;
-        rc = codec::decodeString(token, &s);
-        arg->text = s.text;
-        arg->isNull = s.isNull;
-        break;
-    }
-    default:
-        rc = codec::decodeInt(token, &arg->i);
-        break;
-    }
-    return rc == kParameterType ? int32_t(kUnexpectedParameterType) : rc;
-}
-
-void appendValue(std::string& out, const Outputs::Value& v)
-{
-    switch (v.tag) {
-    case WireTag::Float:
-        codec::appendFloat(out, v.f);
-        break;
-    case WireTag::Double:
-        codec::appendDouble(out, v.d);
-        break;
-    case WireTag::String:
-        out.append("(s=");
-        out.append(v.text);
-        out.push_back(')');
-        break;
-    case WireTag::DoubleArray:
-        codec::appendDoubleArray(out, v.array.data(), v.array.size());
-        break;
-    default:
-        codec::appendInt(out, v.i);
-        break;
-    }
-}
-
-// Encodes the reply from the row's outputs: each output takes as many values
-// as it has reply tokens, each of its role's tag. -18 if the handler's values
-// do not fit the row (a fault of the emulator itself, never of the request).
-std::string encodeReply(const CallDesc& row, std::string_view name, int32_t result, const Outputs& outputs)
-{
-    if (result < 0)
-        return codec::resultOnlyReply(name, result);
-    std::size_t size = name.size() + 16;
-    for (const Outputs::Value& v : outputs.values)
-        size += 20 + v.text.size() + v.array.size() * 17;
-    std::string out;
-    out.reserve(size);
-    out.append(name);
-    out.push_back('=');
-    codec::appendInt(out, result);
-    std::size_t next = 0;
-    for (int k = 0; k < row.outputCount; ++k) {
-        const RoleTraits& role = traits(row.outputs[k].role);
-        for (int t = 0; t < role.replyTokens; ++t) {
-            if (next >= outputs.values.size() || outputs.values[next].tag != role.tag)
-                return codec::resultOnlyReply(name, kInternalObjectError);
-            appendValue(out, outputs.values[next++]);
-        }
-    }
-    return out;
 }
 
 } // namespace
@@ -521,21 +418,19 @@ std::string handleRequest(Model& model, std::string_view request, const CallCont
     const auto handler = handlers().find(row->shortName());
     if (handler == handlers().end())
         return codec::resultOnlyReply(message.name, kFunctionNotFound);
-    if (message.params.size() != row->inputCount)
-        return codec::resultOnlyReply(message.name, kParameterCount);
-
-    Arg args[kMaxParams];
+    CallFrame frame(*row);
+    if (const int32_t rc = frame.decodeRequest(message.params); rc != kSuccess)
+        return codec::resultOnlyReply(message.name, rc == kParameterType ? int32_t(kUnexpectedParameterType) : rc);
+    WireValue inputs[kMaxParams];
     for (int k = 0; k < row->inputCount; ++k)
-        if (const int32_t rc = decodeArg(row->inputs[k].role, message.params[std::size_t(k)], &args[k]); rc != 0)
-            return codec::resultOnlyReply(message.name, rc);
+        inputs[k] = frame.input(k);
 
-    Outputs outputs;
     int32_t result = 0;
     {
         std::lock_guard lock(model.mutex);
-        result = handler->second(model, args, outputs, context);
+        result = handler->second(model, inputs, frame, context);
     }
-    return encodeReply(*row, message.name, result, outputs);
+    return frame.encodeReply(message.name, result);
 }
 
 std::vector<std::string_view> callsWithoutHandler()
