@@ -160,6 +160,7 @@ std::optional<std::string> Invocation::prepare(const CliCall& call, const std::v
     Invocation inv;
     inv.call_ = &call;
     inv.args_ = args;
+    CallFrame& frame = inv.inputs_.emplace(d);
     size_t next = 0;
     for (int i = 0; i < d.paramCount; ++i) {
         const ParamDesc& p = d.params[i];
@@ -170,7 +171,7 @@ std::optional<std::string> Invocation::prepare(const CliCall& call, const std::v
             auto content = readFile(options.file, &error);
             if (!content)
                 return error;
-            inv.texts_[i] = std::move(*content);
+            frame.setText(i, *content);
             continue;
         }
         const std::string& a = args[next++];
@@ -178,19 +179,19 @@ std::optional<std::string> Invocation::prepare(const CliCall& call, const std::v
         switch (p.role) {
         case ParamRole::InInt:
         case ParamRole::LocalInt:
-            if (auto v = parseInt(a)) inv.ints_[i] = *v; else ok = false;
+            if (auto v = parseInt(a)) frame.setInt(i, *v); else ok = false;
             break;
         case ParamRole::InBool:
-            if (auto v = parseFlag(a)) inv.ints_[i] = *v; else ok = false;
+            if (auto v = parseFlag(a)) frame.setInt(i, *v); else ok = false;
             break;
         case ParamRole::InFloat:
-            if (auto v = parseFloat(a)) inv.floats_[i] = *v; else ok = false;
+            if (auto v = parseFloat(a)) frame.setFloat(i, *v); else ok = false;
             break;
         case ParamRole::InDouble:
-            if (auto v = parseDouble(a)) inv.doubles_[i] = *v; else ok = false;
+            if (auto v = parseDouble(a)) frame.setDouble(i, *v); else ok = false;
             break;
         case ParamRole::InText:
-            inv.texts_[i] = a;
+            frame.setText(i, a);
             break;
         default:
             break;
@@ -217,7 +218,7 @@ int32_t Invocation::querySize(int32_t* size) const
         return r.code;
     for (int i = 0; i < query->desc->paramCount; ++i)
         if (query->desc->params[i].role == ParamRole::OutInt) {
-            *size = r.ints[i];
+            *size = r.frame.value(i).i;
             return r.code;
         }
     return TQBSE_UNKNOWN_ERROR;
@@ -226,54 +227,17 @@ int32_t Invocation::querySize(int32_t* size) const
 // One call with every size and capacity parameter set to `size`.
 int32_t Invocation::callOnce(CallResult* result, int32_t size) const
 {
-    const CallDesc& d = *call_->desc;
-    std::array<std::vector<char>, kMaxParams> buffers;
-    std::vector<ArgValue> args(kMaxParams, ArgValue(int32_t{0}));
-    for (int i = 0; i < d.paramCount; ++i) {
-        switch (d.params[i].role) {
-        case ParamRole::InInt:
-        case ParamRole::InBool:
-        case ParamRole::LocalInt: args[i] = ArgValue(ints_[i]); break;
-        case ParamRole::InFloat: args[i] = ArgValue(floats_[i]); break;
-        case ParamRole::InDouble: args[i] = ArgValue(doubles_[i]); break;
-        case ParamRole::InText: args[i] = ArgValue(texts_[i].c_str()); break;
-        case ParamRole::TextLimit:
-            args[i] = ArgValue(static_cast<int32_t>(std::min<size_t>(texts_[i - 1].size(), INT32_MAX)));
-            break;
-        case ParamRole::OutInt:
-        case ParamRole::OutBool: args[i] = ArgValue(&result->ints[i]); break;
-        case ParamRole::OutFloat: args[i] = ArgValue(&result->floats[i]); break;
-        case ParamRole::OutDouble: args[i] = ArgValue(&result->doubles[i]); break;
-        case ParamRole::OutText:
-            buffers[i].assign(static_cast<size_t>(std::max(size, 1)), '\0');
-            args[i] = ArgValue(buffers[i].data());
-            break;
-        case ParamRole::OutArray:
-            result->arrays[i].assign(static_cast<size_t>(std::max(size, 1)), 0.0);
-            args[i] = ArgValue(result->arrays[i].data());
-            break;
-        case ParamRole::OutVersion: args[i] = ArgValue(result->version.data()); break;
-        case ParamRole::BufferSize:
-        case ParamRole::Capacity:
-        case ParamRole::LocalSize: args[i] = ArgValue(size); break;
-        }
-    }
+    CallFrame frame = *inputs_;
+    frame.setBound(size);
+    auto args = frame.args();
     const int32_t code = call_->invoke(args.data());
-    for (int i = 0; i < d.paramCount; ++i) {
-        if (d.params[i].role == ParamRole::OutText && code >= 0) {
-            const std::vector<char>& b = buffers[i];
-            result->texts[i].assign(b.data(), std::find(b.begin(), b.end(), '\0') - b.begin());
-        }
-        if (d.params[i].role == ParamRole::OutArray)
-            result->arrays[i].resize(code >= 0 ? static_cast<size_t>(std::max(size, 0)) : 0);
-    }
+    result->frame = std::move(frame);
     return code;
 }
 
 CallResult Invocation::run() const
 {
-    CallResult result;
-    result.call = call_;
+    CallResult result(*call_);
     const CallDesc& d = *call_->desc;
     const bool hasText = textOutParam(d) >= 0;
     const bool hasArray = arrayOutParam(d) >= 0;
@@ -301,8 +265,7 @@ CallResult Invocation::run() const
         } else {
             size = static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(size, 256) * 16, kMaxTextBytes));
         }
-        result = CallResult{};
-        result.call = call_;
+        result = CallResult(*call_);
         result.code = callOnce(&result, size);
         if (result.code != TQBSE_BUFFER_TOO_SMALL || (!hasArray && size >= kMaxTextBytes))
             break;
@@ -337,7 +300,7 @@ std::vector<std::string> Invocation::unbalancedTexts() const
             continue;
         int64_t depth = 0;
         bool underflow = false;
-        for (const char c : texts_[i]) {
+        for (const char c : inputs_->value(i).text) {
             depth += (c == '(') - (c == ')');
             underflow = underflow || depth < 0;
         }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "calls.h"
+#include "protocol/call_frame.h"
 
 #include <array>
 #include <cstdint>
@@ -45,15 +46,11 @@ std::optional<std::array<int32_t, 4>> parseAddress(std::string_view text);
 std::optional<std::string> parseCommandLine(const std::vector<std::string>& argv, Command* command);
 
 struct CallResult {
-    const CliCall* call = nullptr;
+    explicit CallResult(const CliCall& c) : call(&c), frame(*c.desc) {}
+    const CliCall* call;
     int32_t code = 0;
     std::string failedStep;  // the size query's name when that query failed
-    std::array<int32_t, kMaxParams> ints{};
-    std::array<float, kMaxParams> floats{};
-    std::array<double, kMaxParams> doubles{};
-    std::array<std::string, kMaxParams> texts;
-    std::array<std::vector<double>, kMaxParams> arrays;
-    std::array<int32_t, 4> version{};
+    CallFrame frame;         // the call's values; the outputs as the call wrote them
 };
 
 class Invocation {
@@ -76,11 +73,8 @@ private:
     int32_t querySize(int32_t* size) const;
 
     const CliCall* call_ = nullptr;
-    std::vector<std::string> args_;              // as typed, for the size query
-    std::array<std::string, kMaxParams> texts_;  // owned text inputs
-    std::array<int32_t, kMaxParams> ints_{};
-    std::array<float, kMaxParams> floats_{};
-    std::array<double, kMaxParams> doubles_{};
+    std::vector<std::string> args_;   // as typed, for the size query
+    std::optional<CallFrame> inputs_; // the typed inputs, converted
 };
 
 // The text of a result code, through the library ("" if it has none).

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cmath>
 #include <fstream>
+#include <span>
+#include <string_view>
 
 namespace tqbse::cli {
 namespace {
@@ -22,20 +24,14 @@ std::string shortest(T value)
     return ec == std::errc() ? std::string(text, end) : std::string("?");
 }
 
-std::string versionText(const std::array<int32_t, 4>& v)
-{
-    return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." +
-           std::to_string(v[3]);
-}
-
-void writeText(FILE* out, const std::string& text)
+void writeText(FILE* out, std::string_view text)
 {
     std::fwrite(text.data(), 1, text.size(), out);
     if (text.empty() || text.back() != '\n')
         std::fputc('\n', out);
 }
 
-bool saveText(const std::string& path, const std::string& text)
+bool saveText(const std::string& path, std::string_view text)
 {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(text.data(), static_cast<std::streamsize>(text.size()));
@@ -50,6 +46,54 @@ std::pair<int, int> traceParams(const CallDesc& d)
         if (d.params[i].role == ParamRole::OutArray)
             (x < 0 ? x : y) = i;
     return {x, y};
+}
+
+// One value in JSON; a text output shows where it was saved, if it was.
+std::string valueJson(const WireValue& v, const std::string& savedTo)
+{
+    switch (v.tag) {
+    case WireTag::Int: return std::to_string(v.i);
+    case WireTag::Float: return jsonNumber(v.f);
+    case WireTag::Double: return jsonNumber(v.d);
+    case WireTag::String: return jsonString(savedTo.empty() ? v.text : std::string_view(savedTo));
+    case WireTag::DoubleArray: {
+        std::string json = "[";
+        for (size_t k = 0; k < v.doubles.size(); ++k) {
+            json += k ? "," : "";
+            json += jsonNumber(v.doubles[k]);
+        }
+        return json + "]";
+    }
+    case WireTag::None: break;
+    }
+    return "null";
+}
+
+// C parameter `param`'s value in JSON: an output of several tokens (the
+// version) is an array of them.
+std::string outputJson(const CallFrame& frame, int param, const std::string& savedTo)
+{
+    const int tokens = traits(frame.call().params[param].role).replyTokens;
+    if (tokens == 1)
+        return valueJson(frame.value(param), savedTo);
+    std::string json = "[";
+    for (int k = 0; k < tokens; ++k)
+        json += (k ? "," : "") + valueJson(frame.value(param, k), savedTo);
+    return json + "]";
+}
+
+// A number output as plain text; the version as A.B.C.D.
+std::string numberText(const CallFrame& frame, int param)
+{
+    std::string text;
+    for (int k = 0; k < traits(frame.call().params[param].role).replyTokens; ++k) {
+        const WireValue v = frame.value(param, k);
+        text += k ? "." : "";
+        text += v.tag == WireTag::Float    ? formatFloat(v.f)
+                : v.tag == WireTag::Double ? formatDouble(v.d)
+                                           : std::to_string(v.i);
+    }
+    return text;
 }
 
 void printJson(FILE* out, const CallResult& r, const std::string& message, const std::string& savedTo)
@@ -71,31 +115,7 @@ void printJson(FILE* out, const CallResult& r, const std::string& message, const
             json += jsonString(p.name);
             json += ':';
             first = false;
-            switch (p.role) {
-            case ParamRole::OutInt:
-            case ParamRole::OutBool: json += std::to_string(r.ints[i]); break;
-            case ParamRole::OutFloat: json += jsonNumber(r.floats[i]); break;
-            case ParamRole::OutDouble: json += jsonNumber(r.doubles[i]); break;
-            case ParamRole::OutText: json += savedTo.empty() ? jsonString(r.texts[i]) : jsonString(savedTo); break;
-            case ParamRole::OutVersion:
-                json += '[';
-                for (std::size_t k = 0; k < r.version.size(); ++k) {
-                    json += k ? "," : "";
-                    json += std::to_string(r.version[k]);
-                }
-                json += ']';
-                break;
-            case ParamRole::OutArray: {
-                json += "[";
-                for (size_t k = 0; k < r.arrays[i].size(); ++k) {
-                    json += k ? "," : "";
-                    json += jsonNumber(r.arrays[i][k]);
-                }
-                json += "]";
-                break;
-            }
-            default: json += "null"; break;
-            }
+            json += outputJson(r.frame, i, savedTo);
         }
     }
     json += "}}\n";
@@ -107,8 +127,8 @@ void printPlain(FILE* out, const Options& options, const CallResult& r, const st
     const CallDesc& d = *r.call->desc;
     const char* sep = options.csv ? "," : " = ";
     if (const auto [x, y] = traceParams(d); x >= 0 && y >= 0) {
-        const auto& xs = r.arrays[x];
-        const auto& ys = r.arrays[y];
+        const std::span<const double> xs = r.frame.value(x).doubles;
+        const std::span<const double> ys = r.frame.value(y).doubles;
         if (!options.csv)
             std::fprintf(out, "# %zu points: %s %s\n", xs.size(), d.params[x].name, d.params[y].name);
         for (size_t k = 0; k < xs.size() && k < ys.size(); ++k)
@@ -119,23 +139,19 @@ void printPlain(FILE* out, const Options& options, const CallResult& r, const st
     bool printed = false;
     for (int i = 0; i < d.paramCount; ++i) {
         const ParamDesc& p = d.params[i];
-        std::string value;
-        switch (p.role) {
-        case ParamRole::OutInt:
-        case ParamRole::OutBool: value = std::to_string(r.ints[i]); break;
-        case ParamRole::OutFloat: value = formatFloat(r.floats[i]); break;
-        case ParamRole::OutDouble: value = formatDouble(r.doubles[i]); break;
-        case ParamRole::OutVersion: value = versionText(r.version); break;
-        case ParamRole::OutText:
+        if (!isOutput(p.role) || traits(p.role).tag == WireTag::DoubleArray)
+            continue;
+        if (traits(p.role).tag == WireTag::String) {
             // A text is printed as it is, so that it can be piped on.
+            const std::string_view text = r.frame.value(i).text;
             if (savedTo.empty())
-                writeText(out, r.texts[i]);
+                writeText(out, text);
             else
-                std::fprintf(out, "%zu bytes written to %s\n", r.texts[i].size(), savedTo.c_str());
+                std::fprintf(out, "%zu bytes written to %s\n", text.size(), savedTo.c_str());
             printed = true;
             continue;
-        default: continue;
         }
+        const std::string value = numberText(r.frame, i);
         std::fprintf(out, "%s%s%s\n", p.name, sep, value.c_str());
         printed = true;
     }
@@ -187,7 +203,7 @@ int printResult(FILE* out, const Options& options, const CallResult& r)
     std::string savedTo;
     if (r.code >= 0 && !options.out.empty()) {
         const int t = textOutParam(d);
-        if (t >= 0 && !saveText(options.out, r.texts[t])) {
+        if (t >= 0 && !saveText(options.out, r.frame.value(t).text)) {
             std::fprintf(stderr, "tqbse: cannot write %s\n", options.out.c_str());
             return kExitFailed;
         }
