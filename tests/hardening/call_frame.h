@@ -1,7 +1,7 @@
-// The arguments of one call built from its row: fixed input values, and
-// every output in a sentinel-filled heap block of exactly the declared size
-// followed by guard bytes, so a test can tell what a call wrote and whether
-// it wrote one byte too many.
+// The arguments of one call built from its row: fixed input values, held by
+// the protocol's call frame, and every output in a sentinel-filled heap block
+// of exactly the declared size followed by guard bytes, so a test can tell
+// what a call wrote and whether it wrote one byte too many.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,7 @@
 
 #include "client/call_remote.h"
 #include "protocol/call_description.h"
+#include "protocol/call_frame.h"
 
 namespace tqbse::hardening {
 
@@ -27,36 +28,34 @@ public:
     // `bound` is every buffer size (bytes) and array capacity (elements),
     // `textLimit` the limit of every text input ("name").
     CallFrame(const CallDesc& call, int32_t bound, int32_t textLimit = 64, Inputs inputs = nullptr)
-        : call_(call), blocks_(call.paramCount)
+        : call_(call), values_(call), blocks_(call.paramCount)
     {
         for (int i = 0; i < call.paramCount; ++i) {
             const ParamRole role = call.params[i].role;
-            if (inputs && (role == ParamRole::InInt || role == ParamRole::InBool || role == ParamRole::InFloat
-                           || role == ParamRole::InDouble || role == ParamRole::InText)) {
-                args_.push_back(inputs(call, call.params[i]));
-                continue;
-            }
-            switch (role) {
-            case ParamRole::InFloat: args_.emplace_back(1.5f); break;
-            case ParamRole::InDouble: args_.emplace_back(2.5); break;
-            case ParamRole::InText: args_.emplace_back(static_cast<const char*>("name")); break;
-            case ParamRole::TextLimit: args_.emplace_back(textLimit); break;
-            case ParamRole::BufferSize:
-            case ParamRole::Capacity:
-            case ParamRole::LocalSize: args_.emplace_back(bound); break;
-            case ParamRole::OutInt:
-            case ParamRole::OutBool: args_.emplace_back(reinterpret_cast<int32_t*>(alloc(i, 4))); break;
-            case ParamRole::OutVersion: args_.emplace_back(reinterpret_cast<int32_t*>(alloc(i, 16))); break;
-            case ParamRole::OutFloat: args_.emplace_back(reinterpret_cast<float*>(alloc(i, 4))); break;
-            case ParamRole::OutDouble: args_.emplace_back(reinterpret_cast<double*>(alloc(i, 8))); break;
-            case ParamRole::OutText: args_.emplace_back(reinterpret_cast<char*>(alloc(i, std::size_t(bound)))); break;
-            case ParamRole::OutArray:
-                args_.emplace_back(reinterpret_cast<double*>(alloc(i, std::size_t(bound) * sizeof(double))));
-                break;
-            default: args_.emplace_back(int32_t(3)); break;
+            switch (traits(role).tag) {
+            case WireTag::Float: values_.setFloat(i, 1.5f); break;
+            case WireTag::Double: values_.setDouble(i, 2.5); break;
+            case WireTag::String: values_.setText(i, "name"); break;
+            default: values_.setInt(i, role == ParamRole::TextLimit ? textLimit : 3); break;
             }
         }
+        values_.setBound(bound);
+        const auto args = values_.args();
+        args_.assign(args.begin(), args.begin() + call.paramCount);
+        for (int i = 0; i < call.paramCount; ++i)
+            if (inputs && isValueInput(call.params[i].role))
+                args_[i] = inputs(call, call.params[i]);
+        // Every output goes to a guarded block instead of the frame's own storage.
+        for (int k = 0; k < call.outputCount; ++k) {
+            const WireOutput& out = call.outputs[k];
+            const WireTag tag = traits(out.role).tag;
+            const bool sized = tag == WireTag::String || tag == WireTag::DoubleArray;
+            const std::size_t count = sized ? std::size_t(bound) : traits(out.role).replyTokens;
+            args_[out.param] = outputArg(tag, alloc(out.param, count * elementBytes(tag)));
+        }
     }
+    CallFrame(const CallFrame&) = delete;
+    CallFrame& operator=(const CallFrame&) = delete;
 
     // Runs the call over the library's client connection, as an export
     // does, or over `exchange`.
@@ -121,6 +120,7 @@ private:
     }
 
     const CallDesc& call_;
+    tqbse::CallFrame values_; // the inputs' values and storage
     std::vector<Block> blocks_;
     std::vector<ArgValue> args_;
 };
