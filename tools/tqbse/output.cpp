@@ -48,37 +48,20 @@ std::pair<int, int> traceParams(const CallDesc& d)
     return {x, y};
 }
 
-// One value in JSON; a text output shows where it was saved, if it was.
-std::string valueJson(const WireValue& v, const std::string& savedTo)
-{
-    switch (v.tag) {
-    case WireTag::Int: return std::to_string(v.i);
-    case WireTag::Float: return jsonNumber(v.f);
-    case WireTag::Double: return jsonNumber(v.d);
-    case WireTag::String: return jsonString(savedTo.empty() ? v.text : std::string_view(savedTo));
-    case WireTag::DoubleArray: {
-        std::string json = "[";
-        for (size_t k = 0; k < v.doubles.size(); ++k) {
-            json += k ? "," : "";
-            json += jsonNumber(v.doubles[k]);
-        }
-        return json + "]";
-    }
-    case WireTag::None: break;
-    }
-    return "null";
-}
-
 // C parameter `param`'s value in JSON: an output of several tokens (the
-// version) is an array of them.
+// version) is an array of them; a text output shows where it was saved, if
+// it was.
 std::string outputJson(const CallFrame& frame, int param, const std::string& savedTo)
 {
-    const int tokens = traits(frame.call().params[param].role).replyTokens;
+    const ParamRole role = frame.call().params[param].role;
+    if (traits(role).tag == WireTag::String && !savedTo.empty())
+        return jsonString(savedTo);
+    const int tokens = traits(role).replyTokens;
     if (tokens == 1)
-        return valueJson(frame.value(param), savedTo);
+        return valueJson(frame.value(param));
     std::string json = "[";
     for (int k = 0; k < tokens; ++k)
-        json += (k ? "," : "") + valueJson(frame.value(param, k), savedTo);
+        json += (k ? "," : "") + valueJson(frame.value(param, k));
     return json + "]";
 }
 
@@ -86,13 +69,8 @@ std::string outputJson(const CallFrame& frame, int param, const std::string& sav
 std::string numberText(const CallFrame& frame, int param)
 {
     std::string text;
-    for (int k = 0; k < traits(frame.call().params[param].role).replyTokens; ++k) {
-        const WireValue v = frame.value(param, k);
-        text += k ? "." : "";
-        text += v.tag == WireTag::Float    ? formatFloat(v.f)
-                : v.tag == WireTag::Double ? formatDouble(v.d)
-                                           : std::to_string(v.i);
-    }
+    for (int k = 0; k < traits(frame.call().params[param].role).replyTokens; ++k)
+        text += (k ? "." : "") + valueText(frame.value(param, k));
     return text;
 }
 
@@ -162,6 +140,37 @@ void printPlain(FILE* out, const Options& options, const CallResult& r, const st
 } // namespace
 
 std::string formatDouble(double value) { return shortest(value); }
+
+std::string valueText(const WireValue& v)
+{
+    switch (v.tag) {
+    case WireTag::Int: return std::to_string(v.i);
+    case WireTag::Float: return formatFloat(v.f);
+    case WireTag::Double: return formatDouble(v.d);
+    case WireTag::String:
+    case WireTag::DoubleArray:
+    case WireTag::None: break;
+    }
+    return {};
+}
+
+std::string valueJson(const WireValue& v)
+{
+    switch (v.tag) {
+    case WireTag::Int: return std::to_string(v.i);
+    case WireTag::Float: return jsonNumber(v.f);
+    case WireTag::Double: return jsonNumber(v.d);
+    case WireTag::String: return v.isNull ? "null" : jsonString(v.text);
+    case WireTag::DoubleArray: {
+        std::string json = "[";
+        for (size_t k = 0; k < v.doubles.size(); ++k)
+            json += (k ? "," : "") + jsonNumber(v.doubles[k]);
+        return json + "]";
+    }
+    case WireTag::None: break;
+    }
+    return "null";
+}
 std::string formatFloat(float value) { return shortest(value); }
 
 std::string jsonNumber(double value)

@@ -13,6 +13,11 @@ namespace tqbse::cli {
 // Shortest text that reads back as the same value.
 std::string formatDouble(double value);
 std::string formatFloat(float value);
+// A number value as readable text (empty for a text or an array).
+std::string valueText(const WireValue& value);
+// A value in JSON: a number, a string, null for the null text, an array of
+// the doubles (`value.doubles`).
+std::string valueJson(const WireValue& value);
 // A JSON string literal; bytes above 0x7f are taken as Latin-1.
 std::string jsonString(std::string_view text);
 // A JSON number, or null when the value is not finite.

@@ -7,6 +7,7 @@
 #include "protocol/codec.h"
 #include "protocol/result_codes.h"
 #include "protocol/trace_line.h"
+#include "protocol/wire_value.h"
 
 #include <algorithm>
 #include <charconv>
@@ -83,35 +84,25 @@ std::string shownText(std::string_view bytes)
 Value decodeToken(const char* name, WireTag tag, std::string_view token)
 {
     Value v{name, {}, {}};
-    int32_t i = 0;
-    float f = 0;
-    double d = 0;
-    codec::DecodedString s;
-    std::vector<double> values;
-    if (tag == WireTag::Int && codec::decodeInt(token, &i) == kSuccess) {
-        v.text = v.json = std::to_string(i);
-    } else if (tag == WireTag::Float && codec::decodeFloat(token, &f) == kSuccess) {
-        v.text = formatFloat(f);
-        v.json = jsonNumber(f);
-    } else if (tag == WireTag::Double && codec::decodeDouble(token, &d) == kSuccess) {
-        v.text = formatDouble(d);
-        v.json = jsonNumber(d);
-    } else if (tag == WireTag::String && codec::decodeString(token, &s) == kSuccess) {
-        v.text = s.isNull ? "NULL" : shownText(s.text);
-        v.json = s.isNull ? "null" : jsonString(s.text);
-    } else if (tag == WireTag::DoubleArray && codec::decodeDoubleArray(token, &values) == kSuccess) {
-        v.text = "[" + std::to_string(values.size()) + ":";
-        v.json = "[";
-        for (std::size_t k = 0; k < values.size(); ++k) {
-            if (k < kShownArrayValues)
-                v.text += (k ? ", " : " ") + formatDouble(values[k]);
-            v.json += (k ? "," : "") + jsonNumber(values[k]);
-        }
-        v.text += values.size() > kShownArrayValues ? ", …]" : "]";
-        v.json += "]";
-    } else {
+    WireValue w;
+    if (tag == WireTag::None || decodeValue(tag, token, &w) != kSuccess) {
         v.text = shownText(token);
         v.json = jsonString(token);
+        return v;
+    }
+    std::vector<double> values(std::size_t(std::max(w.array.count, 0)));
+    w.array.copyTo(values.data());
+    w.doubles = values;
+    v.json = valueJson(w);
+    if (tag == WireTag::String) {
+        v.text = w.isNull ? "NULL" : shownText(w.text);
+    } else if (tag == WireTag::DoubleArray) {
+        v.text = "[" + std::to_string(values.size()) + ":";
+        for (std::size_t k = 0; k < values.size() && k < kShownArrayValues; ++k)
+            v.text += (k ? ", " : " ") + formatDouble(values[k]);
+        v.text += values.size() > kShownArrayValues ? ", …]" : "]";
+    } else {
+        v.text = valueText(w);
     }
     return v;
 }
