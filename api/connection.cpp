@@ -1,4 +1,4 @@
-// Connection exports: Initialise, Shutdown, RemoteConnection_Set.
+// Connection exports: Initialise and Shutdown (RemoteConnection_Set is generated in exports.cpp).
 #include <atomic>
 #include <charconv>
 #include <cstdio>
@@ -13,8 +13,6 @@
 #include "protocol/rows/core.h"
 #include "api/export.h"
 #include "protocol/result_codes.h"
-
-TQ_CONNECTION_CALLS(TQ_DEFINE_EXPORT)
 
 namespace {
 constexpr int32_t kTrueFlag = -1;

@@ -1,13 +1,12 @@
-// Server-query exports: version, protocol reset, connection status, and the
-// private entry point that is not available remotely.
+// Server-query exports with rules of their own: the server version and the
+// private entry point that is not available remotely (FullProtocolReset and
+// ConnectionStatus_Get are generated in exports.cpp).
 #include <string_view>
 
 #include "client/call_remote.h"
 #include "protocol/rows/core.h"
 #include "api/export.h"
 #include "protocol/result_codes.h"
-
-TQ_SERVER_QUERY_CALLS(TQ_DEFINE_EXPORT)
 
 namespace {
 constexpr int32_t kClientVersion[4] = {TQBSE_VERSION_MAJOR, TQBSE_VERSION_MINOR, TQBSE_VERSION_PATCH,

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "hardening/call_frame.h"
+#include "support/call_frame.h"
 #include "protocol/call_table.h"
 #include "protocol/codec.h"
 

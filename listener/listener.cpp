@@ -28,7 +28,7 @@ using platform::SocketHandle;
 // listener, or the process ending). The thread alone creates and closes the
 // sockets; everything the two threads share is atomic or written before the
 // thread starts.
-struct ServerSocket {
+struct ListenerRun {
     std::atomic<bool> running{false};  // set while listening and serving a peer
     std::atomic<bool> stopping{false}; // set once, by halt()
     std::atomic<ListenerState> state{ListenerState::Starting};
@@ -39,7 +39,7 @@ struct ServerSocket {
     std::mutex stateMutex;
     std::condition_variable stateChanged;
 
-    ~ServerSocket() { platform::closeWakeEvent(&wake); }
+    ~ListenerRun() { platform::closeWakeEvent(&wake); }
 
     void setState(ListenerState s)
     {
@@ -83,11 +83,11 @@ std::atomic<const MessageHandler*> g_handler{nullptr};
 // thread during static destruction (on Windows that runs under the loader
 // lock, where waiting for a thread never returns).
 struct ListenerSlot {
-    std::shared_ptr<ServerSocket> server;
+    std::shared_ptr<ListenerRun> run;
     ~ListenerSlot()
     {
-        if (server)
-            server->halt(false);
+        if (run)
+            run->halt(false);
     }
 } g_slot;
 
@@ -106,25 +106,25 @@ std::string callHandler(std::string_view message)
 
 // Waits until `s` is ready (or has an error or hang-up, which the following
 // call then reports). False when the listener is being stopped.
-bool waitFor(const ServerSocket& server, SocketHandle s, platform::Interest interest)
+bool waitFor(const ListenerRun& run, SocketHandle s, platform::Interest interest)
 {
-    return platform::waitForSocketOrWake(s, interest, server.wake);
+    return platform::waitForSocketOrWake(s, interest, run.wake);
 }
 
 // Sends every byte of the reply, continuing after partial sends. Sends never
 // block, so that stopping is not held up by a peer that does not read.
 // False when the connection is to end.
-bool sendReply(const ServerSocket& server, SocketHandle client, const std::string& reply)
+bool sendReply(const ListenerRun& run, SocketHandle peer, const std::string& reply)
 {
     struct Waiting {
-        const ServerSocket& server;
-        SocketHandle client;
-    } waiting{server, client};
+        const ListenerRun& run;
+        SocketHandle peer;
+    } waiting{run, peer};
     const platform::SendOutcome outcome = platform::sendAllNonBlocking(
-        client, reply.data(), reply.size(),
+        peer, reply.data(), reply.size(),
         [](void* w) {
             const auto* on = static_cast<const Waiting*>(w);
-            return waitFor(on->server, on->client, platform::Interest::Write);
+            return waitFor(on->run, on->peer, platform::Interest::Write);
         },
         &waiting);
     if (outcome == platform::SendOutcome::Failed)
@@ -134,13 +134,13 @@ bool sendReply(const ServerSocket& server, SocketHandle client, const std::strin
 
 // Serves one peer until it closes, its connection fails or the listener is
 // stopped. Each receive of up to 4096 bytes is one message.
-void serveClient(ServerSocket& server, SocketHandle client)
+void servePeer(ListenerRun& run, SocketHandle peer)
 {
     char buffer[kMessageChunkSize + 1];
-    while (server.running.load()) {
-        if (!waitFor(server, client, platform::Interest::Read))
+    while (run.running.load()) {
+        if (!waitFor(run, peer, platform::Interest::Read))
             break;
-        const int64_t n = platform::receiveSome(client, buffer, kMessageChunkSize);
+        const int64_t n = platform::receiveSome(peer, buffer, kMessageChunkSize);
         if (n <= 0)
             break;
         // The message is the text up to its first zero byte.
@@ -148,13 +148,13 @@ void serveClient(ServerSocket& server, SocketHandle client)
         const std::size_t length = zero ? std::size_t(static_cast<const char*>(zero) - buffer) : std::size_t(n);
         const std::string reply = callHandler(std::string_view(buffer, length));
         trace::callback(std::string_view(buffer, length), reply);
-        if (!sendReply(server, client, reply))
+        if (!sendReply(run, peer, reply))
             break;
     }
-    server.running.store(false);
+    run.running.store(false);
 }
 
-int acceptLoop(ServerSocket& server)
+int acceptLoop(ListenerRun& run)
 {
     const SocketHandle listening = platform::openListeningSocket();
     if (listening == platform::kInvalidSocket) {
@@ -162,9 +162,9 @@ int acceptLoop(ServerSocket& server)
         return 1;
     }
     platform::setListenerAddressOption(listening);
-    if (const int error = platform::bindSocket(listening, server.local); error != 0) {
+    if (const int error = platform::bindSocket(listening, run.local); error != 0) {
         // One line that says which port could not be had, and why.
-        printDiagnostic("bind() failed: %d (callback port %d: %s)\n", error, int(server.local.port),
+        printDiagnostic("bind() failed: %d (callback port %d: %s)\n", error, int(run.local.port),
                         platform::errorText(error).c_str());
         platform::closeSocket(listening);
         return error;
@@ -174,13 +174,13 @@ int acceptLoop(ServerSocket& server)
         platform::closeSocket(listening);
         return error;
     }
-    server.running.store(true);
-    server.setState(ListenerState::Listening);
+    run.running.store(true);
+    run.setState(ListenerState::Listening);
     int result = 0;
-    while (waitFor(server, listening, platform::Interest::Read)) {
-        platform::Endpoint peer{};
-        const SocketHandle client = platform::acceptPeer(listening, &peer);
-        if (client == platform::kInvalidSocket) {
+    while (waitFor(run, listening, platform::Interest::Read)) {
+        platform::Endpoint peerAddress{};
+        const SocketHandle peer = platform::acceptPeer(listening, &peerAddress);
+        if (peer == platform::kInvalidSocket) {
             const int error = platform::lastError();
             if (platform::classifyError(error) != platform::ErrorClass::Other)
                 continue;
@@ -188,32 +188,33 @@ int acceptLoop(ServerSocket& server)
             printDiagnostic("accept() failed: %d\n", result);
             break;
         }
-        if (!server.stopping.load())
-            server.running.store(true);
-        printDiagnostic("Accepted client: %s:%d\n", platform::dottedText(peer.address).c_str(), int(peer.port));
-        serveClient(server, client);
-        platform::closeSocket(client);
+        if (!run.stopping.load())
+            run.running.store(true);
+        printDiagnostic("Accepted client: %s:%d\n", platform::dottedText(peerAddress.address).c_str(),
+                        int(peerAddress.port));
+        servePeer(run, peer);
+        platform::closeSocket(peer);
         callHandler(kTerminationMessage);
     }
-    server.running.store(false);
+    run.running.store(false);
     platform::closeSocket(listening);
     return result;
 }
 
-// The thread's entry: owns one reference to its ServerSocket.
+// The thread's entry: owns one reference to its ListenerRun.
 void listenerThread(void* argument)
 {
-    const std::unique_ptr<std::shared_ptr<ServerSocket>> held(static_cast<std::shared_ptr<ServerSocket>*>(argument));
-    ServerSocket& server = **held;
+    const std::unique_ptr<std::shared_ptr<ListenerRun>> held(static_cast<std::shared_ptr<ListenerRun>*>(argument));
+    ListenerRun& run = **held;
     platform::socketLibraryStartup();
     try {
-        acceptLoop(server);
+        acceptLoop(run);
     } catch (...) {
         // Only an allocation can fail here; the thread ends as after an
         // accept failure, and the next Initialise starts a new listener.
     }
     platform::socketLibraryCleanup();
-    server.setState(ListenerState::Ended);
+    run.setState(ListenerState::Ended);
 }
 
 } // namespace
@@ -223,20 +224,20 @@ int startListener()
     // One listener at a time: one that is still running (as after Shutdown
     // and a new Initialise) goes on serving; one whose thread has ended (its
     // bind failed, say) is replaced.
-    if (g_slot.server) {
-        if (g_slot.server->state.load() != ListenerState::Ended) {
+    if (g_slot.run) {
+        if (g_slot.run->state.load() != ListenerState::Ended) {
             setMessageHandler(defaultMessageHandler);
             return 0;
         }
         stopListener();
     }
 
-    auto server = std::make_shared<ServerSocket>();
-    if (const int rc = platform::openWakeEvent(&server->wake); rc != 0)
+    auto run = std::make_shared<ListenerRun>();
+    if (const int rc = platform::openWakeEvent(&run->wake); rc != 0)
         return rc;
-    server->local = platform::Endpoint{platform::kAnyAddress, listenerPort()};
-    auto* reference = new std::shared_ptr<ServerSocket>(server);
-    if (const int rc = platform::startThread(listenerThread, reference, &server->thread); rc != 0) {
+    run->local = platform::Endpoint{platform::kAnyAddress, listenerPort()};
+    auto* reference = new std::shared_ptr<ListenerRun>(run);
+    if (const int rc = platform::startThread(listenerThread, reference, &run->thread); rc != 0) {
         delete reference;
         return rc;
     }
@@ -244,18 +245,18 @@ int startListener()
     // A peer told of the connection (the server learns of it from the
     // announcement that follows) may connect at once: return only when the
     // port accepts, or its bind has failed.
-    server->waitUntilStarted(kStartWait);
-    g_slot.server = std::move(server);
+    run->waitUntilStarted(kStartWait);
+    g_slot.run = std::move(run);
     return 0;
 }
 
 int stopListener()
 {
-    if (!g_slot.server)
+    if (!g_slot.run)
         return -1;
     // Emptied first, so that a handler stopping its own listener finds none.
-    const std::shared_ptr<ServerSocket> server = std::move(g_slot.server);
-    server->halt(true);
+    const std::shared_ptr<ListenerRun> run = std::move(g_slot.run);
+    run->halt(true);
     return 0;
 }
 
@@ -277,7 +278,7 @@ std::string defaultMessageHandler(std::string_view message)
 
 ListenerState listenerState()
 {
-    return g_slot.server ? g_slot.server->state.load() : ListenerState::None;
+    return g_slot.run ? g_slot.run->state.load() : ListenerState::None;
 }
 
 } // namespace tqbse::listener

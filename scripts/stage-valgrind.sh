@@ -15,9 +15,9 @@ fi
 # binary : gtest filter (the 64 MiB download is left to the native and
 # sanitizer runs: under valgrind it only costs time)
 runs=(
-  "tests/e2e/emulator_process_test:*"
-  "tests/e2e/emulator_requests_test:*"
-  "tests/hardening/hardening_faults_test:-*64MiB*"
+  "tests/emulator/emulator_process_test:*"
+  "tests/emulator/emulator_requests_test:*"
+  "tests/client/hardening_faults_test:-*64MiB*"
   "tests/listener/listener_test:*"
 )
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "client/call_remote.h"
-#include "hardening/call_frame.h"
+#include "support/call_frame.h"
 #include "emulator/model.h"
 #include "emulator/options.h"
 #include "emulator/request_handler.h"

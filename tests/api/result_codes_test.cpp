@@ -12,7 +12,7 @@
 #include "listener/listener.h"
 #include "protocol/result_codes.h"
 #include "support/fake_server.h"
-#include "core/wire_text.h"
+#include "support/wire_text.h"
 #include "tqBsePluginControlDll.h"
 
 using tqbse::test::FakeServer;

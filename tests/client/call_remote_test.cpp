@@ -11,7 +11,7 @@
 
 #include "client/call_remote.h"
 #include "protocol/call_table.h"
-#include "core/wire_text.h"
+#include "support/wire_text.h"
 
 using namespace tqbse;
 

@@ -1,8 +1,8 @@
 // Every generated remote export, driven from the call table through the real
 // exports against a fake loopback server on 127.0.0.4: the request text
-// (built here token by token, core/wire_text.h), a text input longer than its
+// (built here token by token, support/wire_text.h), a text input longer than its
 // limit left out, and seven replies per row read into sentinel-filled
-// outputs with guard bytes (hardening/call_frame.h). The shared object
+// outputs with guard bytes (support/call_frame.h). The shared object
 // exports every row and nothing else.
 #include <gtest/gtest.h>
 
@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "core/wire_text.h"
-#include "hardening/call_frame.h"
-#include "hardening/replies.h"
+#include "support/wire_text.h"
+#include "support/call_frame.h"
+#include "support/replies.h"
 #include "listener/listener.h"
 #include "protocol/call_table.h"
 #include "support/fake_server.h"

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "hardening/call_frame.h"
-#include "hardening/replies.h"
+#include "support/call_frame.h"
+#include "support/replies.h"
 #include "platform/host.h"
 #include "protocol/call_table.h"
 #include "support/fake_server.h"
