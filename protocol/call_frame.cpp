@@ -63,8 +63,10 @@ void CallFrame::setBound(int32_t size)
         Slot& s = slots_[i];
         if (isSizeParam(role))
             s.value.i = size;
-        else if (role == ParamRole::OutText)
+        else if (role == ParamRole::OutText) {
             s.text.assign(room, '\0');
+            s.textIsBuffer = true;
+        }
         else if (role == ParamRole::OutArray) {
             s.array.assign(room, 0.0);
             s.arrayLength = std::size_t(std::max(size, 0));
@@ -119,7 +121,7 @@ WireValue CallFrame::value(int param, int element) const
     const Slot& s = slots_[param];
     WireValue v = s.value;
     if (v.tag == WireTag::String && !v.isNull) {
-        const std::size_t end = isOutput(call_->params[param].role) ? s.text.find('\0') : std::string::npos;
+        const std::size_t end = s.textIsBuffer ? s.text.find('\0') : std::string::npos;
         v.text = std::string_view(s.text).substr(0, end);
     } else if (v.tag == WireTag::DoubleArray) {
         v.doubles = std::span<const double>(s.array.data(), std::min(s.arrayLength, s.array.size()));
@@ -146,6 +148,7 @@ bool CallFrame::putOutput(const WireValue& value, std::vector<double>* array)
             s.ints[next] = value.i;
         } else if (value.tag == WireTag::String) {
             s.text.assign(value.text);
+            s.textIsBuffer = false;
             s.value.isNull = value.isNull;
         } else if (value.tag == WireTag::DoubleArray) {
             if (array)

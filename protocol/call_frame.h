@@ -65,7 +65,8 @@ private:
     struct Slot {
         WireValue value;             // inputs; float and double outputs; a text's null mark
         int32_t ints[4] = {};        // integer outputs (four for the version)
-        std::string text;            // an input text, or a text output's buffer
+        std::string text;            // an input or output text, or a text output's buffer
+        bool textIsBuffer = false;   // `text` is a C buffer: its text ends at the first zero
         std::vector<double> array;   // an array output
         std::size_t arrayLength = 0; // elements of `array` that the output holds
     };
