@@ -345,7 +345,8 @@ HandlerTable buildHandlers()
         m.lteEnabled[{a[0].i, a[1].i}] = a[2].i;
         return kSuccess;
     };
-    t["LTE_MeasurementEnabled_Get"] = [validMeasurement](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
+    t["LTE_MeasurementEnabled_Get"] = [validMeasurement](Model& m, const WireValue* a, CallFrame& r,
+                                                         const CallContext&) {
         if (!validMeasurement(m, a))
             return kInternalObjectError;
         const auto it = m.lteEnabled.find({a[0].i, a[1].i});

@@ -6,54 +6,6 @@
 
 namespace tqbse {
 
-WireValue WireValue::ofInt(int32_t v)
-{
-    WireValue w;
-    w.tag = WireTag::Int;
-    w.i = v;
-    return w;
-}
-
-WireValue WireValue::ofFloat(float v)
-{
-    WireValue w;
-    w.tag = WireTag::Float;
-    w.f = v;
-    return w;
-}
-
-WireValue WireValue::ofDouble(double v)
-{
-    WireValue w;
-    w.tag = WireTag::Double;
-    w.d = v;
-    return w;
-}
-
-WireValue WireValue::ofText(std::string_view v)
-{
-    WireValue w;
-    w.tag = WireTag::String;
-    w.text = v;
-    return w;
-}
-
-WireValue WireValue::nullText()
-{
-    WireValue w;
-    w.tag = WireTag::String;
-    w.isNull = true;
-    return w;
-}
-
-WireValue WireValue::ofArray(std::span<const double> v)
-{
-    WireValue w;
-    w.tag = WireTag::DoubleArray;
-    w.doubles = v;
-    return w;
-}
-
 void encodeValue(std::string& out, const WireValue& value)
 {
     switch (value.tag) {

@@ -24,17 +24,20 @@ struct WireValue {
     int32_t i = 0;                    // Int: an integer or a flag
     float f = 0;                      // Float
     double d = 0;                     // Double
-    std::string_view text;            // String
+    std::string_view text{};          // String
     bool isNull = false;              // String: the null text, (s=NULL)
-    codec::DoubleArrayView array;     // DoubleArray, as decoded
-    std::span<const double> doubles;  // DoubleArray, to encode
+    codec::DoubleArrayView array{};   // DoubleArray, as decoded
+    std::span<const double> doubles{}; // DoubleArray, to encode
 
-    static WireValue ofInt(int32_t v);
-    static WireValue ofFloat(float v);
-    static WireValue ofDouble(double v);
-    static WireValue ofText(std::string_view v);
-    static WireValue nullText();
-    static WireValue ofArray(std::span<const double> v);
+    static constexpr WireValue ofInt(int32_t v) { return {.tag = WireTag::Int, .i = v}; }
+    static constexpr WireValue ofFloat(float v) { return {.tag = WireTag::Float, .f = v}; }
+    static constexpr WireValue ofDouble(double v) { return {.tag = WireTag::Double, .d = v}; }
+    static constexpr WireValue ofText(std::string_view v) { return {.tag = WireTag::String, .text = v}; }
+    static constexpr WireValue nullText() { return {.tag = WireTag::String, .isNull = true}; }
+    static constexpr WireValue ofArray(std::span<const double> v)
+    {
+        return {.tag = WireTag::DoubleArray, .doubles = v};
+    }
 };
 
 // Appends the token of `value` by its tag; a None value appends nothing.
