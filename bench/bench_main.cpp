@@ -34,6 +34,7 @@
 #include "client/client_socket.h"
 #include "platform/platform.h"
 #include "protocol/codec.h"
+#include "protocol/framer.h"
 #include "tqBsePluginControlDll.h"
 
 extern char** environ;
@@ -298,8 +299,11 @@ void bulkLibraryTrace(benchmark::State& state, int32_t points, std::size_t reply
 // size that was allocated and touched before the timed loop; each receive
 // takes whatever the kernel holds, nothing is parsed and nothing grows. What
 // is left is the transfer itself, so library / floor measures the client.
+// With `chunk` set, each receive takes at most that many bytes: the floor
+// then pays the library's number of receive calls, which tells how much of
+// the gap is the receive size and how much the rest of the client.
 void bulkFloor(benchmark::State& state, const char* kind, long size, const std::string& request,
-               const std::string& expected)
+               const std::string& expected, std::size_t chunk = SIZE_MAX)
 {
     RawClient client;
     if (!client.connect(kServerAddress, kServerPort, kClientTimeoutMs)) {
@@ -308,7 +312,7 @@ void bulkFloor(benchmark::State& state, const char* kind, long size, const std::
     }
     std::vector<char> destination(expected.size());
     for (auto _ : state) {
-        if (!client.roundTrip(request, destination.data(), destination.size())) {
+        if (!client.roundTrip(request, destination.data(), destination.size(), chunk)) {
             state.SkipWithError("raw bulk round trip failed");
             return;
         }
@@ -549,6 +553,11 @@ void registerAll(const Sizes& sizes, const CannedServer& server)
             ->UseRealTime()->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark((name + "/floor").c_str(),
                                      [=](benchmark::State& s) { bulkFloor(s, kind, size, request, *reply); })
+            ->UseRealTime()->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((name + "/floor_chunked").c_str(),
+                                     [=](benchmark::State& s) {
+                                         bulkFloor(s, kind, size, request, *reply, kReceiveChunkSize);
+                                     })
             ->UseRealTime()->Unit(benchmark::kMillisecond);
     };
     for (std::size_t bytes : sizes.scenarios)

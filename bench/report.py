@@ -124,9 +124,10 @@ def main(argv):
     print()
     print("Bulk, end to end (MB/s of reply bytes; the floor receives the same prepared reply into one")
     print("buffer of its final size; peak = growth of the heap's high-water mark during the call / reply")
-    print("bytes, resident = growth of the peak resident set / reply bytes, for the library and the floor)")
-    print(f"  {'call':<22}{'size':>7}{'library':>9}{'floor':>8}{'ratio':>7}{'peak':>7}{'resident':>10}"
-          f"{'floor res':>10}   targets")
+    print("bytes, resident = growth of the peak resident set / reply bytes, for the library and the floor;")
+    print("chunked = the floor in receives of the library's chunk size, for reading the gap, not a target)")
+    print(f"  {'call':<22}{'size':>7}{'library':>9}{'floor':>8}{'ratio':>7}{'chunked':>9}{'peak':>7}"
+          f"{'resident':>10}{'floor res':>10}   targets")
     bulk = sorted({n.rsplit("/", 1)[0] for n in runs if n.startswith("bulk/")},
                   key=lambda n: (n.split("/")[1], runs.get(n + "/library", {}).get("reply_bytes", 0)))
     for base in bulk:
@@ -139,16 +140,20 @@ def main(argv):
         ratio = lib_mb / floor_mb
         peak, resident = lib.get("peak_x_payload"), lib.get("resident_x_payload")
         floor_resident = floor.get("resident_x_payload")
+        chunked = usable(base + "/floor_chunked")
+        chunked_mb = chunked["bytes_per_second"] / 1e6 if chunked else None
         verdicts = []
         if size in BULK_TARGETED_SIZES:
             verdicts.append(targets.check(f"bulk {call} {size} library / floor", ratio, BULK_RATIO_MIN, False, "x"))
         # Below 1 MiB a few pages of start-up swamp the reply.
         if lib.get("reply_bytes", 0) >= PEAK_MIN_BYTES:
             verdicts.append(targets.check(f"peak {call} {size} / reply bytes", peak, PEAK_MAX, True, "x"))
-        print(f"  {call:<22}{size:>7}{lib_mb:>9.0f}{floor_mb:>8.0f}{ratio:>7.2f}{fmt(peak, '>7.3f')}"
+        print(f"  {call:<22}{size:>7}{lib_mb:>9.0f}{floor_mb:>8.0f}{ratio:>7.2f}{fmt(chunked_mb, '>9.0f')}"
+              f"{fmt(peak, '>7.3f')}"
               f"{fmt(resident, '>10.2f')}{fmt(floor_resident, '>10.2f')}   {', '.join(verdicts)}")
         summary["bulk"].append({"call": call, "size": size, "reply_bytes": lib.get("reply_bytes"),
                                 "library_MBps": lib_mb, "floor_MBps": floor_mb, "ratio": ratio,
+                                "floor_chunked_MBps": chunked_mb,
                                 "peak_x_payload": peak, "peak_bytes": lib.get("peak_bytes"),
                                 "resident_x_payload": resident, "floor_resident_x_payload": floor_resident})
     print()
