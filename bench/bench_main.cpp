@@ -243,10 +243,13 @@ void smallPaired(benchmark::State& state, const CannedExchange& exchange, Librar
 
 // ---- Bulk -------------------------------------------------------------------
 
+// The throughput and, with `side` set, the memory of that side in a probe.
 void setBulkCounters(benchmark::State& state, const char* side, const char* kind, long size, std::size_t replyBytes)
 {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(replyBytes));
     state.counters["reply_bytes"] = double(replyBytes);
+    if (!side)
+        return;
     const PeakGrowth growth = probePeakGrowth(side, kind, size, long(replyBytes));
     if (growth.heap < 0) {
         state.SkipWithError("memory probe failed");
@@ -301,7 +304,8 @@ void bulkLibraryTrace(benchmark::State& state, int32_t points, std::size_t reply
 // is left is the transfer itself, so library / floor measures the client.
 // With `chunk` set, each receive takes at most that many bytes: the floor
 // then pays the library's number of receive calls, which tells how much of
-// the gap is the receive size and how much the rest of the client.
+// the gap is the receive size and how much the rest of the client (its
+// memory is the unchunked floor's, not probed again).
 void bulkFloor(benchmark::State& state, const char* kind, long size, const std::string& request,
                const std::string& expected, std::size_t chunk = SIZE_MAX)
 {
@@ -321,7 +325,7 @@ void bulkFloor(benchmark::State& state, const char* kind, long size, const std::
         state.SkipWithError("raw bulk reply differs");
         return;
     }
-    setBulkCounters(state, "raw", kind, size, expected.size());
+    setBulkCounters(state, chunk == SIZE_MAX ? "raw" : nullptr, kind, size, expected.size());
 }
 
 // ---- Codec ------------------------------------------------------------------
@@ -546,7 +550,7 @@ void registerAll(const Sizes& sizes, const CannedServer& server)
     // The library and the floor ask the same server for the same reply.
     auto registerBulk = [&server](const std::string& name, const char* kind, long size, const std::string& request,
                                   auto library) {
-        static std::string scratch;
+        static std::string scratch; // never used: every bulk request is registered
         const std::string* reply = &server.replyFor(request, scratch);
         benchmark::RegisterBenchmark((name + "/library").c_str(),
                                      [=](benchmark::State& s) { library(s, reply->size()); })
