@@ -118,8 +118,6 @@ int rssProbe(const std::string& side, const std::string& kind, long size, long r
         startWindows();
         rc = client.roundTrip(request, destination.data(), std::size_t(replyBytes)) ? 0 : -14;
     }
-    if (base < 0)
-        rc = -1; // no honest peak without a fresh window
     std::printf("%d %ld %ld %lld\n", rc, base, peakRssKb(), static_cast<long long>(heapPeakBytes() - heapBase));
     return 0;
 }
@@ -131,7 +129,7 @@ struct PeakGrowth {
 };
 
 // Runs the probe in a fresh copy of this program; both figures stay -1 when
-// it failed.
+// it failed, the resident one also when the peak could not be reset.
 PeakGrowth probePeakGrowth(const char* side, const char* kind, long size, long replyBytes)
 {
     int out[2];
@@ -178,7 +176,9 @@ PeakGrowth probePeakGrowth(const char* side, const char* kind, long size, long r
     long long heap = 0;
     if (std::sscanf(text.c_str(), "%d %ld %ld %lld", &rc, &base, &peak, &heap) != 4 || rc != 0)
         return {};
-    return {double(peak - base) * 1024.0, double(heap)};
+    // Without a fresh window (base -1) a peak of earlier, freed memory could
+    // hide the growth: no resident figure then.
+    return {base < 0 ? -1 : double(peak - base) * 1024.0, double(heap)};
 }
 
 // ---- Small calls ------------------------------------------------------------
@@ -257,7 +257,8 @@ void setBulkCounters(benchmark::State& state, const char* side, const char* kind
     }
     state.counters["peak_bytes"] = growth.heap;
     state.counters["peak_x_payload"] = growth.heap / double(replyBytes);
-    state.counters["resident_x_payload"] = growth.resident / double(replyBytes);
+    if (growth.resident >= 0)
+        state.counters["resident_x_payload"] = growth.resident / double(replyBytes);
 }
 
 void bulkLibraryScenario(benchmark::State& state, std::size_t bytes, std::size_t replyBytes)
