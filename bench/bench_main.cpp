@@ -1,6 +1,8 @@
 // The library against the raw-socket floor, side by side in one run:
-// small-call latency (paired call by call) with the call's heap allocations, bulk transfers (with the library's peak memory),
-// codec throughput and the callback listener's message rate.
+// small-call latency (paired call by call) with the call's heap allocations,
+// bulk transfers against a floor that only receives (with the library's peak
+// memory), codec throughput (decode into the caller's memory included) and
+// the callback listener's message rate.
 //
 //   tqbse_bench [--tiny] [google-benchmark flags]   the benchmarks
 //   tqbse_bench --serve SECONDS                     only the server (for callgrind runs;
@@ -11,7 +13,6 @@
 #include <benchmark/benchmark.h>
 
 #include <spawn.h>
-#include <sys/mman.h>
 #include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,7 +23,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -34,6 +34,7 @@
 #include "client/client_socket.h"
 #include "platform/platform.h"
 #include "protocol/codec.h"
+#include "protocol/framer.h"
 #include "tqBsePluginControlDll.h"
 
 extern char** environ;
@@ -51,11 +52,15 @@ constexpr int kProbeTimeoutSeconds = 120;
 struct Sizes {
     std::vector<std::size_t> scenarios;
     std::vector<int32_t> traces;
-    int32_t codecArray;
+    int32_t codecArray;     // elements of the array token decoded
+    std::size_t codecText;  // bytes of the text token decoded
 };
 
-Sizes fullSizes() { return {{1 * kMiB, 16 * kMiB, 64 * kMiB}, {10'000, 100'000, 1'000'000}, 1'000'000}; }
-Sizes tinySizes() { return {{4096, 64 * 1024}, {100, 1000}, 1000}; }
+Sizes fullSizes()
+{
+    return {{1 * kMiB, 16 * kMiB, 64 * kMiB}, {10'000, 100'000, 1'000'000}, 1'000'000, 16 * kMiB};
+}
+Sizes tinySizes() { return {{4096, 64 * 1024}, {100, 1000}, 1000, 64 * 1024}; }
 
 std::string sizeLabel(std::size_t bytes)
 {
@@ -69,38 +74,22 @@ std::string pointsLabel(int32_t points)
                               : std::to_string(points);
 }
 
-// Memory straight from the kernel, never touched before: malloc would hand
-// back pages it already holds once its mmap threshold has grown, and the
-// floor would then not pay the page faults that it is meant to pay.
-class FreshBuffer {
-public:
-    explicit FreshBuffer(std::size_t size) : size_(size)
-    {
-        void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        data_ = p == MAP_FAILED ? nullptr : static_cast<char*>(p);
-    }
-    ~FreshBuffer()
-    {
-        if (data_)
-            ::munmap(data_, size_);
-    }
-    FreshBuffer(const FreshBuffer&) = delete;
-    FreshBuffer& operator=(const FreshBuffer&) = delete;
-    char* data() const { return data_; }
-
-private:
-    std::size_t size_;
-    char* data_ = nullptr;
-};
-
 // ---- Fresh-process memory probe -------------------------------------------
 
-// One bulk call in this (fresh) process; the peak resident set before and
-// after, the caller's own buffers already allocated and touched.
+// One bulk call in this (fresh) process; the resident set before it and
+// its peak during it, and the growth of the heap's high-water mark. The
+// caller's own buffers (the payload it owns) are allocated and touched
+// before the peak windows start, so the growth is the memory of the
+// library's (or the floor's) own buffers alone.
 int rssProbe(const std::string& side, const std::string& kind, long size, long replyBytes)
 {
     int rc = -1;
-    long base = 0;
+    long base = -1;
+    std::int64_t heapBase = 0;
+    const auto startWindows = [&] {
+        heapBase = startHeapPeakWindow();
+        base = startPeakWindow();
+    };
     if (side == "lib") {
         // Connect without Initialise: no callback listener in the probe.
         ClientSocket& socket = ClientSocket::instance();
@@ -110,12 +99,12 @@ int rssProbe(const std::string& side, const std::string& kind, long size, long r
         if (kind == "scenario") {
             const std::string name = scenarioName(std::size_t(size));
             std::vector<char> buffer(std::size_t(size) + 1, 1);
-            base = peakRssKb();
+            startWindows();
             rc = tqBsePluginControlDll_Scenario_Download(name.c_str(), int32_t(name.size()), buffer.data(),
                                                          int32_t(size + 1));
         } else {
             std::vector<double> x(std::size_t(size), 1.0), y(std::size_t(size), 1.0);
-            base = peakRssKb();
+            startWindows();
             rc = tqBsePluginControlDll_LTE_Results_GetTrace(kTraceHandle, int32_t(size), x.data(), y.data(),
                                                             int32_t(size));
         }
@@ -126,23 +115,26 @@ int rssProbe(const std::string& side, const std::string& kind, long size, long r
         const std::string request = kind == "scenario" ? scenarioRequest(std::size_t(size))
                                                        : traceRequest(int32_t(size));
         std::vector<char> destination(std::size_t(replyBytes), 1);
-        base = peakRssKb();
-        FreshBuffer fresh(static_cast<std::size_t>(replyBytes));
-        rc = fresh.data() && client.roundTrip(request, fresh.data(), std::size_t(replyBytes)) ? 0 : -14;
-        if (fresh.data())
-            std::memcpy(destination.data(), fresh.data(), std::size_t(replyBytes));
+        startWindows();
+        rc = client.roundTrip(request, destination.data(), std::size_t(replyBytes)) ? 0 : -14;
     }
-    std::printf("%d %ld %ld\n", rc, base, peakRssKb());
+    std::printf("%d %ld %ld %lld\n", rc, base, peakRssKb(), static_cast<long long>(heapPeakBytes() - heapBase));
     return 0;
 }
 
-// Runs the probe in a fresh copy of this program; the growth of its peak
-// resident set during the call, in bytes, or -1.
-double probePeakGrowth(const char* side, const char* kind, long size, long replyBytes)
+// The growth of a probe's memory during its one call, in bytes.
+struct PeakGrowth {
+    double resident = -1; // of the peak resident set
+    double heap = -1;     // of the heap's high-water mark
+};
+
+// Runs the probe in a fresh copy of this program; both figures stay -1 when
+// it failed, the resident one also when the peak could not be reset.
+PeakGrowth probePeakGrowth(const char* side, const char* kind, long size, long replyBytes)
 {
     int out[2];
     if (::pipe(out) != 0)
-        return -1;
+        return {};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
@@ -178,12 +170,15 @@ double probePeakGrowth(const char* side, const char* kind, long size, long reply
     ::close(out[0]);
     int status = 0;
     if (spawned != 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
+        return {};
     int rc = -1;
     long base = 0, peak = 0;
-    if (std::sscanf(text.c_str(), "%d %ld %ld", &rc, &base, &peak) != 3 || rc != 0)
-        return -1;
-    return double(peak - base) * 1024.0;
+    long long heap = 0;
+    if (std::sscanf(text.c_str(), "%d %ld %ld %lld", &rc, &base, &peak, &heap) != 4 || rc != 0)
+        return {};
+    // Without a fresh window (base -1) a peak of earlier, freed memory could
+    // hide the growth: no resident figure then.
+    return {base < 0 ? -1 : double(peak - base) * 1024.0, double(heap)};
 }
 
 // ---- Small calls ------------------------------------------------------------
@@ -248,15 +243,22 @@ void smallPaired(benchmark::State& state, const CannedExchange& exchange, Librar
 
 // ---- Bulk -------------------------------------------------------------------
 
+// The throughput and, with `side` set, the memory of that side in a probe.
 void setBulkCounters(benchmark::State& state, const char* side, const char* kind, long size, std::size_t replyBytes)
 {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(replyBytes));
     state.counters["reply_bytes"] = double(replyBytes);
-    const double growth = probePeakGrowth(side, kind, size, long(replyBytes));
-    if (growth < 0)
+    if (!side)
+        return;
+    const PeakGrowth growth = probePeakGrowth(side, kind, size, long(replyBytes));
+    if (growth.heap < 0) {
         state.SkipWithError("memory probe failed");
-    else
-        state.counters["peak_x_payload"] = growth / double(replyBytes);
+        return;
+    }
+    state.counters["peak_bytes"] = growth.heap;
+    state.counters["peak_x_payload"] = growth.heap / double(replyBytes);
+    if (growth.resident >= 0)
+        state.counters["resident_x_payload"] = growth.resident / double(replyBytes);
 }
 
 void bulkLibraryScenario(benchmark::State& state, std::size_t bytes, std::size_t replyBytes)
@@ -296,28 +298,35 @@ void bulkLibraryTrace(benchmark::State& state, int32_t points, std::size_t reply
     setBulkCounters(state, "lib", "trace", points, replyBytes);
 }
 
-// The floor: the same reply bytes received in 4 KiB receives into freshly
-// allocated memory, then copied out into the caller's (reused) destination.
-void bulkRaw(benchmark::State& state, const char* kind, long size, const std::string& request,
-             std::size_t replyBytes)
+// The floor: the same request to the same server, whose reply is built
+// before any clock starts, received into one buffer of the reply's final
+// size that was allocated and touched before the timed loop; each receive
+// takes whatever the kernel holds, nothing is parsed and nothing grows. What
+// is left is the transfer itself, so library / floor measures the client.
+// With `chunk` set, each receive takes at most that many bytes: the floor
+// then pays the library's number of receive calls, which tells how much of
+// the gap is the receive size and how much the rest of the client (its
+// memory is the unchunked floor's, not probed again).
+void bulkFloor(benchmark::State& state, const char* kind, long size, const std::string& request,
+               const std::string& expected, std::size_t chunk = SIZE_MAX)
 {
     RawClient client;
     if (!client.connect(kServerAddress, kServerPort, kClientTimeoutMs)) {
         state.SkipWithError("raw client cannot connect");
         return;
     }
-    std::vector<char> destination(replyBytes);
+    std::vector<char> destination(expected.size());
     for (auto _ : state) {
-        FreshBuffer fresh(replyBytes);
-        const bool ok = fresh.data() && client.roundTrip(request, fresh.data(), replyBytes);
-        if (ok)
-            std::memcpy(destination.data(), fresh.data(), replyBytes);
-        if (!ok) {
+        if (!client.roundTrip(request, destination.data(), destination.size(), chunk)) {
             state.SkipWithError("raw bulk round trip failed");
             return;
         }
     }
-    setBulkCounters(state, "raw", kind, size, replyBytes);
+    if (std::memcmp(destination.data(), expected.data(), expected.size()) != 0) {
+        state.SkipWithError("raw bulk reply differs");
+        return;
+    }
+    setBulkCounters(state, chunk == SIZE_MAX ? "raw" : nullptr, kind, size, expected.size());
 }
 
 // ---- Codec ------------------------------------------------------------------
@@ -371,7 +380,39 @@ std::vector<std::string> makeTokens(Encode encode)
 
 const char kSampleText[] = "scenario_lte_attach_detach_band7_20MHz_2x2_mimo_ue_category_4.scn";
 
-void registerCodec(int32_t arrayCount)
+// A text token into the caller's buffer, as the library delivers an output
+// text: the decode, the copy and the closing zero byte.
+int32_t decodeTextInto(std::string_view token, char* buffer)
+{
+    codec::DecodedString d;
+    const int32_t rc = codec::decodeString(token, &d);
+    if (rc == kSuccess) {
+        std::memcpy(buffer, d.text.data(), d.text.size());
+        buffer[d.text.size()] = '\0';
+    }
+    benchmark::DoNotOptimize(buffer);
+    return rc;
+}
+
+// Decode of one large token into the caller's memory, over memory that no
+// cache holds: `decode(token)` fills the destination, `check()` tells
+// whether it holds the expected values afterwards.
+template <typename Decode, typename Check>
+void decodeLarge(benchmark::State& state, const std::string& token, std::size_t items, Decode decode, Check check)
+{
+    for (auto _ : state) {
+        if (decode(token) != kSuccess) {
+            state.SkipWithError("decode failed");
+            return;
+        }
+    }
+    if (!check())
+        state.SkipWithError("decoded values differ");
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(token.size()));
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(items));
+}
+
+void registerCodec(int32_t arrayCount, std::size_t textBytes)
 {
     auto encInt = [](std::string& o, int i) { codec::appendInt(o, i * 7919); };
     auto encDouble = [](std::string& o, int i) { codec::appendDouble(o, i * 1.5e6); };
@@ -395,13 +436,7 @@ void registerCodec(int32_t arrayCount)
     });
     benchmark::RegisterBenchmark("codec/decode/string", [](benchmark::State& s) {
         char buffer[256];
-        codecDecode(s, strings, [&](const std::string& t) {
-            codec::DecodedString d;
-            const int32_t rc = codec::decodeString(t, &d);
-            std::memcpy(buffer, d.text.data(), std::size_t(d.text.size()));
-            benchmark::DoNotOptimize(buffer);
-            return rc;
-        });
+        codecDecode(s, strings, [&](const std::string& t) { return decodeTextInto(t, buffer); });
     });
 
     static std::vector<double> values;
@@ -419,23 +454,33 @@ void registerCodec(int32_t arrayCount)
         s.SetBytesProcessed(int64_t(s.iterations()) * int64_t(out.size()));
         s.SetItemsProcessed(int64_t(s.iterations()) * int64_t(values.size()));
     });
+    // The library's decode path of bulk outputs, into the caller's memory:
+    // the array validated and decoded (parseDoubleArray, copyTo), the text
+    // found and copied.
     benchmark::RegisterBenchmark(("codec/decode/double_array/" + label).c_str(), [](benchmark::State& s) {
         std::string token;
         codec::appendDoubleArray(token, values.data(), values.size());
         std::vector<double> decoded(values.size());
-        for (auto _ : s) {
-            codec::DoubleArrayView view;
-            if (codec::parseDoubleArray(token, &view) != kSuccess) {
-                s.SkipWithError("parseDoubleArray failed");
-                return;
-            }
-            view.copyTo(decoded.data());
-            benchmark::DoNotOptimize(decoded.data());
-        }
-        if (decoded != values)
-            s.SkipWithError("decoded values differ");
-        s.SetBytesProcessed(int64_t(s.iterations()) * int64_t(token.size()));
-        s.SetItemsProcessed(int64_t(s.iterations()) * int64_t(values.size()));
+        decodeLarge(
+            s, token, values.size(),
+            [&](const std::string& t) {
+                codec::DoubleArrayView view;
+                const int32_t rc = codec::parseDoubleArray(t, &view);
+                if (rc == kSuccess)
+                    view.copyTo(decoded.data());
+                benchmark::DoNotOptimize(decoded.data());
+                return rc;
+            },
+            [&] { return decoded == values; });
+    });
+    static std::string text;
+    text = scenarioText(textBytes);
+    benchmark::RegisterBenchmark(("codec/decode/text/" + sizeLabel(textBytes)).c_str(), [](benchmark::State& s) {
+        const std::string token = "(s=" + text + ")";
+        std::vector<char> buffer(text.size() + 1);
+        decodeLarge(
+            s, token, text.size(), [&](const std::string& t) { return decodeTextInto(t, buffer.data()); },
+            [&] { return std::string_view(buffer.data()) == text; });
     });
 }
 
@@ -488,7 +533,8 @@ void callbackMessages(benchmark::State& state)
 
 // ---- Registration -----------------------------------------------------------------
 
-void registerAll(const Sizes& sizes, const std::map<std::string, std::size_t>& replyBytes)
+// `server` holds every reply, built before any benchmark runs.
+void registerAll(const Sizes& sizes, const CannedServer& server)
 {
     static const CannedExchange set = rxSetExchange();
     static const CannedExchange get = rxGetExchange();
@@ -502,50 +548,31 @@ void registerAll(const Sizes& sizes, const std::map<std::string, std::size_t>& r
         });
     })->UseRealTime();
 
-    for (std::size_t bytes : sizes.scenarios) {
-        const std::size_t reply = replyBytes.at("scenario" + std::to_string(bytes));
-        const std::string label = sizeLabel(bytes);
-        benchmark::RegisterBenchmark(("bulk/Scenario_Download/" + label + "/library").c_str(),
-                                     [=](benchmark::State& s) { bulkLibraryScenario(s, bytes, reply); })
+    // The library and the floor ask the same server for the same reply.
+    auto registerBulk = [&server](const std::string& name, const char* kind, long size, const std::string& request,
+                                  auto library) {
+        static std::string scratch; // never used: every bulk request is registered
+        const std::string* reply = &server.replyFor(request, scratch);
+        benchmark::RegisterBenchmark((name + "/library").c_str(),
+                                     [=](benchmark::State& s) { library(s, reply->size()); })
             ->UseRealTime()->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("bulk/Scenario_Download/" + label + "/raw").c_str(),
+        benchmark::RegisterBenchmark((name + "/floor").c_str(),
+                                     [=](benchmark::State& s) { bulkFloor(s, kind, size, request, *reply); })
+            ->UseRealTime()->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((name + "/floor_chunked").c_str(),
                                      [=](benchmark::State& s) {
-                                         bulkRaw(s, "scenario", long(bytes), scenarioRequest(bytes), reply);
+                                         bulkFloor(s, kind, size, request, *reply, kReceiveChunkSize);
                                      })
             ->UseRealTime()->Unit(benchmark::kMillisecond);
-    }
-    for (int32_t points : sizes.traces) {
-        const std::size_t reply = replyBytes.at("trace" + std::to_string(points));
-        const std::string label = pointsLabel(points);
-        benchmark::RegisterBenchmark(("bulk/LTE_Results_GetTrace/" + label + "/library").c_str(),
-                                     [=](benchmark::State& s) { bulkLibraryTrace(s, points, reply); })
-            ->UseRealTime()->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("bulk/LTE_Results_GetTrace/" + label + "/raw").c_str(),
-                                     [=](benchmark::State& s) {
-                                         bulkRaw(s, "trace", points, traceRequest(points), reply);
-                                     })
-            ->UseRealTime()->Unit(benchmark::kMillisecond);
-    }
-    registerCodec(sizes.codecArray);
+    };
+    for (std::size_t bytes : sizes.scenarios)
+        registerBulk("bulk/Scenario_Download/" + sizeLabel(bytes), "scenario", long(bytes), scenarioRequest(bytes),
+                     [bytes](benchmark::State& s, std::size_t reply) { bulkLibraryScenario(s, bytes, reply); });
+    for (int32_t points : sizes.traces)
+        registerBulk("bulk/LTE_Results_GetTrace/" + pointsLabel(points), "trace", points, traceRequest(points),
+                     [points](benchmark::State& s, std::size_t reply) { bulkLibraryTrace(s, points, reply); });
+    registerCodec(sizes.codecArray, sizes.codecText);
     benchmark::RegisterBenchmark("callback/listener_6009", callbackMessages)->UseRealTime();
-}
-
-// Builds the server's replies; returns the reply size of every bulk workload.
-std::map<std::string, std::size_t> loadServer(CannedServer& server, const Sizes& sizes)
-{
-    std::map<std::string, std::size_t> replyBytes;
-    registerWorkloads(server, {}, {});
-    for (std::size_t bytes : sizes.scenarios) {
-        CannedExchange e = scenarioExchange(bytes);
-        replyBytes["scenario" + std::to_string(bytes)] = e.reply.size();
-        server.add(e.request, std::move(e.reply));
-    }
-    for (int32_t points : sizes.traces) {
-        CannedExchange e = traceExchange(points);
-        replyBytes["trace" + std::to_string(points)] = e.reply.size();
-        server.add(e.request, std::move(e.reply));
-    }
-    return replyBytes;
 }
 
 int serveOnly(int seconds)
@@ -595,7 +622,7 @@ int main(int argc, char** argv)
     // core costs more than it saves, so it is not the default.
     const bool twoCores = pin && std::thread::hardware_concurrency() >= 2;
     CannedServer server(kServerAddress, kServerPort);
-    const auto replyBytes = loadServer(server, sizes);
+    registerWorkloads(server, sizes.scenarios, sizes.traces);
     if (!server.start(twoCores ? 1 : -1)) {
         std::fprintf(stderr, "cannot serve %s:%d: %s\n", kServerAddress, kServerPort, server.error().c_str());
         return 1;
@@ -611,7 +638,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    registerAll(sizes, replyBytes);
+    registerAll(sizes, server);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

@@ -12,4 +12,13 @@ namespace tqbse::bench {
 // the benchmark's thread.
 std::uint64_t allocationsOnThisThread();
 
+// Bytes held through operator new, over every thread, counted as the
+// allocator's usable size of each block (what the block really takes). The
+// peak is exact for one thread; with several allocating at once it may miss
+// a concurrent high point.
+std::int64_t heapBytesLive();
+// Starts a new peak window at the bytes held now, and returns them.
+std::int64_t startHeapPeakWindow();
+std::int64_t heapPeakBytes();
+
 } // namespace tqbse::bench

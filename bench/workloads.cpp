@@ -1,10 +1,9 @@
 #include "bench/workloads.h"
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "client/call_remote.h"
 #include "protocol/codec.h"
@@ -150,23 +149,43 @@ bool RawClient::roundTrip(const std::string& request, char* into, std::size_t re
     return true;
 }
 
+namespace {
+
+// One "Name:   123 kB" line of /proc/self/status, in KiB; -1 when missing.
+long statusKb(const char* field)
+{
+    long kb = -1;
+    if (FILE* f = std::fopen("/proc/self/status", "r")) {
+        const std::size_t length = std::strlen(field);
+        char line[256];
+        while (std::fgets(line, sizeof line, f))
+            if (std::strncmp(line, field, length) == 0 && line[length] == ':') {
+                std::sscanf(line + length + 1, "%ld", &kb);
+                break;
+            }
+        std::fclose(f);
+    }
+    return kb;
+}
+
+} // namespace
+
 long peakRssKb()
 {
     // VmHWM rather than getrusage's ru_maxrss: after posix_spawn the latter
     // starts at the spawning process's peak, which hides the probe's own.
-    if (FILE* f = std::fopen("/proc/self/status", "r")) {
-        char line[256];
-        long kb = -1;
-        while (std::fgets(line, sizeof line, f))
-            if (std::sscanf(line, "VmHWM: %ld kB", &kb) == 1)
-                break;
-        std::fclose(f);
-        if (kb >= 0)
-            return kb;
-    }
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
+    return statusKb("VmHWM");
+}
+
+long startPeakWindow()
+{
+    FILE* f = std::fopen("/proc/self/clear_refs", "w");
+    if (!f)
+        return -1;
+    const bool reset = std::fputs("5", f) >= 0;
+    if (std::fclose(f) != 0 || !reset)
+        return -1;
+    return statusKb("VmRSS");
 }
 
 } // namespace tqbse::bench

@@ -49,7 +49,7 @@ void registerWorkloads(CannedServer& server, const std::vector<std::size_t>& sce
                        const std::vector<int32_t>& tracePoints);
 
 // The floor: a plain blocking TCP client (TCP_NODELAY, send and receive
-// timeouts), one send and one receive system call at a time.
+// timeouts), one send and one receive system call at a time, no parsing.
 class RawClient {
 public:
     RawClient() = default;
@@ -59,9 +59,11 @@ public:
 
     bool connect(const char* address, uint16_t port, int timeoutMs);
     // Sends the request and receives exactly `replyBytes` into `into` in
-    // receives of at most `chunk` bytes. False on error, close or timeout.
+    // receives of at most `chunk` bytes (by default each receive takes all
+    // the kernel holds, up to the end of the reply). False on error, close
+    // or timeout.
     bool roundTrip(const std::string& request, char* into, std::size_t replyBytes,
-                   std::size_t chunk = 4096);
+                   std::size_t chunk = SIZE_MAX);
     platform::SocketHandle socket() const { return socket_; }
 
 private:
@@ -70,5 +72,10 @@ private:
 
 // The process's peak resident set size so far, in KiB.
 long peakRssKb();
+// Starts a new peak window: resets the peak resident set to the current
+// one (Linux's clear_refs) and returns it, in KiB; -1 when the peak cannot
+// be reset, as a peak of earlier, freed memory would then hide the growth
+// that follows.
+long startPeakWindow();
 
 } // namespace tqbse::bench
