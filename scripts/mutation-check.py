@@ -33,7 +33,7 @@ FAULTS = [
     ("hex nibbles swapped in appendHex", "protocol/codec.cpp",
      "*p++ = kHexDigits[b[i] >> 4];\n        *p++ = kHexDigits[b[i] & 0x0f];",
      "*p++ = kHexDigits[b[i] & 0x0f];\n        *p++ = kHexDigits[b[i] >> 4];"),
-    ("text input limit off by one", "protocol/wire_value.cpp",
+    ("text input limit off by one", "protocol/wire_value.h",
      "length > std::size_t(limit)", "length >= std::size_t(limit)"),
     ("null text encoded as (s=null)", "protocol/codec.cpp",
      'out.append("(s=NULL)");', 'out.append("(s=null)");'),
