@@ -16,6 +16,16 @@ namespace {
 constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr uint8_t kBadDigit = 0xff;
 
+// The two hex digits of every byte value, high digit first.
+constexpr std::array<std::array<char, 2>, 256> makePairTable()
+{
+    std::array<std::array<char, 2>, 256> t{};
+    for (int b = 0; b < 256; ++b)
+        t[b] = {kHexDigits[b >> 4], kHexDigits[b & 0x0f]};
+    return t;
+}
+constexpr std::array<std::array<char, 2>, 256> kHexPair = makePairTable();
+
 // Digit value of every byte, kBadDigit for anything that is not a hex digit.
 constexpr std::array<uint8_t, 256> makeDigitTable()
 {
@@ -46,6 +56,16 @@ int32_t decodeNumber(std::string_view token, std::string_view tag, T* value)
 {
     if (!token.starts_with(tag))
         return kParameterType;
+    // The usual token, tag + hex digits + ")", needs no search: its digits
+    // hold no parenthesis, so its ")" is the one that closes it.
+    // Anything else takes the general path, which also decides what a bad
+    // token leaves written.
+    T decoded;
+    if (token.size() == tag.size() + 2 * sizeof(T) + 1 && token.back() == ')'
+        && hexToBytes(token.substr(tag.size(), 2 * sizeof(T)), &decoded, sizeof(T))) {
+        *value = decoded;
+        return kSuccess;
+    }
     std::string_view text;
     if (extractValue(token, &text) != kSuccess)
         return kParameterFormat;
@@ -150,10 +170,8 @@ void appendHex(std::string& out, const void* bytes, std::size_t count)
     const std::size_t at = out.size();
     out.resize(at + 2 * count);
     char* p = out.data() + at;
-    for (std::size_t i = 0; i < count; ++i) {
-        *p++ = kHexDigits[b[i] >> 4];
-        *p++ = kHexDigits[b[i] & 0x0f];
-    }
+    for (std::size_t i = 0; i < count; ++i, p += 2)
+        std::memcpy(p, kHexPair[b[i]].data(), 2);
 }
 
 bool hexToBytes(std::string_view text, void* destination, std::size_t count)
@@ -165,7 +183,7 @@ bool hexToBytes(std::string_view text, void* destination, std::size_t count)
     for (std::size_t i = 0; i < count; ++i) {
         const uint8_t hi = digit(p[2 * i]);
         const uint8_t lo = digit(p[2 * i + 1]);
-        if (hi == kBadDigit || lo == kBadDigit)
+        if ((hi | lo) & 0xf0) // kBadDigit in either
             return false;
         out[i] = static_cast<uint8_t>(hi << 4 | lo);
     }
