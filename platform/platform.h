@@ -78,6 +78,8 @@ void shutdownSend(SocketHandle s);
 // caller for minutes. The socket is blocking again afterwards.
 int connectWithTimeout(SocketHandle s, Endpoint to, int timeoutMs);
 int bindSocket(SocketHandle s, Endpoint local);
+// The backlog the library's listener and the emulator listen with.
+inline constexpr int kListenBacklog = 16;
 int listenSocket(SocketHandle s, int backlog);
 // One accepted peer, or kInvalidSocket (lastError() says why).
 SocketHandle acceptPeer(SocketHandle listening, Endpoint* peer);

@@ -1,6 +1,8 @@
 #include "protocol/framer.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdlib>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -44,32 +46,97 @@ int64_t parenthesisBalance(const char* p, std::size_t n)
     return depth;
 }
 
+// Where the token that opens at data[from] closes, in splitMessage's sense:
+// the first return of the depth to 0, *depth being the depth before
+// data[from]. Returns the offset just after its ")", or 0 when the bytes end
+// first; *depth is the depth at the offset returned, or after all bytes.
+// A block of 64 bytes without parentheses is skipped whole, and a block of
+// 16 without ")" (or with the depth too high to reach 0 in it) is counted
+// whole, so bulk text and arrays go by at vector speed.
+std::size_t closingOffset(const char* data, std::size_t from, std::size_t size, int64_t* depth)
+{
+    int64_t d = *depth;
+    std::size_t i = from;
+    const auto byteByByte = [&](std::size_t end) -> std::size_t {
+        for (; i < end; ++i) {
+            if (data[i] == '(')
+                ++d;
+            else if (data[i] == ')' && --d == 0)
+                return ++i;
+        }
+        return 0;
+    };
+#if defined(__SSE2__)
+    const __m128i open = _mm_set1_epi8('(');
+    const __m128i close = _mm_set1_epi8(')');
+    const auto load = [&](std::size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at)); };
+    while (size - i >= 16) {
+        if (size - i >= 64) {
+            __m128i any = _mm_setzero_si128();
+            for (int k = 0; k < 4; ++k) {
+                const __m128i bytes = load(i + 16 * std::size_t(k));
+                any = _mm_or_si128(any, _mm_or_si128(_mm_cmpeq_epi8(bytes, open), _mm_cmpeq_epi8(bytes, close)));
+            }
+            if (_mm_movemask_epi8(any) == 0) {
+                i += 64;
+                continue;
+            }
+        }
+        const __m128i bytes = load(i);
+        const unsigned opens = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, open)));
+        const unsigned closes = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, close)));
+        if (closes == 0 || d > 16) {
+            d += std::popcount(opens) - std::popcount(closes);
+            i += 16;
+            continue;
+        }
+        if (const std::size_t end = byteByByte(i + 16)) {
+            *depth = d;
+            return end;
+        }
+    }
+#endif
+    const std::size_t end = byteByByte(size);
+    *depth = d;
+    return end;
+}
+
 } // namespace
 
-void ReplyFramer::scanTokens()
+std::string_view textBeforeZero(std::string_view chunk)
 {
-    const char* data = reply_.data();
-    const std::size_t size = reply_.size();
+    const void* zero = std::memchr(chunk.data(), 0, chunk.size());
+    return zero ? chunk.substr(0, std::size_t(static_cast<const char*>(zero) - chunk.data())) : chunk;
+}
+
+void ReplyFramer::scanTokens(std::string_view reply)
+{
+    const char* data = reply.data();
+    const std::size_t size = reply.size();
     std::size_t pos = scanned_;
     if (!sawEquals_) {
         // The name: only its parentheses count (a name has none, but the
         // balance is the whole reply's).
         const void* eq = std::memchr(data + pos, '=', size - pos);
         const std::size_t end = eq ? std::size_t(static_cast<const char*>(eq) - data) + 1 : size;
-        if (std::memchr(data + pos, '(', end - pos) || std::memchr(data + pos, ')', end - pos))
+        if (std::memchr(data + pos, '(', end - pos) || std::memchr(data + pos, ')', end - pos)) {
             depth_ += parenthesisBalance(data + pos, end - pos);
+            irregular_ = true;
+        }
         pos = end;
         sawEquals_ = eq != nullptr;
         if (!sawEquals_) {
             scanned_ = counted_ = pos;
             return;
         }
+        nameEnd_ = end - 1;
     }
     // Locals, not members, in the loop: stores through `data` could alias
     // them and force a reload at every byte.
     int64_t depth = depth_;
     int64_t tokenStart = tokenStart_;
     int tokens = tokens_;
+    bool irregular = irregular_;
     for (; pos < size; ++pos) {
         const char c = data[pos];
         if (c == '(') {
@@ -82,58 +149,178 @@ void ReplyFramer::scanTokens()
                 tokenStart = int64_t(pos);
             }
             ++depth;
-        } else if (c == ')' && --depth == 0 && tokenStart >= 0) {
-            if (++tokens == 1)
-                first_ = {std::size_t(tokenStart), pos + 1 - std::size_t(tokenStart)};
-            tokenStart = -1;
+        } else if (c == ')') {
+            irregular |= depth <= 0;
+            if (--depth == 0 && tokenStart >= 0) {
+                if (tokens < kMaxRecordedTokens)
+                    ends_[tokens] = pos + 1;
+                if (++tokens == 1)
+                    first_ = {std::size_t(tokenStart), pos + 1 - std::size_t(tokenStart)};
+                tokenStart = -1;
+            }
         }
     }
     depth_ = depth;
     tokenStart_ = tokenStart;
     tokens_ = tokens;
+    irregular_ = irregular;
     scanned_ = pos;
     if (counted_ < scanned_)
         counted_ = scanned_;
 }
 
-bool ReplyFramer::failed() const
+void ReplyFramer::countBalance(std::string_view reply)
+{
+    std::size_t pos = counted_;
+    if (lastTokenOpen_ && lastEnd_ == 0) {
+        // Up to where the last expected token closes, which the cut needs.
+        const std::size_t end = closingOffset(reply.data(), pos, reply.size(), &depth_);
+        lastEnd_ = end;
+        pos = end != 0 ? end : reply.size();
+    }
+    depth_ += parenthesisBalance(reply.data() + pos, reply.size() - pos);
+    counted_ = reply.size();
+}
+
+bool ReplyFramer::failed(std::string_view reply) const
 {
     // Decoded only when it matters: a reply short of its tokens.
     int32_t result = 0;
     return first_.second > 0
-        && codec::decodeInt(std::string_view(reply_).substr(first_.first, first_.second), &result) == kSuccess
+        && codec::decodeInt(reply.substr(first_.first, first_.second), &result) == kSuccess
         && result < 0;
 }
 
-bool ReplyFramer::holdsExpectedTokens() const
+bool ReplyFramer::holdsExpectedTokens(std::string_view reply) const
 {
     // Asked only when the reply's parentheses balance: a last expected token
     // that opened at depth 0 has then closed somewhere after its "(".
-    return tokens_ >= expected_ || lastTokenOpen_ || failed();
+    return tokens_ >= expected_ || lastTokenOpen_ || failed(reply);
 }
 
-ReplyFramer::Verdict ReplyFramer::feed(std::string_view chunk)
+ReplyFramer::Verdict ReplyFramer::advance(std::string_view reply, std::size_t received, char last)
 {
-    if (chunk.empty())
+    if (received == 0)
         return Verdict::More;
-    const char last = chunk.back();
-    const void* zero = std::memchr(chunk.data(), 0, chunk.size());
-    const std::size_t kept = zero ? std::size_t(static_cast<const char*>(zero) - chunk.data()) : chunk.size();
-    reply_.append(chunk.data(), kept);
     if (!lastTokenOpen_)
-        scanTokens();
+        scanTokens(reply);
     if (last != ')')
         return Verdict::More;
     // The balance is only looked at when a chunk ends in ")", so it is
     // brought up to date then rather than chunk by chunk.
-    depth_ += parenthesisBalance(reply_.data() + counted_, reply_.size() - counted_);
-    counted_ = reply_.size();
-    const bool shortChunk = chunk.size() < kReceiveChunkSize;
-    if (depth_ <= 0 && holdsExpectedTokens())
+    countBalance(reply);
+    const bool shortChunk = received < kReceiveChunkSize;
+    if (depth_ <= 0 && holdsExpectedTokens(reply))
         return Verdict::End;
     if (shortChunk || depth_ <= 0)
         return Verdict::EndIfQuiet;
     return Verdict::More;
+}
+
+void ReplyFramer::split(std::string_view reply, codec::SplitMessage* out)
+{
+    if (!lastTokenOpen_)
+        scanTokens(reply);
+    if (counted_ < reply.size())
+        countBalance(reply);
+    if (irregular_ || !sawEquals_ || expected_ > kMaxRecordedTokens) {
+        codec::splitMessage(reply, out);
+        return;
+    }
+    out->name = reply.substr(0, nameEnd_);
+    out->params.clear();
+    // A token runs from the end of the one before it, as splitMessage cuts.
+    std::size_t from = nameEnd_ + 1;
+    for (int k = 0; k < tokens_; from = ends_[k++])
+        out->params.push_back(reply.substr(from, ends_[k] - from));
+    if (lastEnd_ != 0)
+        out->params.push_back(reply.substr(from, lastEnd_ - from));
+}
+
+ReplyReader::~ReplyReader() { std::free(data_); }
+
+ReplyReader& ReplyReader::operator=(ReplyReader&& other) noexcept
+{
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+    maxBytes_ = other.maxBytes_;
+    framer_ = other.framer_;
+    couldEnd_ = other.couldEnd_;
+    return *this;
+}
+
+bool ReplyReader::reserveTotal(std::size_t total)
+{
+    if (total <= capacity_)
+        return true;
+    char* grown = static_cast<char*>(std::realloc(data_, total));
+    if (grown == nullptr)
+        return false;
+    data_ = grown;
+    capacity_ = total;
+    return true;
+}
+
+void ReplyReader::begin(int expectedTokens, std::size_t maxBytes, std::size_t reserve)
+{
+    size_ = 0;
+    maxBytes_ = maxBytes;
+    framer_ = ReplyFramer(expectedTokens);
+    couldEnd_ = false;
+    // Best effort: without the room the reply grows as it arrives.
+    if (reserve > 0)
+        reserveTotal(reserve + kReceiveChunkSize);
+}
+
+char* ReplyReader::space()
+{
+    if (capacity_ - size_ < kReceiveChunkSize
+        && !reserveTotal(std::max(2 * capacity_, size_ + kReceiveChunkSize)))
+        return nullptr;
+    return data_ + size_;
+}
+
+ReplyReader::Next ReplyReader::received(std::size_t n)
+{
+    if (n == 0)
+        return Next::Receive;
+    const char last = data_[size_ + n - 1];
+    size_ += textBeforeZero(std::string_view(data_ + size_, n)).size();
+    // More than the call can deliver: a server that never ends its reply
+    // would otherwise take all memory.
+    if (size_ > maxBytes_)
+        return Next::TooLarge;
+    const ReplyFramer::Verdict verdict = framer_.advance(reply(), n, last);
+    couldEnd_ = verdict == ReplyFramer::Verdict::EndIfQuiet;
+    switch (verdict) {
+    case ReplyFramer::Verdict::End:
+        return Next::Done;
+    case ReplyFramer::Verdict::EndIfQuiet:
+        return Next::WaitQuiet;
+    case ReplyFramer::Verdict::More:
+        break;
+    }
+    return Next::Receive;
+}
+
+ReplyReader::Next ReplyReader::feed(std::string_view chunk)
+{
+    if (chunk.empty() || !reserveTotal(size_ + std::max(chunk.size(), kReceiveChunkSize)))
+        return Next::Receive;
+    std::memcpy(data_ + size_, chunk.data(), chunk.size());
+    return received(chunk.size());
+}
+
+void ReplyReader::split(codec::SplitMessage* out) { framer_.split(reply(), out); }
+
+void ReplyReader::release()
+{
+    if (capacity_ <= kKeptBytes)
+        return;
+    std::free(data_);
+    data_ = nullptr;
+    size_ = capacity_ = 0;
 }
 
 bool RequestFramer::feed(std::string_view buffer)
