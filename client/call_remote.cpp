@@ -113,6 +113,7 @@ ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args, std::size_t 
         }
     }
     ReplyLimits limits;
+    limits.name = std::string_view(call.name, nameLength);
     limits.expectedTokens = tokens;
     limits.maxBytes = std::size_t(std::min<uint64_t>(std::max<uint64_t>(bound, kMinReplyBound), SIZE_MAX));
     return limits;

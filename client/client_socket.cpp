@@ -99,13 +99,14 @@ int ClientSocket::connectToServer(uint16_t port)
 
 int ClientSocket::exchange(std::string_view request, const ReplyLimits& limits, std::size_t reserve)
 {
-    reader_.begin(limits.expectedTokens, limits.maxBytes, reserve);
+    reader_.begin(limits.expectedTokens, limits.maxBytes, reserve, limits.name);
     if (!connected_)
         return -1;
     // With a deadline, sending and every receive wait only as long as the
     // deadline leaves.
     const bool hasDeadline = replyDeadlineMs_ > 0;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(replyDeadlineMs_);
+    const Clock::time_point deadline =
+        hasDeadline ? Clock::now() + std::chrono::milliseconds(replyDeadlineMs_) : Clock::time_point();
     if (discardStaleBytes() != 0 || sendRequest(request, hasDeadline ? &deadline : nullptr) != 0)
         return -1;
     for (;;) {

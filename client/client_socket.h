@@ -27,6 +27,7 @@ inline constexpr std::size_t kMaxStaleBytes = std::size_t(1) << 20;
 struct ReplyLimits {
     int expectedTokens = 1;                // result and output tokens of a successful reply
     std::size_t maxBytes = SIZE_MAX;       // past this the connection is given up
+    std::string_view name;                 // the name the reply should carry, if known
 };
 
 class ClientSocket {

@@ -46,6 +46,57 @@ int64_t parenthesisBalance(const char* p, std::size_t n)
     return depth;
 }
 
+// Bits of a 16-byte window: bit k stands for byte at + k.
+struct Window {
+    unsigned opens;  // "("
+    unsigned closes; // ")"
+    unsigned equals; // "="
+    std::size_t length; // bytes in the window: 16, or fewer at the end
+};
+
+// The window of data[at, min(at + 16, size)).
+inline Window windowAt(const char* data, std::size_t at, std::size_t size)
+{
+    const std::size_t length = std::min<std::size_t>(16, size - at);
+#if defined(__SSE2__)
+    __m128i bytes;
+    unsigned shift = 0;
+    if (length == 16) {
+        bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+    } else if (size >= 16) {
+        // The last 16 bytes, of which the window is the end.
+        bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + size - 16));
+        shift = unsigned(16 - length);
+    } else {
+        // Zero padding matches none of the three.
+        alignas(16) char tail[16] = {};
+        std::memcpy(tail, data + at, length);
+        bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(tail));
+    }
+    const auto bitsOf = [&](char c) {
+        return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(c)))) >> shift;
+    };
+    return {bitsOf('('), bitsOf(')'), bitsOf('='), length};
+#else
+    Window w{0, 0, 0, length};
+    for (std::size_t k = 0; k < length; ++k) {
+        w.opens |= unsigned(data[at + k] == '(') << k;
+        w.closes |= unsigned(data[at + k] == ')') << k;
+        w.equals |= unsigned(data[at + k] == '=') << k;
+    }
+    return w;
+#endif
+}
+
+inline int bitCount(unsigned x)
+{
+    x = x - ((x >> 1) & 0x55555555u);
+    x = (x & 0x33333333u) + ((x >> 2) & 0x33333333u);
+    return int((((x + (x >> 4)) & 0x0f0f0f0fu) * 0x01010101u) >> 24);
+}
+
+inline int lowestBit(unsigned x) { return std::countr_zero(x); }
+
 // Where the token that opens at data[from] closes, in splitMessage's sense:
 // the first return of the depth to 0, *depth being the depth before
 // data[from]. Returns the offset just after its ")", or 0 when the bytes end
@@ -57,24 +108,14 @@ std::size_t closingOffset(const char* data, std::size_t from, std::size_t size, 
 {
     int64_t d = *depth;
     std::size_t i = from;
-    const auto byteByByte = [&](std::size_t end) -> std::size_t {
-        for (; i < end; ++i) {
-            if (data[i] == '(')
-                ++d;
-            else if (data[i] == ')' && --d == 0)
-                return ++i;
-        }
-        return 0;
-    };
+    while (i < size) {
 #if defined(__SSE2__)
-    const __m128i open = _mm_set1_epi8('(');
-    const __m128i close = _mm_set1_epi8(')');
-    const auto load = [&](std::size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at)); };
-    while (size - i >= 16) {
         if (size - i >= 64) {
+            const __m128i open = _mm_set1_epi8('(');
+            const __m128i close = _mm_set1_epi8(')');
             __m128i any = _mm_setzero_si128();
-            for (int k = 0; k < 4; ++k) {
-                const __m128i bytes = load(i + 16 * std::size_t(k));
+            for (std::size_t k = 0; k < 64; k += 16) {
+                const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + k));
                 any = _mm_or_si128(any, _mm_or_si128(_mm_cmpeq_epi8(bytes, open), _mm_cmpeq_epi8(bytes, close)));
             }
             if (_mm_movemask_epi8(any) == 0) {
@@ -82,23 +123,25 @@ std::size_t closingOffset(const char* data, std::size_t from, std::size_t size, 
                 continue;
             }
         }
-        const __m128i bytes = load(i);
-        const unsigned opens = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, open)));
-        const unsigned closes = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, close)));
-        if (closes == 0 || d > 16) {
-            d += std::popcount(opens) - std::popcount(closes);
-            i += 16;
-            continue;
-        }
-        if (const std::size_t end = byteByByte(i + 16)) {
-            *depth = d;
-            return end;
-        }
-    }
 #endif
-    const std::size_t end = byteByByte(size);
+        const Window w = windowAt(data, i, size);
+        if (w.closes == 0 || d > 16) {
+            d += bitCount(w.opens) - bitCount(w.closes);
+        } else {
+            for (unsigned events = w.opens | w.closes; events != 0; events &= events - 1) {
+                const int k = lowestBit(events);
+                if (w.opens >> k & 1u) {
+                    ++d;
+                } else if (--d == 0) {
+                    *depth = 0;
+                    return i + std::size_t(k) + 1;
+                }
+            }
+        }
+        i += w.length;
+    }
     *depth = d;
-    return end;
+    return 0;
 }
 
 } // namespace
@@ -114,9 +157,31 @@ void ReplyFramer::scanTokens(std::string_view reply)
     const char* data = reply.data();
     const std::size_t size = reply.size();
     std::size_t pos = scanned_;
+    if (!sawEquals_ && pos == 0 && !name_.empty() && size > name_.size() && data[name_.size()] == '='
+        && std::memcmp(data, name_.data(), name_.size()) == 0) {
+        // The name the caller expects, which holds no parenthesis.
+        nameEnd_ = name_.size();
+        pos = nameEnd_ + 1;
+        sawEquals_ = true;
+    }
     if (!sawEquals_) {
-        // The name: only its parentheses count (a name has none, but the
-        // balance is the whole reply's).
+        // The usual name: no parenthesis before its "=".
+        for (std::size_t at = pos; at < size;) {
+            const Window w = windowAt(data, at, size);
+            if (const unsigned events = w.opens | w.closes | w.equals; events != 0) {
+                if (const int k = lowestBit(events); w.equals >> k & 1u) {
+                    nameEnd_ = at + std::size_t(k);
+                    pos = nameEnd_ + 1;
+                    sawEquals_ = true;
+                }
+                break;
+            }
+            at += w.length;
+        }
+    }
+    if (!sawEquals_) {
+        // Otherwise only the name's parentheses count (the balance is the
+        // whole reply's).
         const void* eq = std::memchr(data + pos, '=', size - pos);
         const std::size_t end = eq ? std::size_t(static_cast<const char*>(eq) - data) + 1 : size;
         if (std::memchr(data + pos, '(', end - pos) || std::memchr(data + pos, ')', end - pos)) {
@@ -132,39 +197,46 @@ void ReplyFramer::scanTokens(std::string_view reply)
         nameEnd_ = end - 1;
     }
     // Locals, not members, in the loop: stores through `data` could alias
-    // them and force a reload at every byte.
+    // them and force a reload at every byte. Only the parentheses are
+    // looked at, 16 bytes a window.
     int64_t depth = depth_;
     int64_t tokenStart = tokenStart_;
     int tokens = tokens_;
     bool irregular = irregular_;
-    for (; pos < size; ++pos) {
-        const char c = data[pos];
-        if (c == '(') {
-            if (depth == 0) {
-                if (tokens == expected_ - 1) {
-                    // The last expected token: from here its balance tells.
-                    lastTokenOpen_ = true;
-                    break;
+    std::size_t next = size; // where the scan stopped: the end, or the last expected token's "("
+    for (std::size_t at = pos; at < size && next == size;) {
+        const Window w = windowAt(data, at, size);
+        for (unsigned events = w.opens | w.closes; events != 0; events &= events - 1) {
+            const std::size_t p = at + std::size_t(lowestBit(events));
+            if (data[p] == '(') {
+                if (depth == 0) {
+                    if (tokens == expected_ - 1) {
+                        // The last expected token: from here its balance tells.
+                        lastTokenOpen_ = true;
+                        next = p;
+                        break;
+                    }
+                    tokenStart = int64_t(p);
                 }
-                tokenStart = int64_t(pos);
-            }
-            ++depth;
-        } else if (c == ')') {
-            irregular |= depth <= 0;
-            if (--depth == 0 && tokenStart >= 0) {
-                if (tokens < kMaxRecordedTokens)
-                    ends_[tokens] = pos + 1;
-                if (++tokens == 1)
-                    first_ = {std::size_t(tokenStart), pos + 1 - std::size_t(tokenStart)};
-                tokenStart = -1;
+                ++depth;
+            } else {
+                irregular |= depth <= 0;
+                if (--depth == 0 && tokenStart >= 0) {
+                    if (tokens < kMaxRecordedTokens)
+                        ends_[tokens] = p + 1;
+                    if (++tokens == 1)
+                        first_ = {std::size_t(tokenStart), p + 1 - std::size_t(tokenStart)};
+                    tokenStart = -1;
+                }
             }
         }
+        at += w.length;
     }
     depth_ = depth;
     tokenStart_ = tokenStart;
     tokens_ = tokens;
     irregular_ = irregular;
-    scanned_ = pos;
+    scanned_ = next;
     if (counted_ < scanned_)
         counted_ = scanned_;
 }
@@ -262,11 +334,24 @@ bool ReplyReader::reserveTotal(std::size_t total)
     return true;
 }
 
-void ReplyReader::begin(int expectedTokens, std::size_t maxBytes, std::size_t reserve)
+void ReplyFramer::reset(int expectedTokens, std::string_view name)
+{
+    name_ = name;
+    scanned_ = counted_ = 0;
+    expected_ = expectedTokens < 1 ? 1 : expectedTokens;
+    depth_ = 0;
+    tokenStart_ = -1;
+    tokens_ = 0;
+    sawEquals_ = lastTokenOpen_ = irregular_ = false;
+    nameEnd_ = lastEnd_ = 0;
+    first_ = {0, 0};
+}
+
+void ReplyReader::begin(int expectedTokens, std::size_t maxBytes, std::size_t reserve, std::string_view name)
 {
     size_ = 0;
     maxBytes_ = maxBytes;
-    framer_ = ReplyFramer(expectedTokens);
+    framer_.reset(expectedTokens, name);
     couldEnd_ = false;
     // Best effort: without the room the reply grows as it arrives.
     if (reserve > 0)

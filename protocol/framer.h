@@ -51,7 +51,11 @@ public:
 
     // `expectedTokens`: the tokens of a successful reply, the result
     // included (at least 1).
-    explicit ReplyFramer(int expectedTokens = 1) : expected_(expectedTokens < 1 ? 1 : expectedTokens) {}
+    explicit ReplyFramer(int expectedTokens = 1) { reset(expectedTokens); }
+    // Starts over, for a new reply. `name`, when given, is the name the reply
+    // should carry, without parentheses (a call's name): a reply that starts
+    // with it is not searched for its "=".
+    void reset(int expectedTokens, std::string_view name = {});
 
     // The reply is `reply`, of which the bytes past those seen before
     // arrived in one receive of `received` bytes (up to kReceiveChunkSize)
@@ -78,18 +82,19 @@ private:
     void countBalance(std::string_view reply);
     bool holdsExpectedTokens(std::string_view reply) const;
 
-    std::size_t scanned_ = 0;  // bytes looked at for tokens
-    std::size_t counted_ = 0;  // bytes whose parentheses are in depth_
+    std::string_view name_; // the expected name
+    std::size_t scanned_;  // bytes looked at for tokens
+    std::size_t counted_;  // bytes whose parentheses are in depth_
     int expected_;
-    int64_t depth_ = 0;    // net parentheses of reply[0, counted_)
-    int64_t tokenStart_ = -1;
-    int tokens_ = 0;
-    bool sawEquals_ = false;
-    bool lastTokenOpen_ = false; // the last expected token has begun; balance only from here
-    bool irregular_ = false;     // a parenthesis in the name, or a ")" between tokens
-    std::size_t nameEnd_ = 0;    // offset of the "="
-    std::size_t lastEnd_ = 0;    // end of the last expected token, once it has closed
-    std::pair<std::size_t, std::size_t> first_{0, 0}; // offset and length of the first token
+    int64_t depth_;        // net parentheses of reply[0, counted_)
+    int64_t tokenStart_;
+    int tokens_;
+    bool sawEquals_;
+    bool lastTokenOpen_;   // the last expected token has begun; balance only from here
+    bool irregular_;       // a parenthesis in the name, or a ")" between tokens
+    std::size_t nameEnd_;  // offset of the "="
+    std::size_t lastEnd_;  // end of the last expected token, once it has closed
+    std::pair<std::size_t, std::size_t> first_; // offset and length of the first token
     std::size_t ends_[kMaxRecordedTokens] = {};        // where each token ends
 };
 
@@ -130,7 +135,9 @@ public:
     // Starts a reply with `expectedTokens` tokens when successful and at most
     // `maxBytes` bytes. `reserve` bytes are set aside at once (a bulk reply
     // then grows without a copy); false when they cannot be had.
-    void begin(int expectedTokens, std::size_t maxBytes = SIZE_MAX, std::size_t reserve = 0);
+    // `name`: the name the reply should carry, if known (see ReplyFramer::reset).
+    void begin(int expectedTokens, std::size_t maxBytes = SIZE_MAX, std::size_t reserve = 0,
+               std::string_view name = {});
     // Room for kReceiveChunkSize bytes at the end of the reply; nullptr when
     // memory runs out.
     char* space();

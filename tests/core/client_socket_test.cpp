@@ -48,7 +48,7 @@ int exchangeWithin3s(FakeServer& server, std::string* reply, int tokens)
 {
     auto future = std::async(std::launch::async, [reply, tokens] {
         ClientSocket& socket = ClientSocket::instance();
-        const int rc = socket.exchange("Q=(n=01000000)", ReplyLimits{tokens, SIZE_MAX});
+        const int rc = socket.exchange("Q=(n=01000000)", ReplyLimits{tokens, SIZE_MAX, "Q"});
         *reply = socket.reader().reply();
         return rc;
     });
