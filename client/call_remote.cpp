@@ -174,12 +174,13 @@ int32_t checkReply(const CallDesc& call, std::string_view reply, codec::SplitMes
     return checkSplitReply(call, *message, result);
 }
 
-int32_t checkSplitReply(const CallDesc& call, const codec::SplitMessage& message, int32_t* result)
+int32_t checkSplitReply(const CallDesc& call, const codec::SplitMessage& message, int32_t* result,
+                        std::size_t nameLength)
 {
-    // The row's name ends where the reply's does (no strlen: strncmp stops
-    // at the row's terminator).
-    const bool sameName = std::strncmp(call.name, message.name.data(), message.name.size()) == 0
-        && call.name[message.name.size()] == '\0';
+    // Without the row's name length: strncmp stops at the row's terminator.
+    const bool sameName = nameLength == SIZE_MAX
+        ? std::strncmp(call.name, message.name.data(), message.name.size()) == 0 && call.name[message.name.size()] == '\0'
+        : message.name.size() == nameLength && std::memcmp(call.name, message.name.data(), nameLength) == 0;
     if (!sameName)
         return kReplyOutOfOrder;
     if (message.params.empty())
@@ -210,10 +211,10 @@ namespace {
 // The call procedure's checks and outputs for one reply, cut into `message`
 // (an empty reply is not looked at).
 int32_t judgeSplitReply(const CallDesc& call, const ArgValue* args, std::string_view reply,
-                        const codec::SplitMessage& message, bool* rejected)
+                        const codec::SplitMessage& message, bool* rejected, std::size_t nameLength = SIZE_MAX)
 {
     int32_t result = 0;
-    int32_t rc = reply.empty() ? kNoResponse : checkSplitReply(call, message, &result);
+    int32_t rc = reply.empty() ? kNoResponse : checkSplitReply(call, message, &result, nameLength);
     if (rc == kSuccess && result < 0)
         return result; // the server's failure: a whole reply, nothing written
     if (rc == kSuccess)
@@ -232,9 +233,8 @@ constexpr std::size_t kMaxReplyReserve = std::size_t(1) << (sizeof(void*) >= 8 ?
 
 // Builds the request in the connection's buffer and exchanges it; the reply
 // is then in the connection's reader (empty or partial on failure).
-bool exchangeOverConnection(ClientSocket& socket, const CallDesc& call, const ArgValue* args)
+bool exchangeOverConnection(ClientSocket& socket, const CallDesc& call, const ArgValue* args, std::size_t nameLength)
 {
-    const std::size_t nameLength = std::strlen(call.name);
     std::string& request = socket.requestBuffer();
     request.clear();
     appendRequest(request, call, args, nameLength);
@@ -255,7 +255,8 @@ int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, const Reply
 {
     ClientSocket& socket = ClientSocket::instance();
     ReplyReader& reader = socket.reader();
-    const bool received = exchangeOverConnection(socket, call, args);
+    const std::size_t nameLength = std::strlen(call.name);
+    const bool received = exchangeOverConnection(socket, call, args, nameLength);
     const std::string_view reply = received ? reader.reply() : std::string_view();
     bool rejected = false;
     int32_t rc = 0;
@@ -265,7 +266,7 @@ int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, const Reply
         codec::SplitMessage& message = socket.splitReply();
         if (received)
             reader.split(&message);
-        rc = judgeSplitReply(call, args, reply, message, &rejected);
+        rc = judgeSplitReply(call, args, reply, message, &rejected, nameLength);
     }
     reader.release();
     if (socket.requestBuffer().capacity() > ReplyReader::kKeptBytes)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -41,8 +42,10 @@ void appendRequest(std::string& request, const CallDesc& call, const ArgValue* a
 // Checks a reply's name (-10), first parameter (-11) and result token (-12);
 // an empty reply gives -14. On 0, `message` and `result` are filled.
 int32_t checkReply(const CallDesc& call, std::string_view reply, codec::SplitMessage* message, int32_t* result);
-// The same checks of a reply already cut into `message`.
-int32_t checkSplitReply(const CallDesc& call, const codec::SplitMessage& message, int32_t* result);
+// The same checks of a reply already cut into `message`; `nameLength`, the
+// length of the row's name, when the caller knows it.
+int32_t checkSplitReply(const CallDesc& call, const codec::SplitMessage& message, int32_t* result,
+                        std::size_t nameLength = SIZE_MAX);
 
 // Writes the outputs from a checked reply with a non-negative result, in
 // reply order, stopping at the first failure. Returns 0 or that failure.

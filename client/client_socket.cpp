@@ -146,6 +146,11 @@ int ClientSocket::exchange(std::string_view request, const ReplyLimits& limits, 
 
 int ClientSocket::discardStaleBytes()
 {
+    // Nothing waiting, the usual case, is found out without a receive. The
+    // end of the stream also shows as nothing waiting here: the exchange
+    // then fails at its receive.
+    if (platform::bytesWaiting(socket_) == 0)
+        return 0;
     char chunk[kReceiveChunkSize];
     std::size_t discarded = 0;
     for (;;) {
