@@ -183,8 +183,12 @@ void appendNumberToken(std::string& out, const char* tag, const void* bytes, std
 template <typename T>
 int32_t decodeNumber(std::string_view token, std::string_view tag, T* value)
 {
-    if (!token.starts_with(tag))
+    // The tag compared byte by byte: it is three bytes, a call to memcmp costs more.
+    if (token.size() < tag.size())
         return kParameterType;
+    for (std::size_t i = 0; i < tag.size(); ++i)
+        if (token[i] != tag[i])
+            return kParameterType;
     // The usual token, tag + hex digits + ")", needs no search: its digits
     // hold no parenthesis, so its ")" is the one that closes it.
     // Anything else takes the general path, which also decides what a bad

@@ -208,13 +208,26 @@ void ReplyFramer::scanTokens(std::string_view reply)
         const Window w = windowAt(data, at, size);
         for (unsigned events = w.opens | w.closes; events != 0; events &= events - 1) {
             const std::size_t p = at + std::size_t(lowestBit(events));
+            if (lastTokenOpen_) {
+                // Within a short reply, the last expected token and what
+                // follows are counted here too: its first return to depth 0
+                // is where it ends.
+                if (data[p] == '(')
+                    ++depth;
+                else if (--depth == 0 && lastEnd_ == 0)
+                    lastEnd_ = p + 1;
+                continue;
+            }
             if (data[p] == '(') {
                 if (depth == 0) {
                     if (tokens == expected_ - 1) {
-                        // The last expected token: from here its balance tells.
+                        // The last expected token: from here its balance
+                        // tells, counted in vector blocks when it is long.
                         lastTokenOpen_ = true;
-                        next = p;
-                        break;
+                        if (size - p > kShortRest) {
+                            next = p;
+                            break;
+                        }
                     }
                     tokenStart = int64_t(p);
                 }
@@ -244,6 +257,8 @@ void ReplyFramer::scanTokens(std::string_view reply)
 void ReplyFramer::countBalance(std::string_view reply)
 {
     std::size_t pos = counted_;
+    if (pos == reply.size())
+        return;
     if (lastTokenOpen_ && lastEnd_ == 0) {
         // Up to where the last expected token closes, which the cut needs.
         const std::size_t end = closingOffset(reply.data(), pos, reply.size(), &depth_);
@@ -300,13 +315,13 @@ void ReplyFramer::split(std::string_view reply, codec::SplitMessage* out)
         return;
     }
     out->name = reply.substr(0, nameEnd_);
-    out->params.clear();
+    out->params.resize(std::size_t(tokens_) + (lastEnd_ != 0));
     // A token runs from the end of the one before it, as splitMessage cuts.
     std::size_t from = nameEnd_ + 1;
     for (int k = 0; k < tokens_; from = ends_[k++])
-        out->params.push_back(reply.substr(from, ends_[k] - from));
+        out->params[std::size_t(k)] = reply.substr(from, ends_[k] - from);
     if (lastEnd_ != 0)
-        out->params.push_back(reply.substr(from, lastEnd_ - from));
+        out->params.back() = reply.substr(from, lastEnd_ - from);
 }
 
 ReplyReader::~ReplyReader() { std::free(data_); }

@@ -76,6 +76,9 @@ public:
 
     // The most tokens whose ends are recorded.
     static constexpr int kMaxRecordedTokens = 16;
+    // A last expected token with at most this many bytes after its "(" so
+    // far is counted with the tokens before it, not in vector blocks.
+    static constexpr std::size_t kShortRest = 256;
 
 private:
     void scanTokens(std::string_view reply);
