@@ -152,17 +152,17 @@ int32_t checkOutputPointers(const CallDesc& call, const ArgValue* args)
 
 void appendRequest(std::string& request, const CallDesc& call, const ArgValue* args, std::size_t nameLength)
 {
-    request.reserve(request.size() + nameLength + 1 + std::size_t(call.inputCount) * 20);
-    request.append(call.name, nameLength);
-    request.push_back('=');
+    request.append(call.name, nameLength).push_back('=');
     for (int k = 0; k < call.inputCount; ++k)
         appendInput(request, call.inputs[k], args);
 }
 
 std::string buildRequest(const CallDesc& call, const ArgValue* args)
 {
+    const std::size_t nameLength = std::strlen(call.name);
     std::string request;
-    appendRequest(request, call, args, std::strlen(call.name));
+    request.reserve(nameLength + 1 + std::size_t(call.inputCount) * 20);
+    appendRequest(request, call, args, nameLength);
     return request;
 }
 
