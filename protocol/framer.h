@@ -158,6 +158,7 @@ public:
     void split(codec::SplitMessage* out);
     // Frees a buffer larger than kKeptBytes.
     void release();
+    std::size_t capacity() const { return capacity_; }
 
 private:
     bool reserveTotal(std::size_t total);

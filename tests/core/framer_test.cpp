@@ -121,4 +121,34 @@ TEST(ReplyFramer, AgreesWithAByteByByteJudgement)
     }
 }
 
+// The reader keeps its buffer from reply to reply (a small reply lands where
+// the last one did: no allocation) and lets go of one a bulk reply grew.
+TEST(ReplyReader, KeepsASmallBufferAndReleasesALargeOne)
+{
+    ReplyReader reader;
+    reader.begin(1);
+    ASSERT_EQ(reader.feed("R=(n=00000000)"), Verdict::Done);
+    const char* first = reader.reply().data();
+    reader.release();
+    reader.begin(1);
+    ASSERT_EQ(reader.feed("R=(n=01000000)"), Verdict::Done);
+    EXPECT_EQ(reader.reply().data(), first);
+    EXPECT_EQ(reader.reply(), "R=(n=01000000)");
+
+    reader.begin(2, SIZE_MAX, 2 * ReplyReader::kKeptBytes);
+    const std::string bulk = "R=(n=00000000)(s=" + std::string(2 * ReplyReader::kKeptBytes - 20, 'b') + ")";
+    Verdict verdict = Verdict::Receive;
+    for (std::size_t at = 0; at < bulk.size(); at += kReceiveChunkSize)
+        verdict = reader.feed(std::string_view(bulk).substr(at, kReceiveChunkSize));
+    EXPECT_EQ(verdict, Verdict::Done);
+    EXPECT_EQ(reader.reply(), bulk);
+    EXPECT_GT(reader.capacity(), ReplyReader::kKeptBytes);
+    reader.release();
+    EXPECT_EQ(reader.capacity(), 0u);
+
+    // Past its bound a reply is refused, whatever else it holds.
+    reader.begin(1, 10);
+    EXPECT_EQ(reader.feed("R=(n=00000000)"), Verdict::TooLarge);
+}
+
 } // namespace
