@@ -157,6 +157,8 @@ void ReplyFramer::scanTokens(std::string_view reply)
     const char* data = reply.data();
     const std::size_t size = reply.size();
     std::size_t pos = scanned_;
+    if (pos >= size) // nothing new (an empty reply may have no buffer at all)
+        return;
     if (!sawEquals_ && pos == 0 && !name_.empty() && size > name_.size() && data[name_.size()] == '='
         && std::memcmp(data, name_.data(), name_.size()) == 0) {
         // The name the caller expects, which holds no parenthesis.
