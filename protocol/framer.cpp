@@ -408,8 +408,11 @@ ReplyReader::Next ReplyReader::received(std::size_t n)
 
 ReplyReader::Next ReplyReader::feed(std::string_view chunk)
 {
-    if (chunk.empty() || !reserveTotal(size_ + std::max(chunk.size(), kReceiveChunkSize)))
+    if (chunk.empty())
         return Next::Receive;
+    if (capacity_ - size_ < chunk.size()
+        && !reserveTotal(std::max(2 * capacity_, size_ + std::max(chunk.size(), kReceiveChunkSize))))
+        return Next::OutOfMemory;
     std::memcpy(data_ + size_, chunk.data(), chunk.size());
     return received(chunk.size());
 }

@@ -126,6 +126,7 @@ public:
         WaitQuiet, // whole if nothing more arrives within kQuietMs, else receive more
         Done,      // whole
         TooLarge,  // larger than the call can deliver
+        OutOfMemory, // no room for the bytes (feed only)
     };
     // What the reader keeps between replies at most.
     static constexpr std::size_t kKeptBytes = 64 * 1024;
