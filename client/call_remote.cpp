@@ -35,35 +35,16 @@ int32_t readOutput(const WireOutput& out, const ArgValue* args, std::string_view
 
 } // namespace
 
-std::string sendAndReceive(const std::string& request, const ReplyLimits& limits)
+ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args)
 {
-    // Room set aside up front is address space until bytes arrive; the cap
-    // keeps an oversized caller buffer from asking for absurd amounts.
-    constexpr std::size_t kMaxReplyReserve = std::size_t(1) << (sizeof(void*) >= 8 ? 30 : 26);
-    if (request.empty())
-        return {};
-    std::string reply;
-    // A bulk reply is received into one allocation: no copy as it grows, no
-    // second copy resident at the peak.
-    if (limits.maxBytes > kMinReplyBound) {
-        try {
-            reply.reserve(std::min(limits.maxBytes, kMaxReplyReserve));
-        } catch (const std::bad_alloc&) {
-            // Then the reply grows as it arrives.
-        }
-    }
-    ClientSocket& socket = ClientSocket::instance();
-    auto exchange = [&] { return socket.exchange(request, reply, limits); };
-    if ((trace::enabled() ? trace::timedExchange(request, reply, exchange) : exchange()) != 0)
-        return {};
-    return reply;
+    return replyLimits(call, args, std::strlen(call.name));
 }
 
-ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args)
+ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args, std::size_t nameLength)
 {
     constexpr uint64_t kNumberToken = 20; // "(d=" + 16 hex digits + ")", the longest
     // In 64 bits: 17 bytes times a capacity near 2^31 overflows a 32-bit size.
-    uint64_t bound = std::strlen(call.name) + 1 + kNumberToken;
+    uint64_t bound = nameLength + 1 + kNumberToken;
     int tokens = 1;
     for (int k = 0; k < call.outputCount; ++k) {
         const WireOutput& out = call.outputs[k];
@@ -80,6 +61,7 @@ ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args)
         }
     }
     ReplyLimits limits;
+    limits.name = std::string_view(call.name, nameLength);
     limits.expectedTokens = tokens;
     limits.maxBytes = std::size_t(std::min<uint64_t>(std::max<uint64_t>(bound, kMinReplyBound), SIZE_MAX));
     return limits;
@@ -95,14 +77,19 @@ int32_t checkOutputPointers(const CallDesc& call, const ArgValue* args)
     return kSuccess;
 }
 
-std::string buildRequest(const CallDesc& call, const ArgValue* args)
+void appendRequest(std::string& request, const CallDesc& call, const ArgValue* args, std::size_t nameLength)
 {
-    std::string request;
-    request.reserve(std::strlen(call.name) + 1 + std::size_t(call.inputCount) * 20);
-    request.append(call.name);
-    request.push_back('=');
+    request.append(call.name, nameLength).push_back('=');
     for (int k = 0; k < call.inputCount; ++k)
         appendInput(request, call.inputs[k], args);
+}
+
+std::string buildRequest(const CallDesc& call, const ArgValue* args)
+{
+    const std::size_t nameLength = std::strlen(call.name);
+    std::string request;
+    request.reserve(nameLength + 1 + std::size_t(call.inputCount) * 20);
+    appendRequest(request, call, args, nameLength);
     return request;
 }
 
@@ -111,11 +98,21 @@ int32_t checkReply(const CallDesc& call, std::string_view reply, codec::SplitMes
     if (reply.empty())
         return kNoResponse;
     codec::splitMessage(reply, message);
-    if (message->name != std::string_view(call.name))
+    return checkSplitReply(call, *message, result);
+}
+
+int32_t checkSplitReply(const CallDesc& call, const codec::SplitMessage& message, int32_t* result,
+                        std::size_t nameLength)
+{
+    // Without the row's name length: strncmp stops at the row's terminator.
+    const bool sameName = nameLength == SIZE_MAX
+        ? std::strncmp(call.name, message.name.data(), message.name.size()) == 0 && call.name[message.name.size()] == '\0'
+        : message.name.size() == nameLength && std::memcmp(call.name, message.name.data(), nameLength) == 0;
+    if (!sameName)
         return kReplyOutOfOrder;
-    if (message->params.empty())
+    if (message.params.empty())
         return kReplyParameterCount;
-    if (codec::decodeInt(message->params[0], result) != kSuccess)
+    if (codec::decodeInt(message.params[0], result) != kSuccess)
         return kNoResultCode;
     return kSuccess;
 }
@@ -138,12 +135,13 @@ int32_t writeOutputs(const CallDesc& call, const ArgValue* args, const codec::Sp
 
 namespace {
 
-// The call procedure's checks and outputs for one reply.
-int32_t judgeReply(const CallDesc& call, const ArgValue* args, std::string_view reply, bool* rejected)
+// The call procedure's checks and outputs for one reply, cut into `message`
+// (an empty reply is not looked at).
+int32_t judgeSplitReply(const CallDesc& call, const ArgValue* args, std::string_view reply,
+                        const codec::SplitMessage& message, bool* rejected, std::size_t nameLength = SIZE_MAX)
 {
-    codec::SplitMessage message;
     int32_t result = 0;
-    int32_t rc = checkReply(call, reply, &message, &result);
+    int32_t rc = reply.empty() ? kNoResponse : checkSplitReply(call, message, &result, nameLength);
     if (rc == kSuccess && result < 0)
         return result; // the server's failure: a whole reply, nothing written
     if (rc == kSuccess)
@@ -156,6 +154,65 @@ int32_t judgeReply(const CallDesc& call, const ArgValue* args, std::string_view 
     return rc == kSuccess ? result : rc;
 }
 
+// Room set aside up front is address space until bytes arrive; the cap
+// keeps an oversized caller buffer from asking for absurd amounts.
+constexpr std::size_t kMaxReplyReserve = std::size_t(1) << (sizeof(void*) >= 8 ? 30 : 26);
+
+// Builds the request in the connection's buffer and exchanges it; the reply
+// is then in the connection's reader (empty or partial on failure).
+bool exchangeOverConnection(ClientSocket& socket, const CallDesc& call, const ArgValue* args, std::size_t nameLength)
+{
+    std::string& request = socket.requestBuffer();
+    request.clear();
+    appendRequest(request, call, args, nameLength);
+    const ReplyLimits limits = replyLimits(call, args, nameLength);
+    // A bulk reply is received into one allocation: no copy as it grows, no
+    // second copy resident at the peak.
+    const std::size_t reserve = limits.maxBytes > kMinReplyBound ? std::min(limits.maxBytes, kMaxReplyReserve) : 0;
+    auto exchange = [&] { return socket.exchange(request, limits, reserve); };
+    if (!trace::enabled())
+        return exchange() == 0;
+    return trace::timedExchange(request, exchange, [&] { return socket.reader().reply(); }) == 0;
+}
+
+// With the lock held: exchanges, judges the reply (by `judge`, or by the
+// call procedure's checks when null), and brings the connection back in
+// step after a rejected reply. Buffers a bulk call grew are let go after it.
+int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, const ReplyJudge* judge)
+{
+    ClientSocket& socket = ClientSocket::instance();
+    ReplyReader& reader = socket.reader();
+    const std::size_t nameLength = std::strlen(call.name);
+    const bool received = exchangeOverConnection(socket, call, args, nameLength);
+    const std::string_view reply = received ? reader.reply() : std::string_view();
+    bool rejected = false;
+    int32_t rc = 0;
+    if (judge != nullptr) {
+        rc = (*judge)(reply, &rejected);
+    } else {
+        codec::SplitMessage& message = socket.splitReply();
+        if (received)
+            reader.split(&message);
+        rc = judgeSplitReply(call, args, reply, message, &rejected, nameLength);
+    }
+    reader.release();
+    if (socket.requestBuffer().capacity() > ReplyReader::kKeptBytes)
+        std::string().swap(socket.requestBuffer());
+    if (rejected)
+        ClientSocket::instance().resynchronise();
+    return rc;
+}
+
+// The whole procedure over the connection: NULL outputs are refused before
+// the lock, so a NULL output never waits for another call.
+int32_t lockedCall(const CallDesc& call, const ArgValue* args, const ReplyJudge* judge)
+{
+    if (const int32_t rc = checkOutputPointers(call, args); rc != kSuccess)
+        return rc;
+    const std::unique_lock lock = lockConnection();
+    return exchangeAndJudge(call, args, judge);
+}
+
 } // namespace
 
 int32_t callRemote(const CallDesc& call, const ArgValue* args, Exchange exchange)
@@ -163,45 +220,26 @@ int32_t callRemote(const CallDesc& call, const ArgValue* args, Exchange exchange
     if (const int32_t rc = checkOutputPointers(call, args); rc != kSuccess)
         return rc;
     const std::string reply = exchange(buildRequest(call, args));
+    codec::SplitMessage message;
+    if (!reply.empty())
+        codec::splitMessage(reply, &message);
     bool rejected = false;
-    return judgeReply(call, args, reply, &rejected);
+    return judgeSplitReply(call, args, reply, message, &rejected);
 }
-
-namespace {
-
-int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, ReplyJudge judge)
-{
-    const std::string reply = sendAndReceive(buildRequest(call, args), replyLimits(call, args));
-    bool rejected = false;
-    const int32_t rc = judge(reply, &rejected);
-    if (rejected)
-        ClientSocket::instance().resynchronise();
-    return rc;
-}
-
-} // namespace
 
 int32_t callRemoteLocked(const CallDesc& call, const ArgValue* args)
 {
-    return exchangeAndJudge(call, args, [&](std::string_view reply, bool* rejected) {
-        return judgeReply(call, args, reply, rejected);
-    });
+    return exchangeAndJudge(call, args, nullptr);
 }
 
 int32_t callRemoteJudged(const CallDesc& call, const ArgValue* args, ReplyJudge judge)
 {
-    // Refused before the lock: a NULL output never waits for another call.
-    if (const int32_t rc = checkOutputPointers(call, args); rc != kSuccess)
-        return rc;
-    const std::unique_lock lock = lockConnection();
-    return exchangeAndJudge(call, args, judge);
+    return lockedCall(call, args, &judge);
 }
 
 int32_t callRemote(const CallDesc& call, const ArgValue* args)
 {
-    return callRemoteJudged(call, args, [&](std::string_view reply, bool* rejected) {
-        return judgeReply(call, args, reply, rejected);
-    });
+    return lockedCall(call, args, nullptr);
 }
 
 int32_t callRemote(const CallDesc& call, std::initializer_list<ArgValue> args)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -20,14 +21,12 @@ using Exchange = FunctionRef<std::string(const std::string& request)>;
 // by the library's own checks (then the connection is brought back in step).
 using ReplyJudge = FunctionRef<int32_t(std::string_view reply, bool* rejected)>;
 
-// The exchange over the process-wide connection, for a caller that holds
-// the connection lock. An empty request is not sent.
-std::string sendAndReceive(const std::string& request, const ReplyLimits& limits);
-
 // What ends a reply to `call` and the most bytes it can hold: the result
 // and output tokens of its row, and its caller's buffer sizes and
 // capacities in token form, with a floor of kMinReplyBound.
 ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args);
+// The same for a row whose name is `nameLength` bytes long.
+ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args, std::size_t nameLength);
 inline constexpr std::size_t kMinReplyBound = 64 * 1024;
 
 // NULL outputs are refused before anything is sent: a NULL output pointer,
@@ -35,12 +34,18 @@ inline constexpr std::size_t kMinReplyBound = 64 * 1024;
 // kUnknownError (-1). 0 otherwise.
 int32_t checkOutputPointers(const CallDesc& call, const ArgValue* args);
 
-// "name=" followed by the input tokens in wire order.
+// "name=" followed by the input tokens in wire order; appended to `request`
+// by the row whose name is `nameLength` bytes long.
 std::string buildRequest(const CallDesc& call, const ArgValue* args);
+void appendRequest(std::string& request, const CallDesc& call, const ArgValue* args, std::size_t nameLength);
 
 // Checks a reply's name (-10), first parameter (-11) and result token (-12);
 // an empty reply gives -14. On 0, `message` and `result` are filled.
 int32_t checkReply(const CallDesc& call, std::string_view reply, codec::SplitMessage* message, int32_t* result);
+// The same checks of a reply already cut into `message`; `nameLength`, the
+// length of the row's name, when the caller knows it.
+int32_t checkSplitReply(const CallDesc& call, const codec::SplitMessage& message, int32_t* result,
+                        std::size_t nameLength = SIZE_MAX);
 
 // Writes the outputs from a checked reply with a non-negative result, in
 // reply order, stopping at the first failure. Returns 0 or that failure.

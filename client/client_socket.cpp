@@ -97,56 +97,62 @@ int ClientSocket::connectToServer(uint16_t port)
     return 0;
 }
 
-int ClientSocket::exchange(std::string_view request, std::string& reply, const ReplyLimits& limits)
+int ClientSocket::exchange(std::string_view request, const ReplyLimits& limits, std::size_t reserve)
 {
+    reader_.begin(limits.expectedTokens, limits.maxBytes, reserve, limits.name);
     if (!connected_)
         return -1;
     // With a deadline, sending and every receive wait only as long as the
     // deadline leaves.
     const bool hasDeadline = replyDeadlineMs_ > 0;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(replyDeadlineMs_);
+    const Clock::time_point deadline =
+        hasDeadline ? Clock::now() + std::chrono::milliseconds(replyDeadlineMs_) : Clock::time_point();
     if (discardStaleBytes() != 0 || sendRequest(request, hasDeadline ? &deadline : nullptr) != 0)
         return -1;
-
-    ReplyFramer framer(reply, limits.expectedTokens);
-    char chunk[kReceiveChunkSize];
-    // Set while the reply received so far could end here and the socket was
-    // found readable: the end of the stream then only closes a whole reply.
-    bool couldEnd = false;
     for (;;) {
         if (hasDeadline && !waitForBytes(deadline)) {
             trace::connection("deadline expired", std::to_string(replyDeadlineMs_) + " ms");
             abandonConnection();
             return -1;
         }
+        // Received into a chunk that stays in cache, then copied: a bulk
+        // reply received straight into fresh memory takes its page faults
+        // inside the receive, which costs more.
+        char chunk[kReceiveChunkSize];
         const int64_t n = platform::receiveSome(socket_, chunk, sizeof chunk);
         if (n <= 0)
-            return couldEnd ? 0 : -1;
-        couldEnd = false;
-        const ReplyFramer::Verdict verdict = framer.feed(std::string_view(chunk, std::size_t(n)));
-        if (reply.size() > limits.maxBytes) {
-            // More than the call can deliver: a server that never ends its
-            // reply would otherwise take all memory.
+            return reader_.wholeAtEndOfStream() ? 0 : -1;
+        switch (reader_.feed(std::string_view(chunk, std::size_t(n)))) {
+        case ReplyReader::Next::Receive:
+            break;
+        case ReplyReader::Next::Done:
+            return 0;
+        case ReplyReader::Next::OutOfMemory: // the rest of the reply cannot be read
+            abandonConnection();
+            return -1;
+        case ReplyReader::Next::TooLarge:
             trace::connection("reply too large", "more than " + std::to_string(limits.maxBytes) + " bytes");
             abandonConnection();
             return -1;
+        case ReplyReader::Next::WaitQuiet:
+            // A server that keeps the contract sends the rest of a reply at
+            // once, so it ends here only if nothing more arrives for a while.
+            // Without the wait, a reply split after a token, or a large reply
+            // read faster than it is sent, would be cut short.
+            if (!platform::waitReadable(socket_, kQuietMs))
+                return 0;
+            break;
         }
-        if (verdict == ReplyFramer::Verdict::More)
-            continue;
-        if (verdict == ReplyFramer::Verdict::End)
-            return 0;
-        // A server that keeps the contract sends the rest of a reply at once,
-        // so it ends here only if nothing more arrives for a while. Without
-        // the wait, a reply split after a token, or a large reply read faster
-        // than it is sent, would be cut short.
-        if (!platform::waitReadable(socket_, kQuietMs))
-            return 0;
-        couldEnd = true;
     }
 }
 
 int ClientSocket::discardStaleBytes()
 {
+    // Nothing waiting, the usual case, is found out without a receive. The
+    // end of the stream also shows as nothing waiting here: the exchange
+    // then fails at its receive.
+    if (platform::bytesWaiting(socket_) == 0)
+        return 0;
     char chunk[kReceiveChunkSize];
     std::size_t discarded = 0;
     for (;;) {

@@ -10,12 +10,10 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "protocol/framer.h"
 
 namespace tqbse {
 
-// A reply that could end at a ")" but is not plainly complete is taken as
-// complete once no more bytes arrive for this long.
-inline constexpr int kQuietMs = 100;
 // How long connectToServer waits for an unreachable host.
 inline constexpr int kConnectTimeoutMs = 10000;
 // Bringing the connection back in step after a bad reply gives up (and
@@ -29,6 +27,7 @@ inline constexpr std::size_t kMaxStaleBytes = std::size_t(1) << 20;
 struct ReplyLimits {
     int expectedTokens = 1;                // result and output tokens of a successful reply
     std::size_t maxBytes = SIZE_MAX;       // past this the connection is given up
+    std::string_view name;                 // the name the reply should carry, if known
 };
 
 class ClientSocket {
@@ -47,11 +46,19 @@ public:
 
     // 0 when the connection stands, -1 otherwise (the reason is printed).
     int connectToServer(uint16_t port);
-    // Sends the request whole and appends one complete reply: 0, or -1 when
-    // the exchange failed. Bytes already waiting before the request goes out
-    // can only be a stale or duplicated reply and are discarded first. A
-    // reply larger than `limits.maxBytes` closes the connection.
-    int exchange(std::string_view request, std::string& reply, const ReplyLimits& limits = {});
+    // Sends the request whole and reads one complete reply into reader():
+    // 0, or -1 when the exchange failed. Bytes already waiting before the
+    // request goes out can only be a stale or duplicated reply and are
+    // discarded first. A reply larger than `limits.maxBytes` closes the
+    // connection. `reserve` bytes are set aside for the reply up front.
+    int exchange(std::string_view request, const ReplyLimits& limits = {}, std::size_t reserve = 0);
+    // The reply of the last exchange, and the buffer the next request is
+    // built in: both kept from call to call, so a small call allocates
+    // nothing. Used under the connection lock only.
+    ReplyReader& reader() { return reader_; }
+    std::string& requestBuffer() { return request_; }
+    // Where the reply is cut into its tokens, kept for the same reason.
+    codec::SplitMessage& splitReply() { return split_; }
     // After a reply failed its checks: discards what is still waiting or
     // arrives within the quiet wait, so that the next call starts in step.
     void resynchronise();
@@ -80,6 +87,9 @@ private:
     platform::SocketHandle socket_ = platform::kInvalidSocket;
     bool connected_ = false;
     int replyDeadlineMs_ = 0;
+    ReplyReader reader_;
+    std::string request_;
+    codec::SplitMessage split_;
 
     int discardStaleBytes();
     int sendRequest(std::string_view request, const Clock::time_point* deadline);

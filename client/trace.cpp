@@ -157,7 +157,7 @@ void callback(std::string_view message, std::string_view answer)
     writeLine(line);
 }
 
-int timedExchange(std::string_view request, const std::string& reply, FunctionRef<int()> exchange)
+int timedExchange(std::string_view request, FunctionRef<int()> exchange, FunctionRef<std::string_view()> reply)
 {
     Pending& p = t_pending;
     p.sentAt = nowMicros();
@@ -166,7 +166,7 @@ int timedExchange(std::string_view request, const std::string& reply, FunctionRe
     p.duration = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started)
                      .count();
     p.request.assign(request);
-    p.reply = reply;
+    p.reply.assign(reply());
     p.held = true;
     return rc;
 }

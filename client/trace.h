@@ -47,9 +47,10 @@ void staleBytes(std::string_view bytes);
 // answer it sent (empty when it sent none).
 void callback(std::string_view message, std::string_view answer);
 
-// Runs one exchange and keeps its request, reply and timing on this thread
-// until the export that made it ends (finished()).
-int timedExchange(std::string_view request, const std::string& reply, FunctionRef<int()> exchange);
+// Runs one exchange and keeps its request, reply (as `reply` gives it after
+// the exchange) and timing on this thread until the export that made it
+// ends (finished()).
+int timedExchange(std::string_view request, FunctionRef<int()> exchange, FunctionRef<std::string_view()> reply);
 // Writes the call line of the exchange this thread made, if any, with the
 // export's result. Returns `result`.
 int32_t finishCall(int32_t result);

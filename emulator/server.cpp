@@ -21,7 +21,6 @@ constexpr int kMaxStallMs = 600000;
 constexpr std::size_t kMaxEndlessBytes = std::size_t(1) << 30;
 constexpr int kCallbackTimeoutMs = 2000;
 constexpr int kCallbackMaxReads = 64;
-constexpr int kCallbackQuietMs = 100;
 
 std::mutex printMutex;
 
@@ -66,7 +65,7 @@ bool Server::listen(std::string* error)
     }
     platform::setListenerAddressOption(listening_);
     if (platform::bindSocket(listening_, {address, uint16_t(settings_.port)}) != 0
-        || platform::listenSocket(listening_, 16) != 0) {
+        || platform::listenSocket(listening_, platform::kListenBacklog) != 0) {
         *error = "cannot listen on " + settings_.bind + ':' + std::to_string(settings_.port) + ": "
             + std::strerror(platform::lastError());
         platform::closeSocket(listening_);
@@ -268,7 +267,7 @@ void Server::stall(platform::SocketHandle socket)
 {
     // The connection stays open and silent: requests are read and dropped
     // until the client closes, the server stops, or kMaxStallMs have passed.
-    char sink[4096];
+    char sink[kReceiveChunkSize];
     for (int waited = 0; waited < kMaxStallMs && !stopping_; waited += kTickMs) {
         if (!platform::waitReadable(socket, kTickMs))
             continue;
@@ -302,18 +301,19 @@ std::string sendCallback(const std::string& address, int port, std::string_view 
         if (sendAll(socket, message.data(), message.size())) {
             // The answer ends where a client of the listener takes a reply
             // to end.
-            ReplyFramer framer(answer);
-            char chunk[kReceiveChunkSize];
+            ReplyReader reader;
+            reader.begin(1);
             for (int reads = 0; reads < kCallbackMaxReads; ++reads) {
-                const int64_t n = platform::receiveSome(socket, chunk, sizeof chunk);
+                char* space = reader.space();
+                const int64_t n = space ? platform::receiveSome(socket, space, kReceiveChunkSize) : -1;
                 if (n <= 0)
                     break;
-                const ReplyFramer::Verdict verdict = framer.feed(std::string_view(chunk, std::size_t(n)));
-                if (verdict == ReplyFramer::Verdict::End
-                    || (verdict == ReplyFramer::Verdict::EndIfQuiet
-                        && !platform::waitReadable(socket, kCallbackQuietMs)))
+                const ReplyReader::Next next = reader.received(std::size_t(n));
+                if (next == ReplyReader::Next::Done
+                    || (next == ReplyReader::Next::WaitQuiet && !platform::waitReadable(socket, kQuietMs)))
                     break;
             }
+            answer = reader.reply();
         }
     }
     platform::closeSocket(socket);

@@ -1,7 +1,8 @@
 // Fuzzes the message framers with arbitrary bytes cut into random chunks.
-// ReplyFramer, for a reply of 1 to 6 tokens: the reply is exactly the bytes
-// of each chunk up to its first zero byte, and every verdict is the one a
-// byte-by-byte judgement of the whole reply gives (support/reply_rule.h).
+// ReplyReader, for a reply of 1 to 6 tokens: the reply is exactly the bytes
+// of each chunk up to its first zero byte, every verdict is the one a
+// byte-by-byte judgement of the whole reply gives, and the reply is cut as
+// splitMessage cuts it (support/reply_rule.h).
 // RequestFramer: fed the growing buffer piece by piece, it judges every
 // prefix as the whole-buffer check does.
 #include <cstdint>
@@ -39,21 +40,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     };
 
     const int tokens = 1 + data[0] % 6;
-    std::string reply, expected;
-    tqbse::ReplyFramer replyFramer(reply, tokens);
+    std::string expected;
+    tqbse::ReplyReader reader;
+    reader.begin(tokens);
     tqbse::RequestFramer requestFramer;
     for (std::size_t at = 0; at < stream.size();) {
         const std::string_view chunk = stream.substr(at, nextChunk());
         at += chunk.size();
-        const tqbse::ReplyFramer::Verdict verdict = replyFramer.feed(chunk);
+        const tqbse::ReplyReader::Next verdict = reader.feed(chunk);
         expected.append(chunk.substr(0, chunk.find('\0')));
+        const std::string_view reply = reader.reply();
         if (reply != expected)
             fail("reply differs from the chunks' bytes up to their zero bytes");
-        if (chunk.back() != ')' && verdict != tqbse::ReplyFramer::Verdict::More)
+        if (chunk.back() != ')' && verdict != tqbse::ReplyReader::Next::Receive)
             fail("a chunk not ending in ) ended the reply");
         if (chunk.back() == ')'
             && verdict != tqbse::test::referenceVerdict(reply, chunk.size() < tqbse::kReceiveChunkSize, tokens))
             fail("the verdict differs from the byte-by-byte judgement");
+
+        // Cutting between chunks leaves the later verdicts as they were.
+        tqbse::codec::SplitMessage split;
+        reader.split(&split);
+        if (!reply.empty() && !tqbse::test::cutsAsSplitMessage(reply, split, tokens))
+            fail("the reply is cut differently from splitMessage");
 
         const std::string_view buffer = stream.substr(0, at);
         if (requestFramer.feed(buffer) != tqbse::isRequestComplete(buffer))

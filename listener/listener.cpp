@@ -11,6 +11,7 @@
 #include "client/trace.h"
 #include "platform/platform.h"
 #include "protocol/codec.h"
+#include "protocol/framer.h"
 #include "protocol/ports.h"
 
 namespace tqbse::listener {
@@ -136,18 +137,16 @@ bool sendReply(const ListenerRun& run, SocketHandle peer, const std::string& rep
 // stopped. Each receive of up to 4096 bytes is one message.
 void servePeer(ListenerRun& run, SocketHandle peer)
 {
-    char buffer[kMessageChunkSize + 1];
+    char buffer[kReceiveChunkSize];
     while (run.running.load()) {
         if (!waitFor(run, peer, platform::Interest::Read))
             break;
-        const int64_t n = platform::receiveSome(peer, buffer, kMessageChunkSize);
+        const int64_t n = platform::receiveSome(peer, buffer, kReceiveChunkSize);
         if (n <= 0)
             break;
-        // The message is the text up to its first zero byte.
-        const void* zero = std::memchr(buffer, '\0', std::size_t(n));
-        const std::size_t length = zero ? std::size_t(static_cast<const char*>(zero) - buffer) : std::size_t(n);
-        const std::string reply = callHandler(std::string_view(buffer, length));
-        trace::callback(std::string_view(buffer, length), reply);
+        const std::string_view message = textBeforeZero(std::string_view(buffer, std::size_t(n)));
+        const std::string reply = callHandler(message);
+        trace::callback(message, reply);
         if (!sendReply(run, peer, reply))
             break;
     }
@@ -169,7 +168,7 @@ int acceptLoop(ListenerRun& run)
         platform::closeSocket(listening);
         return error;
     }
-    if (const int error = platform::listenSocket(listening, kListenBacklog); error != 0) {
+    if (const int error = platform::listenSocket(listening, platform::kListenBacklog); error != 0) {
         printDiagnostic("listen() failed: %d\n", error);
         platform::closeSocket(listening);
         return error;

@@ -10,8 +10,6 @@
 
 namespace tqbse::listener {
 
-inline constexpr int kListenBacklog = 8;
-inline constexpr int kMessageChunkSize = 4096;
 inline constexpr char kTerminationMessage[] = "__CLIENT_REMOTE_TERMINATED__=()";
 
 // Message text in, reply text out; runs on the listener thread. An empty

@@ -78,6 +78,8 @@ void shutdownSend(SocketHandle s);
 // caller for minutes. The socket is blocking again afterwards.
 int connectWithTimeout(SocketHandle s, Endpoint to, int timeoutMs);
 int bindSocket(SocketHandle s, Endpoint local);
+// The backlog the library's listener and the emulator listen with.
+inline constexpr int kListenBacklog = 16;
 int listenSocket(SocketHandle s, int backlog);
 // One accepted peer, or kInvalidSocket (lastError() says why).
 SocketHandle acceptPeer(SocketHandle listening, Endpoint* peer);
@@ -103,6 +105,10 @@ SendOutcome sendAllNonBlocking(SocketHandle s, const char* data, std::size_t siz
 // One receive that never blocks: the bytes already waiting, 0 for a closed
 // peer, or -1 (a WouldBlock error when nothing is waiting).
 int64_t receiveNow(SocketHandle s, char* data, std::size_t size);
+// How many bytes wait to be received, without receiving them (0 also for a
+// closed peer), or -1 when the system cannot say. Cheaper than a receive:
+// no cancellation point, nothing copied.
+int64_t bytesWaiting(SocketHandle s);
 // True when data (or the end of the stream) can be read within `timeoutMs`;
 // a negative timeout waits for ever.
 bool waitReadable(SocketHandle s, int timeoutMs);

@@ -16,6 +16,16 @@ namespace {
 constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr uint8_t kBadDigit = 0xff;
 
+// The two hex digits of every byte value, high digit first.
+constexpr std::array<std::array<char, 2>, 256> makePairTable()
+{
+    std::array<std::array<char, 2>, 256> t{};
+    for (int b = 0; b < 256; ++b)
+        t[b] = {kHexDigits[b >> 4], kHexDigits[b & 0x0f]};
+    return t;
+}
+constexpr std::array<std::array<char, 2>, 256> kHexPair = makePairTable();
+
 // Digit value of every byte, kBadDigit for anything that is not a hex digit.
 constexpr std::array<uint8_t, 256> makeDigitTable()
 {
@@ -39,19 +49,6 @@ inline int64_t indexOf(std::string_view text, char c)
 {
     const std::size_t at = text.find(c);
     return at == std::string_view::npos ? -1 : int64_t(at);
-}
-
-template <typename T>
-int32_t decodeNumber(std::string_view token, std::string_view tag, T* value)
-{
-    if (!token.starts_with(tag))
-        return kParameterType;
-    std::string_view text;
-    if (extractValue(token, &text) != kSuccess)
-        return kParameterFormat;
-    // Decode into the caller's bytes directly: a bad pair leaves the bytes
-    // before it written, as the rule for partial decodes says.
-    return hexToBytes(text, value, sizeof(T)) ? kSuccess : kParameterContents;
 }
 
 // Strict decimal: optional sign, at least one digit, fits in 32 bits.
@@ -80,11 +77,21 @@ bool parseDecimal(std::string_view text, int32_t* value)
 }
 
 #if defined(__SSE2__)
+inline __m128i load16(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+// The bytes of up to eight digit pairs, packed into the low 8 bytes.
+inline __m128i pairsToBytes(__m128i nibbles)
+{
+    // Each 16-bit lane holds a pair: high digit in its low byte, low digit above.
+    const __m128i high = _mm_slli_epi16(_mm_and_si128(nibbles, _mm_set1_epi16(0x00ff)), 4);
+    const __m128i low = _mm_srli_epi16(nibbles, 8);
+    return _mm_packus_epi16(_mm_or_si128(high, low), _mm_setzero_si128());
+}
+
 // Sixteen hex digits at once: the digit values, and a mask of the bytes
 // that are hex digits (0xff) or not (0x00).
-inline __m128i hexNibbles16(const char* p, __m128i* valid)
+inline __m128i hexNibbles(__m128i v, __m128i* valid)
 {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8('0'));
     const __m128i l = _mm_sub_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
     const __m128i zero = _mm_setzero_si128();
@@ -101,7 +108,7 @@ bool isHex16(const char* p)
 {
 #if defined(__SSE2__)
     __m128i valid;
-    hexNibbles16(p, &valid);
+    hexNibbles(load16(p), &valid);
     return _mm_movemask_epi8(valid) == 0xffff;
 #else
     uint8_t bad = 0;
@@ -116,17 +123,85 @@ inline void decodeHex16(const char* p, void* destination)
 {
 #if defined(__SSE2__)
     __m128i valid;
-    const __m128i nibbles = hexNibbles16(p, &valid);
-    // Each 16-bit lane holds a pair: high digit in its low byte, low digit above.
-    const __m128i high = _mm_slli_epi16(_mm_and_si128(nibbles, _mm_set1_epi16(0x00ff)), 4);
-    const __m128i low = _mm_srli_epi16(nibbles, 8);
-    const __m128i bytes = _mm_packus_epi16(_mm_or_si128(high, low), _mm_setzero_si128());
-    _mm_storel_epi64(static_cast<__m128i*>(destination), bytes);
+    _mm_storel_epi64(static_cast<__m128i*>(destination), pairsToBytes(hexNibbles(load16(p), &valid)));
 #else
     auto* out = static_cast<uint8_t*>(destination);
     for (int k = 0; k < 8; ++k)
         out[k] = static_cast<uint8_t>(digit(p[2 * k]) << 4 | digit(p[2 * k + 1]));
 #endif
+}
+
+// The N bytes of exactly 2N hex digits (N = 4 or 8) at p, stored only when
+// every digit is valid.
+template <std::size_t N>
+bool decodeHexExact(const char* p, void* destination)
+{
+    static_assert(N == 4 || N == 8);
+#if defined(__SSE2__)
+    const __m128i digits = N == 8 ? load16(p) : _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    __m128i valid;
+    const __m128i bytes = pairsToBytes(hexNibbles(digits, &valid));
+    constexpr int kAll = (1 << (2 * N)) - 1;
+    if ((_mm_movemask_epi8(valid) & kAll) != kAll)
+        return false;
+    if constexpr (N == 8) {
+        _mm_storel_epi64(static_cast<__m128i*>(destination), bytes);
+    } else {
+        const int32_t low = _mm_cvtsi128_si32(bytes);
+        std::memcpy(destination, &low, 4);
+    }
+    return true;
+#else
+    uint8_t bytes[N];
+    if (!hexToBytes(std::string_view(p, 2 * N), bytes, N))
+        return false;
+    std::memcpy(destination, bytes, N);
+    return true;
+#endif
+}
+
+// Writes the hex digits of `count` bytes at p; returns the end.
+inline char* writeHex(char* p, const void* bytes, std::size_t count)
+{
+    const auto* b = static_cast<const uint8_t*>(bytes);
+    for (std::size_t i = 0; i < count; ++i, p += 2)
+        std::memcpy(p, kHexPair[b[i]].data(), 2);
+    return p;
+}
+
+// Appends tag (three characters), the hex digits of `count` (at most 8)
+// bytes and ")" in one append.
+void appendNumberToken(std::string& out, const char* tag, const void* bytes, std::size_t count)
+{
+    char token[3 + 16 + 1];
+    std::memcpy(token, tag, 3);
+    char* end = writeHex(token + 3, bytes, count);
+    *end++ = ')';
+    out.append(token, std::size_t(end - token));
+}
+
+template <typename T>
+int32_t decodeNumber(std::string_view token, std::string_view tag, T* value)
+{
+    // The tag compared byte by byte: it is three bytes, a call to memcmp costs more.
+    if (token.size() < tag.size())
+        return kParameterType;
+    for (std::size_t i = 0; i < tag.size(); ++i)
+        if (token[i] != tag[i])
+            return kParameterType;
+    // The usual token, tag + hex digits + ")", needs no search: its digits
+    // hold no parenthesis, so its ")" is the one that closes it.
+    // Anything else takes the general path, which also decides what a bad
+    // token leaves written.
+    if (token.size() == tag.size() + 2 * sizeof(T) + 1 && token.back() == ')'
+        && decodeHexExact<sizeof(T)>(token.data() + tag.size(), value))
+        return kSuccess;
+    std::string_view text;
+    if (extractValue(token, &text) != kSuccess)
+        return kParameterFormat;
+    // Decode into the caller's bytes directly: a bad pair leaves the bytes
+    // before it written, as the rule for partial decodes says.
+    return hexToBytes(text, value, sizeof(T)) ? kSuccess : kParameterContents;
 }
 
 // count elements of 16 hex digits, separated by single commas, and nothing else.
@@ -146,14 +221,9 @@ bool wellFormedElements(std::string_view elements, int32_t count)
 
 void appendHex(std::string& out, const void* bytes, std::size_t count)
 {
-    const auto* b = static_cast<const uint8_t*>(bytes);
     const std::size_t at = out.size();
     out.resize(at + 2 * count);
-    char* p = out.data() + at;
-    for (std::size_t i = 0; i < count; ++i) {
-        *p++ = kHexDigits[b[i] >> 4];
-        *p++ = kHexDigits[b[i] & 0x0f];
-    }
+    writeHex(out.data() + at, bytes, count);
 }
 
 bool hexToBytes(std::string_view text, void* destination, std::size_t count)
@@ -165,33 +235,18 @@ bool hexToBytes(std::string_view text, void* destination, std::size_t count)
     for (std::size_t i = 0; i < count; ++i) {
         const uint8_t hi = digit(p[2 * i]);
         const uint8_t lo = digit(p[2 * i + 1]);
-        if (hi == kBadDigit || lo == kBadDigit)
+        if ((hi | lo) & 0xf0) // kBadDigit in either
             return false;
         out[i] = static_cast<uint8_t>(hi << 4 | lo);
     }
     return true;
 }
 
-void appendInt(std::string& out, int32_t value)
-{
-    out.append("(n=");
-    appendHex(out, &value, sizeof value);
-    out.push_back(')');
-}
+void appendInt(std::string& out, int32_t value) { appendNumberToken(out, "(n=", &value, sizeof value); }
 
-void appendFloat(std::string& out, float value)
-{
-    out.append("(f=");
-    appendHex(out, &value, sizeof value);
-    out.push_back(')');
-}
+void appendFloat(std::string& out, float value) { appendNumberToken(out, "(f=", &value, sizeof value); }
 
-void appendDouble(std::string& out, double value)
-{
-    out.append("(d=");
-    appendHex(out, &value, sizeof value);
-    out.push_back(')');
-}
+void appendDouble(std::string& out, double value) { appendNumberToken(out, "(d=", &value, sizeof value); }
 
 void appendString(std::string& out, std::string_view text)
 {

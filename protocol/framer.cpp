@@ -1,6 +1,8 @@
 #include "protocol/framer.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdlib>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -44,96 +46,386 @@ int64_t parenthesisBalance(const char* p, std::size_t n)
     return depth;
 }
 
+// Bits of a 16-byte window: bit k stands for byte at + k.
+struct Window {
+    unsigned opens;  // "("
+    unsigned closes; // ")"
+    unsigned equals; // "="
+    std::size_t length; // bytes in the window: 16, or fewer at the end
+};
+
+// The window of data[at, min(at + 16, size)).
+inline Window windowAt(const char* data, std::size_t at, std::size_t size)
+{
+    const std::size_t length = std::min<std::size_t>(16, size - at);
+#if defined(__SSE2__)
+    __m128i bytes;
+    unsigned shift = 0;
+    if (length == 16) {
+        bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+    } else if (size >= 16) {
+        // The last 16 bytes, of which the window is the end.
+        bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + size - 16));
+        shift = unsigned(16 - length);
+    } else {
+        // Zero padding matches none of the three.
+        alignas(16) char tail[16] = {};
+        std::memcpy(tail, data + at, length);
+        bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(tail));
+    }
+    const auto bitsOf = [&](char c) {
+        return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(c)))) >> shift;
+    };
+    return {bitsOf('('), bitsOf(')'), bitsOf('='), length};
+#else
+    Window w{0, 0, 0, length};
+    for (std::size_t k = 0; k < length; ++k) {
+        w.opens |= unsigned(data[at + k] == '(') << k;
+        w.closes |= unsigned(data[at + k] == ')') << k;
+        w.equals |= unsigned(data[at + k] == '=') << k;
+    }
+    return w;
+#endif
+}
+
+inline int bitCount(unsigned x)
+{
+    x = x - ((x >> 1) & 0x55555555u);
+    x = (x & 0x33333333u) + ((x >> 2) & 0x33333333u);
+    return int((((x + (x >> 4)) & 0x0f0f0f0fu) * 0x01010101u) >> 24);
+}
+
+inline int lowestBit(unsigned x) { return std::countr_zero(x); }
+
+// Where the token that opens at data[from] closes, in splitMessage's sense:
+// the first return of the depth to 0, *depth being the depth before
+// data[from]. Returns the offset just after its ")", or 0 when the bytes end
+// first; *depth is the depth at the offset returned, or after all bytes.
+// A block of 64 bytes without parentheses is skipped whole, and a block of
+// 16 without ")" (or with the depth too high to reach 0 in it) is counted
+// whole, so bulk text and arrays go by at vector speed.
+std::size_t closingOffset(const char* data, std::size_t from, std::size_t size, int64_t* depth)
+{
+    int64_t d = *depth;
+    std::size_t i = from;
+    while (i < size) {
+#if defined(__SSE2__)
+        if (size - i >= 64) {
+            const __m128i open = _mm_set1_epi8('(');
+            const __m128i close = _mm_set1_epi8(')');
+            __m128i any = _mm_setzero_si128();
+            for (std::size_t k = 0; k < 64; k += 16) {
+                const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + k));
+                any = _mm_or_si128(any, _mm_or_si128(_mm_cmpeq_epi8(bytes, open), _mm_cmpeq_epi8(bytes, close)));
+            }
+            if (_mm_movemask_epi8(any) == 0) {
+                i += 64;
+                continue;
+            }
+        }
+#endif
+        const Window w = windowAt(data, i, size);
+        if (w.closes == 0 || d > 16) {
+            d += bitCount(w.opens) - bitCount(w.closes);
+        } else {
+            for (unsigned events = w.opens | w.closes; events != 0; events &= events - 1) {
+                const int k = lowestBit(events);
+                if (w.opens >> k & 1u) {
+                    ++d;
+                } else if (--d == 0) {
+                    *depth = 0;
+                    return i + std::size_t(k) + 1;
+                }
+            }
+        }
+        i += w.length;
+    }
+    *depth = d;
+    return 0;
+}
+
 } // namespace
 
-void ReplyFramer::scanTokens()
+std::string_view textBeforeZero(std::string_view chunk)
 {
-    const char* data = reply_.data();
-    const std::size_t size = reply_.size();
+    const void* zero = std::memchr(chunk.data(), 0, chunk.size());
+    return zero ? chunk.substr(0, std::size_t(static_cast<const char*>(zero) - chunk.data())) : chunk;
+}
+
+void ReplyFramer::scanTokens(std::string_view reply)
+{
+    const char* data = reply.data();
+    const std::size_t size = reply.size();
     std::size_t pos = scanned_;
+    if (pos >= size) // nothing new (an empty reply may have no buffer at all)
+        return;
+    if (!sawEquals_ && pos == 0 && !name_.empty() && size > name_.size() && data[name_.size()] == '='
+        && std::memcmp(data, name_.data(), name_.size()) == 0) {
+        // The name the caller expects, which holds no parenthesis.
+        nameEnd_ = name_.size();
+        pos = nameEnd_ + 1;
+        sawEquals_ = true;
+    }
     if (!sawEquals_) {
-        // The name: only its parentheses count (a name has none, but the
-        // balance is the whole reply's).
+        // The usual name: no parenthesis before its "=".
+        for (std::size_t at = pos; at < size;) {
+            const Window w = windowAt(data, at, size);
+            if (const unsigned events = w.opens | w.closes | w.equals; events != 0) {
+                if (const int k = lowestBit(events); w.equals >> k & 1u) {
+                    nameEnd_ = at + std::size_t(k);
+                    pos = nameEnd_ + 1;
+                    sawEquals_ = true;
+                }
+                break;
+            }
+            at += w.length;
+        }
+    }
+    if (!sawEquals_) {
+        // Otherwise only the name's parentheses count (the balance is the
+        // whole reply's).
         const void* eq = std::memchr(data + pos, '=', size - pos);
         const std::size_t end = eq ? std::size_t(static_cast<const char*>(eq) - data) + 1 : size;
-        if (std::memchr(data + pos, '(', end - pos) || std::memchr(data + pos, ')', end - pos))
+        if (std::memchr(data + pos, '(', end - pos) || std::memchr(data + pos, ')', end - pos)) {
             depth_ += parenthesisBalance(data + pos, end - pos);
+            irregular_ = true;
+        }
         pos = end;
         sawEquals_ = eq != nullptr;
         if (!sawEquals_) {
             scanned_ = counted_ = pos;
             return;
         }
+        nameEnd_ = end - 1;
     }
     // Locals, not members, in the loop: stores through `data` could alias
-    // them and force a reload at every byte.
+    // them and force a reload at every byte. Only the parentheses are
+    // looked at, 16 bytes a window.
     int64_t depth = depth_;
     int64_t tokenStart = tokenStart_;
     int tokens = tokens_;
-    for (; pos < size; ++pos) {
-        const char c = data[pos];
-        if (c == '(') {
-            if (depth == 0) {
-                if (tokens == expected_ - 1) {
-                    // The last expected token: from here its balance tells.
-                    lastTokenOpen_ = true;
-                    break;
-                }
-                tokenStart = int64_t(pos);
+    bool irregular = irregular_;
+    std::size_t next = size; // where the scan stopped: the end, or the last expected token's "("
+    for (std::size_t at = pos; at < size && next == size;) {
+        const Window w = windowAt(data, at, size);
+        for (unsigned events = w.opens | w.closes; events != 0; events &= events - 1) {
+            const std::size_t p = at + std::size_t(lowestBit(events));
+            if (lastTokenOpen_) {
+                // Within a short reply, the last expected token and what
+                // follows are counted here too: its first return to depth 0
+                // is where it ends.
+                if (data[p] == '(')
+                    ++depth;
+                else if (--depth == 0 && lastEnd_ == 0)
+                    lastEnd_ = p + 1;
+                continue;
             }
-            ++depth;
-        } else if (c == ')' && --depth == 0 && tokenStart >= 0) {
-            if (++tokens == 1)
-                first_ = {std::size_t(tokenStart), pos + 1 - std::size_t(tokenStart)};
-            tokenStart = -1;
+            if (data[p] == '(') {
+                if (depth == 0) {
+                    if (tokens == expected_ - 1) {
+                        // The last expected token: from here its balance
+                        // tells, counted in vector blocks when it is long.
+                        lastTokenOpen_ = true;
+                        if (size - p > kShortRest) {
+                            next = p;
+                            break;
+                        }
+                    }
+                    tokenStart = int64_t(p);
+                }
+                ++depth;
+            } else {
+                irregular |= depth <= 0;
+                if (--depth == 0 && tokenStart >= 0) {
+                    if (tokens < kMaxRecordedTokens)
+                        ends_[tokens] = p + 1;
+                    if (++tokens == 1)
+                        first_ = {std::size_t(tokenStart), p + 1 - std::size_t(tokenStart)};
+                    tokenStart = -1;
+                }
+            }
         }
+        at += w.length;
     }
     depth_ = depth;
     tokenStart_ = tokenStart;
     tokens_ = tokens;
-    scanned_ = pos;
+    irregular_ = irregular;
+    scanned_ = next;
     if (counted_ < scanned_)
         counted_ = scanned_;
 }
 
-bool ReplyFramer::failed() const
+void ReplyFramer::countBalance(std::string_view reply)
+{
+    std::size_t pos = counted_;
+    if (pos == reply.size())
+        return;
+    if (lastTokenOpen_ && lastEnd_ == 0) {
+        // Up to where the last expected token closes, which the cut needs.
+        const std::size_t end = closingOffset(reply.data(), pos, reply.size(), &depth_);
+        lastEnd_ = end;
+        pos = end != 0 ? end : reply.size();
+    }
+    depth_ += parenthesisBalance(reply.data() + pos, reply.size() - pos);
+    counted_ = reply.size();
+}
+
+bool ReplyFramer::failed(std::string_view reply) const
 {
     // Decoded only when it matters: a reply short of its tokens.
     int32_t result = 0;
     return first_.second > 0
-        && codec::decodeInt(std::string_view(reply_).substr(first_.first, first_.second), &result) == kSuccess
+        && codec::decodeInt(reply.substr(first_.first, first_.second), &result) == kSuccess
         && result < 0;
 }
 
-bool ReplyFramer::holdsExpectedTokens() const
+bool ReplyFramer::holdsExpectedTokens(std::string_view reply) const
 {
     // Asked only when the reply's parentheses balance: a last expected token
     // that opened at depth 0 has then closed somewhere after its "(".
-    return tokens_ >= expected_ || lastTokenOpen_ || failed();
+    return tokens_ >= expected_ || lastTokenOpen_ || failed(reply);
 }
 
-ReplyFramer::Verdict ReplyFramer::feed(std::string_view chunk)
+ReplyFramer::Verdict ReplyFramer::advance(std::string_view reply, std::size_t received, char last)
 {
-    if (chunk.empty())
+    if (received == 0)
         return Verdict::More;
-    const char last = chunk.back();
-    const void* zero = std::memchr(chunk.data(), 0, chunk.size());
-    const std::size_t kept = zero ? std::size_t(static_cast<const char*>(zero) - chunk.data()) : chunk.size();
-    reply_.append(chunk.data(), kept);
     if (!lastTokenOpen_)
-        scanTokens();
+        scanTokens(reply);
     if (last != ')')
         return Verdict::More;
     // The balance is only looked at when a chunk ends in ")", so it is
     // brought up to date then rather than chunk by chunk.
-    depth_ += parenthesisBalance(reply_.data() + counted_, reply_.size() - counted_);
-    counted_ = reply_.size();
-    const bool shortChunk = chunk.size() < kReceiveChunkSize;
-    if (depth_ <= 0 && holdsExpectedTokens())
+    countBalance(reply);
+    const bool shortChunk = received < kReceiveChunkSize;
+    if (depth_ <= 0 && holdsExpectedTokens(reply))
         return Verdict::End;
     if (shortChunk || depth_ <= 0)
         return Verdict::EndIfQuiet;
     return Verdict::More;
+}
+
+void ReplyFramer::split(std::string_view reply, codec::SplitMessage* out)
+{
+    if (!lastTokenOpen_)
+        scanTokens(reply);
+    if (counted_ < reply.size())
+        countBalance(reply);
+    if (irregular_ || !sawEquals_ || expected_ > kMaxRecordedTokens) {
+        codec::splitMessage(reply, out);
+        return;
+    }
+    out->name = reply.substr(0, nameEnd_);
+    out->params.resize(std::size_t(tokens_) + (lastEnd_ != 0));
+    // A token runs from the end of the one before it, as splitMessage cuts.
+    std::size_t from = nameEnd_ + 1;
+    for (int k = 0; k < tokens_; from = ends_[k++])
+        out->params[std::size_t(k)] = reply.substr(from, ends_[k] - from);
+    if (lastEnd_ != 0)
+        out->params.back() = reply.substr(from, lastEnd_ - from);
+}
+
+ReplyReader::~ReplyReader() { std::free(data_); }
+
+ReplyReader& ReplyReader::operator=(ReplyReader&& other) noexcept
+{
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+    maxBytes_ = other.maxBytes_;
+    framer_ = other.framer_;
+    couldEnd_ = other.couldEnd_;
+    return *this;
+}
+
+bool ReplyReader::reserveTotal(std::size_t total)
+{
+    if (total <= capacity_)
+        return true;
+    char* grown = static_cast<char*>(std::realloc(data_, total));
+    if (grown == nullptr)
+        return false;
+    data_ = grown;
+    capacity_ = total;
+    return true;
+}
+
+void ReplyFramer::reset(int expectedTokens, std::string_view name)
+{
+    name_ = name;
+    scanned_ = counted_ = 0;
+    expected_ = expectedTokens < 1 ? 1 : expectedTokens;
+    depth_ = 0;
+    tokenStart_ = -1;
+    tokens_ = 0;
+    sawEquals_ = lastTokenOpen_ = irregular_ = false;
+    nameEnd_ = lastEnd_ = 0;
+    first_ = {0, 0};
+}
+
+void ReplyReader::begin(int expectedTokens, std::size_t maxBytes, std::size_t reserve, std::string_view name)
+{
+    size_ = 0;
+    maxBytes_ = maxBytes;
+    framer_.reset(expectedTokens, name);
+    couldEnd_ = false;
+    // Best effort: without the room the reply grows as it arrives.
+    if (reserve > 0)
+        reserveTotal(reserve + kReceiveChunkSize);
+}
+
+char* ReplyReader::space()
+{
+    if (capacity_ - size_ < kReceiveChunkSize
+        && !reserveTotal(std::max(2 * capacity_, size_ + kReceiveChunkSize)))
+        return nullptr;
+    return data_ + size_;
+}
+
+ReplyReader::Next ReplyReader::received(std::size_t n)
+{
+    if (n == 0)
+        return Next::Receive;
+    const char last = data_[size_ + n - 1];
+    size_ += textBeforeZero(std::string_view(data_ + size_, n)).size();
+    // More than the call can deliver: a server that never ends its reply
+    // would otherwise take all memory.
+    if (size_ > maxBytes_)
+        return Next::TooLarge;
+    const ReplyFramer::Verdict verdict = framer_.advance(reply(), n, last);
+    couldEnd_ = verdict == ReplyFramer::Verdict::EndIfQuiet;
+    switch (verdict) {
+    case ReplyFramer::Verdict::End:
+        return Next::Done;
+    case ReplyFramer::Verdict::EndIfQuiet:
+        return Next::WaitQuiet;
+    case ReplyFramer::Verdict::More:
+        break;
+    }
+    return Next::Receive;
+}
+
+ReplyReader::Next ReplyReader::feed(std::string_view chunk)
+{
+    if (chunk.empty())
+        return Next::Receive;
+    if (capacity_ - size_ < chunk.size()
+        && !reserveTotal(std::max(2 * capacity_, size_ + std::max(chunk.size(), kReceiveChunkSize))))
+        return Next::OutOfMemory;
+    std::memcpy(data_ + size_, chunk.data(), chunk.size());
+    return received(chunk.size());
+}
+
+void ReplyReader::split(codec::SplitMessage* out) { framer_.split(reply(), out); }
+
+void ReplyReader::release()
+{
+    if (capacity_ <= kKeptBytes)
+        return;
+    std::free(data_);
+    data_ = nullptr;
+    size_ = capacity_ = 0;
 }
 
 bool RequestFramer::feed(std::string_view buffer)

@@ -1,7 +1,7 @@
 // Where a message ends, decided from bytes alone: no sockets, no clocks.
-// Everyone who reads messages off a stream uses these: the client's receive
-// loop (ReplyFramer), and the emulator, the tests' fake server and the
-// benchmark server (RequestFramer). Both are incremental, so a large message
+// Everyone who reads messages off a stream uses these: the client's and the
+// emulator's reply loops (ReplyReader), and the emulator, the tests' fake
+// server and the benchmark server (RequestFramer). Both are incremental, so a large message
 // is scanned once however it is split.
 #pragma once
 
@@ -11,10 +11,18 @@
 #include <string_view>
 #include <utility>
 
+#include "protocol/codec.h"
+
 namespace tqbse {
 
-// The client receives a reply in chunks of this size.
+// Replies and callback messages are received in chunks of this size.
 inline constexpr std::size_t kReceiveChunkSize = 4096;
+// A reply that could end at a ")" but is not plainly complete is taken as
+// complete once no more bytes arrive for this long.
+inline constexpr int kQuietMs = 100;
+
+// A message is text: its bytes up to the first zero byte of `chunk`.
+std::string_view textBeforeZero(std::string_view chunk);
 
 // The end of a reply, judged at each received chunk. A chunk whose last byte
 // is ")" ends the reply when its parentheses balance and the reply holds
@@ -30,7 +38,9 @@ inline constexpr std::size_t kReceiveChunkSize = 4096;
 // Tokens are counted at the top level only, byte by byte, until the last
 // expected token begins; from there only the balance is kept, counted in
 // vector blocks, so a bulk text or array is scanned once, at speed: when the
-// bytes from that token's "(" on balance, the token has closed.
+// bytes from that token's "(" on balance, the token has closed. Where each
+// expected token ends is recorded on the way, so the reply is cut into its
+// tokens without a second pass.
 class ReplyFramer {
 public:
     enum class Verdict : uint8_t {
@@ -39,37 +49,127 @@ public:
         EndIfQuiet, // the reply ends here if no more bytes arrive for a while
     };
 
-    // Appends to `reply`, which the framer does not own. `expectedTokens`:
-    // the tokens of a successful reply, the result included (at least 1).
-    explicit ReplyFramer(std::string& reply, int expectedTokens = 1)
-        : reply_(reply), scanned_(reply.size()), counted_(reply.size()),
-          expected_(expectedTokens < 1 ? 1 : expectedTokens)
-    {
-    }
+    // `expectedTokens`: the tokens of a successful reply, the result
+    // included (at least 1).
+    explicit ReplyFramer(int expectedTokens = 1) { reset(expectedTokens); }
+    // Starts over, for a new reply. `name`, when given, is the name the reply
+    // should carry, without parentheses (a call's name): a reply that starts
+    // with it is not searched for its "=".
+    void reset(int expectedTokens, std::string_view name = {});
 
-    // Takes one received chunk of at most kReceiveChunkSize bytes. Chunks are
-    // text: a zero byte ends the chunk's contribution to the reply.
-    Verdict feed(std::string_view chunk);
+    // The reply is `reply`, of which the bytes past those seen before
+    // arrived in one receive of `received` bytes (up to kReceiveChunkSize)
+    // whose last byte was `last`; what followed a zero byte in it is
+    // already cut off.
+    Verdict advance(std::string_view reply, std::size_t received, char last);
 
     // Top-level tokens known to be complete so far (counted up to the start
     // of the last expected one), and whether the first is a negative result.
     int tokens() const { return tokens_; }
-    bool failed() const;
+    bool failed(std::string_view reply) const;
+
+    // Cuts `reply` (all of it seen by advance) as codec::splitMessage does,
+    // up to the expected tokens, from what the scan recorded. Falls back to
+    // codec::splitMessage for a reply whose parentheses stray outside its
+    // tokens.
+    void split(std::string_view reply, codec::SplitMessage* out);
+
+    // The most tokens whose ends are recorded.
+    static constexpr int kMaxRecordedTokens = 16;
+    // A last expected token with at most this many bytes after its "(" so
+    // far is counted with the tokens before it, not in vector blocks.
+    static constexpr std::size_t kShortRest = 256;
 
 private:
-    void scanTokens();
-    bool holdsExpectedTokens() const;
+    void scanTokens(std::string_view reply);
+    void countBalance(std::string_view reply);
+    bool holdsExpectedTokens(std::string_view reply) const;
 
-    std::string& reply_;
+    std::string_view name_; // the expected name
     std::size_t scanned_;  // bytes looked at for tokens
     std::size_t counted_;  // bytes whose parentheses are in depth_
     int expected_;
-    int64_t depth_ = 0;    // net parentheses of reply_[0, counted_)
-    int64_t tokenStart_ = -1;
-    int tokens_ = 0;
-    bool sawEquals_ = false;
-    bool lastTokenOpen_ = false; // the last expected token has begun; balance only from here
-    std::pair<std::size_t, std::size_t> first_{0, 0}; // offset and length of the first token
+    int64_t depth_;        // net parentheses of reply[0, counted_)
+    int64_t tokenStart_;
+    int tokens_;
+    bool sawEquals_;
+    bool lastTokenOpen_;   // the last expected token has begun; balance only from here
+    bool irregular_;       // a parenthesis in the name, or a ")" between tokens
+    std::size_t nameEnd_;  // offset of the "="
+    std::size_t lastEnd_;  // end of the last expected token, once it has closed
+    std::pair<std::size_t, std::size_t> first_; // offset and length of the first token
+    std::size_t ends_[kMaxRecordedTokens] = {};        // where each token ends
+};
+
+// One reply's reading: owns the reply's bytes and the policy that says when
+// it is whole, and does no I/O itself. The receive loop around it is:
+//
+//   reader.begin(tokens, maxBytes);
+//   for (;;) {
+//       n = receive up to kReceiveChunkSize bytes into reader.space();
+//       if (n <= 0) return reader.wholeAtEndOfStream();
+//       switch (reader.received(n)) {
+//       case Receive: continue;
+//       case Done: whole;
+//       case TooLarge: give the connection up;
+//       case WaitQuiet: whole unless bytes arrive within kQuietMs; else go on;
+//       }
+//   }
+//
+// The buffer is kept from one reply to the next, so a small call allocates
+// nothing once the first has run; release() drops a buffer that a bulk
+// reply made larger than kKeptBytes.
+class ReplyReader {
+public:
+    enum class Next : uint8_t {
+        Receive,   // receive more
+        WaitQuiet, // whole if nothing more arrives within kQuietMs, else receive more
+        Done,      // whole
+        TooLarge,  // larger than the call can deliver
+        OutOfMemory, // no room for the bytes (feed only)
+    };
+    // What the reader keeps between replies at most.
+    static constexpr std::size_t kKeptBytes = 64 * 1024;
+
+    ReplyReader() = default;
+    ReplyReader(ReplyReader&& other) noexcept { *this = std::move(other); }
+    ReplyReader& operator=(ReplyReader&& other) noexcept;
+    ~ReplyReader();
+
+    // Starts a reply with `expectedTokens` tokens when successful and at most
+    // `maxBytes` bytes. `reserve` bytes are set aside at once (a bulk reply
+    // then grows without a copy); false when they cannot be had.
+    // `name`: the name the reply should carry, if known (see ReplyFramer::reset).
+    void begin(int expectedTokens, std::size_t maxBytes = SIZE_MAX, std::size_t reserve = 0,
+               std::string_view name = {});
+    // Room for kReceiveChunkSize bytes at the end of the reply; nullptr when
+    // memory runs out.
+    char* space();
+    // `n` bytes (1 to kReceiveChunkSize) were received into space().
+    Next received(std::size_t n);
+    // The same for bytes received elsewhere: copied, then judged.
+    Next feed(std::string_view chunk);
+    // The peer closed the stream: the reply is whole only if it was waiting
+    // for quiet (it could end, and the bytes that came were its last).
+    bool wholeAtEndOfStream() const { return couldEnd_; }
+
+    std::string_view reply() const { return {data_, size_}; }
+    int tokens() const { return framer_.tokens(); }
+    // Cuts the reply into its name and tokens (see ReplyFramer::split).
+    void split(codec::SplitMessage* out);
+    // Frees a buffer larger than kKeptBytes.
+    void release();
+    std::size_t capacity() const { return capacity_; }
+
+private:
+    bool reserveTotal(std::size_t total);
+
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+    std::size_t maxBytes_ = SIZE_MAX;
+    ReplyFramer framer_;
+    bool couldEnd_ = false;
 };
 
 // The end of a request: the name, "=", and balanced tokens, as many as the

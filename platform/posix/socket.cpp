@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -172,6 +173,12 @@ int64_t receiveNow(SocketHandle s, char* data, std::size_t size)
         n = ::recv(fd(s), data, size, MSG_DONTWAIT);
     } while (n < 0 && errno == EINTR);
     return n;
+}
+
+int64_t bytesWaiting(SocketHandle s)
+{
+    int n = 0;
+    return ::ioctl(fd(s), FIONREAD, &n) == 0 ? n : -1;
 }
 
 bool waitReadable(SocketHandle s, int timeoutMs) { return pollOne(s, POLLIN, timeoutMs < 0 ? -1 : timeoutMs); }

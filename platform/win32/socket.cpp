@@ -208,6 +208,12 @@ int64_t receiveNow(SocketHandle s, char* data, std::size_t size)
     return receiveSome(s, data, size);
 }
 
+int64_t bytesWaiting(SocketHandle s)
+{
+    u_long n = 0;
+    return ::ioctlsocket(sock(s), FIONREAD, &n) == 0 ? int64_t(n) : -1;
+}
+
 bool waitReadable(SocketHandle s, int timeoutMs)
 {
     fd_set readable;

@@ -47,7 +47,10 @@ const std::string kItem = calls::Protocol_Results_GetResultItem.name;
 int exchangeWithin3s(FakeServer& server, std::string* reply, int tokens)
 {
     auto future = std::async(std::launch::async, [reply, tokens] {
-        return ClientSocket::instance().exchange("Q=(n=01000000)", *reply, ReplyLimits{tokens, SIZE_MAX});
+        ClientSocket& socket = ClientSocket::instance();
+        const int rc = socket.exchange("Q=(n=01000000)", ReplyLimits{tokens, SIZE_MAX, "Q"});
+        *reply = socket.reader().reply();
+        return rc;
     });
     if (future.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
         server.stop();

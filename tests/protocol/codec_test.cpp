@@ -96,12 +96,17 @@ TEST(CodecDecodeNumber, Int)
         {"(n=112233)", kParameterContents, 0},       // too short: nothing written
         {"(d=000000000000f03f)", kParameterType, 0},
         {"(n=01000000", kParameterFormat, 0},
+        {"(n=(1234567)", kParameterFormat, 0}, // the usual length, but a "(" among the digits
     };
     for (const Case& c : cases) {
         int32_t v = 0x5a5a5a5a;
         EXPECT_EQ(decodeInt(c.token, &v), c.rc) << c.token;
         EXPECT_EQ(v, c.rc == kSuccess ? c.value : 0x5a5a5a5a) << c.token;
     }
+    // A bad pair in a token of the usual length: the pairs before it are written.
+    int32_t partial = 0x5a5a5a5a;
+    EXPECT_EQ(decodeInt("(n=0102zz04)", &partial), kParameterContents);
+    EXPECT_EQ(partial, 0x5a5a0201);
 }
 
 TEST(CodecDecodeNumber, FloatAndDoubleByTagAndWidth)
@@ -115,6 +120,8 @@ TEST(CodecDecodeNumber, FloatAndDoubleByTagAndWidth)
     double d = 0;
     EXPECT_EQ(decodeDouble("(d=0000000065cdcd41)", &d), kSuccess);
     EXPECT_EQ(d, 1e9);
+    EXPECT_EQ(decodeDouble("(d=000000000000F03F)", &d), kSuccess);
+    EXPECT_EQ(d, 1.0);
     EXPECT_EQ(decodeDouble("(d=0000803f)", &d), kParameterContents); // a float's width
     EXPECT_EQ(decodeDouble("(f=0000803f)", &d), kParameterType);
 }

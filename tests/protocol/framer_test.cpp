@@ -1,5 +1,5 @@
-// Where a reply ends, judged from bytes alone: the client's chunk rules fed
-// to the ReplyFramer chunk by chunk, with no socket, replies split anywhere,
+// Where a reply ends and how it is cut, judged from bytes alone: the
+// client's chunk rules fed to the ReplyReader chunk by chunk, with no socket, replies split anywhere,
 // and chunks of the receive size. What needs a real socket (bytes already
 // waiting, the quiet wait, the end of the stream) is in the client socket test.
 #include <gtest/gtest.h>
@@ -15,11 +15,14 @@
 namespace {
 
 using tqbse::kReceiveChunkSize;
-using tqbse::ReplyFramer;
-using Verdict = ReplyFramer::Verdict;
+using tqbse::ReplyReader;
+using Verdict = ReplyReader::Next;
 using namespace std::string_literals;
 
-const char* nameOf(Verdict v) { return v == Verdict::More ? "More" : v == Verdict::End ? "End" : "EndIfQuiet"; }
+const char* nameOf(Verdict v)
+{
+    return v == Verdict::Receive ? "More" : v == Verdict::Done ? "End" : v == Verdict::WaitQuiet ? "EndIfQuiet" : "TooLarge";
+}
 
 TEST(ReplyFramer, ChunkRules)
 {
@@ -59,21 +62,25 @@ TEST(ReplyFramer, ChunkRules)
         {"empty chunk", 1, {""}, "More ", ""},
     };
     for (const Case& c : cases) {
-        std::string reply, verdicts, joined;
-        ReplyFramer framer(reply, c.tokens);
+        std::string verdicts, joined;
+        ReplyReader reader;
+        reader.begin(c.tokens);
         for (const std::string& chunk : c.chunks) {
-            verdicts += nameOf(framer.feed(chunk)) + " "s;
+            verdicts += nameOf(reader.feed(chunk)) + " "s;
             joined += chunk;
         }
         EXPECT_EQ(verdicts, c.verdicts) << c.what;
-        EXPECT_EQ(reply, c.reply.empty() ? joined : c.reply) << c.what;
+        EXPECT_EQ(reader.reply(), c.reply.empty() ? joined : c.reply) << c.what;
+        tqbse::codec::SplitMessage split;
+        reader.split(&split);
+        EXPECT_TRUE(tqbse::test::cutsAsSplitMessage(reader.reply(), split, c.tokens)) << c.what;
     }
 }
 
 // The framer counts tokens only up to the last expected one and parentheses
 // after it in vector blocks: its verdict must agree with a byte-by-byte
 // judgement at any length and any split, also where single lanes count high
-// (long runs of one parenthesis).
+// (long runs of one parenthesis), and its cut with splitMessage's.
 TEST(ReplyFramer, AgreesWithAByteByByteJudgement)
 {
     std::mt19937 rng(2024);
@@ -95,17 +102,53 @@ TEST(ReplyFramer, AgreesWithAByteByByteJudgement)
         reply.back() = ')';
         const int expected = 1 + int(rng() % 4);
 
-        std::string received;
-        ReplyFramer framer(received, expected);
-        Verdict verdict = Verdict::More;
+        // Every other round the reader is told the name: a reply that starts
+        // with it skips the search for "=", and must be judged the same.
+        ReplyReader reader;
+        reader.begin(expected, SIZE_MAX, 0, round % 2 ? "R" : "");
+        Verdict verdict = Verdict::Receive;
         const std::size_t chunk = 1 + rng() % kReceiveChunkSize;
         for (std::size_t at = 0; at < reply.size(); at += chunk)
-            verdict = framer.feed(std::string_view(reply).substr(at, chunk));
-        ASSERT_EQ(received, reply);
+            verdict = reader.feed(std::string_view(reply).substr(at, chunk));
+        ASSERT_EQ(reader.reply(), reply);
         const bool shortLast = (reply.size() - 1) % chunk + 1 < kReceiveChunkSize;
         ASSERT_STREQ(nameOf(verdict), nameOf(tqbse::test::referenceVerdict(reply, shortLast, expected)))
             << "length " << reply.size() << " chunk " << chunk << " tokens " << expected;
+        tqbse::codec::SplitMessage split;
+        reader.split(&split);
+        ASSERT_TRUE(tqbse::test::cutsAsSplitMessage(reply, split, expected))
+            << "length " << reply.size() << " chunk " << chunk << " tokens " << expected;
     }
+}
+
+// The reader keeps its buffer from reply to reply (a small reply lands where
+// the last one did: no allocation) and lets go of one a bulk reply grew.
+TEST(ReplyReader, KeepsASmallBufferAndReleasesALargeOne)
+{
+    ReplyReader reader;
+    reader.begin(1);
+    ASSERT_EQ(reader.feed("R=(n=00000000)"), Verdict::Done);
+    const char* first = reader.reply().data();
+    reader.release();
+    reader.begin(1);
+    ASSERT_EQ(reader.feed("R=(n=01000000)"), Verdict::Done);
+    EXPECT_EQ(reader.reply().data(), first);
+    EXPECT_EQ(reader.reply(), "R=(n=01000000)");
+
+    reader.begin(2, SIZE_MAX, 2 * ReplyReader::kKeptBytes);
+    const std::string bulk = "R=(n=00000000)(s=" + std::string(2 * ReplyReader::kKeptBytes - 20, 'b') + ")";
+    Verdict verdict = Verdict::Receive;
+    for (std::size_t at = 0; at < bulk.size(); at += kReceiveChunkSize)
+        verdict = reader.feed(std::string_view(bulk).substr(at, kReceiveChunkSize));
+    EXPECT_EQ(verdict, Verdict::Done);
+    EXPECT_EQ(reader.reply(), bulk);
+    EXPECT_GT(reader.capacity(), ReplyReader::kKeptBytes);
+    reader.release();
+    EXPECT_EQ(reader.capacity(), 0u);
+
+    // Past its bound a reply is refused, whatever else it holds.
+    reader.begin(1, 10);
+    EXPECT_EQ(reader.feed("R=(n=00000000)"), Verdict::TooLarge);
 }
 
 } // namespace
