@@ -180,7 +180,9 @@ private:
             const platform::SocketHandle c = platform::acceptPeer(listening_, nullptr);
             if (c == platform::kInvalidSocket)
                 continue;
-            platform::setTimeouts(c, kSocketTimeoutMs);
+            // A 64 MiB reply to a client slowed down by a loaded machine
+            // (Wine above all) may wait on a full window for seconds.
+            platform::setTimeouts(c, 4 * kSocketTimeoutMs);
             platform::setNoDelay(c);
             ++connections_;
             serve(c);
