@@ -287,7 +287,8 @@ bool ReplyFramer::holdsExpectedTokens(std::string_view reply) const
     return tokens_ >= expected_ || lastTokenOpen_ || failed(reply);
 }
 
-ReplyFramer::Verdict ReplyFramer::advance(std::string_view reply, std::size_t received, char last)
+ReplyFramer::Verdict ReplyFramer::advance(std::string_view reply, std::size_t received, char last,
+                                          std::size_t room)
 {
     if (received == 0)
         return Verdict::More;
@@ -298,7 +299,7 @@ ReplyFramer::Verdict ReplyFramer::advance(std::string_view reply, std::size_t re
     // The balance is only looked at when a chunk ends in ")", so it is
     // brought up to date then rather than chunk by chunk.
     countBalance(reply);
-    const bool shortChunk = received < kReceiveChunkSize;
+    const bool shortChunk = received < room;
     if (depth_ <= 0 && holdsExpectedTokens(reply))
         return Verdict::End;
     if (shortChunk || depth_ <= 0)
@@ -333,6 +334,7 @@ ReplyReader& ReplyReader::operator=(ReplyReader&& other) noexcept
     std::swap(data_, other.data_);
     std::swap(size_, other.size_);
     std::swap(capacity_, other.capacity_);
+    std::swap(touched_, other.touched_);
     maxBytes_ = other.maxBytes_;
     framer_ = other.framer_;
     couldEnd_ = other.couldEnd_;
@@ -370,6 +372,8 @@ void ReplyReader::begin(int expectedTokens, std::size_t maxBytes, std::size_t re
     maxBytes_ = maxBytes;
     framer_.reset(expectedTokens, name);
     couldEnd_ = false;
+    if (reserve > 0 && capacity_ > kKeptBytes && capacity_ / 4 > reserve)
+        release();
     // Best effort: without the room the reply grows as it arrives.
     if (reserve > 0)
         reserveTotal(reserve + kReceiveChunkSize);
@@ -383,17 +387,18 @@ char* ReplyReader::space()
     return data_ + size_;
 }
 
-ReplyReader::Next ReplyReader::received(std::size_t n)
+ReplyReader::Next ReplyReader::received(std::size_t n, std::size_t room)
 {
     if (n == 0)
         return Next::Receive;
+    touched_ = std::max(touched_, size_ + n);
     const char last = data_[size_ + n - 1];
     size_ += textBeforeZero(std::string_view(data_ + size_, n)).size();
     // More than the call can deliver: a server that never ends its reply
     // would otherwise take all memory.
     if (size_ > maxBytes_)
         return Next::TooLarge;
-    const ReplyFramer::Verdict verdict = framer_.advance(reply(), n, last);
+    const ReplyFramer::Verdict verdict = framer_.advance(reply(), n, last, room);
     couldEnd_ = verdict == ReplyFramer::Verdict::EndIfQuiet;
     switch (verdict) {
     case ReplyFramer::Verdict::End:
@@ -421,11 +426,9 @@ void ReplyReader::split(codec::SplitMessage* out) { framer_.split(reply(), out);
 
 void ReplyReader::release()
 {
-    if (capacity_ <= kKeptBytes)
-        return;
     std::free(data_);
     data_ = nullptr;
-    size_ = capacity_ = 0;
+    size_ = capacity_ = touched_ = 0;
 }
 
 bool RequestFramer::feed(std::string_view buffer)
