@@ -63,6 +63,8 @@ void ClientSocket::setAddress(int32_t a, int32_t b, int32_t c, int32_t d)
 
 int ClientSocket::connectToServer(uint16_t port)
 {
+    // A new connection starts without what an earlier one's bulk replies left.
+    reader_.release();
     if (platform::socketLibraryStartup() != 0) {
         platform::printDiagnostic("Failed to load Winsock library!\n");
         return -1;
