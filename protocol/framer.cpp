@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -327,7 +328,7 @@ void ReplyFramer::split(std::string_view reply, codec::SplitMessage* out)
         out->params.back() = reply.substr(from, lastEnd_ - from);
 }
 
-ReplyReader::~ReplyReader() { std::free(data_); }
+ReplyReader::~ReplyReader() { ::operator delete(data_); }
 
 ReplyReader& ReplyReader::operator=(ReplyReader&& other) noexcept
 {
@@ -345,11 +346,18 @@ bool ReplyReader::reserveTotal(std::size_t total)
 {
     if (total <= capacity_)
         return true;
-    char* grown = static_cast<char*>(std::realloc(data_, total));
+    // From operator new, where the rest of the library's memory comes from
+    // (and where a counting allocator sees it). A bulk reply reserves its
+    // bound up front, so only small replies grow, by copying.
+    char* grown = static_cast<char*>(::operator new(total, std::nothrow));
     if (grown == nullptr)
         return false;
+    if (size_ > 0)
+        std::memcpy(grown, data_, size_);
+    ::operator delete(data_);
     data_ = grown;
     capacity_ = total;
+    touched_ = size_; // the new block's pages are written only as far as the copy
     return true;
 }
 
@@ -426,7 +434,7 @@ void ReplyReader::split(codec::SplitMessage* out) { framer_.split(reply(), out);
 
 void ReplyReader::release()
 {
-    std::free(data_);
+    ::operator delete(data_);
     data_ = nullptr;
     size_ = capacity_ = touched_ = 0;
 }
