@@ -37,32 +37,27 @@ int32_t readOutput(const WireOutput& out, const ArgValue* args, std::string_view
 
 ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args)
 {
-    return replyLimits(call, args, std::strlen(call.name));
+    return replyLimits(call, args, rowFacts(call));
 }
 
-ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args, std::size_t nameLength)
+ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args, const RowFacts& facts)
 {
-    constexpr uint64_t kNumberToken = 20; // "(d=" + 16 hex digits + ")", the longest
     // In 64 bits: 17 bytes times a capacity near 2^31 overflows a 32-bit size.
-    uint64_t bound = nameLength + 1 + kNumberToken;
-    int tokens = 1;
-    for (int k = 0; k < call.outputCount; ++k) {
+    uint64_t bound = facts.fixedBound;
+    for (int k = 0; facts.sized && k < call.outputCount; ++k) {
         const WireOutput& out = call.outputs[k];
-        const RoleTraits& role = traits(out.role);
-        tokens += role.replyTokens;
-        if (role.tag == WireTag::String || role.tag == WireTag::DoubleArray) {
+        const WireTag tag = traits(out.role).tag;
+        if (tag == WireTag::String || tag == WireTag::DoubleArray) {
             const uint64_t limit = uint64_t(std::max<int32_t>(0, args[out.boundParam].i));
             // (s=text) with at most limit - 1 bytes; (da=count[e,e,...]) with
             // a count of up to 11 characters and at most limit elements of
             // 16 digits and a comma.
-            bound += role.tag == WireTag::String ? 4 + limit : 18 + 17 * limit;
-        } else {
-            bound += kNumberToken * role.replyTokens;
+            bound += tag == WireTag::String ? 4 + limit : 18 + 17 * limit;
         }
     }
     ReplyLimits limits;
-    limits.name = std::string_view(call.name, nameLength);
-    limits.expectedTokens = tokens;
+    limits.name = std::string_view(call.name, facts.nameLength);
+    limits.expectedTokens = facts.replyTokens;
     limits.maxBytes = std::size_t(std::min<uint64_t>(std::max<uint64_t>(bound, kMinReplyBound), SIZE_MAX));
     return limits;
 }
@@ -77,12 +72,18 @@ int32_t checkOutputPointers(const CallDesc& call, const ArgValue* args)
     return kSuccess;
 }
 
+namespace {
+
+// "name=" and the inputs, appended to `request`; the row's name is
+// `nameLength` bytes long.
 void appendRequest(std::string& request, const CallDesc& call, const ArgValue* args, std::size_t nameLength)
 {
     request.append(call.name, nameLength).push_back('=');
     for (int k = 0; k < call.inputCount; ++k)
         appendInput(request, call.inputs[k], args);
 }
+
+} // namespace
 
 std::string buildRequest(const CallDesc& call, const ArgValue* args)
 {
@@ -160,12 +161,12 @@ constexpr std::size_t kMaxReplyReserve = std::size_t(1) << (sizeof(void*) >= 8 ?
 
 // Builds the request in the connection's buffer and exchanges it; the reply
 // is then in the connection's reader (empty or partial on failure).
-bool exchangeOverConnection(ClientSocket& socket, const CallDesc& call, const ArgValue* args, std::size_t nameLength)
+bool exchangeOverConnection(ClientSocket& socket, const CallDesc& call, const ArgValue* args, const RowFacts& facts)
 {
     std::string& request = socket.requestBuffer();
     request.clear();
-    appendRequest(request, call, args, nameLength);
-    const ReplyLimits limits = replyLimits(call, args, nameLength);
+    appendRequest(request, call, args, facts.nameLength);
+    const ReplyLimits limits = replyLimits(call, args, facts);
     // A bulk reply is received into one allocation: no copy as it grows, no
     // second copy resident at the peak.
     const std::size_t reserve = limits.maxBytes > kMinReplyBound ? std::min(limits.maxBytes, kMaxReplyReserve) : 0;
@@ -177,13 +178,13 @@ bool exchangeOverConnection(ClientSocket& socket, const CallDesc& call, const Ar
 
 // With the lock held: exchanges, judges the reply (by `judge`, or by the
 // call procedure's checks when null), and brings the connection back in
-// step after a rejected reply. Buffers a bulk call grew are let go after it.
-int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, const ReplyJudge* judge)
+// step after a rejected reply. A request buffer a bulk call grew is let go
+// after it; the reply buffer is kept (see ReplyReader).
+int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, const ReplyJudge* judge, const RowFacts& facts)
 {
     ClientSocket& socket = ClientSocket::instance();
     ReplyReader& reader = socket.reader();
-    const std::size_t nameLength = std::strlen(call.name);
-    const bool received = exchangeOverConnection(socket, call, args, nameLength);
+    const bool received = exchangeOverConnection(socket, call, args, facts);
     const std::string_view reply = received ? reader.reply() : std::string_view();
     bool rejected = false;
     int32_t rc = 0;
@@ -193,9 +194,8 @@ int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, const Reply
         codec::SplitMessage& message = socket.splitReply();
         if (received)
             reader.split(&message);
-        rc = judgeSplitReply(call, args, reply, message, &rejected, nameLength);
+        rc = judgeSplitReply(call, args, reply, message, &rejected, facts.nameLength);
     }
-    reader.release();
     if (socket.requestBuffer().capacity() > ReplyReader::kKeptBytes)
         std::string().swap(socket.requestBuffer());
     if (rejected)
@@ -205,12 +205,12 @@ int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, const Reply
 
 // The whole procedure over the connection: NULL outputs are refused before
 // the lock, so a NULL output never waits for another call.
-int32_t lockedCall(const CallDesc& call, const ArgValue* args, const ReplyJudge* judge)
+int32_t lockedCall(const CallDesc& call, const ArgValue* args, const ReplyJudge* judge, const RowFacts& facts)
 {
     if (const int32_t rc = checkOutputPointers(call, args); rc != kSuccess)
         return rc;
     const std::unique_lock lock = lockConnection();
-    return exchangeAndJudge(call, args, judge);
+    return exchangeAndJudge(call, args, judge, facts);
 }
 
 } // namespace
@@ -229,22 +229,22 @@ int32_t callRemote(const CallDesc& call, const ArgValue* args, Exchange exchange
 
 int32_t callRemoteLocked(const CallDesc& call, const ArgValue* args)
 {
-    return exchangeAndJudge(call, args, nullptr);
+    return exchangeAndJudge(call, args, nullptr, rowFacts(call));
 }
 
 int32_t callRemoteJudged(const CallDesc& call, const ArgValue* args, ReplyJudge judge)
 {
-    return lockedCall(call, args, &judge);
+    return lockedCall(call, args, &judge, rowFacts(call));
 }
 
 int32_t callRemote(const CallDesc& call, const ArgValue* args)
 {
-    return lockedCall(call, args, nullptr);
+    return lockedCall(call, args, nullptr, rowFacts(call));
 }
 
-int32_t callRemote(const CallDesc& call, std::initializer_list<ArgValue> args)
+int32_t callRemote(const CallDesc& call, const ArgValue* args, const RowFacts& facts)
 {
-    return callRemote(call, args.begin());
+    return lockedCall(call, args, nullptr, facts);
 }
 
 } // namespace tqbse

@@ -21,12 +21,39 @@ using Exchange = FunctionRef<std::string(const std::string& request)>;
 // by the library's own checks (then the connection is brought back in step).
 using ReplyJudge = FunctionRef<int32_t(std::string_view reply, bool* rejected)>;
 
+// What a row's reply holds whatever the arguments: its name's length, the
+// tokens of a successful reply (result included), the bytes of the reply
+// without its texts and arrays, and whether it has any (whose size the
+// caller's arguments bound). Constant-folded where the row is known at
+// compile time (every generated export), so those calls measure nothing.
+struct RowFacts {
+    std::size_t nameLength = 0;
+    int replyTokens = 1;
+    uint64_t fixedBound = 0;
+    bool sized = false;
+};
+constexpr RowFacts rowFacts(const CallDesc& call)
+{
+    constexpr uint64_t kNumberToken = 20; // "(d=" + 16 hex digits + ")", the longest
+    RowFacts facts;
+    facts.nameLength = std::char_traits<char>::length(call.name);
+    facts.fixedBound = facts.nameLength + 1 + kNumberToken;
+    for (int k = 0; k < call.outputCount; ++k) {
+        const RoleTraits& role = traits(call.outputs[k].role);
+        facts.replyTokens += role.replyTokens;
+        if (role.tag == WireTag::String || role.tag == WireTag::DoubleArray)
+            facts.sized = true;
+        else
+            facts.fixedBound += kNumberToken * role.replyTokens;
+    }
+    return facts;
+}
+
 // What ends a reply to `call` and the most bytes it can hold: the result
 // and output tokens of its row, and its caller's buffer sizes and
 // capacities in token form, with a floor of kMinReplyBound.
 ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args);
-// The same for a row whose name is `nameLength` bytes long.
-ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args, std::size_t nameLength);
+ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args, const RowFacts& facts);
 inline constexpr std::size_t kMinReplyBound = 64 * 1024;
 
 // NULL outputs are refused before anything is sent: a NULL output pointer,
@@ -34,10 +61,8 @@ inline constexpr std::size_t kMinReplyBound = 64 * 1024;
 // kUnknownError (-1). 0 otherwise.
 int32_t checkOutputPointers(const CallDesc& call, const ArgValue* args);
 
-// "name=" followed by the input tokens in wire order; appended to `request`
-// by the row whose name is `nameLength` bytes long.
+// "name=" followed by the input tokens in wire order.
 std::string buildRequest(const CallDesc& call, const ArgValue* args);
-void appendRequest(std::string& request, const CallDesc& call, const ArgValue* args, std::size_t nameLength);
 
 // Checks a reply's name (-10), first parameter (-11) and result token (-12);
 // an empty reply gives -14. On 0, `message` and `result` are filled.
@@ -57,7 +82,11 @@ int32_t writeOutputs(const CallDesc& call, const ArgValue* args, const codec::Sp
 int32_t callRemote(const CallDesc& call, const ArgValue* args, Exchange exchange);
 // Over the connection, taking the connection lock for the call:
 int32_t callRemote(const CallDesc& call, const ArgValue* args);
-int32_t callRemote(const CallDesc& call, std::initializer_list<ArgValue> args);
+int32_t callRemote(const CallDesc& call, const ArgValue* args, const RowFacts& facts);
+inline int32_t callRemote(const CallDesc& call, std::initializer_list<ArgValue> args)
+{
+    return callRemote(call, args.begin(), rowFacts(call));
+}
 // Over the connection, for a caller that already holds the lock and has
 // checked the outputs (checkOutputPointers):
 int32_t callRemoteLocked(const CallDesc& call, const ArgValue* args);

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -287,7 +288,8 @@ bool ReplyFramer::holdsExpectedTokens(std::string_view reply) const
     return tokens_ >= expected_ || lastTokenOpen_ || failed(reply);
 }
 
-ReplyFramer::Verdict ReplyFramer::advance(std::string_view reply, std::size_t received, char last)
+ReplyFramer::Verdict ReplyFramer::advance(std::string_view reply, std::size_t received, char last,
+                                          std::size_t room)
 {
     if (received == 0)
         return Verdict::More;
@@ -298,7 +300,7 @@ ReplyFramer::Verdict ReplyFramer::advance(std::string_view reply, std::size_t re
     // The balance is only looked at when a chunk ends in ")", so it is
     // brought up to date then rather than chunk by chunk.
     countBalance(reply);
-    const bool shortChunk = received < kReceiveChunkSize;
+    const bool shortChunk = received < room;
     if (depth_ <= 0 && holdsExpectedTokens(reply))
         return Verdict::End;
     if (shortChunk || depth_ <= 0)
@@ -326,13 +328,14 @@ void ReplyFramer::split(std::string_view reply, codec::SplitMessage* out)
         out->params.back() = reply.substr(from, lastEnd_ - from);
 }
 
-ReplyReader::~ReplyReader() { std::free(data_); }
+ReplyReader::~ReplyReader() { ::operator delete(data_); }
 
 ReplyReader& ReplyReader::operator=(ReplyReader&& other) noexcept
 {
     std::swap(data_, other.data_);
     std::swap(size_, other.size_);
     std::swap(capacity_, other.capacity_);
+    std::swap(touched_, other.touched_);
     maxBytes_ = other.maxBytes_;
     framer_ = other.framer_;
     couldEnd_ = other.couldEnd_;
@@ -343,11 +346,18 @@ bool ReplyReader::reserveTotal(std::size_t total)
 {
     if (total <= capacity_)
         return true;
-    char* grown = static_cast<char*>(std::realloc(data_, total));
+    // From operator new, where the rest of the library's memory comes from
+    // (and where a counting allocator sees it). A bulk reply reserves its
+    // bound up front, so only small replies grow, by copying.
+    char* grown = static_cast<char*>(::operator new(total, std::nothrow));
     if (grown == nullptr)
         return false;
+    if (size_ > 0)
+        std::memcpy(grown, data_, size_);
+    ::operator delete(data_);
     data_ = grown;
     capacity_ = total;
+    touched_ = size_; // the new block's pages are written only as far as the copy
     return true;
 }
 
@@ -370,6 +380,8 @@ void ReplyReader::begin(int expectedTokens, std::size_t maxBytes, std::size_t re
     maxBytes_ = maxBytes;
     framer_.reset(expectedTokens, name);
     couldEnd_ = false;
+    if (reserve > 0 && capacity_ > kKeptBytes && capacity_ / 4 > reserve)
+        release();
     // Best effort: without the room the reply grows as it arrives.
     if (reserve > 0)
         reserveTotal(reserve + kReceiveChunkSize);
@@ -383,17 +395,18 @@ char* ReplyReader::space()
     return data_ + size_;
 }
 
-ReplyReader::Next ReplyReader::received(std::size_t n)
+ReplyReader::Next ReplyReader::received(std::size_t n, std::size_t room)
 {
     if (n == 0)
         return Next::Receive;
+    touched_ = std::max(touched_, size_ + n);
     const char last = data_[size_ + n - 1];
     size_ += textBeforeZero(std::string_view(data_ + size_, n)).size();
     // More than the call can deliver: a server that never ends its reply
     // would otherwise take all memory.
     if (size_ > maxBytes_)
         return Next::TooLarge;
-    const ReplyFramer::Verdict verdict = framer_.advance(reply(), n, last);
+    const ReplyFramer::Verdict verdict = framer_.advance(reply(), n, last, room);
     couldEnd_ = verdict == ReplyFramer::Verdict::EndIfQuiet;
     switch (verdict) {
     case ReplyFramer::Verdict::End:
@@ -421,11 +434,9 @@ void ReplyReader::split(codec::SplitMessage* out) { framer_.split(reply(), out);
 
 void ReplyReader::release()
 {
-    if (capacity_ <= kKeptBytes)
-        return;
-    std::free(data_);
+    ::operator delete(data_);
     data_ = nullptr;
-    size_ = capacity_ = 0;
+    size_ = capacity_ = touched_ = 0;
 }
 
 bool RequestFramer::feed(std::string_view buffer)

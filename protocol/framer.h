@@ -58,10 +58,12 @@ public:
     void reset(int expectedTokens, std::string_view name = {});
 
     // The reply is `reply`, of which the bytes past those seen before
-    // arrived in one receive of `received` bytes (up to kReceiveChunkSize)
-    // whose last byte was `last`; what followed a zero byte in it is
-    // already cut off.
-    Verdict advance(std::string_view reply, std::size_t received, char last);
+    // arrived in one receive of `received` bytes (up to `room`, the most it
+    // could take) whose last byte was `last`; what followed a zero byte in
+    // it is already cut off. A receive that did not fill its room is short:
+    // the stream had nothing more at that moment.
+    Verdict advance(std::string_view reply, std::size_t received, char last,
+                    std::size_t room = kReceiveChunkSize);
 
     // Top-level tokens known to be complete so far (counted up to the start
     // of the last expected one), and whether the first is a negative result.
@@ -117,8 +119,11 @@ private:
 //   }
 //
 // The buffer is kept from one reply to the next, so a small call allocates
-// nothing once the first has run; release() drops a buffer that a bulk
-// reply made larger than kKeptBytes.
+// nothing once the first has run, and a repeated bulk call lands in pages
+// the last one already touched (no page faults, and it is received there
+// directly: see touchedSpace). A buffer a bulk reply grew is held until
+// release() (the connection closes) or until a later bulk reply needs
+// less than a quarter of it (begin frees it then).
 class ReplyReader {
 public:
     enum class Next : uint8_t {
@@ -128,7 +133,7 @@ public:
         TooLarge,  // larger than the call can deliver
         OutOfMemory, // no room for the bytes (feed only)
     };
-    // What the reader keeps between replies at most.
+    // A buffer up to this size is kept whatever the next reply needs.
     static constexpr std::size_t kKeptBytes = 64 * 1024;
 
     ReplyReader() = default;
@@ -140,13 +145,32 @@ public:
     // `maxBytes` bytes. `reserve` bytes are set aside at once (a bulk reply
     // then grows without a copy); false when they cannot be had.
     // `name`: the name the reply should carry, if known (see ReplyFramer::reset).
+    // A held buffer over kKeptBytes and more than four times what a bulk
+    // reply (`reserve` > 0) needs is freed first.
     void begin(int expectedTokens, std::size_t maxBytes = SIZE_MAX, std::size_t reserve = 0,
                std::string_view name = {});
     // Room for kReceiveChunkSize bytes at the end of the reply; nullptr when
     // memory runs out.
     char* space();
-    // `n` bytes (1 to kReceiveChunkSize) were received into space().
-    Next received(std::size_t n);
+    // Room at the end of the reply in pages an earlier reply already wrote,
+    // when there are at least kReceiveChunkSize bytes of it (*room is set):
+    // a bulk reply is received there in large receives, without a copy.
+    // The first chunk of a reply may go to the start of a buffer that has
+    // one (a page or two, touched by now or cheaply). nullptr otherwise.
+    char* touchedSpace(std::size_t* room)
+    {
+        std::size_t touched = touched_ - size_; // touched_ >= size_ always
+        if (touched < kReceiveChunkSize) {
+            if (size_ != 0 || capacity_ < kReceiveChunkSize)
+                return nullptr;
+            touched = kReceiveChunkSize;
+        }
+        *room = touched;
+        return data_ + size_;
+    }
+    // `n` bytes (1 to `room`) were received into space() (room
+    // kReceiveChunkSize) or touchedSpace().
+    Next received(std::size_t n, std::size_t room = kReceiveChunkSize);
     // The same for bytes received elsewhere: copied, then judged.
     Next feed(std::string_view chunk);
     // The peer closed the stream: the reply is whole only if it was waiting
@@ -157,7 +181,7 @@ public:
     int tokens() const { return framer_.tokens(); }
     // Cuts the reply into its name and tokens (see ReplyFramer::split).
     void split(codec::SplitMessage* out);
-    // Frees a buffer larger than kKeptBytes.
+    // Frees the buffer.
     void release();
     std::size_t capacity() const { return capacity_; }
 
@@ -167,6 +191,7 @@ private:
     char* data_ = nullptr;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
+    std::size_t touched_ = 0; // bytes of the buffer ever written
     std::size_t maxBytes_ = SIZE_MAX;
     ReplyFramer framer_;
     bool couldEnd_ = false;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -122,29 +123,61 @@ TEST(ReplyFramer, AgreesWithAByteByByteJudgement)
 }
 
 // The reader keeps its buffer from reply to reply (a small reply lands where
-// the last one did: no allocation) and lets go of one a bulk reply grew.
-TEST(ReplyReader, KeepsASmallBufferAndReleasesALargeOne)
+// the last one did: no allocation); a buffer a bulk reply grew is kept for
+// the next bulk reply, which is received into it directly, until a bulk
+// reply needs far less or release() is called.
+TEST(ReplyReader, KeepsItsBufferUntilABulkReplyNeedsFarLess)
 {
     ReplyReader reader;
     reader.begin(1);
     ASSERT_EQ(reader.feed("R=(n=00000000)"), Verdict::Done);
     const char* first = reader.reply().data();
-    reader.release();
     reader.begin(1);
+    std::size_t room = 0;
+    ASSERT_EQ(reader.touchedSpace(&room), first); // a first chunk goes to the start
+    EXPECT_EQ(room, kReceiveChunkSize);
     ASSERT_EQ(reader.feed("R=(n=01000000)"), Verdict::Done);
     EXPECT_EQ(reader.reply().data(), first);
     EXPECT_EQ(reader.reply(), "R=(n=01000000)");
+    EXPECT_EQ(reader.touchedSpace(&room), nullptr); // past it, only touched pages
 
-    reader.begin(2, SIZE_MAX, 2 * ReplyReader::kKeptBytes);
-    const std::string bulk = "R=(n=00000000)(s=" + std::string(2 * ReplyReader::kKeptBytes - 20, 'b') + ")";
+    const std::size_t bulkBytes = 8 * ReplyReader::kKeptBytes;
+    const std::string bulk = "R=(n=00000000)(s=" + std::string(bulkBytes - 20, 'b') + ")";
+    reader.begin(2, SIZE_MAX, bulkBytes);
     Verdict verdict = Verdict::Receive;
     for (std::size_t at = 0; at < bulk.size(); at += kReceiveChunkSize)
         verdict = reader.feed(std::string_view(bulk).substr(at, kReceiveChunkSize));
     EXPECT_EQ(verdict, Verdict::Done);
     EXPECT_EQ(reader.reply(), bulk);
-    EXPECT_GT(reader.capacity(), ReplyReader::kKeptBytes);
+    const std::size_t held = reader.capacity();
+    EXPECT_GT(held, bulkBytes);
+
+    // A small call in between keeps it; the next bulk reply goes straight
+    // into the touched pages. A receive that fills its room is not short,
+    // so a ")" with the text still open waits for more, not for quiet.
+    reader.begin(1);
+    ASSERT_EQ(reader.feed("R=(n=00000000)"), Verdict::Done);
+    reader.begin(2, SIZE_MAX, bulkBytes);
+    EXPECT_EQ(reader.capacity(), held);
+    const std::string head = "R=(n=00000000)(s=(a)";
+    const std::string rest = std::string(bulkBytes / 2, 'c') + ")";
+    char* space = reader.touchedSpace(&room);
+    ASSERT_NE(space, nullptr);
+    ASSERT_GE(room, head.size() + rest.size());
+    std::memcpy(space, head.data(), head.size());
+    EXPECT_EQ(reader.received(head.size(), head.size()), Verdict::Receive);
+    space = reader.touchedSpace(&room);
+    ASSERT_NE(space, nullptr);
+    std::memcpy(space, rest.data(), rest.size());
+    EXPECT_EQ(reader.received(rest.size(), room), Verdict::Done);
+    EXPECT_EQ(reader.reply(), head + rest);
+
+    // A bulk reply needing under a quarter of it: the buffer is given back.
+    reader.begin(2, SIZE_MAX, held / 8);
+    EXPECT_LT(reader.capacity(), held);
     reader.release();
     EXPECT_EQ(reader.capacity(), 0u);
+    EXPECT_EQ(reader.touchedSpace(&room), nullptr);
 
     // Past its bound a reply is refused, whatever else it holds.
     reader.begin(1, 10);
