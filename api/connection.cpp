@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "listener/listener.h"
-#include "client/client_socket.h"
+#include "client/server_connection.h"
 #include "client/trace.h"
 #include "protocol/ports.h"
 #include "protocol/rows/core.h"
@@ -52,7 +52,7 @@ TQ_EXPORT int32_t tqBsePluginControlDll_Initialise(int32_t octet1, int32_t octet
             return kBadAddressOctet;
         const std::unique_lock lock = takeOverConnection();
         trace::open();
-        ClientSocket& socket = ClientSocket::instance();
+        ServerConnection& socket = ServerConnection::instance();
         if (socket.isConnected()) {
             socket.close();
             listener::stopListener();
@@ -74,8 +74,8 @@ TQ_EXPORT int32_t tqBsePluginControlDll_Shutdown(void)
         const std::unique_lock lock = takeOverConnection();
         const ArgValue args[] = {kFalseFlag};
         trace::finished(callRemoteLocked(calls::RemoteConnection_Set, args));
-        const int rc = ClientSocket::instance().close();
-        ClientSocket::destroy();
+        const int rc = ServerConnection::instance().close();
+        ServerConnection::destroy();
         return rc;
     });
 }

@@ -31,7 +31,7 @@
 #include "bench/canned_server.h"
 #include "bench/counting_allocator.h"
 #include "bench/workloads.h"
-#include "client/client_socket.h"
+#include "client/server_connection.h"
 #include "platform/platform.h"
 #include "protocol/codec.h"
 #include "protocol/framer.h"
@@ -92,7 +92,7 @@ int rssProbe(const std::string& side, const std::string& kind, long size, long r
     };
     if (side == "lib") {
         // Connect without Initialise: no callback listener in the probe.
-        ClientSocket& socket = ClientSocket::instance();
+        ServerConnection& socket = ServerConnection::instance();
         socket.setAddress(kServerOctets[0], kServerOctets[1], kServerOctets[2], kServerOctets[3]);
         if (socket.connectToServer(kServerPort) != 0)
             return 1;

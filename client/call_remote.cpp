@@ -6,7 +6,7 @@
 #include <mutex>
 #include <new>
 
-#include "client/client_socket.h"
+#include "client/server_connection.h"
 #include "client/trace.h"
 #include "protocol/framer.h"
 #include "protocol/result_codes.h"
@@ -161,7 +161,7 @@ constexpr std::size_t kMaxReplyReserve = std::size_t(1) << (sizeof(void*) >= 8 ?
 
 // Builds the request in the connection's buffer and exchanges it; the reply
 // is then in the connection's reader (empty or partial on failure).
-bool exchangeOverConnection(ClientSocket& socket, const CallDesc& call, const ArgValue* args, const RowFacts& facts)
+bool exchangeOverConnection(ServerConnection& socket, const CallDesc& call, const ArgValue* args, const RowFacts& facts)
 {
     std::string& request = socket.requestBuffer();
     request.clear();
@@ -182,7 +182,7 @@ bool exchangeOverConnection(ClientSocket& socket, const CallDesc& call, const Ar
 // after it; the reply buffer is kept (see ReplyReader).
 int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, const ReplyJudge* judge, const RowFacts& facts)
 {
-    ClientSocket& socket = ClientSocket::instance();
+    ServerConnection& socket = ServerConnection::instance();
     ReplyReader& reader = socket.reader();
     const bool received = exchangeOverConnection(socket, call, args, facts);
     const std::string_view reply = received ? reader.reply() : std::string_view();
@@ -199,7 +199,7 @@ int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, const Reply
     if (socket.requestBuffer().capacity() > ReplyReader::kKeptBytes)
         std::string().swap(socket.requestBuffer());
     if (rejected)
-        ClientSocket::instance().resynchronise();
+        ServerConnection::instance().resynchronise();
     return rc;
 }
 

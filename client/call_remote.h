@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "client/client_socket.h"
+#include "client/server_connection.h"
 #include "client/function_ref.h"
 #include "protocol/call_description.h"
 #include "protocol/codec.h"

@@ -30,11 +30,11 @@ struct ReplyLimits {
     std::string_view name;                 // the name the reply should carry, if known
 };
 
-class ClientSocket {
+class ServerConnection {
 public:
     // The one instance. Every use holds the connection lock (below), except
     // in single-threaded tests and tools.
-    static ClientSocket& instance();
+    static ServerConnection& instance();
     // Forgets the connection's settings: the next use finds the state of a
     // new process (address 127.0.0.1, not connected, no deadline). The
     // socket must be closed first.
@@ -78,7 +78,7 @@ public:
     static void interruptExchange();
 
 private:
-    ClientSocket() = default;
+    ServerConnection() = default;
 
     using Clock = std::chrono::steady_clock;
 

@@ -1,4 +1,4 @@
-#include "client/client_socket.h"
+#include "client/server_connection.h"
 
 #include <algorithm>
 #include <chrono>
@@ -41,27 +41,27 @@ int millisecondsUntil(std::chrono::steady_clock::time_point deadline)
 
 } // namespace
 
-ClientSocket& ClientSocket::instance()
+ServerConnection& ServerConnection::instance()
 {
-    static ClientSocket* const instance = new ClientSocket;
+    static ServerConnection* const instance = new ServerConnection;
     return *instance;
 }
 
-void ClientSocket::destroy()
+void ServerConnection::destroy()
 {
-    ClientSocket& socket = instance();
+    ServerConnection& socket = instance();
     socket.setSocket(platform::kInvalidSocket);
-    socket = ClientSocket();
+    socket = ServerConnection();
 }
 
-void ClientSocket::setAddress(int32_t a, int32_t b, int32_t c, int32_t d)
+void ServerConnection::setAddress(int32_t a, int32_t b, int32_t c, int32_t d)
 {
     char text[64];
     std::snprintf(text, sizeof text, "%d.%d.%d.%d", a, b, c, d);
     address_ = text;
 }
 
-int ClientSocket::connectToServer(uint16_t port)
+int ServerConnection::connectToServer(uint16_t port)
 {
     // A new connection starts without what an earlier one's bulk replies left.
     reader_.release();
@@ -99,7 +99,7 @@ int ClientSocket::connectToServer(uint16_t port)
     return 0;
 }
 
-int ClientSocket::exchange(std::string_view request, const ReplyLimits& limits, std::size_t reserve)
+int ServerConnection::exchange(std::string_view request, const ReplyLimits& limits, std::size_t reserve)
 {
     reader_.begin(limits.expectedTokens, limits.maxBytes, reserve, limits.name);
     if (!connected_)
@@ -155,7 +155,7 @@ int ClientSocket::exchange(std::string_view request, const ReplyLimits& limits, 
     }
 }
 
-int ClientSocket::discardStaleBytes()
+int ServerConnection::discardStaleBytes()
 {
     // Nothing waiting, the usual case, is found out without a receive. The
     // end of the stream also shows as nothing waiting here: the exchange
@@ -188,7 +188,7 @@ int ClientSocket::discardStaleBytes()
     }
 }
 
-int ClientSocket::sendRequest(std::string_view request, const Clock::time_point* deadline)
+int ServerConnection::sendRequest(std::string_view request, const Clock::time_point* deadline)
 {
     // The request goes out whole even when the kernel takes it in parts.
     if (deadline == nullptr)
@@ -214,7 +214,7 @@ int ClientSocket::sendRequest(std::string_view request, const Clock::time_point*
     return outcome == platform::SendOutcome::Sent ? 0 : -1;
 }
 
-void ClientSocket::resynchronise()
+void ServerConnection::resynchronise()
 {
     if (!connected_)
         return;
@@ -233,26 +233,26 @@ void ClientSocket::resynchronise()
     }
 }
 
-bool ClientSocket::waitForBytes(Clock::time_point deadline) const
+bool ServerConnection::waitForBytes(Clock::time_point deadline) const
 {
     const int left = millisecondsUntil(deadline);
     return left > 0 && platform::waitReadable(socket_, left);
 }
 
-void ClientSocket::setSocket(platform::SocketHandle s)
+void ServerConnection::setSocket(platform::SocketHandle s)
 {
     const std::lock_guard lock(liveSocketMutex());
     g_liveSocket = s;
 }
 
-void ClientSocket::interruptExchange()
+void ServerConnection::interruptExchange()
 {
     const std::lock_guard lock(liveSocketMutex());
     if (g_liveSocket != platform::kInvalidSocket)
         platform::shutdownBoth(g_liveSocket);
 }
 
-void ClientSocket::abandonConnection()
+void ServerConnection::abandonConnection()
 {
     setSocket(platform::kInvalidSocket);
     platform::closeSocket(socket_);
@@ -260,7 +260,7 @@ void ClientSocket::abandonConnection()
     connected_ = false;
 }
 
-int ClientSocket::close()
+int ServerConnection::close()
 {
     // A buffer a bulk reply left is let go with the connection.
     reader_.release();
@@ -281,7 +281,7 @@ std::unique_lock<std::mutex> takeOverConnection()
 {
     std::unique_lock lock(callMutex(), std::try_to_lock);
     if (!lock.owns_lock()) {
-        ClientSocket::interruptExchange();
+        ServerConnection::interruptExchange();
         lock.lock();
     }
     return lock;
