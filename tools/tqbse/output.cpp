@@ -60,8 +60,11 @@ std::string outputJson(const CallFrame& frame, int param, const std::string& sav
     if (tokens == 1)
         return valueJson(frame.value(param));
     std::string json = "[";
-    for (int k = 0; k < tokens; ++k)
-        json += (k ? "," : "") + valueJson(frame.value(param, k));
+    for (int k = 0; k < tokens; ++k) {
+        if (k > 0)
+            json += ',';
+        json += valueJson(frame.value(param, k));
+    }
     return json + "]";
 }
 
@@ -69,8 +72,11 @@ std::string outputJson(const CallFrame& frame, int param, const std::string& sav
 std::string numberText(const CallFrame& frame, int param)
 {
     std::string text;
-    for (int k = 0; k < traits(frame.call().params[param].role).replyTokens; ++k)
-        text += (k ? "." : "") + valueText(frame.value(param, k));
+    for (int k = 0; k < traits(frame.call().params[param].role).replyTokens; ++k) {
+        if (k > 0)
+            text += '.';
+        text += valueText(frame.value(param, k));
+    }
     return text;
 }
 
@@ -163,8 +169,11 @@ std::string valueJson(const WireValue& v)
     case WireTag::String: return v.isNull ? "null" : jsonString(v.text);
     case WireTag::DoubleArray: {
         std::string json = "[";
-        for (size_t k = 0; k < v.doubles.size(); ++k)
-            json += (k ? "," : "") + jsonNumber(v.doubles[k]);
+        for (size_t k = 0; k < v.doubles.size(); ++k) {
+            if (k > 0)
+                json += ',';
+            json += jsonNumber(v.doubles[k]);
+        }
         return json + "]";
     }
     case WireTag::None: break;

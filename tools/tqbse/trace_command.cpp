@@ -133,8 +133,12 @@ void decodeCall(Entry& e)
         Value joined{row->params[out.param].name, {}, role.replyTokens > 1 ? "[" : ""};
         for (int j = 0; j < role.replyTokens && next < reply.params.size(); ++j, ++next) {
             const Value part = decodeToken("", role.tag, reply.params[next]);
-            joined.text += (j ? "." : "") + part.text;
-            joined.json += (j ? "," : "") + part.json;
+            if (j > 0) {
+                joined.text += '.';
+                joined.json += ',';
+            }
+            joined.text += part.text;
+            joined.json += part.json;
         }
         joined.json += role.replyTokens > 1 ? "]" : "";
         e.outputs.push_back(std::move(joined));
