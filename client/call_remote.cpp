@@ -105,9 +105,10 @@ int32_t checkReply(const CallDesc& call, std::string_view reply, codec::SplitMes
 int32_t checkSplitReply(const CallDesc& call, const codec::SplitMessage& message, int32_t* result,
                         std::size_t nameLength)
 {
-    // Without the row's name length: strncmp stops at the row's terminator.
+    // Without the row's name length it is measured here. A reply name may
+    // hold zero bytes, so the comparison goes by length, never by terminator.
     const bool sameName = nameLength == SIZE_MAX
-        ? std::strncmp(call.name, message.name.data(), message.name.size()) == 0 && call.name[message.name.size()] == '\0'
+        ? message.name == std::string_view(call.name)
         : message.name.size() == nameLength && std::memcmp(call.name, message.name.data(), nameLength) == 0;
     if (!sameName)
         return kReplyOutOfOrder;

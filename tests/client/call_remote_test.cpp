@@ -48,6 +48,7 @@ TEST(CallRemote, ReplyChecksAndTheirPrecedence)
     const std::vector<Case> cases = {
         {"", -14},
         {" " + n + "=(n=00000000)(n=05000000)", -10},
+        {n + std::string(2, '\0') + "=(n=00000000)(n=05000000)", -10}, // compared by length, not terminator
         {n + "=", -11},
         {n, -11},                                    // no "=": the name is the whole text, no token
         {n + "=(n=0000)(n=05000000)", -12},          // any decoder failure on the result is -12
