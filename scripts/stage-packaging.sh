@@ -29,7 +29,10 @@ for needed in libtqbseplugincontroldll6 libqt6core6 libreadline8; do
 done
 for deb in "$runtime" "$dev" "$tools"; do
   package=$(dpkg-deb -f "$deb" Package)
-  dpkg-deb -c "$deb" | grep -q " ./usr/share/doc/$package/copyright$" || fail "$package has no copyright file"
+  # The listing is read whole first: grep -q leaving early would end
+  # dpkg-deb with a broken pipe, which pipefail reports as a failure.
+  contents=$(dpkg-deb -c "$deb")
+  grep -q " ./usr/share/doc/$package/copyright$" <<<"$contents" || fail "$package has no copyright file"
   [[ $(dpkg-deb -f "$deb" Maintainer) == *"<"*@*">" ]] || fail "$package: maintainer without an address"
 done
 
