@@ -162,19 +162,19 @@ constexpr std::size_t kMaxReplyReserve = std::size_t(1) << (sizeof(void*) >= 8 ?
 
 // Builds the request in the connection's buffer and exchanges it; the reply
 // is then in the connection's reader (empty or partial on failure).
-bool exchangeOverConnection(ServerConnection& socket, const CallDesc& call, const ArgValue* args, const RowFacts& facts)
+bool exchangeOverConnection(ServerConnection& connection, const CallDesc& call, const ArgValue* args, const RowFacts& facts)
 {
-    std::string& request = socket.requestBuffer();
+    std::string& request = connection.requestBuffer();
     request.clear();
     appendRequest(request, call, args, facts.nameLength);
     const ReplyLimits limits = replyLimits(call, args, facts);
     // A bulk reply is received into one allocation: no copy as it grows, no
     // second copy resident at the peak.
     const std::size_t reserve = limits.maxBytes > kMinReplyBound ? std::min(limits.maxBytes, kMaxReplyReserve) : 0;
-    auto exchange = [&] { return socket.exchange(request, limits, reserve); };
+    auto exchange = [&] { return connection.exchange(request, limits, reserve); };
     if (!trace::enabled())
         return exchange() == 0;
-    return trace::timedExchange(request, exchange, [&] { return socket.reader().reply(); }) == 0;
+    return trace::timedExchange(request, exchange, [&] { return connection.reader().reply(); }) == 0;
 }
 
 // With the lock held: exchanges, judges the reply (by `judge`, or by the
@@ -183,24 +183,24 @@ bool exchangeOverConnection(ServerConnection& socket, const CallDesc& call, cons
 // after it; the reply buffer is kept (see ReplyReader).
 int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, const ReplyJudge* judge, const RowFacts& facts)
 {
-    ServerConnection& socket = ServerConnection::instance();
-    ReplyReader& reader = socket.reader();
-    const bool received = exchangeOverConnection(socket, call, args, facts);
+    ServerConnection& connection = ServerConnection::instance();
+    ReplyReader& reader = connection.reader();
+    const bool received = exchangeOverConnection(connection, call, args, facts);
     const std::string_view reply = received ? reader.reply() : std::string_view();
     bool rejected = false;
     int32_t rc = 0;
     if (judge != nullptr) {
         rc = (*judge)(reply, &rejected);
     } else {
-        codec::SplitMessage& message = socket.splitReply();
+        codec::SplitMessage& message = connection.splitReply();
         if (received)
             reader.split(&message);
         rc = judgeSplitReply(call, args, reply, message, &rejected, facts.nameLength);
     }
-    if (socket.requestBuffer().capacity() > ReplyReader::kKeptBytes)
-        std::string().swap(socket.requestBuffer());
+    if (connection.requestBuffer().capacity() > ReplyReader::kKeptBytes)
+        std::string().swap(connection.requestBuffer());
     if (rejected)
-        ServerConnection::instance().resynchronise();
+        connection.resynchronise();
     return rc;
 }
 

@@ -100,7 +100,7 @@ FAULTS = [
     ("stale bytes not discarded before a request", "client/server_connection.cpp",
      "if (discardStaleBytes() != 0 || sendRequest(", "if (sendRequest("),
     ("connection not brought back in step after a rejected reply", "client/call_remote.cpp",
-     "    if (rejected)\n        ServerConnection::instance().resynchronise();", ""),
+     "    if (rejected)\n        connection.resynchronise();", ""),
     ("reply size never bounded", "protocol/framer.cpp",
      "if (size_ > maxBytes_)\n        return Next::TooLarge;", "if (false)\n        return Next::TooLarge;"),
     ("sends block whatever the deadline", "client/server_connection.cpp",
