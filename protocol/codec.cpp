@@ -104,33 +104,6 @@ inline __m128i hexNibbles(__m128i v, __m128i* valid)
 }
 #endif
 
-bool isHex16(const char* p)
-{
-#if defined(__SSE2__)
-    __m128i valid;
-    hexNibbles(load16(p), &valid);
-    return _mm_movemask_epi8(valid) == 0xffff;
-#else
-    uint8_t bad = 0;
-    for (int k = 0; k < 16; ++k)
-        bad |= digit(p[k]);
-    return bad != kBadDigit && (bad & 0xf0) == 0;
-#endif
-}
-
-// The 8 bytes of 16 hex digits already known to be valid.
-inline void decodeHex16(const char* p, void* destination)
-{
-#if defined(__SSE2__)
-    __m128i valid;
-    _mm_storel_epi64(static_cast<__m128i*>(destination), pairsToBytes(hexNibbles(load16(p), &valid)));
-#else
-    auto* out = static_cast<uint8_t*>(destination);
-    for (int k = 0; k < 8; ++k)
-        out[k] = static_cast<uint8_t>(digit(p[2 * k]) << 4 | digit(p[2 * k + 1]));
-#endif
-}
-
 // The N bytes of exactly 2N hex digits (N = 4 or 8) at p, stored only when
 // every digit is valid.
 template <std::size_t N>
@@ -204,16 +177,104 @@ int32_t decodeNumber(std::string_view token, std::string_view tag, T* value)
     return hexToBytes(text, value, sizeof(T)) ? kSuccess : kParameterContents;
 }
 
-// count elements of 16 hex digits, separated by single commas, and nothing else.
+// ---- Double arrays ----------------------------------------------------------
+// An element is 16 hex digits and elements are separated by single commas,
+// so element i starts 17 * i bytes into the list.
+constexpr int64_t kElementStride = 17;
+
+#if defined(__SSE2__)
+// 0xff in every byte that is a hex digit (either case), 0x00 elsewhere.
+// Each class is moved to the bottom of the signed byte range, where one
+// signed compare bounds it: "0".."9" to -128..-119, and "a".."f" (upper
+// case folded in by the 0x20 bit) to -128..-123.
+inline __m128i hexDigitMask(__m128i v)
+{
+    const __m128i digits = _mm_add_epi8(v, _mm_set1_epi8(char(0x80 - '0')));
+    const __m128i letters = _mm_add_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8(char(0x80 - 'a')));
+    return _mm_or_si128(_mm_cmpgt_epi8(_mm_set1_epi8(-128 + 10), digits),
+                        _mm_cmpgt_epi8(_mm_set1_epi8(-128 + 6), letters));
+}
+
+// The 8 bytes of 16 valid hex digits, one in the low half of each 16-bit
+// lane, ready for packing.
+inline __m128i hexElementBytes(__m128i v)
+{
+    // A digit's value is its low four bits, plus 9 for a letter (above "9").
+    const __m128i nibbles = _mm_add_epi8(_mm_and_si128(v, _mm_set1_epi8(0x0f)),
+                                         _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('9')), _mm_set1_epi8(9)));
+    // A lane holds high | low << 8; times 0x1001 its upper byte is high << 4 | low.
+    return _mm_srli_epi16(_mm_mullo_epi16(nibbles, _mm_set1_epi16(0x1001)), 8);
+}
+#else
+bool isHex16(const char* p)
+{
+    uint8_t bad = 0;
+    for (int k = 0; k < 16; ++k)
+        bad |= digit(p[k]);
+    return bad != kBadDigit && (bad & 0xf0) == 0;
+}
+
+// The 8 bytes of 16 hex digits already known to be valid.
+inline void decodeHex16(const char* p, void* destination)
+{
+    auto* out = static_cast<uint8_t*>(destination);
+    for (int k = 0; k < 8; ++k)
+        out[k] = static_cast<uint8_t>(digit(p[2 * k]) << 4 | digit(p[2 * k + 1]));
+}
+#endif
+
+// count elements of 16 hex digits, separated by single commas, and nothing
+// else. One pass without a branch per element: the digit masks and the
+// separators are gathered and looked at once at the end.
 bool wellFormedElements(std::string_view elements, int32_t count)
 {
-    if (count <= 0 || int64_t(elements.size()) != int64_t(count) * 17 - 1)
+    if (count <= 0 || int64_t(elements.size()) != int64_t(count) * kElementStride - 1)
         return false;
     const char* p = elements.data();
-    for (int32_t i = 0; i < count; ++i, p += 17) {
-        if (!isHex16(p) || (i + 1 < count && p[16] != ','))
-            return false;
+    const char* const last = p + int64_t(count - 1) * kElementStride; // no comma after it
+    unsigned separators = 0; // every separator XOR ",": zero when all are commas
+#if defined(__SSE2__)
+    __m128i digits = _mm_set1_epi8(-1);
+    for (; p < last; p += kElementStride) {
+        digits = _mm_and_si128(digits, hexDigitMask(load16(p)));
+        separators |= uint8_t(p[16]) ^ unsigned(',');
     }
+    digits = _mm_and_si128(digits, hexDigitMask(load16(last)));
+    return separators == 0 && _mm_movemask_epi8(digits) == 0xffff;
+#else
+    bool digits = true;
+    for (; p < last; p += kElementStride) {
+        digits &= isHex16(p);
+        separators |= uint8_t(p[16]) ^ unsigned(',');
+    }
+    return separators == 0 && digits && isHex16(last);
+#endif
+}
+
+// The usual array token, "(da=" count "[" elements "])" with nothing after
+// it, checked without searching its megabytes for brackets: the count text
+// holds only sign and digits, the elements only hex digits and commas, so
+// "[" "]" "(" ")" each occur once and the general path would find the same
+// bounds. Anything else is left to the general path, which also tells the
+// failures apart.
+bool parseWholeArrayToken(std::string_view token, DoubleArrayView* out)
+{
+    constexpr std::size_t kHead = 4; // "(da="
+    const void* bracket = std::memchr(token.data() + kHead, '[', token.size() - kHead);
+    if (!bracket)
+        return false;
+    const std::size_t open = std::size_t(static_cast<const char*>(bracket) - token.data());
+    int32_t count = 0;
+    if (!parseDecimal(token.substr(kHead, open - kHead), &count) || count <= 0)
+        return false;
+    const std::size_t size = token.size();
+    if (int64_t(size) != int64_t(open) + int64_t(count) * kElementStride + 2 || token[size - 2] != ']'
+        || token[size - 1] != ')')
+        return false;
+    const std::string_view elements = token.substr(open + 1, size - open - 3);
+    if (!wellFormedElements(elements, count))
+        return false;
+    *out = DoubleArrayView{count, elements};
     return true;
 }
 
@@ -372,6 +433,8 @@ int32_t parseDoubleArray(std::string_view token, DoubleArrayView* out)
 {
     if (!token.starts_with("(da="))
         return kParameterType;
+    if (parseWholeArrayToken(token, out))
+        return kSuccess;
     std::string_view value;
     if (extractValue(token, &value) != kSuccess)
         return kParameterFormat;
@@ -403,8 +466,18 @@ int32_t parseDoubleArray(std::string_view token, DoubleArrayView* out)
 void DoubleArrayView::copyTo(double* destination) const
 {
     const char* p = elements.data();
-    for (int32_t i = 0; i < count; ++i, p += 17)
+#if defined(__SSE2__)
+    // Two elements per store; an odd count leaves one for a half store.
+    auto* out = reinterpret_cast<__m128i*>(destination);
+    int32_t i = 0;
+    for (; i + 2 <= count; i += 2, p += 2 * kElementStride, ++out)
+        _mm_storeu_si128(out, _mm_packus_epi16(hexElementBytes(load16(p)), hexElementBytes(load16(p + kElementStride))));
+    if (i < count)
+        _mm_storel_epi64(out, _mm_packus_epi16(hexElementBytes(load16(p)), _mm_setzero_si128()));
+#else
+    for (int32_t i = 0; i < count; ++i, p += kElementStride)
         decodeHex16(p, &destination[i]);
+#endif
 }
 
 int32_t decodeDoubleArray(std::string_view token, std::vector<double>* values)
