@@ -183,25 +183,62 @@ int32_t decodeNumber(std::string_view token, std::string_view tag, T* value)
 constexpr int64_t kElementStride = 17;
 
 #if defined(__SSE2__)
-// 0xff in every byte that is a hex digit (either case), 0x00 elsewhere.
-// Each class is moved to the bottom of the signed byte range, where one
-// signed compare bounds it: "0".."9" to -128..-119, and "a".."f" (upper
-// case folded in by the 0x20 bit) to -128..-123.
-inline __m128i hexDigitMask(__m128i v)
+// What each byte of a 16-byte chunk of the element list must be: a hex
+// digit (either case), or in one lane the separating comma. Each class is
+// moved to the top of the signed byte range, where one signed compare
+// bounds it: "0".."9" to 118..127, "a".."f" (upper case folded in by the
+// 0x20 bit) to 122..127, and a comma alone to 127 with no letter allowed.
+struct alignas(16) ChunkRule {
+    int8_t digitShift[16];
+    int8_t digitFloor[16]; // last value below the class
+    int8_t letterFloor[16];
+};
+constexpr int8_t kLetterShift = 0x7f - 'f';
+
+constexpr ChunkRule makeChunkRule(int commaLane)
 {
-    const __m128i digits = _mm_add_epi8(v, _mm_set1_epi8(char(0x80 - '0')));
-    const __m128i letters = _mm_add_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8(char(0x80 - 'a')));
-    return _mm_or_si128(_mm_cmpgt_epi8(_mm_set1_epi8(-128 + 10), digits),
-                        _mm_cmpgt_epi8(_mm_set1_epi8(-128 + 6), letters));
+    ChunkRule r{};
+    for (int k = 0; k < 16; ++k) {
+        const bool comma = k == commaLane;
+        r.digitShift[k] = int8_t(comma ? 0x7f - ',' : 0x7f - '9');
+        r.digitFloor[k] = int8_t(comma ? 126 : 126 - 9);
+        r.letterFloor[k] = int8_t(comma ? 127 : 126 - 5);
+    }
+    return r;
+}
+
+// Seventeen chunks hold sixteen elements with their commas: chunk j starts
+// 16 * j bytes in and, from the second on, has its comma in lane j - 1.
+constexpr std::array<ChunkRule, kElementStride> makeChunkRules()
+{
+    std::array<ChunkRule, kElementStride> rules{};
+    for (int j = 0; j < kElementStride; ++j)
+        rules[std::size_t(j)] = makeChunkRule(j - 1);
+    return rules;
+}
+constexpr std::array<ChunkRule, kElementStride> kChunkRules = makeChunkRules();
+constexpr const ChunkRule& kDigitsOnly = kChunkRules[0];
+
+inline __m128i load(const int8_t (&lanes)[16]) { return _mm_load_si128(reinterpret_cast<const __m128i*>(lanes)); }
+
+// 0xff in every byte of v that is what `rule` asks for, 0x00 elsewhere.
+inline __m128i chunkMask(__m128i v, const ChunkRule& rule)
+{
+    const __m128i digits = _mm_cmpgt_epi8(_mm_add_epi8(v, load(rule.digitShift)), load(rule.digitFloor));
+    const __m128i letters = _mm_cmpgt_epi8(_mm_add_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8(kLetterShift)),
+                                           load(rule.letterFloor));
+    return _mm_or_si128(digits, letters);
 }
 
 // The 8 bytes of 16 valid hex digits, one in the low half of each 16-bit
 // lane, ready for packing.
 inline __m128i hexElementBytes(__m128i v)
 {
-    // A digit's value is its low four bits, plus 9 for a letter (above "9").
-    const __m128i nibbles = _mm_add_epi8(_mm_and_si128(v, _mm_set1_epi8(0x0f)),
-                                         _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('9')), _mm_set1_epi8(9)));
+    // Under & 0x4f a digit is its value and a letter (either case) becomes
+    // 0x41..0x46, 0x37 above its value; the unsigned minimum of that and
+    // its value picks the right one, as a digit minus 0x37 wraps above 0xc8.
+    const __m128i t = _mm_and_si128(v, _mm_set1_epi8(0x4f));
+    const __m128i nibbles = _mm_min_epu8(t, _mm_sub_epi8(t, _mm_set1_epi8(0x37)));
     // A lane holds high | low << 8; times 0x1001 its upper byte is high << 4 | low.
     return _mm_srli_epi16(_mm_mullo_epi16(nibbles, _mm_set1_epi16(0x1001)), 8);
 }
@@ -234,13 +271,21 @@ bool wellFormedElements(std::string_view elements, int32_t count)
     const char* const last = p + int64_t(count - 1) * kElementStride; // no comma after it
     unsigned separators = 0; // every separator XOR ",": zero when all are commas
 #if defined(__SSE2__)
-    __m128i digits = _mm_set1_epi8(-1);
+    // Whole groups of sixteen elements with their commas as contiguous
+    // chunks, then element by element up to the last.
+    __m128i valid = _mm_set1_epi8(-1);
+    for (int64_t group = (count - 1) / 16; group > 0; --group) {
+        for (const ChunkRule& rule : kChunkRules) {
+            valid = _mm_and_si128(valid, chunkMask(load16(p), rule));
+            p += 16;
+        }
+    }
     for (; p < last; p += kElementStride) {
-        digits = _mm_and_si128(digits, hexDigitMask(load16(p)));
+        valid = _mm_and_si128(valid, chunkMask(load16(p), kDigitsOnly));
         separators |= uint8_t(p[16]) ^ unsigned(',');
     }
-    digits = _mm_and_si128(digits, hexDigitMask(load16(last)));
-    return separators == 0 && _mm_movemask_epi8(digits) == 0xffff;
+    valid = _mm_and_si128(valid, chunkMask(load16(last), kDigitsOnly));
+    return separators == 0 && _mm_movemask_epi8(valid) == 0xffff;
 #else
     bool digits = true;
     for (; p < last; p += kElementStride) {

@@ -3,9 +3,11 @@
 // into tokens in call_remote_test through the reply checks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "protocol/codec.h"
@@ -234,6 +236,110 @@ TEST(CodecDoubleArray, RoundTripsBitExactlyThroughTheServerEncoder)
     std::string empty;
     appendDoubleArray(empty, nullptr, 0);
     EXPECT_EQ(empty, std::string("(da=0[])"));
+}
+
+// Byte-wise reference of an element list: kArrayLength unless it holds
+// count - 1 commas, kParameterContents unless every element is 16 digits;
+// the decoded bytes otherwise.
+int32_t referenceElements(const std::string& list, int32_t count, std::vector<uint8_t>* bytes)
+{
+    if (std::count(list.begin(), list.end(), ',') + 1 != count)
+        return kArrayLength;
+    bytes->clear();
+    std::size_t at = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        const std::size_t comma = std::min(list.find(',', at), list.size());
+        if (comma - at != 16)
+            return kParameterContents;
+        for (std::size_t k = at; k < comma; k += 2) {
+            const int hi = referenceDigit(list[k]), lo = referenceDigit(list[k + 1]);
+            if (hi < 0 || lo < 0)
+                return kParameterContents;
+            bytes->push_back(uint8_t(hi << 4 | lo));
+        }
+        at = comma + 1;
+    }
+    return kSuccess;
+}
+
+// Lists of 1 to 40 elements cross the boundaries of the vectorised passes
+// (groups of sixteen elements, pairs of elements, the last element): each
+// byte of each element and separator is replaced in turn by digits of both
+// cases and by near misses of every digit class, and the decoder must agree
+// with the byte-wise reference, leaving its output untouched on failure.
+TEST(CodecDoubleArray, EveryByteOfListsAcrossVectorBoundariesMatchesAByteWiseReference)
+{
+    const std::string replacements("0" "9" "a" "f" "A" "F" "/:@G`g,. \x10\x19\x01\x80\xb0\xb9\xc1\xe6\xff", 24);
+    std::mt19937_64 rng(7);
+    for (int32_t count = 1; count <= 40; ++count) {
+        std::vector<double> values(static_cast<std::size_t>(count));
+        std::string list;
+        for (double& v : values) {
+            const uint64_t bits = rng();
+            std::memcpy(&v, &bits, sizeof v);
+        }
+        {
+            std::string token;
+            appendDoubleArray(token, values.data(), values.size());
+            list = token.substr(token.find('[') + 1, 17 * std::size_t(count) - 1);
+        }
+        for (std::size_t position = 0; position < list.size(); ++position) {
+            for (const char replacement : replacements) {
+                std::string changed = list;
+                changed[position] = replacement;
+                std::vector<uint8_t> expected;
+                const int32_t expectedRc = referenceElements(changed, count, &expected);
+                std::vector<double> decoded = {-7.0};
+                const int32_t rc =
+                    decodeDoubleArray("(da=" + std::to_string(count) + "[" + changed + "])", &decoded);
+                ASSERT_EQ(rc, expectedRc) << count << " elements, byte " << int(uint8_t(replacement)) << " at "
+                                          << position;
+                if (rc == kSuccess) {
+                    ASSERT_EQ(decoded.size() * 8, expected.size());
+                    ASSERT_EQ(std::memcmp(decoded.data(), expected.data(), expected.size()), 0)
+                        << count << " elements, byte " << int(uint8_t(replacement)) << " at " << position;
+                } else {
+                    ASSERT_EQ(decoded, std::vector<double>{-7.0});
+                }
+            }
+        }
+    }
+}
+
+// Tokens that are not exactly "(da=" count "[" list "])" take the general
+// path: its results for text around and after the list, and for a count
+// with sign or leading zeros, which the direct path parses the same way.
+TEST(CodecDoubleArray, TokensAroundTheListDecodeLikeTheGeneralRules)
+{
+    const std::string one = "000000000000f03f";
+    const std::string two = "0000000000000040";
+    const std::string list = "[" + one + "," + two + "]";
+    struct Case {
+        std::string token;
+        int32_t rc;
+    };
+    const Case cases[] = {
+        {"(da=2" + list + ")", kSuccess},
+        {"(da=0002" + list + ")", kSuccess},
+        {"(da=+2" + list + ")", kSuccess},
+        {"(da=2" + list + "))", kSuccess},          // the token ends at the first ")"
+        {"(da=2" + list + ")(n=00000000)", kSuccess}, // and what follows it is not read
+        {"(da=2" + list + "x)", kSuccess},
+        {"(da=2" + list, kParameterFormat},
+        {"(da=2" + list + "(x)", kParameterFormat},      // a nested "(" moves the end
+        {"(da=2[" + one + "," + two + ")", kArrayLength}, // no "]"
+        {"(da=2[" + one + "," + two + "])])", kSuccess},
+        {"(da=-2" + list + ")", kArrayLength},
+        {"(da= 2" + list + ")", kArrayCount},
+        {"(da=2[" + one + "," + two + "0])", kParameterContents}, // one byte longer
+        {"(da=2[" + one + "," + two.substr(1) + "])", kParameterContents}, // one byte shorter
+    };
+    for (const Case& c : cases) {
+        std::vector<double> values = {-7.0};
+        ASSERT_EQ(decodeDoubleArray(c.token, &values), c.rc) << c.token;
+        const std::vector<double> expected = c.rc == kSuccess ? std::vector<double>{1.0, 2.0} : std::vector<double>{-7.0};
+        EXPECT_EQ(values, expected) << c.token;
+    }
 }
 
 } // namespace
