@@ -310,8 +310,10 @@ bool parseWholeArrayToken(std::string_view token, DoubleArrayView* out)
         return false;
     const std::size_t open = std::size_t(static_cast<const char*>(bracket) - token.data());
     int32_t count = 0;
-    if (!parseDecimal(token.substr(kHead, open - kHead), &count) || count <= 0)
+    if (!parseDecimal(token.substr(kHead, open - kHead), &count))
         return false;
+    // A count below 1 fails here or in wellFormedElements: the size would
+    // put the "]" at or before the "[".
     const std::size_t size = token.size();
     if (int64_t(size) != int64_t(open) + int64_t(count) * kElementStride + 2 || token[size - 2] != ']'
         || token[size - 1] != ')')

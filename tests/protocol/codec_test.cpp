@@ -328,6 +328,8 @@ TEST(CodecDoubleArray, TokensAroundTheListDecodeLikeTheGeneralRules)
         {"(da=2" + list, kParameterFormat},
         {"(da=2" + list + "(x)", kParameterFormat},      // a nested "(" moves the end
         {"(da=2[" + one + "," + two + ")", kArrayLength}, // no "]"
+        {"(da=2[" + one + "," + two + "x)", kArrayLength}, // the usual length, no "]"
+        {"(da=2" + list + "]", kParameterFormat},          // the usual length, no ")"
         {"(da=2[" + one + "," + two + "])])", kSuccess},
         {"(da=-2" + list + ")", kArrayLength},
         {"(da= 2" + list + ")", kArrayCount},
