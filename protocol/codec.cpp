@@ -225,8 +225,8 @@ inline __m128i load(const int8_t (&lanes)[16]) { return _mm_load_si128(reinterpr
 inline __m128i chunkMask(__m128i v, const ChunkRule& rule)
 {
     const __m128i digits = _mm_cmpgt_epi8(_mm_add_epi8(v, load(rule.digitShift)), load(rule.digitFloor));
-    const __m128i letters = _mm_cmpgt_epi8(_mm_add_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8(kLetterShift)),
-                                           load(rule.letterFloor));
+    const __m128i folded = _mm_or_si128(v, _mm_set1_epi8(0x20));
+    const __m128i letters = _mm_cmpgt_epi8(_mm_add_epi8(folded, _mm_set1_epi8(kLetterShift)), load(rule.letterFloor));
     return _mm_or_si128(digits, letters);
 }
 
@@ -312,8 +312,7 @@ bool parseWholeArrayToken(std::string_view token, DoubleArrayView* out)
     int32_t count = 0;
     if (!parseDecimal(token.substr(kHead, open - kHead), &count))
         return false;
-    // A count below 1 fails here or in wellFormedElements: the size would
-    // put the "]" at or before the "[".
+    // A count below 1 fails the size check: it puts the "]" at or before the "[".
     const std::size_t size = token.size();
     if (int64_t(size) != int64_t(open) + int64_t(count) * kElementStride + 2 || token[size - 2] != ']'
         || token[size - 1] != ')')
@@ -518,8 +517,10 @@ void DoubleArrayView::copyTo(double* destination) const
     auto* out = reinterpret_cast<__m128i*>(destination);
     const int32_t n = count; // not read again after each store
     int32_t i = 0;
-    for (; i + 2 <= n; i += 2, p += 2 * kElementStride, ++out)
-        _mm_storeu_si128(out, _mm_packus_epi16(hexElementBytes(load16(p)), hexElementBytes(load16(p + kElementStride))));
+    for (; i + 2 <= n; i += 2, p += 2 * kElementStride, ++out) {
+        const __m128i first = hexElementBytes(load16(p));
+        _mm_storeu_si128(out, _mm_packus_epi16(first, hexElementBytes(load16(p + kElementStride))));
+    }
     if (i < n)
         _mm_storel_epi64(out, _mm_packus_epi16(hexElementBytes(load16(p)), _mm_setzero_si128()));
 #else

@@ -339,7 +339,8 @@ TEST(CodecDoubleArray, TokensAroundTheListDecodeLikeTheGeneralRules)
     for (const Case& c : cases) {
         std::vector<double> values = {-7.0};
         ASSERT_EQ(decodeDoubleArray(c.token, &values), c.rc) << c.token;
-        const std::vector<double> expected = c.rc == kSuccess ? std::vector<double>{1.0, 2.0} : std::vector<double>{-7.0};
+        const std::vector<double> expected =
+            c.rc == kSuccess ? std::vector<double>{1.0, 2.0} : std::vector<double>{-7.0};
         EXPECT_EQ(values, expected) << c.token;
     }
 }
