@@ -184,7 +184,7 @@ FAULTS = [
     ("array comma lane takes a letter", "protocol/codec.cpp",
      "int8_t(comma ? 127 : 126 - 5)", "int8_t(126 - 5)"),
     ("array upper-case digits rejected", "protocol/codec.cpp",
-     "_mm_or_si128(v, _mm_set1_epi8(0x20))", "_mm_or_si128(v, _mm_set1_epi8(0x00))"),
+     "folded = _mm_or_si128(v, _mm_set1_epi8(0x20))", "folded = _mm_or_si128(v, _mm_set1_epi8(0x00))"),
     ("array groups of sixteen run one element past the last comma", "protocol/codec.cpp",
      "group = (count - 1) / 16;", "group = count / 16;"),
     ("array separators after the groups not checked", "protocol/codec.cpp",
