@@ -71,6 +71,17 @@ void checkTokens(std::string_view token)
     codec::DoubleArrayView view;
     if (codec::parseDoubleArray(token, &view) != arc)
         fail("parse and decode of an array disagree");
+    // A byte between the closing "]" and ")" is not read, but it keeps the
+    // token off the decoder's direct path: both paths must agree.
+    if (token.size() >= 2 && token.ends_with("])")) {
+        std::string general(token.substr(0, token.size() - 1));
+        general += "x)";
+        std::vector<double> generalValues;
+        if (codec::decodeDoubleArray(general, &generalValues) != arc || generalValues.size() != values.size()
+            || (!values.empty()
+                && std::memcmp(generalValues.data(), values.data(), values.size() * sizeof(double)) != 0))
+            fail("array decoded differently on the general path");
+    }
     if (arc == 0) {
         if (view.count < 0 || std::size_t(view.count) != values.size())
             fail("array size differs from its count");
