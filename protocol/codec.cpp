@@ -514,15 +514,16 @@ void DoubleArrayView::copyTo(double* destination) const
     const char* p = elements.data();
 #if defined(__SSE2__)
     // Two elements per store; an odd count leaves one for a half store.
-    auto* out = reinterpret_cast<__m128i*>(destination);
     const int32_t n = count; // not read again after each store
     int32_t i = 0;
-    for (; i + 2 <= n; i += 2, p += 2 * kElementStride, ++out) {
+    for (; i + 2 <= n; i += 2, p += 2 * kElementStride) {
         const __m128i first = hexElementBytes(load16(p));
-        _mm_storeu_si128(out, _mm_packus_epi16(first, hexElementBytes(load16(p + kElementStride))));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + i),
+                         _mm_packus_epi16(first, hexElementBytes(load16(p + kElementStride))));
     }
     if (i < n)
-        _mm_storel_epi64(out, _mm_packus_epi16(hexElementBytes(load16(p)), _mm_setzero_si128()));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(destination + i),
+                         _mm_packus_epi16(hexElementBytes(load16(p)), _mm_setzero_si128()));
 #else
     for (int32_t i = 0; i < count; ++i, p += kElementStride)
         decodeHex16(p, &destination[i]);
