@@ -288,6 +288,98 @@ bool ReplyFramer::holdsExpectedTokens(std::string_view reply) const
     return tokens_ >= expected_ || lastTokenOpen_ || failed(reply);
 }
 
+namespace {
+
+// Whether name[0, n) == data[0, n) and the name holds no zero byte (so
+// neither do those bytes of data); n >= 16.
+inline bool sameName(const char* data, const char* name, std::size_t n)
+{
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    __m128i good = _mm_cmpeq_epi8(zero, zero);
+    // Blocks of 16, the last one ending at n (overlapping the one before).
+    for (std::size_t at = 0;; at += 16) {
+        if (at + 16 > n)
+            at = n - 16;
+        const __m128i expected = _mm_loadu_si128(reinterpret_cast<const __m128i*>(name + at));
+        const __m128i got = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+        good = _mm_and_si128(good, _mm_andnot_si128(_mm_cmpeq_epi8(expected, zero), _mm_cmpeq_epi8(expected, got)));
+        if (at + 16 == n)
+            break;
+    }
+    return _mm_movemask_epi8(good) == 0xffff;
+#else
+    return std::memcmp(data, name, n) == 0 && std::memchr(name, 0, n) == nullptr;
+#endif
+}
+
+// Bit k of each mask stands for p[k], k < n <= 64; the 16 bytes before
+// p + n are readable.
+struct FlatMasks {
+    uint64_t opens = 0;
+    uint64_t closes = 0;
+    uint64_t zeros = 0;
+};
+inline FlatMasks flatMasks(const char* p, std::size_t n)
+{
+    FlatMasks m;
+#if defined(__SSE2__)
+    const __m128i open = _mm_set1_epi8('(');
+    const __m128i close = _mm_set1_epi8(')');
+    const __m128i zero = _mm_setzero_si128();
+    for (std::size_t at = 0; at < n; at += 16) {
+        // A block past the end is the last 16 bytes, shifted down.
+        const std::size_t shift = n - at < 16 ? 16 - (n - at) : 0;
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at - shift));
+        const auto bits = [&](__m128i c) {
+            return uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, c))) >> shift) << at;
+        };
+        m.opens |= bits(open);
+        m.closes |= bits(close);
+        m.zeros |= bits(zero);
+    }
+#else
+    for (std::size_t k = 0; k < n; ++k) {
+        m.opens |= uint64_t(p[k] == '(') << k;
+        m.closes |= uint64_t(p[k] == ')') << k;
+        m.zeros |= uint64_t(p[k] == 0) << k;
+    }
+#endif
+    return m;
+}
+
+} // namespace
+
+bool ReplyFramer::takeFlat(std::string_view reply)
+{
+    const std::size_t nameLength = name_.size();
+    const std::size_t size = reply.size();
+    const char* data = reply.data();
+    if (nameLength < 16 || size <= nameLength + 1 || size - nameLength - 1 > kFlatTokenBytes
+        || expected_ > kMaxRecordedTokens || data[nameLength] != '=' || !sameName(data, name_.data(), nameLength))
+        return false;
+    const std::size_t from = nameLength + 1;
+    const std::size_t n = size - from;
+    const FlatMasks m = flatMasks(data + from, n);
+    // Tokens side by side, none holding a parenthesis: a "(" first and after
+    // every ")" but the last, which is the last byte.
+    const uint64_t inReply = n == 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1;
+    if (m.zeros != 0 || (m.closes >> (n - 1)) != 1 || m.opens != (((m.closes << 1) | 1) & inReply)
+        || std::popcount(m.opens) != expected_)
+        return false;
+    int k = 0;
+    for (uint64_t c = m.closes; c != 0; c &= c - 1)
+        ends_[k++] = from + std::size_t(std::countr_zero(c)) + 1;
+    // What the scan leaves after such a reply, so split() and failed() agree.
+    sawEquals_ = lastTokenOpen_ = flat_ = true;
+    nameEnd_ = nameLength;
+    scanned_ = counted_ = lastEnd_ = size;
+    tokens_ = expected_ - 1;
+    if (expected_ > 1)
+        first_ = {from, ends_[0] - from};
+    return true;
+}
+
 ReplyFramer::Verdict ReplyFramer::advance(std::string_view reply, std::size_t received, char last,
                                           std::size_t room)
 {
@@ -369,7 +461,7 @@ void ReplyFramer::reset(int expectedTokens, std::string_view name)
     depth_ = 0;
     tokenStart_ = -1;
     tokens_ = 0;
-    sawEquals_ = lastTokenOpen_ = irregular_ = false;
+    sawEquals_ = lastTokenOpen_ = irregular_ = flat_ = false;
     nameEnd_ = lastEnd_ = 0;
     first_ = {0, 0};
 }
@@ -400,6 +492,11 @@ ReplyReader::Next ReplyReader::received(std::size_t n, std::size_t room)
     if (n == 0)
         return Next::Receive;
     touched_ = std::max(touched_, size_ + n);
+    if (size_ == 0 && n <= maxBytes_ && framer_.takeFlat(std::string_view(data_, n))) {
+        size_ = n;
+        couldEnd_ = false;
+        return Next::Done;
+    }
     const char last = data_[size_ + n - 1];
     size_ += textBeforeZero(std::string_view(data_ + size_, n)).size();
     // More than the call can deliver: a server that never ends its reply
