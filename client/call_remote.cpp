@@ -23,14 +23,82 @@ void appendInput(std::string& request, const WireInput& in, const ArgValue* args
         encodeValue(request, value);
 }
 
-// Decodes one reply token into output `out`; `element` counts the tokens an
-// output reads (four for the version).
-int32_t readOutput(const WireOutput& out, const ArgValue* args, std::string_view token, int element)
+// A reply's tokens by index (0: the result): as cut into a SplitMessage, or
+// as the reader recorded a reply it took whole (ReplyReader::flat), which
+// holds exactly the row's tokens.
+struct SplitTokens {
+    const codec::SplitMessage& message;
+    std::size_t count() const { return message.params.size(); }
+    std::string_view operator[](std::size_t k) const { return message.params[k]; }
+};
+struct FlatTokens {
+    const ReplyReader& reader;
+    std::size_t tokens;
+    std::size_t count() const { return tokens; }
+    std::string_view operator[](std::size_t k) const { return reader.token(int(k)); }
+};
+
+// The result token's checks: -11 without one, -12 when it is no integer.
+template <typename Tokens>
+int32_t checkResult(const Tokens& tokens, int32_t* result)
 {
-    WireValue value;
-    if (const int32_t rc = decodeValue(traits(out.role).tag, token, &value); rc != kSuccess)
-        return rc;
-    return storeOutput(out, args, value, element);
+    if (tokens.count() == 0)
+        return kReplyParameterCount;
+    if (codec::decodeInt(tokens[0], result) != kSuccess)
+        return kNoResultCode;
+    return kSuccess;
+}
+
+// Writes the outputs in reply order, stopping at the first failure.
+template <typename Tokens>
+int32_t writeOutputsFrom(const CallDesc& call, const ArgValue* args, const Tokens& tokens)
+{
+    std::size_t next = 1;
+    for (int k = 0; k < call.outputCount; ++k) {
+        const WireOutput& out = call.outputs[k];
+        const int count = traits(out.role).replyTokens;
+        for (int j = 0; j < count; ++j, ++next) {
+            if (tokens.count() <= next)
+                return kReplyParameterCount;
+            if (const int32_t rc = readOutput(out, args, tokens[next], j); rc != kSuccess)
+                return rc;
+        }
+    }
+    return kSuccess;
+}
+
+// The call procedure's checks and outputs for one reply whose name has been
+// judged (`rc`: 0, or the name's failure).
+template <typename Tokens>
+int32_t judgeTokens(const CallDesc& call, const ArgValue* args, int32_t rc, const Tokens& tokens, bool* rejected)
+{
+    int32_t result = 0;
+    if (rc == kSuccess)
+        rc = checkResult(tokens, &result);
+    if (rc == kSuccess && result < 0)
+        return result; // the server's failure: a whole reply, nothing written
+    if (rc == kSuccess)
+        rc = writeOutputsFrom(call, args, tokens);
+    // A reply that fails the checks may be a stale one, or the front of one
+    // that has not all arrived: the connection has to be brought back in
+    // step. A missing reply (-14) and a text or array too big for the
+    // caller (-13, a whole reply) leave nothing behind.
+    *rejected = rc != kSuccess && rc != kNoResponse && rc != kBufferTooSmall;
+    return rc == kSuccess ? result : rc;
+}
+
+// -10 unless the reply carries the row's name; `nameLength`, the length of
+// the row's name, when the caller knows it (SIZE_MAX: measured here).
+int32_t checkName(const CallDesc& call, std::string_view name, std::size_t nameLength)
+{
+    // A reply name may hold zero bytes, so the comparison goes by length,
+    // never by terminator.
+    const bool sameName = nameLength == SIZE_MAX
+        ? name == std::string_view(call.name)
+        : name.size() == nameLength && std::memcmp(call.name, name.data(), nameLength) == 0;
+    if (!sameName)
+        return kReplyOutOfOrder;
+    return kSuccess;
 }
 
 } // namespace
@@ -105,34 +173,14 @@ int32_t checkReply(const CallDesc& call, std::string_view reply, codec::SplitMes
 int32_t checkSplitReply(const CallDesc& call, const codec::SplitMessage& message, int32_t* result,
                         std::size_t nameLength)
 {
-    // Without the row's name length it is measured here. A reply name may
-    // hold zero bytes, so the comparison goes by length, never by terminator.
-    const bool sameName = nameLength == SIZE_MAX
-        ? message.name == std::string_view(call.name)
-        : message.name.size() == nameLength && std::memcmp(call.name, message.name.data(), nameLength) == 0;
-    if (!sameName)
-        return kReplyOutOfOrder;
-    if (message.params.empty())
-        return kReplyParameterCount;
-    if (codec::decodeInt(message.params[0], result) != kSuccess)
-        return kNoResultCode;
-    return kSuccess;
+    if (const int32_t rc = checkName(call, message.name, nameLength); rc != kSuccess)
+        return rc;
+    return checkResult(SplitTokens{message}, result);
 }
 
 int32_t writeOutputs(const CallDesc& call, const ArgValue* args, const codec::SplitMessage& message)
 {
-    std::size_t next = 1;
-    for (int k = 0; k < call.outputCount; ++k) {
-        const WireOutput& out = call.outputs[k];
-        const int tokens = traits(out.role).replyTokens;
-        for (int j = 0; j < tokens; ++j, ++next) {
-            if (message.params.size() <= next)
-                return kReplyParameterCount;
-            if (const int32_t rc = readOutput(out, args, message.params[next], j); rc != kSuccess)
-                return rc;
-        }
-    }
-    return kSuccess;
+    return writeOutputsFrom(call, args, SplitTokens{message});
 }
 
 namespace {
@@ -142,18 +190,8 @@ namespace {
 int32_t judgeSplitReply(const CallDesc& call, const ArgValue* args, std::string_view reply,
                         const codec::SplitMessage& message, bool* rejected, std::size_t nameLength = SIZE_MAX)
 {
-    int32_t result = 0;
-    int32_t rc = reply.empty() ? kNoResponse : checkSplitReply(call, message, &result, nameLength);
-    if (rc == kSuccess && result < 0)
-        return result; // the server's failure: a whole reply, nothing written
-    if (rc == kSuccess)
-        rc = writeOutputs(call, args, message);
-    // A reply that fails the checks may be a stale one, or the front of one
-    // that has not all arrived: the connection has to be brought back in
-    // step. A missing reply (-14) and a text or array too big for the
-    // caller (-13, a whole reply) leave nothing behind.
-    *rejected = rc != kSuccess && rc != kNoResponse && rc != kBufferTooSmall;
-    return rc == kSuccess ? result : rc;
+    const int32_t rc = reply.empty() ? kNoResponse : checkName(call, message.name, nameLength);
+    return judgeTokens(call, args, rc, SplitTokens{message}, rejected);
 }
 
 // Room set aside up front is address space until bytes arrive; the cap
@@ -164,9 +202,23 @@ constexpr std::size_t kMaxReplyReserve = std::size_t(1) << (sizeof(void*) >= 8 ?
 // is then in the connection's reader (empty or partial on failure).
 bool exchangeOverConnection(ServerConnection& connection, const CallDesc& call, const ArgValue* args, const RowFacts& facts)
 {
-    std::string& request = connection.requestBuffer();
-    request.clear();
-    appendRequest(request, call, args, facts.nameLength);
+    char small[kSmallRequest];
+    std::string_view request;
+    if (facts.smallRequest) {
+        // Numbers only: "name=" and the tokens written straight into room
+        // the row's facts bound.
+        std::memcpy(small, call.name, facts.nameLength);
+        small[facts.nameLength] = '=';
+        char* end = small + facts.nameLength + 1;
+        for (int k = 0; k < call.inputCount; ++k)
+            end = writeNumberInput(end, call.inputs[k], args);
+        request = std::string_view(small, std::size_t(end - small));
+    } else {
+        std::string& buffer = connection.requestBuffer();
+        buffer.clear();
+        appendRequest(buffer, call, args, facts.nameLength);
+        request = buffer;
+    }
     const ReplyLimits limits = replyLimits(call, args, facts);
     // A bulk reply is received into one allocation: no copy as it grows, no
     // second copy resident at the peak.
@@ -191,6 +243,9 @@ int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, const Reply
     int32_t rc = 0;
     if (judge != nullptr) {
         rc = (*judge)(reply, &rejected);
+    } else if (received && reader.flat()) {
+        // The reader matched the row's name and found exactly its tokens.
+        rc = judgeTokens(call, args, kSuccess, FlatTokens{reader, std::size_t(facts.replyTokens)}, &rejected);
     } else {
         codec::SplitMessage& message = connection.splitReply();
         if (received)
