@@ -215,19 +215,19 @@ void appendNumberToken(std::string& out, const char* tag, const void* bytes)
 template <typename T>
 int32_t decodeNumber(std::string_view token, std::string_view tag, T* value)
 {
-    // The tag compared byte by byte: it is three bytes, a call to memcmp costs more.
+    // The usual token, tag + hex digits + ")", needs no search: its digits
+    // hold no parenthesis, so its ")" is the one that closes it. The tag's
+    // few bytes are compared inline, its length being known here.
+    if (token.size() == tag.size() + 2 * sizeof(T) + 1 && std::memcmp(token.data(), tag.data(), tag.size()) == 0
+        && token.back() == ')' && decodeHexExact<sizeof(T)>(token.data() + tag.size(), value))
+        return kSuccess;
+    // Anything else takes the general path, which also decides what a bad
+    // token leaves written.
     if (token.size() < tag.size())
         return kParameterType;
     for (std::size_t i = 0; i < tag.size(); ++i)
         if (token[i] != tag[i])
             return kParameterType;
-    // The usual token, tag + hex digits + ")", needs no search: its digits
-    // hold no parenthesis, so its ")" is the one that closes it.
-    // Anything else takes the general path, which also decides what a bad
-    // token leaves written.
-    if (token.size() == tag.size() + 2 * sizeof(T) + 1 && token.back() == ')'
-        && decodeHexExact<sizeof(T)>(token.data() + tag.size(), value))
-        return kSuccess;
     std::string_view text;
     if (extractValue(token, &text) != kSuccess)
         return kParameterFormat;

@@ -290,62 +290,61 @@ bool ReplyFramer::holdsExpectedTokens(std::string_view reply) const
 
 namespace {
 
-// Whether name[0, n) == data[0, n) and the name holds no zero byte (so
-// neither do those bytes of data); n >= 16.
-inline bool sameName(const char* data, const char* name, std::size_t n)
-{
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    __m128i good = _mm_cmpeq_epi8(zero, zero);
-    // Blocks of 16, the last one ending at n (overlapping the one before).
-    for (std::size_t at = 0;; at += 16) {
-        if (at + 16 > n)
-            at = n - 16;
-        const __m128i expected = _mm_loadu_si128(reinterpret_cast<const __m128i*>(name + at));
-        const __m128i got = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
-        good = _mm_and_si128(good, _mm_andnot_si128(_mm_cmpeq_epi8(expected, zero), _mm_cmpeq_epi8(expected, got)));
-        if (at + 16 == n)
-            break;
-    }
-    return _mm_movemask_epi8(good) == 0xffff;
-#else
-    return std::memcmp(data, name, n) == 0 && std::memchr(name, 0, n) == nullptr;
-#endif
-}
-
-// Bit k of each mask stands for p[k], k < n <= 64; the 16 bytes before
-// p + n are readable.
+// Where the parentheses of a flat reply's tokens are: bit k stands for
+// tokens[k], k < n <= 64.
 struct FlatMasks {
     uint64_t opens = 0;
     uint64_t closes = 0;
-    uint64_t zeros = 0;
 };
-inline FlatMasks flatMasks(const char* p, std::size_t n)
+
+// Whether data starts with the n bytes of `name` (n >= 16) and `tokens`, its
+// next n bytes, hold no zero byte (nor does the name); *masks is set then.
+// The 16 bytes before tokens + count are readable.
+inline bool flatMasks(const char* data, const char* name, std::size_t n, const char* tokens, std::size_t count,
+                      FlatMasks* masks)
 {
-    FlatMasks m;
 #if defined(__SSE2__)
+    const auto load = [](const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+    const __m128i zero = _mm_setzero_si128();
+    // The name in blocks of 16, the last one ending at n.
+    __m128i good = _mm_cmpeq_epi8(zero, zero);
+    for (std::size_t at = 0;; at += 16) {
+        const std::size_t from = std::min(at, n - 16);
+        const __m128i expected = load(name + from);
+        good = _mm_and_si128(good, _mm_andnot_si128(_mm_cmpeq_epi8(expected, zero),
+                                                    _mm_cmpeq_epi8(expected, load(data + from))));
+        if (from + 16 == n)
+            break;
+    }
+    if (_mm_movemask_epi8(good) != 0xffff)
+        return false;
     const __m128i open = _mm_set1_epi8('(');
     const __m128i close = _mm_set1_epi8(')');
-    const __m128i zero = _mm_setzero_si128();
-    for (std::size_t at = 0; at < n; at += 16) {
-        // A block past the end is the last 16 bytes, shifted down.
-        const std::size_t shift = n - at < 16 ? 16 - (n - at) : 0;
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at - shift));
-        const auto bits = [&](__m128i c) {
-            return uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, c))) >> shift) << at;
-        };
-        m.opens |= bits(open);
-        m.closes |= bits(close);
-        m.zeros |= bits(zero);
+    __m128i zeros = zero;
+    FlatMasks m;
+    for (std::size_t at = 0; at < count; at += 16) {
+        // A block past the end is the last 16 bytes, its bits shifted down;
+        // the bytes before are the name, "=" and earlier tokens, none zero.
+        const std::size_t shift = count - at < 16 ? 16 - (count - at) : 0;
+        const __m128i b = load(tokens + at - shift);
+        m.opens |= uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, open))) >> shift) << at;
+        m.closes |= uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, close))) >> shift) << at;
+        zeros = _mm_or_si128(zeros, _mm_cmpeq_epi8(b, zero));
     }
+    if (_mm_movemask_epi8(zeros) != 0)
+        return false;
 #else
-    for (std::size_t k = 0; k < n; ++k) {
-        m.opens |= uint64_t(p[k] == '(') << k;
-        m.closes |= uint64_t(p[k] == ')') << k;
-        m.zeros |= uint64_t(p[k] == 0) << k;
+    if (std::memcmp(data, name, n) != 0 || std::memchr(name, 0, n) != nullptr
+        || std::memchr(tokens, 0, count) != nullptr)
+        return false;
+    FlatMasks m;
+    for (std::size_t k = 0; k < count; ++k) {
+        m.opens |= uint64_t(tokens[k] == '(') << k;
+        m.closes |= uint64_t(tokens[k] == ')') << k;
     }
 #endif
-    return m;
+    *masks = m;
+    return true;
 }
 
 } // namespace
@@ -355,21 +354,24 @@ bool ReplyFramer::takeFlat(std::string_view reply)
     const std::size_t nameLength = name_.size();
     const std::size_t size = reply.size();
     const char* data = reply.data();
-    if (nameLength < 16 || size <= nameLength + 1 || size - nameLength - 1 > kFlatTokenBytes
-        || expected_ > kMaxRecordedTokens || data[nameLength] != '=' || !sameName(data, name_.data(), nameLength))
-        return false;
     const std::size_t from = nameLength + 1;
-    const std::size_t n = size - from;
-    const FlatMasks m = flatMasks(data + from, n);
+    FlatMasks m;
+    if (nameLength < 16 || size <= from || size - from > kFlatTokenBytes || expected_ > kMaxRecordedTokens
+        || data[nameLength] != '=' || !flatMasks(data, name_.data(), nameLength, data + from, size - from, &m))
+        return false;
     // Tokens side by side, none holding a parenthesis: a "(" first and after
     // every ")" but the last, which is the last byte.
-    const uint64_t inReply = n == 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1;
-    if (m.zeros != 0 || (m.closes >> (n - 1)) != 1 || m.opens != (((m.closes << 1) | 1) & inReply)
-        || std::popcount(m.opens) != expected_)
+    const uint64_t last = uint64_t(1) << (size - from - 1);
+    if ((m.closes & last) == 0 || m.opens != (((m.closes ^ last) << 1) | 1))
         return false;
     int k = 0;
-    for (uint64_t c = m.closes; c != 0; c &= c - 1)
+    for (uint64_t c = m.closes; c != 0; c &= c - 1) {
+        if (k == expected_)
+            return false;
         ends_[k++] = from + std::size_t(std::countr_zero(c)) + 1;
+    }
+    if (k != expected_)
+        return false;
     // What the scan leaves after such a reply, so split() and failed() agree.
     sawEquals_ = lastTokenOpen_ = flat_ = true;
     nameEnd_ = nameLength;

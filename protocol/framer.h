@@ -74,8 +74,9 @@ public:
     // scan: `reply` is the expected name (of 16 bytes or more), "=", and
     // exactly the expected tokens side by side, none holding a parenthesis,
     // a zero byte or anything after the last, in at most kFlatTokenBytes
-    // bytes after the "=". False, with nothing changed, for anything else.
-    // When true the reply is whole (End), and flatToken() gives its tokens.
+    // bytes after the "=". False for anything else, which the scan then
+    // judges as usual. When true the reply is whole (End), and flatToken()
+    // gives its tokens.
     bool takeFlat(std::string_view reply);
     bool flat() const { return flat_; }
     // Token k (0 for the result) of a reply takeFlat took.
