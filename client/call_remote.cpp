@@ -32,10 +32,11 @@ struct SplitTokens {
     std::string_view operator[](std::size_t k) const { return message.params[k]; }
 };
 struct FlatTokens {
-    const ReplyReader& reader;
+    const ReplyFramer& framer;
+    const char* reply;
     std::size_t tokens;
     std::size_t count() const { return tokens; }
-    std::string_view operator[](std::size_t k) const { return reader.token(int(k)); }
+    std::string_view operator[](std::size_t k) const { return framer.flatToken(reply, int(k)); }
 };
 
 // The result token's checks: -11 without one, -12 when it is no integer.
@@ -153,12 +154,36 @@ void appendRequest(std::string& request, const CallDesc& call, const ArgValue* a
 
 } // namespace
 
+namespace {
+
+// The request: "name=" and the inputs, written into `small` when every input
+// is a number (facts.smallRequest), else appended to `buffer`.
+std::string_view writeRequest(char (&small)[kSmallRequest], std::string& buffer, const CallDesc& call,
+                              const ArgValue* args, const RowFacts& facts)
+{
+    if (!facts.smallRequest) {
+        buffer.clear();
+        appendRequest(buffer, call, args, facts.nameLength);
+        return buffer;
+    }
+    // Room for every token the row's facts bound: no capacity checks.
+    std::memcpy(small, call.name, facts.nameLength);
+    small[facts.nameLength] = '=';
+    char* end = small + facts.nameLength + 1;
+    for (int k = 0; k < call.inputCount; ++k)
+        end = writeNumberInput(end, call.inputs[k], args);
+    return std::string_view(small, std::size_t(end - small));
+}
+
+} // namespace
+
 std::string buildRequest(const CallDesc& call, const ArgValue* args)
 {
-    const std::size_t nameLength = std::strlen(call.name);
+    char small[kSmallRequest];
     std::string request;
-    request.reserve(nameLength + 1 + std::size_t(call.inputCount) * 20);
-    appendRequest(request, call, args, nameLength);
+    const std::string_view written = writeRequest(small, request, call, args, rowFacts(call));
+    if (written.data() == small)
+        request.assign(written);
     return request;
 }
 
@@ -203,22 +228,7 @@ constexpr std::size_t kMaxReplyReserve = std::size_t(1) << (sizeof(void*) >= 8 ?
 bool exchangeOverConnection(ServerConnection& connection, const CallDesc& call, const ArgValue* args, const RowFacts& facts)
 {
     char small[kSmallRequest];
-    std::string_view request;
-    if (facts.smallRequest) {
-        // Numbers only: "name=" and the tokens written straight into room
-        // the row's facts bound.
-        std::memcpy(small, call.name, facts.nameLength);
-        small[facts.nameLength] = '=';
-        char* end = small + facts.nameLength + 1;
-        for (int k = 0; k < call.inputCount; ++k)
-            end = writeNumberInput(end, call.inputs[k], args);
-        request = std::string_view(small, std::size_t(end - small));
-    } else {
-        std::string& buffer = connection.requestBuffer();
-        buffer.clear();
-        appendRequest(buffer, call, args, facts.nameLength);
-        request = buffer;
-    }
+    const std::string_view request = writeRequest(small, connection.requestBuffer(), call, args, facts);
     const ReplyLimits limits = replyLimits(call, args, facts);
     // A bulk reply is received into one allocation: no copy as it grows, no
     // second copy resident at the peak.
@@ -245,7 +255,8 @@ int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, const Reply
         rc = (*judge)(reply, &rejected);
     } else if (received && reader.flat()) {
         // The reader matched the row's name and found exactly its tokens.
-        rc = judgeTokens(call, args, kSuccess, FlatTokens{reader, std::size_t(facts.replyTokens)}, &rejected);
+        const FlatTokens tokens{reader.framer(), reader.reply().data(), std::size_t(facts.replyTokens)};
+        rc = judgeTokens(call, args, kSuccess, tokens, &rejected);
     } else {
         codec::SplitMessage& message = connection.splitReply();
         if (received)
@@ -275,11 +286,19 @@ int32_t callRemote(const CallDesc& call, const ArgValue* args, Exchange exchange
 {
     if (const int32_t rc = checkOutputPointers(call, args); rc != kSuccess)
         return rc;
+    const RowFacts facts = rowFacts(call);
     const std::string reply = exchange(buildRequest(call, args));
+    bool rejected = false;
+    // Judged as over the connection: a reply the reader would take whole,
+    // from the token ends its framer records; any other, cut.
+    ReplyFramer framer;
+    framer.reset(facts.replyTokens, std::string_view(call.name, facts.nameLength));
+    if (framer.takeFlat(reply))
+        return judgeTokens(call, args, kSuccess, FlatTokens{framer, reply.data(), std::size_t(facts.replyTokens)},
+                           &rejected);
     codec::SplitMessage message;
     if (!reply.empty())
         codec::splitMessage(reply, &message);
-    bool rejected = false;
     return judgeSplitReply(call, args, reply, message, &rejected);
 }
 

@@ -199,9 +199,9 @@ public:
     int tokens() const { return framer_.tokens(); }
     // Whether the reply came whole in one receive with exactly its expected
     // tokens, the name the reply should carry and no parenthesis inside a
-    // token (ReplyFramer::takeFlat); token(k) gives token k (0: the result).
+    // token (ReplyFramer::takeFlat), whose ends framer() holds.
     bool flat() const { return framer_.flat(); }
-    std::string_view token(int k) const { return framer_.flatToken(data_, k); }
+    const ReplyFramer& framer() const { return framer_; }
     // Cuts the reply into its name and tokens (see ReplyFramer::split).
     void split(codec::SplitMessage* out);
     // Frees the buffer.
