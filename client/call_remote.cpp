@@ -41,7 +41,7 @@ struct FlatTokens {
 
 // The result token's checks: -11 without one, -12 when it is no integer.
 template <typename Tokens>
-int32_t checkResult(const Tokens& tokens, int32_t* result)
+[[gnu::always_inline]] inline int32_t checkResult(const Tokens& tokens, int32_t* result)
 {
     if (tokens.count() == 0)
         return kReplyParameterCount;
@@ -52,7 +52,7 @@ int32_t checkResult(const Tokens& tokens, int32_t* result)
 
 // Writes the outputs in reply order, stopping at the first failure.
 template <typename Tokens>
-int32_t writeOutputsFrom(const CallDesc& call, const ArgValue* args, const Tokens& tokens)
+[[gnu::always_inline]] inline int32_t writeOutputsFrom(const CallDesc& call, const ArgValue* args, const Tokens& tokens)
 {
     std::size_t next = 1;
     for (int k = 0; k < call.outputCount; ++k) {
@@ -70,8 +70,9 @@ int32_t writeOutputsFrom(const CallDesc& call, const ArgValue* args, const Token
 
 // The call procedure's checks and outputs for one reply whose name has been
 // judged (`rc`: 0, or the name's failure).
+// Inlined into each caller: the connection's call path is the hot one.
 template <typename Tokens>
-int32_t judgeTokens(const CallDesc& call, const ArgValue* args, int32_t rc, const Tokens& tokens, bool* rejected)
+[[gnu::always_inline]] inline int32_t judgeTokens(const CallDesc& call, const ArgValue* args, int32_t rc, const Tokens& tokens, bool* rejected)
 {
     int32_t result = 0;
     if (rc == kSuccess)
@@ -104,12 +105,10 @@ int32_t checkName(const CallDesc& call, std::string_view name, std::size_t nameL
 
 } // namespace
 
-ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args)
-{
-    return replyLimits(call, args, rowFacts(call));
-}
+namespace {
 
-ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args, const RowFacts& facts)
+// replyLimits, inlined into the call path.
+[[gnu::always_inline]] inline ReplyLimits limitsOf(const CallDesc& call, const ArgValue* args, const RowFacts& facts)
 {
     // In 64 bits: 17 bytes times a capacity near 2^31 overflows a 32-bit size.
     uint64_t bound = facts.fixedBound;
@@ -129,6 +128,18 @@ ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args, const RowFac
     limits.expectedTokens = facts.replyTokens;
     limits.maxBytes = std::size_t(std::min<uint64_t>(std::max<uint64_t>(bound, kMinReplyBound), SIZE_MAX));
     return limits;
+}
+
+} // namespace
+
+ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args)
+{
+    return limitsOf(call, args, rowFacts(call));
+}
+
+ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args, const RowFacts& facts)
+{
+    return limitsOf(call, args, facts);
 }
 
 int32_t checkOutputPointers(const CallDesc& call, const ArgValue* args)
@@ -158,7 +169,7 @@ namespace {
 
 // The request: "name=" and the inputs, written into `small` when every input
 // is a number (facts.smallRequest), else appended to `buffer`.
-std::string_view writeRequest(char (&small)[kSmallRequest], std::string& buffer, const CallDesc& call,
+[[gnu::always_inline]] inline std::string_view writeRequest(char (&small)[kSmallRequest], std::string& buffer, const CallDesc& call,
                               const ArgValue* args, const RowFacts& facts)
 {
     if (!facts.smallRequest) {
@@ -229,7 +240,7 @@ bool exchangeOverConnection(ServerConnection& connection, const CallDesc& call, 
 {
     char small[kSmallRequest];
     const std::string_view request = writeRequest(small, connection.requestBuffer(), call, args, facts);
-    const ReplyLimits limits = replyLimits(call, args, facts);
+    const ReplyLimits limits = limitsOf(call, args, facts);
     // A bulk reply is received into one allocation: no copy as it grows, no
     // second copy resident at the peak.
     const std::size_t reserve = limits.maxBytes > kMinReplyBound ? std::min(limits.maxBytes, kMaxReplyReserve) : 0;
