@@ -144,6 +144,7 @@ TEST(ReplyReader, AWholeSmallReplyIsTakenInOnePassOnlyWithinItsBounds)
         {"65 bytes of tokens", name, {"=" + ok + d + d + "(s=abcdefghi)"}, 4, false},
         {"a text holding parentheses", name, {"=" + ok + "(s=a(b)c)"}, 2, false},
         {"a stray ) between tokens", name, {"=" + ok + ")(s=x)"}, 2, false},
+        {"a token still open", name, {"=" + ok + "(s=a(b)"}, 2, false},
         {"a zero byte", name, {"=" + ok + "\0(s=x)"s}, 1, false},
         {"a token more than expected", name, {"=" + ok + d}, 1, false},
         {"a token short", name, {"=" + ok}, 2, false},
