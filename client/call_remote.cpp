@@ -52,7 +52,8 @@ template <typename Tokens>
 
 // Writes the outputs in reply order, stopping at the first failure.
 template <typename Tokens>
-[[gnu::always_inline]] inline int32_t writeOutputsFrom(const CallDesc& call, const ArgValue* args, const Tokens& tokens)
+[[gnu::always_inline]] inline int32_t writeOutputsFrom(const CallDesc& call, const ArgValue* args,
+                                                       const Tokens& tokens)
 {
     std::size_t next = 1;
     for (int k = 0; k < call.outputCount; ++k) {
@@ -69,10 +70,11 @@ template <typename Tokens>
 }
 
 // The call procedure's checks and outputs for one reply whose name has been
-// judged (`rc`: 0, or the name's failure).
-// Inlined into each caller: the connection's call path is the hot one.
+// judged (`rc`: 0, or the name's failure). These helpers are inlined into
+// each caller: the connection's call path is the hot one.
 template <typename Tokens>
-[[gnu::always_inline]] inline int32_t judgeTokens(const CallDesc& call, const ArgValue* args, int32_t rc, const Tokens& tokens, bool* rejected)
+[[gnu::always_inline]] inline int32_t judgeTokens(const CallDesc& call, const ArgValue* args, int32_t rc,
+                                                  const Tokens& tokens, bool* rejected)
 {
     int32_t result = 0;
     if (rc == kSuccess)
@@ -103,12 +105,9 @@ int32_t checkName(const CallDesc& call, std::string_view name, std::size_t nameL
     return kSuccess;
 }
 
-} // namespace
-
-namespace {
-
 // replyLimits, inlined into the call path.
-[[gnu::always_inline]] inline ReplyLimits limitsOf(const CallDesc& call, const ArgValue* args, const RowFacts& facts)
+[[gnu::always_inline]] inline ReplyLimits limitsOf(const CallDesc& call, const ArgValue* args,
+                                                   const RowFacts& facts)
 {
     // In 64 bits: 17 bytes times a capacity near 2^31 overflows a 32-bit size.
     uint64_t bound = facts.fixedBound;
@@ -163,14 +162,11 @@ void appendRequest(std::string& request, const CallDesc& call, const ArgValue* a
         appendInput(request, call.inputs[k], args);
 }
 
-} // namespace
-
-namespace {
-
 // The request: "name=" and the inputs, written into `small` when every input
 // is a number (facts.smallRequest), else appended to `buffer`.
-[[gnu::always_inline]] inline std::string_view writeRequest(char (&small)[kSmallRequest], std::string& buffer, const CallDesc& call,
-                              const ArgValue* args, const RowFacts& facts)
+[[gnu::always_inline]] inline std::string_view writeRequest(char (&small)[kSmallRequest], std::string& buffer,
+                                                           const CallDesc& call, const ArgValue* args,
+                                                           const RowFacts& facts)
 {
     if (!facts.smallRequest) {
         buffer.clear();
