@@ -23,24 +23,91 @@ void appendInput(std::string& request, const WireInput& in, const ArgValue* args
         encodeValue(request, value);
 }
 
-// Decodes one reply token into output `out`; `element` counts the tokens an
-// output reads (four for the version).
-int32_t readOutput(const WireOutput& out, const ArgValue* args, std::string_view token, int element)
+// A reply's tokens by index (0: the result): as cut into a SplitMessage, or
+// as the reader recorded a reply it took whole (ReplyReader::flat), which
+// holds exactly the row's tokens.
+struct SplitTokens {
+    const codec::SplitMessage& message;
+    std::size_t count() const { return message.params.size(); }
+    std::string_view operator[](std::size_t k) const { return message.params[k]; }
+};
+struct FlatTokens {
+    const ReplyFramer& framer;
+    const char* reply;
+    std::size_t tokens;
+    std::size_t count() const { return tokens; }
+    std::string_view operator[](std::size_t k) const { return framer.flatToken(reply, int(k)); }
+};
+
+// The result token's checks: -11 without one, -12 when it is no integer.
+template <typename Tokens>
+[[gnu::always_inline]] inline int32_t checkResult(const Tokens& tokens, int32_t* result)
 {
-    WireValue value;
-    if (const int32_t rc = decodeValue(traits(out.role).tag, token, &value); rc != kSuccess)
-        return rc;
-    return storeOutput(out, args, value, element);
+    if (tokens.count() == 0)
+        return kReplyParameterCount;
+    if (codec::decodeInt(tokens[0], result) != kSuccess)
+        return kNoResultCode;
+    return kSuccess;
 }
 
-} // namespace
-
-ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args)
+// Writes the outputs in reply order, stopping at the first failure.
+template <typename Tokens>
+[[gnu::always_inline]] inline int32_t writeOutputsFrom(const CallDesc& call, const ArgValue* args,
+                                                       const Tokens& tokens)
 {
-    return replyLimits(call, args, rowFacts(call));
+    std::size_t next = 1;
+    for (int k = 0; k < call.outputCount; ++k) {
+        const WireOutput& out = call.outputs[k];
+        const int count = traits(out.role).replyTokens;
+        for (int j = 0; j < count; ++j, ++next) {
+            if (tokens.count() <= next)
+                return kReplyParameterCount;
+            if (const int32_t rc = readOutput(out, args, tokens[next], j); rc != kSuccess)
+                return rc;
+        }
+    }
+    return kSuccess;
 }
 
-ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args, const RowFacts& facts)
+// The call procedure's checks and outputs for one reply whose name has been
+// judged (`rc`: 0, or the name's failure). These helpers are inlined into
+// each caller: the connection's call path is the hot one.
+template <typename Tokens>
+[[gnu::always_inline]] inline int32_t judgeTokens(const CallDesc& call, const ArgValue* args, int32_t rc,
+                                                  const Tokens& tokens, bool* rejected)
+{
+    int32_t result = 0;
+    if (rc == kSuccess)
+        rc = checkResult(tokens, &result);
+    if (rc == kSuccess && result < 0)
+        return result; // the server's failure: a whole reply, nothing written
+    if (rc == kSuccess)
+        rc = writeOutputsFrom(call, args, tokens);
+    // A reply that fails the checks may be a stale one, or the front of one
+    // that has not all arrived: the connection has to be brought back in
+    // step. A missing reply (-14) and a text or array too big for the
+    // caller (-13, a whole reply) leave nothing behind.
+    *rejected = rc != kSuccess && rc != kNoResponse && rc != kBufferTooSmall;
+    return rc == kSuccess ? result : rc;
+}
+
+// -10 unless the reply carries the row's name; `nameLength`, the length of
+// the row's name, when the caller knows it (SIZE_MAX: measured here).
+int32_t checkName(const CallDesc& call, std::string_view name, std::size_t nameLength)
+{
+    // A reply name may hold zero bytes, so the comparison goes by length,
+    // never by terminator.
+    const bool sameName = nameLength == SIZE_MAX
+        ? name == std::string_view(call.name)
+        : name.size() == nameLength && std::memcmp(call.name, name.data(), nameLength) == 0;
+    if (!sameName)
+        return kReplyOutOfOrder;
+    return kSuccess;
+}
+
+// replyLimits, inlined into the call path.
+[[gnu::always_inline]] inline ReplyLimits limitsOf(const CallDesc& call, const ArgValue* args,
+                                                   const RowFacts& facts)
 {
     // In 64 bits: 17 bytes times a capacity near 2^31 overflows a 32-bit size.
     uint64_t bound = facts.fixedBound;
@@ -60,6 +127,18 @@ ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args, const RowFac
     limits.expectedTokens = facts.replyTokens;
     limits.maxBytes = std::size_t(std::min<uint64_t>(std::max<uint64_t>(bound, kMinReplyBound), SIZE_MAX));
     return limits;
+}
+
+} // namespace
+
+ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args)
+{
+    return limitsOf(call, args, rowFacts(call));
+}
+
+ReplyLimits replyLimits(const CallDesc& call, const ArgValue* args, const RowFacts& facts)
+{
+    return limitsOf(call, args, facts);
 }
 
 int32_t checkOutputPointers(const CallDesc& call, const ArgValue* args)
@@ -83,14 +162,35 @@ void appendRequest(std::string& request, const CallDesc& call, const ArgValue* a
         appendInput(request, call.inputs[k], args);
 }
 
+// The request: "name=" and the inputs, written into `small` when every input
+// is a number (facts.smallRequest), else appended to `buffer`.
+[[gnu::always_inline]] inline std::string_view writeRequest(char (&small)[kSmallRequest], std::string& buffer,
+                                                           const CallDesc& call, const ArgValue* args,
+                                                           const RowFacts& facts)
+{
+    if (!facts.smallRequest) {
+        buffer.clear();
+        appendRequest(buffer, call, args, facts.nameLength);
+        return buffer;
+    }
+    // Room for every token the row's facts bound: no capacity checks.
+    std::memcpy(small, call.name, facts.nameLength);
+    small[facts.nameLength] = '=';
+    char* end = small + facts.nameLength + 1;
+    for (int k = 0; k < call.inputCount; ++k)
+        end = writeNumberInput(end, call.inputs[k], args);
+    return std::string_view(small, std::size_t(end - small));
+}
+
 } // namespace
 
 std::string buildRequest(const CallDesc& call, const ArgValue* args)
 {
-    const std::size_t nameLength = std::strlen(call.name);
+    char small[kSmallRequest];
     std::string request;
-    request.reserve(nameLength + 1 + std::size_t(call.inputCount) * 20);
-    appendRequest(request, call, args, nameLength);
+    const std::string_view written = writeRequest(small, request, call, args, rowFacts(call));
+    if (written.data() == small)
+        request.assign(written);
     return request;
 }
 
@@ -105,34 +205,14 @@ int32_t checkReply(const CallDesc& call, std::string_view reply, codec::SplitMes
 int32_t checkSplitReply(const CallDesc& call, const codec::SplitMessage& message, int32_t* result,
                         std::size_t nameLength)
 {
-    // Without the row's name length it is measured here. A reply name may
-    // hold zero bytes, so the comparison goes by length, never by terminator.
-    const bool sameName = nameLength == SIZE_MAX
-        ? message.name == std::string_view(call.name)
-        : message.name.size() == nameLength && std::memcmp(call.name, message.name.data(), nameLength) == 0;
-    if (!sameName)
-        return kReplyOutOfOrder;
-    if (message.params.empty())
-        return kReplyParameterCount;
-    if (codec::decodeInt(message.params[0], result) != kSuccess)
-        return kNoResultCode;
-    return kSuccess;
+    if (const int32_t rc = checkName(call, message.name, nameLength); rc != kSuccess)
+        return rc;
+    return checkResult(SplitTokens{message}, result);
 }
 
 int32_t writeOutputs(const CallDesc& call, const ArgValue* args, const codec::SplitMessage& message)
 {
-    std::size_t next = 1;
-    for (int k = 0; k < call.outputCount; ++k) {
-        const WireOutput& out = call.outputs[k];
-        const int tokens = traits(out.role).replyTokens;
-        for (int j = 0; j < tokens; ++j, ++next) {
-            if (message.params.size() <= next)
-                return kReplyParameterCount;
-            if (const int32_t rc = readOutput(out, args, message.params[next], j); rc != kSuccess)
-                return rc;
-        }
-    }
-    return kSuccess;
+    return writeOutputsFrom(call, args, SplitTokens{message});
 }
 
 namespace {
@@ -142,18 +222,8 @@ namespace {
 int32_t judgeSplitReply(const CallDesc& call, const ArgValue* args, std::string_view reply,
                         const codec::SplitMessage& message, bool* rejected, std::size_t nameLength = SIZE_MAX)
 {
-    int32_t result = 0;
-    int32_t rc = reply.empty() ? kNoResponse : checkSplitReply(call, message, &result, nameLength);
-    if (rc == kSuccess && result < 0)
-        return result; // the server's failure: a whole reply, nothing written
-    if (rc == kSuccess)
-        rc = writeOutputs(call, args, message);
-    // A reply that fails the checks may be a stale one, or the front of one
-    // that has not all arrived: the connection has to be brought back in
-    // step. A missing reply (-14) and a text or array too big for the
-    // caller (-13, a whole reply) leave nothing behind.
-    *rejected = rc != kSuccess && rc != kNoResponse && rc != kBufferTooSmall;
-    return rc == kSuccess ? result : rc;
+    const int32_t rc = reply.empty() ? kNoResponse : checkName(call, message.name, nameLength);
+    return judgeTokens(call, args, rc, SplitTokens{message}, rejected);
 }
 
 // Room set aside up front is address space until bytes arrive; the cap
@@ -164,10 +234,9 @@ constexpr std::size_t kMaxReplyReserve = std::size_t(1) << (sizeof(void*) >= 8 ?
 // is then in the connection's reader (empty or partial on failure).
 bool exchangeOverConnection(ServerConnection& connection, const CallDesc& call, const ArgValue* args, const RowFacts& facts)
 {
-    std::string& request = connection.requestBuffer();
-    request.clear();
-    appendRequest(request, call, args, facts.nameLength);
-    const ReplyLimits limits = replyLimits(call, args, facts);
+    char small[kSmallRequest];
+    const std::string_view request = writeRequest(small, connection.requestBuffer(), call, args, facts);
+    const ReplyLimits limits = limitsOf(call, args, facts);
     // A bulk reply is received into one allocation: no copy as it grows, no
     // second copy resident at the peak.
     const std::size_t reserve = limits.maxBytes > kMinReplyBound ? std::min(limits.maxBytes, kMaxReplyReserve) : 0;
@@ -191,6 +260,10 @@ int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, const Reply
     int32_t rc = 0;
     if (judge != nullptr) {
         rc = (*judge)(reply, &rejected);
+    } else if (received && reader.flat()) {
+        // The reader matched the row's name and found exactly its tokens.
+        const FlatTokens tokens{reader.framer(), reader.reply().data(), std::size_t(facts.replyTokens)};
+        rc = judgeTokens(call, args, kSuccess, tokens, &rejected);
     } else {
         codec::SplitMessage& message = connection.splitReply();
         if (received)
@@ -220,11 +293,19 @@ int32_t callRemote(const CallDesc& call, const ArgValue* args, Exchange exchange
 {
     if (const int32_t rc = checkOutputPointers(call, args); rc != kSuccess)
         return rc;
+    const RowFacts facts = rowFacts(call);
     const std::string reply = exchange(buildRequest(call, args));
+    bool rejected = false;
+    // Judged as over the connection: a reply the reader would take whole,
+    // from the token ends its framer records; any other, cut.
+    ReplyFramer framer;
+    framer.reset(facts.replyTokens, std::string_view(call.name, facts.nameLength));
+    if (framer.takeFlat(reply))
+        return judgeTokens(call, args, kSuccess, FlatTokens{framer, reply.data(), std::size_t(facts.replyTokens)},
+                           &rejected);
     codec::SplitMessage message;
     if (!reply.empty())
         codec::splitMessage(reply, &message);
-    bool rejected = false;
     return judgeSplitReply(call, args, reply, message, &rejected);
 }
 

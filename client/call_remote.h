@@ -31,13 +31,22 @@ struct RowFacts {
     int replyTokens = 1;
     uint64_t fixedBound = 0;
     bool sized = false;
+    // Whether every input is a number, so that the request has at most
+    // kSmallRequest bytes and is built on the stack.
+    bool smallRequest = false;
 };
+inline constexpr std::size_t kSmallRequest = 256;
 constexpr RowFacts rowFacts(const CallDesc& call)
 {
     constexpr uint64_t kNumberToken = 20; // "(d=" + 16 hex digits + ")", the longest
     RowFacts facts;
     facts.nameLength = std::char_traits<char>::length(call.name);
     facts.fixedBound = facts.nameLength + 1 + kNumberToken;
+    facts.smallRequest = facts.nameLength + 1 + codec::kMaxNumberToken * std::size_t(call.inputCount) <= kSmallRequest;
+    for (int k = 0; k < call.inputCount; ++k) {
+        const WireTag tag = traits(call.inputs[k].role).tag;
+        facts.smallRequest &= tag == WireTag::Int || tag == WireTag::Float || tag == WireTag::Double;
+    }
     for (int k = 0; k < call.outputCount; ++k) {
         const RoleTraits& role = traits(call.outputs[k].role);
         facts.replyTokens += role.replyTokens;

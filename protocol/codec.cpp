@@ -142,33 +142,65 @@ inline char* writeHex(char* p, const void* bytes, std::size_t count)
     return p;
 }
 
-// Appends tag (three characters), the hex digits of `count` (at most 8)
-// bytes and ")" in one append.
-void appendNumberToken(std::string& out, const char* tag, const void* bytes, std::size_t count)
+// Writes tag (three characters), the hex digits of the N (4 or 8) bytes at
+// `bytes` and ")" at p, which has room for kMaxNumberToken bytes; returns
+// the end.
+template <std::size_t N>
+char* writeNumberToken(char* p, const char* tag, const void* bytes)
 {
-    char token[3 + 16 + 1];
-    std::memcpy(token, tag, 3);
-    char* end = writeHex(token + 3, bytes, count);
-    *end++ = ')';
-    out.append(token, std::size_t(end - token));
+    static_assert(N == 4 || N == 8);
+    std::memcpy(p, tag, 3);
+#if defined(__SSE2__)
+    // Sixteen digits at once: high and low nibbles interleaved, then "0"-"9"
+    // or "a"-"f" by adding '0', and 'a' - '0' - 10 more above 9. All 16
+    // bytes are stored; those past the token are overwritten or unused.
+    __m128i v;
+    if constexpr (N == 8) {
+        v = _mm_loadl_epi64(static_cast<const __m128i*>(bytes));
+    } else {
+        int32_t word;
+        std::memcpy(&word, bytes, 4);
+        v = _mm_cvtsi32_si128(word);
+    }
+    const __m128i nibble = _mm_set1_epi8(0x0f);
+    const __m128i low = _mm_and_si128(v, nibble);
+    const __m128i high = _mm_and_si128(_mm_srli_epi16(v, 4), nibble);
+    const __m128i digits = _mm_unpacklo_epi8(high, low);
+    const __m128i letters = _mm_and_si128(_mm_cmpgt_epi8(digits, _mm_set1_epi8(9)), _mm_set1_epi8('a' - '0' - 10));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 3),
+                     _mm_add_epi8(_mm_add_epi8(digits, _mm_set1_epi8('0')), letters));
+    p += 3 + 2 * N;
+#else
+    p = writeHex(p + 3, bytes, N);
+#endif
+    *p++ = ')';
+    return p;
+}
+
+// Appends one number token in one append.
+template <std::size_t N>
+void appendNumberToken(std::string& out, const char* tag, const void* bytes)
+{
+    char token[kMaxNumberToken];
+    out.append(token, std::size_t(writeNumberToken<N>(token, tag, bytes) - token));
 }
 
 template <typename T>
 int32_t decodeNumber(std::string_view token, std::string_view tag, T* value)
 {
-    // The tag compared byte by byte: it is three bytes, a call to memcmp costs more.
+    // The usual token, tag + hex digits + ")", needs no search: its digits
+    // hold no parenthesis, so its ")" is the one that closes it. The tag's
+    // few bytes are compared inline, its length being known here.
+    if (token.size() == tag.size() + 2 * sizeof(T) + 1 && std::memcmp(token.data(), tag.data(), tag.size()) == 0
+        && token.back() == ')' && decodeHexExact<sizeof(T)>(token.data() + tag.size(), value))
+        return kSuccess;
+    // Anything else takes the general path, which also decides what a bad
+    // token leaves written.
     if (token.size() < tag.size())
         return kParameterType;
     for (std::size_t i = 0; i < tag.size(); ++i)
         if (token[i] != tag[i])
             return kParameterType;
-    // The usual token, tag + hex digits + ")", needs no search: its digits
-    // hold no parenthesis, so its ")" is the one that closes it.
-    // Anything else takes the general path, which also decides what a bad
-    // token leaves written.
-    if (token.size() == tag.size() + 2 * sizeof(T) + 1 && token.back() == ')'
-        && decodeHexExact<sizeof(T)>(token.data() + tag.size(), value))
-        return kSuccess;
     std::string_view text;
     if (extractValue(token, &text) != kSuccess)
         return kParameterFormat;
@@ -349,11 +381,15 @@ bool hexToBytes(std::string_view text, void* destination, std::size_t count)
     return true;
 }
 
-void appendInt(std::string& out, int32_t value) { appendNumberToken(out, "(n=", &value, sizeof value); }
+char* writeInt(char* out, int32_t value) { return writeNumberToken<sizeof value>(out, "(n=", &value); }
+char* writeFloat(char* out, float value) { return writeNumberToken<sizeof value>(out, "(f=", &value); }
+char* writeDouble(char* out, double value) { return writeNumberToken<sizeof value>(out, "(d=", &value); }
 
-void appendFloat(std::string& out, float value) { appendNumberToken(out, "(f=", &value, sizeof value); }
+void appendInt(std::string& out, int32_t value) { appendNumberToken<sizeof value>(out, "(n=", &value); }
 
-void appendDouble(std::string& out, double value) { appendNumberToken(out, "(d=", &value, sizeof value); }
+void appendFloat(std::string& out, float value) { appendNumberToken<sizeof value>(out, "(f=", &value); }
+
+void appendDouble(std::string& out, double value) { appendNumberToken<sizeof value>(out, "(d=", &value); }
 
 void appendString(std::string& out, std::string_view text)
 {

@@ -41,6 +41,13 @@ void appendDouble(std::string& out, double value);
 void appendString(std::string& out, std::string_view text);
 void appendNullString(std::string& out);
 
+// The same tokens written at `out`, which has room for kMaxNumberToken
+// bytes; each returns the end of its token.
+inline constexpr std::size_t kMaxNumberToken = 20; // "(d=" + 16 hex digits + ")"
+char* writeInt(char* out, int32_t value);
+char* writeFloat(char* out, float value);
+char* writeDouble(char* out, double value);
+
 std::string encodeInt(int32_t value);
 std::string encodeFloat(float value);
 std::string encodeDouble(double value);

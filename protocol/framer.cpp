@@ -288,6 +288,100 @@ bool ReplyFramer::holdsExpectedTokens(std::string_view reply) const
     return tokens_ >= expected_ || lastTokenOpen_ || failed(reply);
 }
 
+namespace {
+
+// Where the parentheses of a flat reply's tokens are: bit k stands for
+// tokens[k], k < n <= 64.
+struct FlatMasks {
+    uint64_t opens = 0;
+    uint64_t closes = 0;
+};
+
+// Whether data starts with the n bytes of `name` (n >= 16) and `tokens`, its
+// next n bytes, hold no zero byte (nor does the name); *masks is set then.
+// The 16 bytes before tokens + count are readable.
+inline bool flatMasks(const char* data, const char* name, std::size_t n, const char* tokens, std::size_t count,
+                      FlatMasks* masks)
+{
+#if defined(__SSE2__)
+    const auto load = [](const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+    const __m128i zero = _mm_setzero_si128();
+    // The name in blocks of 16, the last one ending at n.
+    __m128i good = _mm_cmpeq_epi8(zero, zero);
+    for (std::size_t at = 0;; at += 16) {
+        const std::size_t from = std::min(at, n - 16);
+        const __m128i expected = load(name + from);
+        good = _mm_and_si128(good, _mm_andnot_si128(_mm_cmpeq_epi8(expected, zero),
+                                                    _mm_cmpeq_epi8(expected, load(data + from))));
+        if (from + 16 == n)
+            break;
+    }
+    if (_mm_movemask_epi8(good) != 0xffff)
+        return false;
+    const __m128i open = _mm_set1_epi8('(');
+    const __m128i close = _mm_set1_epi8(')');
+    __m128i zeros = zero;
+    FlatMasks m;
+    for (std::size_t at = 0; at < count; at += 16) {
+        // A block past the end is the last 16 bytes, its bits shifted down;
+        // the bytes before are the name, "=" and earlier tokens, none zero.
+        const std::size_t shift = count - at < 16 ? 16 - (count - at) : 0;
+        const __m128i b = load(tokens + at - shift);
+        m.opens |= uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, open))) >> shift) << at;
+        m.closes |= uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, close))) >> shift) << at;
+        zeros = _mm_or_si128(zeros, _mm_cmpeq_epi8(b, zero));
+    }
+    if (_mm_movemask_epi8(zeros) != 0)
+        return false;
+#else
+    if (std::memcmp(data, name, n) != 0 || std::memchr(name, 0, n) != nullptr
+        || std::memchr(tokens, 0, count) != nullptr)
+        return false;
+    FlatMasks m;
+    for (std::size_t k = 0; k < count; ++k) {
+        m.opens |= uint64_t(tokens[k] == '(') << k;
+        m.closes |= uint64_t(tokens[k] == ')') << k;
+    }
+#endif
+    *masks = m;
+    return true;
+}
+
+} // namespace
+
+bool ReplyFramer::takeFlat(std::string_view reply)
+{
+    const std::size_t nameLength = name_.size();
+    const std::size_t size = reply.size();
+    const char* data = reply.data();
+    const std::size_t from = nameLength + 1;
+    FlatMasks m;
+    if (nameLength < 16 || size <= from || size - from > kFlatTokenBytes || expected_ > kMaxRecordedTokens
+        || data[nameLength] != '=' || !flatMasks(data, name_.data(), nameLength, data + from, size - from, &m))
+        return false;
+    // Tokens side by side, none holding a parenthesis: a "(" first and after
+    // every ")" but the last, which is the last byte.
+    const uint64_t last = uint64_t(1) << (size - from - 1);
+    if ((m.closes & last) == 0 || m.opens != (((m.closes ^ last) << 1) | 1))
+        return false;
+    int k = 0;
+    for (uint64_t c = m.closes; c != 0; c &= c - 1) {
+        if (k == expected_)
+            return false;
+        ends_[k++] = from + std::size_t(std::countr_zero(c)) + 1;
+    }
+    if (k != expected_)
+        return false;
+    // What the scan leaves after such a reply, so split() and failed() agree.
+    sawEquals_ = lastTokenOpen_ = flat_ = true;
+    nameEnd_ = nameLength;
+    scanned_ = counted_ = lastEnd_ = size;
+    tokens_ = expected_ - 1;
+    if (expected_ > 1)
+        first_ = {from, ends_[0] - from};
+    return true;
+}
+
 ReplyFramer::Verdict ReplyFramer::advance(std::string_view reply, std::size_t received, char last,
                                           std::size_t room)
 {
@@ -369,7 +463,7 @@ void ReplyFramer::reset(int expectedTokens, std::string_view name)
     depth_ = 0;
     tokenStart_ = -1;
     tokens_ = 0;
-    sawEquals_ = lastTokenOpen_ = irregular_ = false;
+    sawEquals_ = lastTokenOpen_ = irregular_ = flat_ = false;
     nameEnd_ = lastEnd_ = 0;
     first_ = {0, 0};
 }
@@ -400,6 +494,11 @@ ReplyReader::Next ReplyReader::received(std::size_t n, std::size_t room)
     if (n == 0)
         return Next::Receive;
     touched_ = std::max(touched_, size_ + n);
+    if (size_ == 0 && n <= maxBytes_ && framer_.takeFlat(std::string_view(data_, n))) {
+        size_ = n;
+        couldEnd_ = false;
+        return Next::Done;
+    }
     const char last = data_[size_ + n - 1];
     size_ += textBeforeZero(std::string_view(data_ + size_, n)).size();
     // More than the call can deliver: a server that never ends its reply

@@ -70,6 +70,23 @@ public:
     int tokens() const { return tokens_; }
     bool failed(std::string_view reply) const;
 
+    // The usual small reply, taken whole from its first receive without the
+    // scan: `reply` is the expected name (of 16 bytes or more), "=", and
+    // exactly the expected tokens side by side, none holding a parenthesis,
+    // a zero byte or anything after the last, in at most kFlatTokenBytes
+    // bytes after the "=". False for anything else, which the scan then
+    // judges as usual. When true the reply is whole (End), and flatToken()
+    // gives its tokens.
+    bool takeFlat(std::string_view reply);
+    bool flat() const { return flat_; }
+    // Token k (0 for the result) of a reply takeFlat took.
+    std::string_view flatToken(const char* reply, int k) const
+    {
+        const std::size_t from = k == 0 ? nameEnd_ + 1 : ends_[k - 1];
+        return {reply + from, ends_[k] - from};
+    }
+    static constexpr std::size_t kFlatTokenBytes = 64;
+
     // Cuts `reply` (all of it seen by advance) as codec::splitMessage does,
     // up to the expected tokens, from what the scan recorded. Falls back to
     // codec::splitMessage for a reply whose parentheses stray outside its
@@ -97,6 +114,7 @@ private:
     bool sawEquals_;
     bool lastTokenOpen_;   // the last expected token has begun; balance only from here
     bool irregular_;       // a parenthesis in the name, or a ")" between tokens
+    bool flat_;            // taken by takeFlat: ends_ holds every expected token's end
     std::size_t nameEnd_;  // offset of the "="
     std::size_t lastEnd_;  // end of the last expected token, once it has closed
     std::pair<std::size_t, std::size_t> first_; // offset and length of the first token
@@ -179,6 +197,11 @@ public:
 
     std::string_view reply() const { return {data_, size_}; }
     int tokens() const { return framer_.tokens(); }
+    // Whether the reply came whole in one receive with exactly its expected
+    // tokens, the name the reply should carry and no parenthesis inside a
+    // token (ReplyFramer::takeFlat), whose ends framer() holds.
+    bool flat() const { return framer_.flat(); }
+    const ReplyFramer& framer() const { return framer_; }
     // Cuts the reply into its name and tokens (see ReplyFramer::split).
     void split(codec::SplitMessage* out);
     // Frees the buffer.

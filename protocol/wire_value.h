@@ -62,6 +62,11 @@ ArgValue outputArg(WireTag tag, void* memory);
 // every text out) is left out of the request.
 bool inputValue(const WireInput& in, const ArgValue* args, WireValue* value);
 
+// Writes the token of number input `in` (an integer, flag, float or double:
+// always sent) at `p`, which has room for codec::kMaxNumberToken bytes;
+// returns its end. Any other input writes nothing.
+char* writeNumberInput(char* p, const WireInput& in, const ArgValue* args);
+
 // Whether output `out` has nowhere to go: a NULL pointer, or a NULL buffer
 // or array with a positive size or capacity.
 bool outputMissing(const WireOutput& out, const ArgValue* args);
@@ -72,6 +77,11 @@ bool outputMissing(const WireOutput& out, const ArgValue* args);
 // text is delivered as the empty text. Returns 0, or kBufferTooSmall for a
 // text or array that does not fit its buffer, which is then untouched.
 int32_t storeOutput(const WireOutput& out, const ArgValue* args, const WireValue& value, int element);
+
+// Decodes `token` by the output's tag and stores it into output `out` (as
+// storeOutput does); a token that does not decode stores nothing. A number
+// goes from its decoder to the caller's memory without a WireValue.
+int32_t readOutput(const WireOutput& out, const ArgValue* args, std::string_view token, int element);
 
 // Copies `text` and its terminating zero into a buffer of `bufferSize`
 // bytes; kBufferTooSmall (buffer untouched) when it does not fit.
@@ -169,6 +179,24 @@ inline bool inputValue(const WireInput& in, const ArgValue* args, WireValue* val
     return false;
 }
 
+inline char* writeNumberInput(char* p, const WireInput& in, const ArgValue* args)
+{
+    const ArgValue& v = args[in.param];
+    switch (traits(in.role).tag) {
+    case WireTag::Int:
+        return codec::writeInt(p, v.i);
+    case WireTag::Float:
+        return codec::writeFloat(p, v.f);
+    case WireTag::Double:
+        return codec::writeDouble(p, v.d);
+    case WireTag::String:
+    case WireTag::DoubleArray:
+    case WireTag::None:
+        break;
+    }
+    return p;
+}
+
 inline bool outputMissing(const WireOutput& out, const ArgValue* args)
 {
     const ArgValue& target = args[out.param];
@@ -211,6 +239,42 @@ inline int32_t storeOutput(const WireOutput& out, const ArgValue* args, const Wi
         break;
     }
     return kSuccess;
+}
+
+inline int32_t readOutput(const WireOutput& out, const ArgValue* args, std::string_view token, int element)
+{
+    const ArgValue& target = args[out.param];
+    switch (traits(out.role).tag) {
+    case WireTag::Int: {
+        int32_t v;
+        const int32_t rc = codec::decodeInt(token, &v);
+        if (rc == kSuccess)
+            target.intOut[element] = v;
+        return rc;
+    }
+    case WireTag::Float: {
+        float v;
+        const int32_t rc = codec::decodeFloat(token, &v);
+        if (rc == kSuccess)
+            *target.floatOut = v;
+        return rc;
+    }
+    case WireTag::Double: {
+        double v;
+        const int32_t rc = codec::decodeDouble(token, &v);
+        if (rc == kSuccess)
+            *target.doubleOut = v;
+        return rc;
+    }
+    case WireTag::String:
+    case WireTag::DoubleArray:
+    case WireTag::None:
+        break;
+    }
+    WireValue value;
+    if (const int32_t rc = decodeValue(traits(out.role).tag, token, &value); rc != kSuccess)
+        return rc;
+    return storeOutput(out, args, value, element);
 }
 
 } // namespace tqbse

@@ -122,6 +122,65 @@ TEST(ReplyFramer, AgreesWithAByteByByteJudgement)
     }
 }
 
+// A small reply that arrives whole is taken in one pass when it carries the
+// expected name and exactly the expected tokens side by side, none holding a
+// parenthesis, within 64 bytes after the "="; everything near that boundary
+// goes through the scan. Either way verdict and cut are the scan's.
+TEST(ReplyReader, AWholeSmallReplyIsTakenInOnePassOnlyWithinItsBounds)
+{
+    const std::string name = "ExpectedReplyName"; // 17 bytes
+    const std::string ok = "(n=00000000)", d = "(d=0000000000c0d141)";
+    struct Case {
+        const char* what;
+        std::string name; // of the reply
+        std::vector<std::string> chunks;
+        int tokens;
+        bool flat;
+    };
+    const std::vector<Case> cases = {
+        {"result only", name, {"=" + ok}, 1, true},
+        {"result and a double", name, {"=" + ok + d}, 2, true},
+        {"64 bytes of tokens", name, {"=" + ok + d + d + "(s=abcdefgh)"}, 4, true},
+        {"65 bytes of tokens", name, {"=" + ok + d + d + "(s=abcdefghi)"}, 4, false},
+        {"a text holding parentheses", name, {"=" + ok + "(s=a(b)c)"}, 2, false},
+        {"a stray ) between tokens", name, {"=" + ok + ")(s=x)"}, 2, false},
+        {"a token still open", name, {"=" + ok + "(s=a(b)"}, 2, false},
+        {"a zero byte", name, {"=" + ok + "(s=a\0b)"s}, 2, false},
+        {"a token more than expected", name, {"=" + ok + d}, 1, false},
+        {"a token short", name, {"=" + ok}, 2, false},
+        {"bytes after the last token", name, {"=" + ok + "x"}, 1, false},
+        {"split in two receives", name, {"=" + ok, d}, 2, false},
+        {"another name", "ExpectedReplyNamf", {"=" + ok}, 1, false},
+        {"a longer name", name + "X", {"=" + ok}, 1, false},
+        {"no tokens", name, {"="}, 1, false},
+        {"a name under 16 bytes", "Short", {"=" + ok}, 1, false},
+    };
+    for (const Case& c : cases) {
+        const std::string expectedName = c.name == "Short" ? c.name : name;
+        ReplyReader reader;
+        reader.begin(c.tokens, SIZE_MAX, 0, expectedName);
+        std::string joined = c.name;
+        Verdict verdict = reader.feed(c.name + c.chunks[0]);
+        for (std::size_t k = 1; k < c.chunks.size(); ++k)
+            verdict = reader.feed(c.chunks[k]);
+        for (const std::string& chunk : c.chunks)
+            joined += chunk;
+        EXPECT_EQ(reader.flat(), c.flat) << c.what;
+        const std::string_view kept = tqbse::textBeforeZero(joined);
+        EXPECT_EQ(reader.reply(), kept) << c.what;
+        const bool shortLast = c.chunks.back().size() < kReceiveChunkSize;
+        const bool endsInParenthesis = c.chunks.back().back() == ')'; // the chunk's last byte, zero or not
+        EXPECT_STREQ(nameOf(verdict), nameOf(endsInParenthesis ? tqbse::test::referenceVerdict(kept, shortLast, c.tokens)
+                                                               : Verdict::Receive))
+            << c.what;
+        tqbse::codec::SplitMessage split;
+        reader.split(&split);
+        EXPECT_TRUE(tqbse::test::cutsAsSplitMessage(kept, split, c.tokens)) << c.what;
+        for (int k = 0; c.flat && k < c.tokens; ++k)
+            EXPECT_EQ(reader.framer().flatToken(reader.reply().data(), k), split.params[std::size_t(k)]) << c.what;
+    }
+}
+
 // The reader keeps its buffer from reply to reply (a small reply lands where
 // the last one did: no allocation); a buffer a bulk reply grew is kept for
 // the next bulk reply, which is received into it directly, until a bulk
