@@ -98,51 +98,84 @@ inline int bitCount(unsigned x)
 
 inline int lowestBit(unsigned x) { return std::countr_zero(x); }
 
-// Where the token that opens at data[from] closes, in splitMessage's sense:
-// the first return of the depth to 0, *depth being the depth before
-// data[from]. Returns the offset just after its ")", or 0 when the bytes end
-// first; *depth is the depth at the offset returned, or after all bytes.
-// A block of 64 bytes without parentheses is skipped whole, and a block of
-// 16 without ")" (or with the depth too high to reach 0 in it) is counted
-// whole, so bulk text and arrays go by at vector speed.
-std::size_t closingOffset(const char* data, std::size_t from, std::size_t size, int64_t* depth)
+// The parentheses of data[from, end) counted into *depth, stopping at the
+// first zero byte when `zeros` is set (a message ends there). When *close is
+// 0, it is set just after the ")" where the depth first returns to 0, in
+// splitMessage's sense, if it does. Returns where the count stopped: the
+// zero byte's offset, or `end`.
+// A bulk reply is counted here chunk by chunk as it arrives, while its bytes
+// are still in cache, in one pass for the zero byte and the parentheses: a
+// block of 64 bytes holding neither is skipped whole, and a 16-byte window
+// whose ")" cannot bring the depth to 0 (or once *close is known) is counted
+// by its bit counts.
+std::size_t countParentheses(const char* data, std::size_t from, std::size_t end, bool zeros, int64_t* depth,
+                             std::size_t* close)
 {
     int64_t d = *depth;
+    std::size_t closed = *close;
     std::size_t i = from;
-    while (i < size) {
-#if defined(__SSE2__)
-        if (size - i >= 64) {
-            const __m128i open = _mm_set1_epi8('(');
-            const __m128i close = _mm_set1_epi8(')');
-            __m128i any = _mm_setzero_si128();
-            for (std::size_t k = 0; k < 64; k += 16) {
-                const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + k));
-                any = _mm_or_si128(any, _mm_or_si128(_mm_cmpeq_epi8(bytes, open), _mm_cmpeq_epi8(bytes, close)));
-            }
-            if (_mm_movemask_epi8(any) == 0) {
-                i += 64;
-                continue;
-            }
+    // One window of up to 16 bytes, as bit masks; false when it holds the zero byte.
+    const auto window = [&](unsigned opens, unsigned closes, unsigned nul, std::size_t length) {
+        bool more = true;
+        if (nul != 0) {
+            const unsigned before = (1u << lowestBit(nul)) - 1;
+            opens &= before;
+            closes &= before;
+            length = std::size_t(lowestBit(nul));
+            more = false;
         }
-#endif
-        const Window w = windowAt(data, i, size);
-        if (w.closes == 0 || d > 16) {
-            d += bitCount(w.opens) - bitCount(w.closes);
+        if (closes == 0 || closed != 0 || d > 16) {
+            d += bitCount(opens) - bitCount(closes);
         } else {
-            for (unsigned events = w.opens | w.closes; events != 0; events &= events - 1) {
+            for (unsigned events = opens | closes; events != 0; events &= events - 1) {
                 const int k = lowestBit(events);
-                if (w.opens >> k & 1u) {
+                if (opens >> k & 1u)
                     ++d;
-                } else if (--d == 0) {
-                    *depth = 0;
-                    return i + std::size_t(k) + 1;
-                }
+                else if (--d == 0 && closed == 0)
+                    closed = i + std::size_t(k) + 1;
             }
         }
-        i += w.length;
+        i += length;
+        return more;
+    };
+    bool more = true;
+#if defined(__SSE2__)
+    const __m128i open = _mm_set1_epi8('(');
+    const __m128i shut = _mm_set1_epi8(')');
+    const __m128i zero = _mm_setzero_si128();
+    // Without `zeros` the zero lane compares with "(" again, which adds nothing.
+    const __m128i nul = zeros ? zero : open;
+    while (more && end - i >= 64) {
+        __m128i v[4];
+        __m128i any = zero;
+        for (int k = 0; k < 4; ++k) {
+            v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 16 * k));
+            any = _mm_or_si128(any, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v[k], open), _mm_cmpeq_epi8(v[k], shut)),
+                                                 _mm_cmpeq_epi8(v[k], nul)));
+        }
+        if (_mm_movemask_epi8(any) == 0) {
+            i += 64;
+            continue;
+        }
+        for (int k = 0; k < 4 && more; ++k) {
+            const auto bits = [&](__m128i c) { return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v[k], c))); };
+            more = window(bits(open), bits(shut), zeros ? bits(zero) : 0u, 16);
+        }
+    }
+#endif
+    while (more && i < end) {
+        const std::size_t length = std::min<std::size_t>(16, end - i);
+        unsigned opens = 0, closes = 0, nul = 0;
+        for (std::size_t k = 0; k < length; ++k) {
+            opens |= unsigned(data[i + k] == '(') << k;
+            closes |= unsigned(data[i + k] == ')') << k;
+            nul |= unsigned(zeros && data[i + k] == 0) << k;
+        }
+        more = window(opens, closes, nul, length);
     }
     *depth = d;
-    return 0;
+    *close = closed;
+    return i;
 }
 
 } // namespace
@@ -259,17 +292,24 @@ void ReplyFramer::scanTokens(std::string_view reply)
 
 void ReplyFramer::countBalance(std::string_view reply)
 {
-    std::size_t pos = counted_;
-    if (pos == reply.size())
-        return;
-    if (lastTokenOpen_ && lastEnd_ == 0) {
-        // Up to where the last expected token closes, which the cut needs.
-        const std::size_t end = closingOffset(reply.data(), pos, reply.size(), &depth_);
-        lastEnd_ = end;
-        pos = end != 0 ? end : reply.size();
-    }
-    depth_ += parenthesisBalance(reply.data() + pos, reply.size() - pos);
-    counted_ = reply.size();
+    // Where the last expected token closes is looked for only once it has
+    // begun (the cut needs it); before, the balance alone.
+    std::size_t unsought = 1;
+    if (counted_ < reply.size())
+        counted_ = countParentheses(reply.data(), counted_, reply.size(), false, &depth_,
+                                    lastTokenOpen_ ? &lastEnd_ : &unsought);
+}
+
+std::size_t ReplyFramer::takeChunk(const char* data, std::size_t size, std::size_t n)
+{
+    if (!lastTokenOpen_)
+        return textBeforeZero(std::string_view(data + size, n)).size();
+    // What an earlier chunk left uncounted (the bytes after the last
+    // token's "(" in the chunk where it began), then this chunk up to a zero
+    // byte, in one pass while it is in cache.
+    countBalance(std::string_view(data, size));
+    counted_ = countParentheses(data, size, size + n, true, &depth_, &lastEnd_);
+    return counted_ - size;
 }
 
 bool ReplyFramer::failed(std::string_view reply) const
@@ -401,7 +441,7 @@ ReplyReader::Next ReplyReader::received(std::size_t n, std::size_t room)
         return Next::Receive;
     touched_ = std::max(touched_, size_ + n);
     const char last = data_[size_ + n - 1];
-    size_ += textBeforeZero(std::string_view(data_ + size_, n)).size();
+    size_ += framer_.takeChunk(data_, size_, n);
     // More than the call can deliver: a server that never ends its reply
     // would otherwise take all memory.
     if (size_ > maxBytes_)

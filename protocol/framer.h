@@ -64,6 +64,12 @@ public:
     // the stream had nothing more at that moment.
     Verdict advance(std::string_view reply, std::size_t received, char last,
                     std::size_t room = kReceiveChunkSize);
+    // The bytes data[size, size + n) just received after the reply's first
+    // `size` (all seen by advance): how many of them come before a zero byte
+    // (textBeforeZero). Once the last expected token has begun, their
+    // parentheses are counted in the same pass, while they are in cache, so
+    // a bulk reply is never scanned again after its receive.
+    std::size_t takeChunk(const char* data, std::size_t size, std::size_t n);
 
     // Top-level tokens known to be complete so far (counted up to the start
     // of the last expected one), and whether the first is a negative result.
