@@ -16,34 +16,12 @@
 namespace tqbse {
 namespace {
 
-// Net change in parenthesis depth over a run of bytes. A bulk reply is
-// counted whole once its last chunk arrives, so this runs over megabytes:
-// with SSE2, 16 bytes a step, each lane counting up to 255 steps before the
-// counts are summed.
+// Net change in parenthesis depth over a run of bytes.
 int64_t parenthesisBalance(const char* p, std::size_t n)
 {
     int64_t depth = 0;
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    const __m128i open = _mm_set1_epi8('(');
-    const __m128i close = _mm_set1_epi8(')');
-    const __m128i zero = _mm_setzero_si128();
-    while (n - i >= 16) {
-        const std::size_t steps = std::min<std::size_t>((n - i) / 16, 255);
-        __m128i opens = zero;
-        __m128i closes = zero;
-        for (std::size_t k = 0; k < steps; ++k, i += 16) {
-            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-            opens = _mm_sub_epi8(opens, _mm_cmpeq_epi8(bytes, open)); // a match is -1
-            closes = _mm_sub_epi8(closes, _mm_cmpeq_epi8(bytes, close));
-        }
-        const __m128i o = _mm_sad_epu8(opens, zero);
-        const __m128i c = _mm_sad_epu8(closes, zero);
-        depth += _mm_cvtsi128_si32(o) + _mm_extract_epi16(o, 4) - _mm_cvtsi128_si32(c) - _mm_extract_epi16(c, 4);
-    }
-#endif
-    for (; i < n; ++i)
-        depth += (p[i] == '(') - (p[i] == ')');
+    std::size_t unsought = 1; // no close looked for
+    codec::countParentheses(std::string_view(p, n), 0, codec::kCountToEnd, &depth, &unsought);
     return depth;
 }
 
@@ -89,94 +67,7 @@ inline Window windowAt(const char* data, std::size_t at, std::size_t size)
 #endif
 }
 
-inline int bitCount(unsigned x)
-{
-    x = x - ((x >> 1) & 0x55555555u);
-    x = (x & 0x33333333u) + ((x >> 2) & 0x33333333u);
-    return int((((x + (x >> 4)) & 0x0f0f0f0fu) * 0x01010101u) >> 24);
-}
-
 inline int lowestBit(unsigned x) { return std::countr_zero(x); }
-
-// The parentheses of data[from, end) counted into *depth, stopping at the
-// first zero byte when `zeros` is set (a message ends there). When *close is
-// 0, it is set just after the ")" where the depth first returns to 0, in
-// splitMessage's sense, if it does. Returns where the count stopped: the
-// zero byte's offset, or `end`.
-// A bulk reply is counted here chunk by chunk as it arrives, while its bytes
-// are still in cache, in one pass for the zero byte and the parentheses: a
-// block of 64 bytes holding neither is skipped whole, and a 16-byte window
-// whose ")" cannot bring the depth to 0 (or once *close is known) is counted
-// by its bit counts.
-std::size_t countParentheses(const char* data, std::size_t from, std::size_t end, bool zeros, int64_t* depth,
-                             std::size_t* close)
-{
-    int64_t d = *depth;
-    std::size_t closed = *close;
-    std::size_t i = from;
-    // One window of up to 16 bytes, as bit masks; false when it holds the zero byte.
-    const auto window = [&](unsigned opens, unsigned closes, unsigned nul, std::size_t length) {
-        bool more = true;
-        if (nul != 0) {
-            const unsigned before = (1u << lowestBit(nul)) - 1;
-            opens &= before;
-            closes &= before;
-            length = std::size_t(lowestBit(nul));
-            more = false;
-        }
-        if (closes == 0 || closed != 0 || d > 16) {
-            d += bitCount(opens) - bitCount(closes);
-        } else {
-            for (unsigned events = opens | closes; events != 0; events &= events - 1) {
-                const int k = lowestBit(events);
-                if (opens >> k & 1u)
-                    ++d;
-                else if (--d == 0 && closed == 0)
-                    closed = i + std::size_t(k) + 1;
-            }
-        }
-        i += length;
-        return more;
-    };
-    bool more = true;
-#if defined(__SSE2__)
-    const __m128i open = _mm_set1_epi8('(');
-    const __m128i shut = _mm_set1_epi8(')');
-    const __m128i zero = _mm_setzero_si128();
-    // Without `zeros` the zero lane compares with "(" again, which adds nothing.
-    const __m128i nul = zeros ? zero : open;
-    while (more && end - i >= 64) {
-        __m128i v[4];
-        __m128i any = zero;
-        for (int k = 0; k < 4; ++k) {
-            v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 16 * k));
-            any = _mm_or_si128(any, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v[k], open), _mm_cmpeq_epi8(v[k], shut)),
-                                                 _mm_cmpeq_epi8(v[k], nul)));
-        }
-        if (_mm_movemask_epi8(any) == 0) {
-            i += 64;
-            continue;
-        }
-        for (int k = 0; k < 4 && more; ++k) {
-            const auto bits = [&](__m128i c) { return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v[k], c))); };
-            more = window(bits(open), bits(shut), zeros ? bits(zero) : 0u, 16);
-        }
-    }
-#endif
-    while (more && i < end) {
-        const std::size_t length = std::min<std::size_t>(16, end - i);
-        unsigned opens = 0, closes = 0, nul = 0;
-        for (std::size_t k = 0; k < length; ++k) {
-            opens |= unsigned(data[i + k] == '(') << k;
-            closes |= unsigned(data[i + k] == ')') << k;
-            nul |= unsigned(zeros && data[i + k] == 0) << k;
-        }
-        more = window(opens, closes, nul, length);
-    }
-    *depth = d;
-    *close = closed;
-    return i;
-}
 
 } // namespace
 
@@ -296,8 +187,8 @@ void ReplyFramer::countBalance(std::string_view reply)
     // begun (the cut needs it); before, the balance alone.
     std::size_t unsought = 1;
     if (counted_ < reply.size())
-        counted_ = countParentheses(reply.data(), counted_, reply.size(), false, &depth_,
-                                    lastTokenOpen_ ? &lastEnd_ : &unsought);
+        counted_ = codec::countParentheses(reply, counted_, codec::kCountToEnd, &depth_,
+                                           lastTokenOpen_ ? &lastEnd_ : &unsought);
 }
 
 std::size_t ReplyFramer::takeChunk(const char* data, std::size_t size, std::size_t n)
@@ -308,7 +199,7 @@ std::size_t ReplyFramer::takeChunk(const char* data, std::size_t size, std::size
     // token's "(" in the chunk where it began), then this chunk up to a zero
     // byte, in one pass while it is in cache.
     countBalance(std::string_view(data, size));
-    counted_ = countParentheses(data, size, size + n, true, &depth_, &lastEnd_);
+    counted_ = codec::countParentheses(std::string_view(data, size + n), size, codec::kStopAtZero, &depth_, &lastEnd_);
     return counted_ - size;
 }
 
