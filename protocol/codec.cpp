@@ -352,17 +352,21 @@ std::size_t countParentheses(std::string_view text, std::size_t from, unsigned s
     const __m128i open = _mm_set1_epi8('(');
     const __m128i shut = _mm_set1_epi8(')');
     const __m128i zero = _mm_setzero_si128();
-    // Without the zero stop its lane compares with "(" again, which adds nothing.
-    const __m128i nul = zeros ? zero : open;
+    // "(" and ")" differ in their lowest bit only: clearing it and taking
+    // "(" away leaves 0 for either. With the zero stop, the byte itself is
+    // also taken into the minimum, so a zero byte gives 0 too.
+    const __m128i lowBit = _mm_set1_epi8(char(0xfe));
+    const __m128i none = _mm_set1_epi8(char(0xff));
+    const __m128i keep = zeros ? zero : none; // the byte, or 0xff for no zero stop
     while (more && end - i >= 64) {
         __m128i v[4];
-        __m128i any = zero;
+        __m128i low = none;
         for (int k = 0; k < 4; ++k) {
             v[k] = load16(data + i + 16 * k);
-            any = _mm_or_si128(any, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v[k], open), _mm_cmpeq_epi8(v[k], shut)),
-                                                 _mm_cmpeq_epi8(v[k], nul)));
+            const __m128i parenthesis = _mm_xor_si128(_mm_and_si128(v[k], lowBit), open);
+            low = _mm_min_epu8(low, _mm_min_epu8(parenthesis, _mm_or_si128(v[k], keep)));
         }
-        if (_mm_movemask_epi8(any) == 0) {
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(low, zero)) == 0) {
             i += 64;
             continue;
         }

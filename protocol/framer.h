@@ -5,6 +5,7 @@
 // is scanned once however it is split.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -139,6 +140,9 @@ public:
         TooLarge,  // larger than the call can deliver
         OutOfMemory, // no room for the bytes (feed only)
     };
+    // The most one receive into touched pages takes: the bytes are scanned
+    // right after it, while they are still in cache.
+    static constexpr std::size_t kBulkReceiveBytes = 256 * 1024;
     // A buffer up to this size is kept whatever the next reply needs.
     static constexpr std::size_t kKeptBytes = 64 * 1024;
 
@@ -171,7 +175,7 @@ public:
                 return nullptr;
             touched = kReceiveChunkSize;
         }
-        *room = touched;
+        *room = std::min(touched, kBulkReceiveBytes);
         return data_ + size_;
     }
     // `n` bytes (1 to `room`) were received into space() (room
