@@ -103,6 +103,35 @@ inline __m128i hexNibbles(__m128i v, __m128i* valid)
     return _mm_or_si128(_mm_and_si128(isDigit, d),
                         _mm_and_si128(isLetter, _mm_add_epi8(l, _mm_set1_epi8(10))));
 }
+
+// Whether 64 bytes hold a "(" or ")", or (with `kZeros`) a zero byte. "("
+// and ")" differ in their lowest bit only: clearing it and taking "(" away
+// leaves 0 for either, and the minimum over the block is 0 only then (or
+// at a zero byte, when the bytes themselves are taken into it).
+template <bool kZeros>
+inline bool blockHasEvent(const char* p)
+{
+    const __m128i lowBit = _mm_set1_epi8(char(0xfe));
+    const __m128i open = _mm_set1_epi8('(');
+    __m128i low = _mm_set1_epi8(char(0xff));
+    for (int k = 0; k < 64; k += 16) {
+        const __m128i v = load16(p + k);
+        low = _mm_min_epu8(low, _mm_xor_si128(_mm_and_si128(v, lowBit), open));
+        if constexpr (kZeros)
+            low = _mm_min_epu8(low, v);
+    }
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(low, _mm_setzero_si128())) != 0;
+}
+
+// The first 64-byte block from data[i] on that holds such a byte, or the
+// offset where fewer than 64 bytes are left before `end`.
+template <bool kZeros>
+std::size_t skipQuietBlocks(const char* data, std::size_t i, std::size_t end)
+{
+    while (end - i >= 64 && !blockHasEvent<kZeros>(data + i))
+        i += 64;
+    return i;
+}
 #endif
 
 bool isHex16(const char* p)
@@ -352,26 +381,13 @@ std::size_t countParentheses(std::string_view text, std::size_t from, unsigned s
     const __m128i open = _mm_set1_epi8('(');
     const __m128i shut = _mm_set1_epi8(')');
     const __m128i zero = _mm_setzero_si128();
-    // "(" and ")" differ in their lowest bit only: clearing it and taking
-    // "(" away leaves 0 for either. With the zero stop, the byte itself is
-    // also taken into the minimum, so a zero byte gives 0 too.
-    const __m128i lowBit = _mm_set1_epi8(char(0xfe));
-    const __m128i none = _mm_set1_epi8(char(0xff));
-    const __m128i keep = zeros ? zero : none; // the byte, or 0xff for no zero stop
     while (more && end - i >= 64) {
-        __m128i v[4];
-        __m128i low = none;
-        for (int k = 0; k < 4; ++k) {
-            v[k] = load16(data + i + 16 * k);
-            const __m128i parenthesis = _mm_xor_si128(_mm_and_si128(v[k], lowBit), open);
-            low = _mm_min_epu8(low, _mm_min_epu8(parenthesis, _mm_or_si128(v[k], keep)));
-        }
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(low, zero)) == 0) {
-            i += 64;
-            continue;
-        }
+        i = zeros ? skipQuietBlocks<true>(data, i, end) : skipQuietBlocks<false>(data, i, end);
+        if (end - i < 64)
+            break;
         for (int k = 0; k < 4 && more; ++k) {
-            const auto bits = [&](__m128i c) { return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v[k], c))); };
+            const __m128i v = load16(data + i);
+            const auto bits = [&](__m128i c) { return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, c))); };
             more = window(bits(open), bits(shut), zeros ? bits(zero) : 0u, 16);
         }
     }
