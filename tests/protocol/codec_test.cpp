@@ -46,7 +46,7 @@ TEST(CodecTokenEnd, MatchesAByteScanOnRandomNestingAndLongTokens)
     std::mt19937 rng(12345);
     const char alphabet[] = "((()))ab=";
     for (int round = 0; round < 20000; ++round) {
-        std::string text(std::size_t(rng() % 40), ' ');
+        std::string text(std::size_t(rng() % (round % 2 ? 40 : 200)), ' '); // within and across vector blocks
         for (char& c : text)
             c = alphabet[rng() % (sizeof alphabet - 1)];
         const TokenBounds expected = referenceTokenEnd(text);
@@ -239,7 +239,6 @@ TEST(CodecDoubleArray, RoundTripsBitExactlyThroughTheServerEncoder)
 } // namespace
 
 namespace {
-
 // A text of runs of "(", ")", "x" and zero bytes, each up to 40 long, so the
 // depth often meets a window of closing parentheses exactly at its edge.
 std::string runsOfParentheses(std::mt19937& rng, std::size_t length, bool zeros)
@@ -251,7 +250,6 @@ std::string runsOfParentheses(std::mt19937& rng, std::size_t length, bool zeros)
     text.resize(length);
     return text;
 }
-
 } // namespace
 
 // The vector count against a byte-by-byte one, at every offset and length
@@ -286,12 +284,6 @@ TEST(CodecTokenEnd, VectorCountMatchesAByteScanAcrossBlocks)
         ASSERT_EQ(end, expectedEnd) << "round " << round;
         ASSERT_EQ(depth, expectedDepth) << "round " << round;
         ASSERT_EQ(close, expectedClose) << "round " << round;
-        if (!zeros) {
-            const TokenBounds expected = referenceTokenEnd(text);
-            const TokenBounds actual = findTokenEnd(text);
-            ASSERT_EQ(actual.start, expected.start) << "round " << round;
-            ASSERT_EQ(actual.end, expected.end) << "round " << round;
-        }
     }
 }
 
@@ -316,7 +308,6 @@ TEST(CodecDecodeString, ACutTokenDecodesAsTheGeneralPath)
     }
     DecodedString text{};
     EXPECT_EQ(decodeCutString("(s=abc", &text), kParameterFormat);
-    EXPECT_EQ(decodeCutString("(s=", &text), kParameterFormat);
     EXPECT_EQ(decodeCutString("(n=00000000)", &text), kParameterType);
     ASSERT_EQ(decodeCutString("(s=)", &text), kSuccess);
     EXPECT_TRUE(text.text.empty());
