@@ -163,8 +163,9 @@ public:
     // memory runs out.
     char* space();
     // Room at the end of the reply in pages an earlier reply already wrote,
-    // when there are at least kReceiveChunkSize bytes of it (*room is set):
-    // a bulk reply is received there in large receives, without a copy.
+    // when there are at least kReceiveChunkSize bytes of it (*room is set,
+    // at most kBulkReceiveBytes): a bulk reply is received there in large
+    // receives, without a copy.
     // The first chunk of a reply may go to the start of a buffer that has
     // one (a page or two, touched by now or cheaply). nullptr otherwise.
     char* touchedSpace(std::size_t* room)
