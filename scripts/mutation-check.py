@@ -60,7 +60,7 @@ FAULTS = [
      "return (void(zero), chunk);"),
     ("bulk token's chunk keeps bytes after a zero byte", "protocol/codec.cpp",
      "more = window(bits(open), bits(shut), zeros ? bits(zero) : 0u, 16);",
-     "more = window(bits(open), bits(shut), 0u, 16);"),
+     "more = window(bits(open), bits(shut), zeros ? bits(zero) & 0u : 0u, 16);"),
     ("bulk token counted only from the next chunk on", "protocol/framer.cpp",
      "    countBalance(std::string_view(data, size));\n    counted_ = codec::countParentheses(",
      "    counted_ = size;\n    counted_ = codec::countParentheses("),
