@@ -118,7 +118,9 @@ int ServerConnection::exchange(std::string_view request, const ReplyLimits& limi
             return -1;
         }
         // Into pages an earlier reply touched, the bytes go straight into
-        // the reply, as many as the kernel has. Otherwise they are received
+        // the reply, as many as the kernel has up to the reader's bulk
+        // receive size (so they are still in cache when the reader scans
+        // them). Otherwise they are received
         // into a chunk that stays in cache, then copied: a bulk reply
         // received straight into fresh memory takes its page faults inside
         // the receive, which costs more.

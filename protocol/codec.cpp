@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -101,6 +102,35 @@ inline __m128i hexNibbles(__m128i v, __m128i* valid)
     *valid = _mm_or_si128(isDigit, isLetter);
     return _mm_or_si128(_mm_and_si128(isDigit, d),
                         _mm_and_si128(isLetter, _mm_add_epi8(l, _mm_set1_epi8(10))));
+}
+
+// Whether 64 bytes hold a "(" or ")", or (with `kZeros`) a zero byte. "("
+// and ")" differ in their lowest bit only: clearing it and taking "(" away
+// leaves 0 for either, and the minimum over the block is 0 only then (or
+// at a zero byte, when the bytes themselves are taken into it).
+template <bool kZeros>
+inline bool blockHasEvent(const char* p)
+{
+    const __m128i lowBit = _mm_set1_epi8(char(0xfe));
+    const __m128i open = _mm_set1_epi8('(');
+    __m128i low = _mm_set1_epi8(char(0xff));
+    for (int k = 0; k < 64; k += 16) {
+        const __m128i v = load16(p + k);
+        low = _mm_min_epu8(low, _mm_xor_si128(_mm_and_si128(v, lowBit), open));
+        if constexpr (kZeros)
+            low = _mm_min_epu8(low, v);
+    }
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(low, _mm_setzero_si128())) != 0;
+}
+
+// The first 64-byte block from data[i] on that holds such a byte, or the
+// offset where fewer than 64 bytes are left before `end`.
+template <bool kZeros>
+std::size_t skipQuietBlocks(const char* data, std::size_t i, std::size_t end)
+{
+    while (end - i >= 64 && !blockHasEvent<kZeros>(data + i))
+        i += 64;
+    return i;
 }
 #endif
 
@@ -451,30 +481,87 @@ std::string encodeDouble(double value)
     return out;
 }
 
-TokenBounds findTokenEnd(std::string_view text)
+std::size_t countParentheses(std::string_view text, std::size_t from, unsigned stops, int64_t* depth,
+                             std::size_t* close)
 {
     const char* data = text.data();
-    const int64_t size = int64_t(text.size());
-    const void* open = size ? std::memchr(data, '(', std::size_t(size)) : nullptr;
-    const int64_t start = open ? static_cast<const char*>(open) - data + 1 : 0;
-    // memchr for the next ")" and for any "(" before it: every byte is looked
-    // at by at most two vectorised scans, which matters for megabyte tokens.
-    const char* end = data + size;
-    const char* p = data + start;
-    int64_t depth = 1;
-    while (p < end) {
-        const char* close = static_cast<const char*>(std::memchr(p, ')', std::size_t(end - p)));
-        if (!close)
-            break;
-        while (const void* nested = std::memchr(p, '(', std::size_t(close - p))) {
-            ++depth;
-            p = static_cast<const char*>(nested) + 1;
+    const std::size_t end = text.size();
+    const bool zeros = (stops & kStopAtZero) != 0;
+    int64_t d = *depth;
+    std::size_t closed = *close;
+    std::size_t i = from;
+    // One window of `length` (up to 16) bytes at i, as bit masks; false when
+    // the count ends in it.
+    const auto window = [&](unsigned opens, unsigned closes, unsigned nul, std::size_t length) {
+        bool more = true;
+        if (nul != 0) {
+            length = std::size_t(std::countr_zero(nul));
+            opens &= (1u << length) - 1;
+            closes &= (1u << length) - 1;
+            more = false;
         }
-        if (--depth == 0)
-            return {start, close - data + 1};
-        p = close + 1;
+        if (closes == 0 || closed != 0 || d > 16) {
+            d += std::popcount(opens) - std::popcount(closes);
+        } else {
+            for (unsigned events = opens | closes; events != 0; events &= events - 1) {
+                const int k = std::countr_zero(events);
+                if (opens >> k & 1u) {
+                    ++d;
+                } else if (--d == 0 && closed == 0) {
+                    closed = i + std::size_t(k) + 1;
+                    if (stops & kStopAtClose) {
+                        i = closed;
+                        return false;
+                    }
+                }
+            }
+        }
+        i += length;
+        return more;
+    };
+    bool more = true;
+#if defined(__SSE2__)
+    const __m128i open = _mm_set1_epi8('(');
+    const __m128i shut = _mm_set1_epi8(')');
+    const __m128i zero = _mm_setzero_si128();
+    while (more && end - i >= 64) {
+        i = zeros ? skipQuietBlocks<true>(data, i, end) : skipQuietBlocks<false>(data, i, end);
+        if (end - i < 64)
+            break;
+        for (int k = 0; k < 4 && more; ++k) {
+            const __m128i v = load16(data + i);
+            const auto bits = [&](__m128i c) { return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, c))); };
+            more = window(bits(open), bits(shut), zeros ? bits(zero) : 0u, 16);
+        }
     }
-    return {-1, -1};
+#endif
+    while (more && i < end) {
+        const std::size_t length = std::min<std::size_t>(16, end - i);
+        unsigned opens = 0, closes = 0, nul = 0;
+        for (std::size_t k = 0; k < length; ++k) {
+            opens |= unsigned(data[i + k] == '(') << k;
+            closes |= unsigned(data[i + k] == ')') << k;
+            nul |= unsigned(zeros && data[i + k] == 0) << k;
+        }
+        more = window(opens, closes, nul, length);
+    }
+    *depth = d;
+    *close = closed;
+    return i;
+}
+
+TokenBounds findTokenEnd(std::string_view text)
+{
+    const void* open = text.empty() ? nullptr : std::memchr(text.data(), '(', text.size());
+    const std::size_t start = open ? std::size_t(static_cast<const char*>(open) - text.data()) + 1 : 0;
+    // From just after the first "(" (or from the start when there is none)
+    // at depth 1, to its first return to 0.
+    int64_t depth = 1;
+    std::size_t close = 0;
+    countParentheses(text, start, kStopAtClose, &depth, &close);
+    if (close == 0)
+        return {-1, -1};
+    return {int64_t(start), int64_t(close)};
 }
 
 int32_t extractValue(std::string_view token, std::string_view* value)
@@ -509,6 +596,16 @@ int32_t decodeString(std::string_view token, DecodedString* out)
         return kParameterFormat;
     *out = DecodedString{text, false};
     return kSuccess;
+}
+
+int32_t decodeCutString(std::string_view token, DecodedString* out)
+{
+    // "(s=" and a ")" of its own: a cut token of that form closes at its end.
+    if (token.size() >= 4 && token.starts_with("(s=") && token.back() == ')' && token != std::string_view("(s=NULL)")) {
+        *out = DecodedString{token.substr(3, token.size() - 4), false};
+        return kSuccess;
+    }
+    return decodeString(token, out);
 }
 
 int32_t parseDoubleArray(std::string_view token, DoubleArrayView* out)

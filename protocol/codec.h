@@ -52,6 +52,22 @@ std::string encodeInt(int32_t value);
 std::string encodeFloat(float value);
 std::string encodeDouble(double value);
 
+// How countParentheses may end before the end of its text.
+enum CountStop : unsigned {
+    kCountToEnd = 0,
+    kStopAtZero = 1,  // at the first zero byte (a message ends there)
+    kStopAtClose = 2, // just after the ")" that brings the depth back to 0
+};
+// Counts the parentheses of text[from, ...) into *depth (the depth before
+// text[from]). While *close is 0 the first return of the depth to 0 is
+// looked for, and *close is set just after its ")". Returns the offset where
+// the count ended: text.size(), or where `stops` ended it (the zero byte's
+// offset, *close). One vector pass at memory speed: 64 bytes without a
+// parenthesis or zero byte go by at once, and a window whose ")" cannot
+// bring the depth to 0 is counted by bit counts.
+std::size_t countParentheses(std::string_view text, std::size_t from, unsigned stops, int64_t* depth,
+                             std::size_t* close);
+
 struct TokenBounds {
     int64_t start; // just after the first "(" (0 when there is none); -1 on failure
     int64_t end;   // just after the ")" that matches it; -1 on failure
@@ -72,6 +88,11 @@ struct DecodedString {
     bool isNull = false;
 };
 int32_t decodeString(std::string_view token, DecodedString* out);
+// decodeString for a token as a message is cut into them (splitMessage,
+// ReplyReader::split), which ends with the ")" that closes its first "(":
+// the text runs up to that last byte without a search, so a bulk text is
+// not read again. Anything else goes decodeString's way.
+int32_t decodeCutString(std::string_view token, DecodedString* out);
 
 // A validated double array: its declared count and the element text,
 // ready to be copied out without any further failure.

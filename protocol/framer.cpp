@@ -16,34 +16,12 @@
 namespace tqbse {
 namespace {
 
-// Net change in parenthesis depth over a run of bytes. A bulk reply is
-// counted whole once its last chunk arrives, so this runs over megabytes:
-// with SSE2, 16 bytes a step, each lane counting up to 255 steps before the
-// counts are summed.
+// Net change in parenthesis depth over a run of bytes.
 int64_t parenthesisBalance(const char* p, std::size_t n)
 {
     int64_t depth = 0;
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    const __m128i open = _mm_set1_epi8('(');
-    const __m128i close = _mm_set1_epi8(')');
-    const __m128i zero = _mm_setzero_si128();
-    while (n - i >= 16) {
-        const std::size_t steps = std::min<std::size_t>((n - i) / 16, 255);
-        __m128i opens = zero;
-        __m128i closes = zero;
-        for (std::size_t k = 0; k < steps; ++k, i += 16) {
-            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-            opens = _mm_sub_epi8(opens, _mm_cmpeq_epi8(bytes, open)); // a match is -1
-            closes = _mm_sub_epi8(closes, _mm_cmpeq_epi8(bytes, close));
-        }
-        const __m128i o = _mm_sad_epu8(opens, zero);
-        const __m128i c = _mm_sad_epu8(closes, zero);
-        depth += _mm_cvtsi128_si32(o) + _mm_extract_epi16(o, 4) - _mm_cvtsi128_si32(c) - _mm_extract_epi16(c, 4);
-    }
-#endif
-    for (; i < n; ++i)
-        depth += (p[i] == '(') - (p[i] == ')');
+    std::size_t unsought = 1; // no close looked for
+    codec::countParentheses(std::string_view(p, n), 0, codec::kCountToEnd, &depth, &unsought);
     return depth;
 }
 
@@ -89,61 +67,7 @@ inline Window windowAt(const char* data, std::size_t at, std::size_t size)
 #endif
 }
 
-inline int bitCount(unsigned x)
-{
-    x = x - ((x >> 1) & 0x55555555u);
-    x = (x & 0x33333333u) + ((x >> 2) & 0x33333333u);
-    return int((((x + (x >> 4)) & 0x0f0f0f0fu) * 0x01010101u) >> 24);
-}
-
 inline int lowestBit(unsigned x) { return std::countr_zero(x); }
-
-// Where the token that opens at data[from] closes, in splitMessage's sense:
-// the first return of the depth to 0, *depth being the depth before
-// data[from]. Returns the offset just after its ")", or 0 when the bytes end
-// first; *depth is the depth at the offset returned, or after all bytes.
-// A block of 64 bytes without parentheses is skipped whole, and a block of
-// 16 without ")" (or with the depth too high to reach 0 in it) is counted
-// whole, so bulk text and arrays go by at vector speed.
-std::size_t closingOffset(const char* data, std::size_t from, std::size_t size, int64_t* depth)
-{
-    int64_t d = *depth;
-    std::size_t i = from;
-    while (i < size) {
-#if defined(__SSE2__)
-        if (size - i >= 64) {
-            const __m128i open = _mm_set1_epi8('(');
-            const __m128i close = _mm_set1_epi8(')');
-            __m128i any = _mm_setzero_si128();
-            for (std::size_t k = 0; k < 64; k += 16) {
-                const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + k));
-                any = _mm_or_si128(any, _mm_or_si128(_mm_cmpeq_epi8(bytes, open), _mm_cmpeq_epi8(bytes, close)));
-            }
-            if (_mm_movemask_epi8(any) == 0) {
-                i += 64;
-                continue;
-            }
-        }
-#endif
-        const Window w = windowAt(data, i, size);
-        if (w.closes == 0 || d > 16) {
-            d += bitCount(w.opens) - bitCount(w.closes);
-        } else {
-            for (unsigned events = w.opens | w.closes; events != 0; events &= events - 1) {
-                const int k = lowestBit(events);
-                if (w.opens >> k & 1u) {
-                    ++d;
-                } else if (--d == 0) {
-                    *depth = 0;
-                    return i + std::size_t(k) + 1;
-                }
-            }
-        }
-        i += w.length;
-    }
-    *depth = d;
-    return 0;
-}
 
 } // namespace
 
@@ -259,17 +183,24 @@ void ReplyFramer::scanTokens(std::string_view reply)
 
 void ReplyFramer::countBalance(std::string_view reply)
 {
-    std::size_t pos = counted_;
-    if (pos == reply.size())
-        return;
-    if (lastTokenOpen_ && lastEnd_ == 0) {
-        // Up to where the last expected token closes, which the cut needs.
-        const std::size_t end = closingOffset(reply.data(), pos, reply.size(), &depth_);
-        lastEnd_ = end;
-        pos = end != 0 ? end : reply.size();
-    }
-    depth_ += parenthesisBalance(reply.data() + pos, reply.size() - pos);
-    counted_ = reply.size();
+    // Where the last expected token closes is looked for only once it has
+    // begun (the cut needs it); before, the balance alone.
+    std::size_t unsought = 1;
+    if (counted_ < reply.size())
+        counted_ = codec::countParentheses(reply, counted_, codec::kCountToEnd, &depth_,
+                                           lastTokenOpen_ ? &lastEnd_ : &unsought);
+}
+
+std::size_t ReplyFramer::takeChunk(const char* data, std::size_t size, std::size_t n)
+{
+    if (!lastTokenOpen_)
+        return textBeforeZero(std::string_view(data + size, n)).size();
+    // What an earlier chunk left uncounted (the bytes after the last
+    // token's "(" in the chunk where it began), then this chunk up to a zero
+    // byte, in one pass while it is in cache.
+    countBalance(std::string_view(data, size));
+    counted_ = codec::countParentheses(std::string_view(data, size + n), size, codec::kStopAtZero, &depth_, &lastEnd_);
+    return counted_ - size;
 }
 
 bool ReplyFramer::failed(std::string_view reply) const
@@ -500,7 +431,7 @@ ReplyReader::Next ReplyReader::received(std::size_t n, std::size_t room)
         return Next::Done;
     }
     const char last = data_[size_ + n - 1];
-    size_ += textBeforeZero(std::string_view(data_ + size_, n)).size();
+    size_ += framer_.takeChunk(data_, size_, n);
     // More than the call can deliver: a server that never ends its reply
     // would otherwise take all memory.
     if (size_ > maxBytes_)

@@ -5,6 +5,7 @@
 // is scanned once however it is split.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -64,6 +65,12 @@ public:
     // the stream had nothing more at that moment.
     Verdict advance(std::string_view reply, std::size_t received, char last,
                     std::size_t room = kReceiveChunkSize);
+    // The bytes data[size, size + n) just received after the reply's first
+    // `size` (all seen by advance): how many of them come before a zero byte
+    // (textBeforeZero). Once the last expected token has begun, their
+    // parentheses are counted in the same pass, while they are in cache, so
+    // a bulk reply is never scanned again after its receive.
+    std::size_t takeChunk(const char* data, std::size_t size, std::size_t n);
 
     // Top-level tokens known to be complete so far (counted up to the start
     // of the last expected one), and whether the first is a negative result.
@@ -151,6 +158,9 @@ public:
         TooLarge,  // larger than the call can deliver
         OutOfMemory, // no room for the bytes (feed only)
     };
+    // The most one receive into touched pages takes: the bytes are scanned
+    // right after it, while they are still in cache.
+    static constexpr std::size_t kBulkReceiveBytes = 256 * 1024;
     // A buffer up to this size is kept whatever the next reply needs.
     static constexpr std::size_t kKeptBytes = 64 * 1024;
 
@@ -171,8 +181,9 @@ public:
     // memory runs out.
     char* space();
     // Room at the end of the reply in pages an earlier reply already wrote,
-    // when there are at least kReceiveChunkSize bytes of it (*room is set):
-    // a bulk reply is received there in large receives, without a copy.
+    // when there are at least kReceiveChunkSize bytes of it (*room is set,
+    // at most kBulkReceiveBytes): a bulk reply is received there in large
+    // receives, without a copy.
     // The first chunk of a reply may go to the start of a buffer that has
     // one (a page or two, touched by now or cheaply). nullptr otherwise.
     char* touchedSpace(std::size_t* room)
@@ -183,7 +194,7 @@ public:
                 return nullptr;
             touched = kReceiveChunkSize;
         }
-        *room = touched;
+        *room = std::min(touched, kBulkReceiveBytes);
         return data_ + size_;
     }
     // `n` bytes (1 to `room`) were received into space() (room

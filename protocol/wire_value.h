@@ -44,9 +44,11 @@ struct WireValue {
 
 // Appends the token of `value` by its tag; a None value appends nothing.
 void encodeValue(std::string& out, const WireValue& value);
-// Decodes a token of the given tag into `value` (its tag is set). Returns
-// the codec's code: 0, -5 for a token of another tag, -2/-3/-4/-6 for one
-// that does not decode.
+// Decodes a token of the given tag into `value` (its tag is set). `token`
+// is one as a message is cut into them (codec::splitMessage,
+// ReplyReader::split), so a text's end is known (codec::decodeCutString).
+// Returns the codec's code: 0, -5 for a token of another tag, -2/-3/-4/-6
+// for one that does not decode.
 int32_t decodeValue(WireTag tag, std::string_view token, WireValue* value);
 
 // Bytes of one element of a value of this tag in C memory (a text's char,
@@ -133,7 +135,7 @@ inline int32_t decodeValue(WireTag tag, std::string_view token, WireValue* value
         return codec::decodeDouble(token, &value->d);
     case WireTag::String: {
         codec::DecodedString s;
-        const int32_t rc = codec::decodeString(token, &s);
+        const int32_t rc = codec::decodeCutString(token, &s);
         value->text = s.text;
         value->isNull = s.isNull;
         return rc;

@@ -48,7 +48,7 @@ TEST(CodecTokenEnd, MatchesAByteScanOnRandomNestingAndLongTokens)
     std::mt19937 rng(12345);
     const char alphabet[] = "((()))ab=";
     for (int round = 0; round < 20000; ++round) {
-        std::string text(std::size_t(rng() % 40), ' ');
+        std::string text(std::size_t(rng() % (round % 2 ? 40 : 200)), ' '); // within and across vector blocks
         for (char& c : text)
             c = alphabet[rng() % (sizeof alphabet - 1)];
         const TokenBounds expected = referenceTokenEnd(text);
@@ -341,3 +341,79 @@ TEST(CodecDoubleArray, TokensAroundTheListDecodeLikeTheGeneralRules)
 }
 
 } // namespace
+
+namespace {
+// A text of runs of "(", ")", "x" and zero bytes, each up to 40 long, so the
+// depth often meets a window of closing parentheses exactly at its edge.
+std::string runsOfParentheses(std::mt19937& rng, std::size_t length, bool zeros)
+{
+    const char kinds[] = {'(', ')', 'x', '\0'};
+    std::string text;
+    while (text.size() < length)
+        text.append(1 + rng() % 40, kinds[rng() % (zeros ? 4 : 3)]);
+    text.resize(length);
+    return text;
+}
+} // namespace
+
+// The vector count against a byte-by-byte one, at every offset and length
+// around its 16- and 64-byte blocks: the depth, where it first returns to 0,
+// and where a zero byte or that return ends the count.
+TEST(CodecTokenEnd, VectorCountMatchesAByteScanAcrossBlocks)
+{
+    std::mt19937 rng(31337);
+    for (int round = 0; round < 4000; ++round) {
+        const bool zeros = round % 2 == 0;
+        const std::string text = runsOfParentheses(rng, rng() % 300, zeros);
+        const std::size_t from = text.empty() ? 0 : rng() % (text.size() + 1);
+        const int64_t startDepth = int64_t(rng() % 24);
+        const unsigned stops = (zeros ? kStopAtZero : kCountToEnd) | (round % 3 == 0 ? kStopAtClose : 0u);
+        int64_t depth = startDepth, expectedDepth = startDepth;
+        std::size_t close = 0, expectedClose = 0, expectedEnd = text.size();
+        for (std::size_t i = from; i < text.size(); ++i) {
+            if (zeros && text[i] == '\0') {
+                expectedEnd = i;
+                break;
+            }
+            expectedDepth += (text[i] == '(') - (text[i] == ')');
+            if (text[i] == ')' && expectedDepth == 0 && expectedClose == 0) {
+                expectedClose = i + 1;
+                if (stops & kStopAtClose) {
+                    expectedEnd = i + 1;
+                    break;
+                }
+            }
+        }
+        const std::size_t end = countParentheses(text, from, stops, &depth, &close);
+        ASSERT_EQ(end, expectedEnd) << "round " << round;
+        ASSERT_EQ(depth, expectedDepth) << "round " << round;
+        ASSERT_EQ(close, expectedClose) << "round " << round;
+    }
+}
+
+// A text token cut from a message decodes without a search for its end, to
+// exactly what the general decode gives; what is not such a token (no ")"
+// of its own, another tag) goes the general way.
+TEST(CodecDecodeString, ACutTokenDecodesAsTheGeneralPath)
+{
+    std::mt19937 rng(4242);
+    for (int round = 0; round < 2000; ++round) {
+        std::string message = "N=";
+        for (int k = 0; k < 4; ++k)
+            message += (rng() % 4 == 0 ? "(s=NULL)" : "(s=" + runsOfParentheses(rng, rng() % 90, false) + ")");
+        const SplitMessage cut = splitMessage(message);
+        for (const std::string_view token : cut.params) {
+            DecodedString general{"untouched", true}, fast{"untouched", true};
+            const int32_t rc = decodeString(token, &general);
+            ASSERT_EQ(decodeCutString(token, &fast), rc) << token;
+            ASSERT_EQ(fast.text, general.text) << token;
+            ASSERT_EQ(fast.isNull, general.isNull) << token;
+        }
+    }
+    DecodedString text{};
+    EXPECT_EQ(decodeCutString("(s=abc", &text), kParameterFormat);
+    EXPECT_EQ(decodeCutString("(n=00000000)", &text), kParameterType);
+    ASSERT_EQ(decodeCutString("(s=)", &text), kSuccess);
+    EXPECT_TRUE(text.text.empty());
+    EXPECT_FALSE(text.isNull);
+}

@@ -219,10 +219,11 @@ TEST(ReplyReader, KeepsItsBufferUntilABulkReplyNeedsFarLess)
     reader.begin(2, SIZE_MAX, bulkBytes);
     EXPECT_EQ(reader.capacity(), held);
     const std::string head = "R=(n=00000000)(s=(a)";
-    const std::string rest = std::string(bulkBytes / 2, 'c') + ")";
+    const std::string rest = std::string(bulkBytes / 4, 'c') + ")";
     char* space = reader.touchedSpace(&room);
     ASSERT_NE(space, nullptr);
     ASSERT_GE(room, head.size() + rest.size());
+    EXPECT_LE(room, ReplyReader::kBulkReceiveBytes); // received in pieces that stay in cache
     std::memcpy(space, head.data(), head.size());
     EXPECT_EQ(reader.received(head.size(), head.size()), Verdict::Receive);
     space = reader.touchedSpace(&room);
@@ -241,6 +242,50 @@ TEST(ReplyReader, KeepsItsBufferUntilABulkReplyNeedsFarLess)
     // Past its bound a reply is refused, whatever else it holds.
     reader.begin(1, 10);
     EXPECT_EQ(reader.feed("R=(n=00000000)"), Verdict::TooLarge);
+}
+
+// A bulk token is counted as each chunk arrives, in the same pass that looks
+// for a zero byte: a zero byte anywhere in a chunk (inside a 64-byte block,
+// in its tail) drops the rest of that chunk as it does for a short reply,
+// and the parentheses after it are not counted. Judged against the slow rule
+// on the bytes kept.
+TEST(ReplyReader, AZeroByteInsideABulkTokenDropsTheRestOfItsChunkOnly)
+{
+    std::mt19937 rng(77);
+    for (int round = 0; round < 60; ++round) {
+        std::string body(3000 + rng() % 20000, 'b');
+        for (int k = 0; k < 8; ++k)
+            body[rng() % body.size()] = "()"[rng() % 2];
+        const std::string reply = "R=(n=00000000)(s=" + body + ")";
+        const std::size_t chunk = 1 + rng() % 700;
+        std::string sent = reply, kept;
+        ReplyReader reader;
+        reader.begin(2, SIZE_MAX, 0, "R");
+        Verdict verdict = Verdict::Receive;
+        for (std::size_t at = 0; at < sent.size(); at += chunk) {
+            std::string piece = sent.substr(at, chunk);
+            // A zero byte in some chunks past the head, never the last one,
+            // followed by a ")" that would close the token if counted.
+            if (at > 300 && at + chunk < sent.size() && piece.size() > 2 && rng() % 3 == 0) {
+                const std::size_t z = rng() % (piece.size() - 1);
+                piece[z] = '\0';
+                piece[z + 1] = ')';
+            }
+            kept += piece.substr(0, piece.find('\0'));
+            verdict = reader.feed(piece);
+            if (verdict == Verdict::Done)
+                break;
+        }
+        ASSERT_EQ(reader.reply(), kept) << "round " << round;
+        const bool shortLast = true; // fed chunks are all short of kReceiveChunkSize
+        if (kept.back() == ')') {
+            ASSERT_STREQ(nameOf(verdict), nameOf(tqbse::test::referenceVerdict(kept, shortLast, 2)))
+                << "round " << round;
+        }
+        tqbse::codec::SplitMessage split;
+        reader.split(&split);
+        ASSERT_TRUE(tqbse::test::cutsAsSplitMessage(kept, split, 2)) << "round " << round;
+    }
 }
 
 } // namespace
