@@ -131,7 +131,23 @@ void ReplyFramer::scanTokens(std::string_view reply)
     int tokens = tokens_;
     bool irregular = irregular_;
     std::size_t next = size; // where the scan stopped: the end, or the last expected token's "("
+    const auto tokenClosed = [&](std::size_t end) {
+        if (tokens < kMaxRecordedTokens)
+            ends_[tokens] = end;
+        if (++tokens == 1)
+            first_ = {std::size_t(tokenStart), end - std::size_t(tokenStart)};
+        tokenStart = -1;
+    };
     for (std::size_t at = pos; at < size && next == size;) {
+        if (tokenStart >= 0 && !lastTokenOpen_ && size - at > kShortRest) {
+            // Within a long token before the last one (a trace's x array):
+            // its close is sought in vector blocks, not window by window.
+            std::size_t close = 0;
+            at = codec::countParentheses(reply, at, codec::kStopAtClose, &depth, &close);
+            if (close != 0)
+                tokenClosed(close);
+            continue;
+        }
         const Window w = windowAt(data, at, size);
         for (unsigned events = w.opens | w.closes; events != 0; events &= events - 1) {
             const std::size_t p = at + std::size_t(lowestBit(events));
@@ -161,13 +177,8 @@ void ReplyFramer::scanTokens(std::string_view reply)
                 ++depth;
             } else {
                 irregular |= depth <= 0;
-                if (--depth == 0 && tokenStart >= 0) {
-                    if (tokens < kMaxRecordedTokens)
-                        ends_[tokens] = p + 1;
-                    if (++tokens == 1)
-                        first_ = {std::size_t(tokenStart), p + 1 - std::size_t(tokenStart)};
-                    tokenStart = -1;
-                }
+                if (--depth == 0 && tokenStart >= 0)
+                    tokenClosed(p + 1);
             }
         }
         at += w.length;
