@@ -38,7 +38,7 @@ struct RowFacts {
 inline constexpr std::size_t kSmallRequest = 256;
 constexpr RowFacts rowFacts(const CallDesc& call)
 {
-    constexpr uint64_t kNumberToken = 20; // "(d=" + 16 hex digits + ")", the longest
+    constexpr uint64_t kNumberToken = codec::kMaxNumberToken; // the longest number token
     RowFacts facts;
     facts.nameLength = std::char_traits<char>::length(call.name);
     facts.fixedBound = facts.nameLength + 1 + kNumberToken;
