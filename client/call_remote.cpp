@@ -25,11 +25,18 @@ void appendInput(std::string& request, const WireInput& in, const ArgValue* args
 
 // A reply's tokens by index (0: the result): as cut into a SplitMessage, or
 // as the reader recorded a reply it took whole (ReplyReader::flat), which
-// holds exactly the row's tokens.
+// holds exactly the row's tokens. checkedElements(k): how many elements of
+// array token k the reader checked as they arrived.
 struct SplitTokens {
     const codec::SplitMessage& message;
+    const ReplyFramer* framer = nullptr; // the reader's, for a reply read over the connection
+    const char* reply = nullptr;         // the reply `message` was cut from, then
     std::size_t count() const { return message.params.size(); }
     std::string_view operator[](std::size_t k) const { return message.params[k]; }
+    std::size_t checkedElements(std::size_t k) const
+    {
+        return framer ? framer->checkedElements(std::size_t(message.params[k].data() - reply)) : 0;
+    }
 };
 struct FlatTokens {
     const ReplyFramer& framer;
@@ -37,6 +44,7 @@ struct FlatTokens {
     std::size_t tokens;
     std::size_t count() const { return tokens; }
     std::string_view operator[](std::size_t k) const { return framer.flatToken(reply, int(k)); }
+    static std::size_t checkedElements(std::size_t) { return 0; } // no array token is flat
 };
 
 // The result token's checks: -11 without one, -12 when it is no integer.
@@ -62,7 +70,8 @@ template <typename Tokens>
         for (int j = 0; j < count; ++j, ++next) {
             if (tokens.count() <= next)
                 return kReplyParameterCount;
-            if (const int32_t rc = readOutput(out, args, tokens[next], j); rc != kSuccess)
+            const std::size_t checked = traits(out.role).tag == WireTag::DoubleArray ? tokens.checkedElements(next) : 0;
+            if (const int32_t rc = readOutput(out, args, tokens[next], j, checked); rc != kSuccess)
                 return rc;
         }
     }
@@ -219,11 +228,13 @@ namespace {
 
 // The call procedure's checks and outputs for one reply, cut into `message`
 // (an empty reply is not looked at).
+// `framer`: the reader's, when the reply was read over the connection.
 int32_t judgeSplitReply(const CallDesc& call, const ArgValue* args, std::string_view reply,
-                        const codec::SplitMessage& message, bool* rejected, std::size_t nameLength = SIZE_MAX)
+                        const codec::SplitMessage& message, bool* rejected, std::size_t nameLength = SIZE_MAX,
+                        const ReplyFramer* framer = nullptr)
 {
     const int32_t rc = reply.empty() ? kNoResponse : checkName(call, message.name, nameLength);
-    return judgeTokens(call, args, rc, SplitTokens{message}, rejected);
+    return judgeTokens(call, args, rc, SplitTokens{message, framer, reply.data()}, rejected);
 }
 
 // Room set aside up front is address space until bytes arrive; the cap
@@ -268,7 +279,8 @@ int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, const Reply
         codec::SplitMessage& message = connection.splitReply();
         if (received)
             reader.split(&message);
-        rc = judgeSplitReply(call, args, reply, message, &rejected, facts.nameLength);
+        rc = judgeSplitReply(call, args, reply, message, &rejected, facts.nameLength,
+                             received ? &reader.framer() : nullptr);
     }
     if (connection.requestBuffer().capacity() > ReplyReader::kKeptBytes)
         std::string().swap(connection.requestBuffer());

@@ -242,7 +242,7 @@ int32_t decodeNumber(std::string_view token, std::string_view tag, T* value)
 // ---- Double arrays ----------------------------------------------------------
 // An element is 16 hex digits and elements are separated by single commas,
 // so element i starts 17 * i bytes into the list.
-constexpr int64_t kElementStride = 17;
+constexpr int64_t kElementStride = int64_t(kArrayElementStride);
 
 #if defined(__SSE2__)
 // What each byte of a 16-byte chunk of the element list must be: a hex
@@ -364,7 +364,7 @@ bool wellFormedElements(std::string_view elements, int32_t count)
 // "[" "]" "(" ")" each occur once and the general path would find the same
 // bounds. Anything else is left to the general path, which also tells the
 // failures apart.
-bool parseWholeArrayToken(std::string_view token, DoubleArrayView* out)
+bool parseWholeArrayToken(std::string_view token, DoubleArrayView* out, std::size_t checkedElements)
 {
     constexpr std::size_t kHead = 4; // "(da="
     const void* bracket = std::memchr(token.data() + kHead, '[', token.size() - kHead);
@@ -380,13 +380,46 @@ bool parseWholeArrayToken(std::string_view token, DoubleArrayView* out)
         || token[size - 1] != ')')
         return false;
     const std::string_view elements = token.substr(open + 1, size - open - 3);
-    if (!wellFormedElements(elements, count))
+    // Elements checked as they arrived are not read again. All of them
+    // cannot be: the last has no comma.
+    const std::size_t checked = checkedElements < std::size_t(count) ? checkedElements : 0;
+    if (!wellFormedElements(elements.substr(checked * kArrayElementStride), count - int32_t(checked)))
         return false;
     *out = DoubleArrayView{count, elements};
     return true;
 }
 
 } // namespace
+
+std::size_t countCommaElements(const char* p, std::size_t n)
+{
+    const std::size_t whole = n / kArrayElementStride;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Sixteen elements at a time as seventeen contiguous chunks; the block
+    // where one fails is then looked at element by element.
+    for (; i + 16 <= whole; i += 16) {
+        const char* block = p + i * kArrayElementStride;
+        __m128i valid = _mm_set1_epi8(-1);
+        for (std::size_t j = 0; j < kArrayElementStride; ++j)
+            valid = _mm_and_si128(valid, chunkMask(load16(block + 16 * j), kChunkRules[j]));
+        if (_mm_movemask_epi8(valid) != 0xffff)
+            break;
+    }
+    for (; i < whole; ++i) {
+        const char* e = p + i * kArrayElementStride;
+        if (_mm_movemask_epi8(chunkMask(load16(e), kDigitsOnly)) != 0xffff || e[16] != ',')
+            break;
+    }
+#else
+    for (; i < whole; ++i) {
+        const char* e = p + i * kArrayElementStride;
+        if (!isHex16(e) || e[16] != ',')
+            break;
+    }
+#endif
+    return i;
+}
 
 void appendHex(std::string& out, const void* bytes, std::size_t count)
 {
@@ -608,11 +641,11 @@ int32_t decodeCutString(std::string_view token, DecodedString* out)
     return decodeString(token, out);
 }
 
-int32_t parseDoubleArray(std::string_view token, DoubleArrayView* out)
+int32_t parseDoubleArray(std::string_view token, DoubleArrayView* out, std::size_t checkedElements)
 {
     if (!token.starts_with("(da="))
         return kParameterType;
-    if (parseWholeArrayToken(token, out))
+    if (parseWholeArrayToken(token, out, checkedElements))
         return kSuccess;
     std::string_view value;
     if (extractValue(token, &value) != kSuccess)

@@ -103,8 +103,18 @@ struct DoubleArrayView {
 };
 // Checks a (da=count[e1,...]) token completely: tag (-5), format (-2),
 // count text (-3), count against elements (-4), every element's hex (-6).
-// "0[]" is an empty array.
-int32_t parseDoubleArray(std::string_view token, DoubleArrayView* out);
+// "0[]" is an empty array. `checkedElements`: how many elements right after
+// the token's first "[" are already known to be 16 hex digits and a comma
+// each (countCommaElements over these very bytes), so are not looked at
+// again; the result is the same as without.
+int32_t parseDoubleArray(std::string_view token, DoubleArrayView* out, std::size_t checkedElements = 0);
+
+// An array element and its comma take this many bytes.
+inline constexpr std::size_t kArrayElementStride = 17;
+// How many whole elements, each 16 hex digits (either case) and a comma,
+// the n bytes at p begin with: the elements of an array token before its
+// last, checked as they arrive (the last has no comma and is not counted).
+std::size_t countCommaElements(const char* p, std::size_t n);
 int32_t decodeDoubleArray(std::string_view token, std::vector<double>* values);
 
 // Encodes a double array token; used by servers, never by the library.

@@ -77,6 +77,68 @@ std::string_view textBeforeZero(std::string_view chunk)
     return zero ? chunk.substr(0, std::size_t(static_cast<const char*>(zero) - chunk.data())) : chunk;
 }
 
+void ReplyFramer::followRun(std::size_t token)
+{
+    if (runCount_ > 0 && runs_[runCount_ - 1].token == token)
+        return;
+    following_ = runCount_ < kMaxCheckedRuns;
+    if (following_)
+        runs_[runCount_++] = {token, 0, 0};
+}
+
+void ReplyFramer::checkRun(const char* data, std::size_t size)
+{
+    if (!following_)
+        return;
+    CheckedRun& run = runs_[runCount_ - 1];
+    if (run.elements == 0) {
+        // "(da=", a count of signs and digits, "[": nothing among them is a
+        // "[" (so this one is the decoder's too), a parenthesis after the
+        // first or a zero byte. Any other token is left to the decoder.
+        constexpr std::size_t kHead = 4;
+        constexpr std::size_t kMaxCount = 11; // "-2147483648"
+        if (size - run.token < kHead)
+            return;
+        std::size_t at = run.token + kHead;
+        bool array = std::memcmp(data + run.token, "(da=", kHead) == 0;
+        for (; array && at < size && at < run.token + kHead + kMaxCount; ++at)
+            if (const char c = data[at]; (c < '0' || c > '9') && c != '-' && c != '+')
+                break;
+        if (array && at == size)
+            return; // the "[" may still come
+        if (!array || data[at] != '[') {
+            --runCount_;
+            following_ = false;
+            return;
+        }
+        run.elements = run.end = at + 1;
+    }
+    const std::size_t whole = (size - run.end) / codec::kArrayElementStride;
+    const std::size_t good = codec::countCommaElements(data + run.end, size - run.end);
+    run.end += good * codec::kArrayElementStride;
+    // Stopped by the last element (no comma after it), or one that is not
+    // well formed: the decoder takes it from there.
+    following_ = good == whole;
+}
+
+std::size_t ReplyFramer::pastCheckedRun(std::size_t at) const
+{
+    // Checked elements hold neither a parenthesis nor a zero byte: a count
+    // or a search for either may pass them by.
+    if (runCount_ == 0)
+        return at;
+    const CheckedRun& run = runs_[runCount_ - 1];
+    return run.elements != 0 && at >= run.elements && at < run.end ? run.end : at;
+}
+
+std::size_t ReplyFramer::checkedElements(std::size_t token) const
+{
+    for (int k = 0; k < runCount_; ++k)
+        if (runs_[k].token == token && runs_[k].elements != 0)
+            return (runs_[k].end - runs_[k].elements) / codec::kArrayElementStride;
+    return 0;
+}
+
 void ReplyFramer::scanTokens(std::string_view reply)
 {
     const char* data = reply.data();
@@ -141,9 +203,12 @@ void ReplyFramer::scanTokens(std::string_view reply)
     for (std::size_t at = pos; at < size && next == size;) {
         if (tokenStart >= 0 && !lastTokenOpen_ && size - at > kShortRest) {
             // Within a long token before the last one (a trace's x array):
-            // its close is sought in vector blocks, not window by window.
+            // its close is sought in vector blocks, not window by window,
+            // past the elements checked as they arrived.
+            followRun(std::size_t(tokenStart));
+            checkRun(data, size);
             std::size_t close = 0;
-            at = codec::countParentheses(reply, at, codec::kStopAtClose, &depth, &close);
+            at = codec::countParentheses(reply, pastCheckedRun(at), codec::kStopAtClose, &depth, &close);
             if (close != 0)
                 tokenClosed(close);
             continue;
@@ -166,8 +231,13 @@ void ReplyFramer::scanTokens(std::string_view reply)
                     if (tokens == expected_ - 1) {
                         // The last expected token: from here its balance
                         // tells, counted in vector blocks when it is long.
+                        // An array's elements are checked from here as
+                        // each chunk arrives (from the next one, when this
+                        // one ends within a few windows).
                         lastTokenOpen_ = true;
+                        followRun(p);
                         if (size - p > kShortRest) {
+                            checkRun(data, size);
                             next = p;
                             break;
                         }
@@ -204,13 +274,20 @@ void ReplyFramer::countBalance(std::string_view reply)
 
 std::size_t ReplyFramer::takeChunk(const char* data, std::size_t size, std::size_t n)
 {
-    if (!lastTokenOpen_)
-        return textBeforeZero(std::string_view(data + size, n)).size();
+    // A long array's elements first, while the chunk is in cache; what they
+    // cover is not searched again.
+    checkRun(data, size + n);
+    if (!lastTokenOpen_) {
+        const std::size_t from = pastCheckedRun(size);
+        return from - size + textBeforeZero(std::string_view(data + from, size + n - from)).size();
+    }
     // What an earlier chunk left uncounted (the bytes after the last
     // token's "(" in the chunk where it began), then this chunk up to a zero
     // byte, in one pass while it is in cache.
+    counted_ = pastCheckedRun(counted_);
     countBalance(std::string_view(data, size));
-    counted_ = codec::countParentheses(std::string_view(data, size + n), size, codec::kStopAtZero, &depth_, &lastEnd_);
+    counted_ = codec::countParentheses(std::string_view(data, size + n), pastCheckedRun(counted_),
+                                       codec::kStopAtZero, &depth_, &lastEnd_);
     return counted_ - size;
 }
 
@@ -405,8 +482,9 @@ void ReplyFramer::reset(int expectedTokens, std::string_view name)
     depth_ = 0;
     tokenStart_ = -1;
     tokens_ = 0;
-    sawEquals_ = lastTokenOpen_ = irregular_ = flat_ = false;
+    sawEquals_ = lastTokenOpen_ = irregular_ = flat_ = following_ = false;
     nameEnd_ = lastEnd_ = 0;
+    runCount_ = 0;
     first_ = {0, 0};
 }
 

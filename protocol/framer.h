@@ -100,13 +100,31 @@ public:
     // tokens.
     void split(std::string_view reply, codec::SplitMessage* out);
 
+    // How many elements of the array token that begins at reply[token] are
+    // known well formed (codec::parseDoubleArray's checkedElements): a long
+    // array token's elements are checked as they arrive, while in cache,
+    // up to the first that is not 16 hex digits and a comma.
+    std::size_t checkedElements(std::size_t token) const;
+
     // The most tokens whose ends are recorded.
     static constexpr int kMaxRecordedTokens = 16;
+    // The most array tokens whose elements are checked as they arrive (a
+    // trace's two).
+    static constexpr int kMaxCheckedRuns = 2;
     // A last expected token with at most this many bytes after its "(" so
     // far is counted with the tokens before it, not in vector blocks.
     static constexpr std::size_t kShortRest = 256;
 
 private:
+    // An array token's elements as checked so far.
+    struct CheckedRun {
+        std::size_t token;    // offset of its "("
+        std::size_t elements; // offset of its first element; 0 until its "[" has arrived
+        std::size_t end;      // whole elements with their commas are known good up to here
+    };
+    void followRun(std::size_t token);
+    void checkRun(const char* data, std::size_t size);
+    std::size_t pastCheckedRun(std::size_t at) const;
     void scanTokens(std::string_view reply);
     void countBalance(std::string_view reply);
     bool holdsExpectedTokens(std::string_view reply) const;
@@ -126,6 +144,9 @@ private:
     std::size_t lastEnd_;  // end of the last expected token, once it has closed
     std::pair<std::size_t, std::size_t> first_; // offset and length of the first token
     std::size_t ends_[kMaxRecordedTokens] = {};        // where each token ends
+    CheckedRun runs_[kMaxCheckedRuns] = {};
+    int runCount_;
+    bool following_;       // the last of runs_ may be checked further
 };
 
 // One reply's reading: owns the reply's bytes and the policy that says when

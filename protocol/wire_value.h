@@ -48,8 +48,9 @@ void encodeValue(std::string& out, const WireValue& value);
 // is one as a message is cut into them (codec::splitMessage,
 // ReplyReader::split), so a text's end is known (codec::decodeCutString).
 // Returns the codec's code: 0, -5 for a token of another tag, -2/-3/-4/-6
-// for one that does not decode.
-int32_t decodeValue(WireTag tag, std::string_view token, WireValue* value);
+// for one that does not decode. `checkedElements`: for an array, as
+// codec::parseDoubleArray takes it.
+int32_t decodeValue(WireTag tag, std::string_view token, WireValue* value, std::size_t checkedElements = 0);
 
 // Bytes of one element of a value of this tag in C memory (a text's char,
 // an array's double).
@@ -83,7 +84,9 @@ int32_t storeOutput(const WireOutput& out, const ArgValue* args, const WireValue
 // Decodes `token` by the output's tag and stores it into output `out` (as
 // storeOutput does); a token that does not decode stores nothing. A number
 // goes from its decoder to the caller's memory without a WireValue.
-int32_t readOutput(const WireOutput& out, const ArgValue* args, std::string_view token, int element);
+// `checkedElements`: see decodeValue.
+int32_t readOutput(const WireOutput& out, const ArgValue* args, std::string_view token, int element,
+                   std::size_t checkedElements = 0);
 
 // Copies `text` and its terminating zero into a buffer of `bufferSize`
 // bytes; kBufferTooSmall (buffer untouched) when it does not fit.
@@ -123,7 +126,7 @@ inline void encodeValue(std::string& out, const WireValue& value)
     }
 }
 
-inline int32_t decodeValue(WireTag tag, std::string_view token, WireValue* value)
+inline int32_t decodeValue(WireTag tag, std::string_view token, WireValue* value, std::size_t checkedElements)
 {
     value->tag = tag;
     switch (tag) {
@@ -141,7 +144,7 @@ inline int32_t decodeValue(WireTag tag, std::string_view token, WireValue* value
         return rc;
     }
     case WireTag::DoubleArray:
-        return codec::parseDoubleArray(token, &value->array);
+        return codec::parseDoubleArray(token, &value->array, checkedElements);
     case WireTag::None:
         break;
     }
@@ -243,7 +246,8 @@ inline int32_t storeOutput(const WireOutput& out, const ArgValue* args, const Wi
     return kSuccess;
 }
 
-inline int32_t readOutput(const WireOutput& out, const ArgValue* args, std::string_view token, int element)
+inline int32_t readOutput(const WireOutput& out, const ArgValue* args, std::string_view token, int element,
+                          std::size_t checkedElements)
 {
     const ArgValue& target = args[out.param];
     switch (traits(out.role).tag) {
@@ -274,7 +278,7 @@ inline int32_t readOutput(const WireOutput& out, const ArgValue* args, std::stri
         break;
     }
     WireValue value;
-    if (const int32_t rc = decodeValue(traits(out.role).tag, token, &value); rc != kSuccess)
+    if (const int32_t rc = decodeValue(traits(out.role).tag, token, &value, checkedElements); rc != kSuccess)
         return rc;
     return storeOutput(out, args, value, element);
 }

@@ -262,11 +262,28 @@ int32_t referenceElements(const std::string& list, int32_t count, std::vector<ui
     return kSuccess;
 }
 
+// Whole elements with their commas at the start of a list, byte by byte.
+std::size_t referenceCommaElements(const std::string& list)
+{
+    std::size_t good = 0;
+    for (; 17 * good + 17 <= list.size(); ++good) {
+        const std::size_t at = 17 * good;
+        for (std::size_t k = 0; k < 16; ++k)
+            if (referenceDigit(list[at + k]) < 0)
+                return good;
+        if (list[at + 16] != ',')
+            return good;
+    }
+    return good;
+}
+
 // Lists of 1 to 40 elements cross the boundaries of the vectorised passes
 // (groups of sixteen elements, pairs of elements, the last element): each
 // byte of each element and separator is replaced in turn by digits of both
 // cases and by near misses of every digit class, and the decoder must agree
 // with the byte-wise reference, leaving its output untouched on failure.
+// So must the count of elements checked as they arrive, and the decoder
+// told of them.
 TEST(CodecDoubleArray, EveryByteOfListsAcrossVectorBoundariesMatchesAByteWiseReference)
 {
     const std::string replacements("0" "9" "a" "f" "A" "F" "/:@G`g,. \x10\x19\x01\x80\xb0\xb9\xc1\xe6\xff", 24);
@@ -294,6 +311,14 @@ TEST(CodecDoubleArray, EveryByteOfListsAcrossVectorBoundariesMatchesAByteWiseRef
                     decodeDoubleArray("(da=" + std::to_string(count) + "[" + changed + "])", &decoded);
                 ASSERT_EQ(rc, expectedRc) << count << " elements, byte " << int(uint8_t(replacement)) << " at "
                                           << position;
+                const std::size_t checked = referenceCommaElements(changed);
+                ASSERT_EQ(countCommaElements(changed.data(), changed.size()), checked)
+                    << count << " elements, byte " << int(uint8_t(replacement)) << " at " << position;
+                DoubleArrayView view;
+                const std::string token = "(da=" + std::to_string(count) + "[" + changed + "])";
+                ASSERT_EQ(parseDoubleArray(token, &view, checked), expectedRc)
+                    << count << " elements, " << checked << " checked, byte " << int(uint8_t(replacement))
+                    << " at " << position;
                 if (rc == kSuccess) {
                     ASSERT_EQ(decoded.size() * 8, expected.size());
                     ASSERT_EQ(std::memcmp(decoded.data(), expected.data(), expected.size()), 0)

@@ -288,4 +288,96 @@ TEST(ReplyReader, AZeroByteInsideABulkTokenDropsTheRestOfItsChunkOnly)
     }
 }
 
+// A long array token's elements are checked as each chunk arrives, so the
+// decoder need not read them again, and the zero-byte search and the
+// parenthesis count pass them by. Whatever the damage and the split, the
+// reader keeps the bytes, reaches the verdict and makes the cut of the slow
+// rule, never claims an element that is not 16 hex digits and a comma, and
+// the decoder told of the claim decodes as without it. An intact token read
+// in receive-sized chunks has every element but its last checked.
+TEST(ReplyReader, ArrayElementsCheckedAsTheyArriveAreNeverOverclaimed)
+{
+    const auto isHex = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    };
+    // Whole elements with their commas after the token's first "[".
+    const auto commaElements = [&](std::string_view token) {
+        const std::size_t open = token.find('[');
+        std::size_t good = 0;
+        if (!token.starts_with("(da=") || open == std::string_view::npos)
+            return good;
+        const std::string_view list = token.substr(open + 1);
+        for (; 17 * good + 17 <= list.size(); ++good) {
+            const std::string_view e = list.substr(17 * good, 17);
+            if (!std::all_of(e.begin(), e.begin() + 16, isHex) || e[16] != ',')
+                break;
+        }
+        return good;
+    };
+    const std::string damage("gG/:@`,.)(][-+\0", 15);
+    std::mt19937_64 rng(31);
+    for (int round = 0; round < 240; ++round) {
+        std::string reply = "R=(n=00000000)";
+        std::size_t counts[2];
+        for (std::size_t& n : counts) {
+            n = 1 + rng() % (round % 4 ? 1500 : 40);
+            std::vector<double> values(n);
+            for (double& v : values) {
+                const uint64_t bits = rng();
+                std::memcpy(&v, &bits, sizeof v);
+            }
+            std::string token;
+            tqbse::codec::appendDoubleArray(token, values.data(), n);
+            if (round % 5 == 0) // upper-case digits are as good
+                for (char& c : token)
+                    if (c >= 'a' && c <= 'f' && &c > &token[4] && rng() % 4 == 0)
+                        c = char(c - 'a' + 'A');
+            reply += token;
+        }
+        const bool damaged = round % 3 != 0;
+        for (int k = 0; damaged && k < 1 + int(rng() % 3); ++k)
+            reply[14 + rng() % (reply.size() - 14)] = damage[rng() % damage.size()];
+        if (round % 12 == 2) // a zero byte in the last array's count: its elements are dropped with the chunk
+            reply[reply.rfind("(da=") + 4] = '\0';
+
+        const std::size_t chunk = round % 2 ? 1 + rng() % 700 : 1024 + rng() % (kReceiveChunkSize - 1023);
+        ReplyReader reader;
+        reader.begin(3, SIZE_MAX, 0, "R");
+        Verdict verdict = Verdict::Receive;
+        std::string kept;
+        std::size_t last = 0;
+        for (std::size_t at = 0; at < reply.size() && verdict != Verdict::Done; at += chunk) {
+            const std::string_view piece = std::string_view(reply).substr(at, chunk);
+            kept += piece.substr(0, piece.find('\0'));
+            last = piece.size();
+            verdict = reader.feed(piece);
+        }
+        const std::string what = "round " + std::to_string(round) + " chunk " + std::to_string(chunk);
+        ASSERT_EQ(reader.reply(), kept) << what;
+        if (!kept.empty() && kept.back() == ')') {
+            ASSERT_STREQ(nameOf(verdict),
+                         nameOf(tqbse::test::referenceVerdict(kept, last < kReceiveChunkSize, 3)))
+                << what;
+        }
+        tqbse::codec::SplitMessage split;
+        reader.split(&split);
+        ASSERT_TRUE(tqbse::test::cutsAsSplitMessage(kept, split, 3)) << what;
+        for (std::size_t k = 1; k < split.params.size() && k < 3; ++k) {
+            const std::string_view token = split.params[k];
+            const std::size_t checked =
+                reader.framer().checkedElements(std::size_t(token.data() - reader.reply().data()));
+            ASSERT_LE(checked, commaElements(token)) << what << " token " << k;
+            tqbse::codec::DoubleArrayView told, untold;
+            const int32_t rc = tqbse::codec::parseDoubleArray(token, &told, checked);
+            ASSERT_EQ(rc, tqbse::codec::parseDoubleArray(token, &untold)) << what << " token " << k;
+            if (rc == tqbse::kSuccess) {
+                ASSERT_EQ(told.elements, untold.elements) << what << " token " << k;
+            }
+            if (!damaged && chunk >= 1024 && counts[k - 1] >= 100) {
+                ASSERT_EQ(checked, counts[k - 1] - 1) << what << " token " << k;
+            }
+        }
+    }
+}
+
 } // namespace
