@@ -64,6 +64,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         if (!reply.empty() && !tqbse::test::cutsAsSplitMessage(reply, split, tokens))
             fail("the reply is cut differently from splitMessage");
 
+        // Array elements the reader claims as checked are well formed, and
+        // the decoder told of them decodes as without.
+        for (const std::string_view token : split.params) {
+            const std::size_t checked = reader.framer().checkedElements(std::size_t(token.data() - reply.data()));
+            if (checked > tqbse::test::referenceCommaElementsOfToken(token))
+                fail("array elements claimed as checked that are not well formed");
+            tqbse::codec::DoubleArrayView told, untold;
+            if (checked > 0
+                && tqbse::codec::parseDoubleArray(token, &told, checked) != tqbse::codec::parseDoubleArray(token, &untold))
+                fail("the decoder told of checked elements decodes otherwise");
+        }
+
         const std::string_view buffer = stream.substr(0, at);
         if (requestFramer.feed(buffer) != tqbse::isRequestComplete(buffer))
             fail("request judged differently in pieces and whole");

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "protocol/codec.h"
+#include "support/reply_rule.h"
 
 using namespace tqbse;
 using namespace tqbse::codec;
@@ -262,21 +263,6 @@ int32_t referenceElements(const std::string& list, int32_t count, std::vector<ui
     return kSuccess;
 }
 
-// Whole elements with their commas at the start of a list, byte by byte.
-std::size_t referenceCommaElements(const std::string& list)
-{
-    std::size_t good = 0;
-    for (; 17 * good + 17 <= list.size(); ++good) {
-        const std::size_t at = 17 * good;
-        for (std::size_t k = 0; k < 16; ++k)
-            if (referenceDigit(list[at + k]) < 0)
-                return good;
-        if (list[at + 16] != ',')
-            return good;
-    }
-    return good;
-}
-
 // Lists of 1 to 40 elements cross the boundaries of the vectorised passes
 // (groups of sixteen elements, pairs of elements, the last element): each
 // byte of each element and separator is replaced in turn by digits of both
@@ -311,7 +297,7 @@ TEST(CodecDoubleArray, EveryByteOfListsAcrossVectorBoundariesMatchesAByteWiseRef
                     decodeDoubleArray("(da=" + std::to_string(count) + "[" + changed + "])", &decoded);
                 ASSERT_EQ(rc, expectedRc) << count << " elements, byte " << int(uint8_t(replacement)) << " at "
                                           << position;
-                const std::size_t checked = referenceCommaElements(changed);
+                const std::size_t checked = tqbse::test::referenceCommaElements(changed);
                 ASSERT_EQ(countCommaElements(changed.data(), changed.size()), checked)
                     << count << " elements, byte " << int(uint8_t(replacement)) << " at " << position;
                 DoubleArrayView view;

@@ -57,4 +57,28 @@ inline bool cutsAsSplitMessage(std::string_view reply, const codec::SplitMessage
     return std::equal(split.params.begin(), split.params.end(), reference.params.begin());
 }
 
+// How many whole elements, 16 hex digits (either case) and a comma each,
+// begin `list`, byte by byte: what codec::countCommaElements counts and the
+// reader may claim as checked (ReplyFramer::checkedElements).
+inline std::size_t referenceCommaElements(std::string_view list)
+{
+    const auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); };
+    std::size_t good = 0;
+    for (; 17 * good + 17 <= list.size(); ++good) {
+        const std::string_view e = list.substr(17 * good, 17);
+        if (!std::all_of(e.begin(), e.begin() + 16, hex) || e[16] != ',')
+            break;
+    }
+    return good;
+}
+
+// The same for the list of an array token: after its first "[", when the
+// token starts "(da="; 0 for any other.
+inline std::size_t referenceCommaElementsOfToken(std::string_view token)
+{
+    const std::size_t open = token.find('[');
+    return token.starts_with("(da=") && open != std::string_view::npos ? referenceCommaElements(token.substr(open + 1))
+                                                                        : 0;
+}
+
 } // namespace tqbse::test
