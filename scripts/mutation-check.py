@@ -202,7 +202,7 @@ FAULTS = [
      "run.elements = run.end = at + 1;", "run.elements = run.end = at;"),
     ("checked elements claimed for another array", "protocol/framer.cpp",
      "if (runs_[k].token == token && runs_[k].elements != 0)", "if (runs_[k].token <= token && runs_[k].elements != 0)"),
-    ("a chunk's zero byte sought only past the checked elements", "protocol/framer.cpp",
+    ("the checked elements of a chunk left out of what it keeps", "protocol/framer.cpp",
      "return from - size + textBeforeZero(", "return textBeforeZero("),
     ("the checked elements passed by from the array's head", "protocol/framer.cpp",
      "at >= run.elements && at < run.end ? run.end : at;", "at >= run.token && at < run.end ? run.end : at;"),
