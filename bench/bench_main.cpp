@@ -35,6 +35,7 @@
 #include "platform/platform.h"
 #include "protocol/codec.h"
 #include "protocol/framer.h"
+#include "protocol/wire_value.h"
 #include "tqBsePluginControlDll.h"
 
 extern char** environ;
@@ -355,34 +356,43 @@ void bulkFloor(benchmark::State& state, const char* kind, long size, const std::
 // the best library / floor ratio the contract allows in the same run.
 void bulkDelivery(benchmark::State& state, const std::string& reply)
 {
+    // The output tokens with the caller's memory for each, as the library's
+    // call procedure delivers them (codec::parseDoubleArray and copyTo, or
+    // codec::decodeCutString and copyText).
+    struct Output {
+        std::string_view token;
+        std::vector<double> values; // an array's
+        std::vector<char> text;     // a text's, with its terminating zero
+    };
     const codec::SplitMessage message = codec::splitMessage(reply);
-    std::vector<char> text;
-    std::vector<std::vector<double>> arrays;
-    std::vector<codec::DoubleArrayView> views;
+    std::vector<Output> outputs;
     for (std::size_t k = 1; k < message.params.size(); ++k) {
         const std::string_view token = message.params[k];
         codec::DoubleArrayView view;
-        if (token.starts_with("(da=") && codec::parseDoubleArray(token, &view) == kSuccess) {
-            views.push_back(view);
-            arrays.emplace_back(std::size_t(view.count));
-        } else if (token.starts_with("(s=")) {
-            text.resize(token.size() - 3); // the text and its terminating zero
-        }
+        codec::DecodedString text;
+        if (token.starts_with("(da=") && codec::parseDoubleArray(token, &view) == kSuccess)
+            outputs.push_back({token, std::vector<double>(std::size_t(view.count)), {}});
+        else if (token.starts_with("(s=") && codec::decodeCutString(token, &text) == kSuccess)
+            outputs.push_back({token, {}, std::vector<char>(text.text.size() + 1)});
     }
-    const std::string_view textToken = message.params.size() > 1 ? message.params[1] : std::string_view();
     for (auto _ : state) {
-        for (std::size_t k = 0; k < views.size(); ++k) {
-            codec::DoubleArrayView view;
-            const std::string_view token = message.params[k + 1];
-            if (codec::parseDoubleArray(token, &view, std::size_t(views[k].count - 1)) != kSuccess) {
-                state.SkipWithError("array does not decode");
+        for (Output& out : outputs) {
+            int32_t rc = kSuccess;
+            if (!out.values.empty()) {
+                codec::DoubleArrayView view;
+                rc = codec::parseDoubleArray(out.token, &view, out.values.size() - 1);
+                if (rc == kSuccess)
+                    view.copyTo(out.values.data());
+            } else {
+                codec::DecodedString text;
+                rc = codec::decodeCutString(out.token, &text);
+                if (rc == kSuccess)
+                    rc = copyText(text.text, out.text.data(), int32_t(out.text.size()));
+            }
+            if (rc != kSuccess) {
+                state.SkipWithError("an output does not deliver");
                 return;
             }
-            view.copyTo(arrays[k].data());
-        }
-        if (!text.empty()) {
-            std::memcpy(text.data(), textToken.data() + 3, text.size() - 1);
-            text.back() = '\0';
         }
         benchmark::ClobberMemory();
     }
