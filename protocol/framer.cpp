@@ -401,11 +401,8 @@ bool ReplyFramer::takeFlat(std::string_view reply)
     return true;
 }
 
-ReplyFramer::Verdict ReplyFramer::advance(std::string_view reply, std::size_t received, char last,
-                                          std::size_t room)
+ReplyFramer::Verdict ReplyFramer::advance(std::string_view reply, bool shortChunk, char last)
 {
-    if (received == 0)
-        return Verdict::More;
     if (!lastTokenOpen_)
         scanTokens(reply);
     if (last != ')')
@@ -413,8 +410,10 @@ ReplyFramer::Verdict ReplyFramer::advance(std::string_view reply, std::size_t re
     // The balance is only looked at when a chunk ends in ")", so it is
     // brought up to date then rather than chunk by chunk.
     countBalance(reply);
-    const bool shortChunk = received < room;
-    if (depth_ <= 0 && holdsExpectedTokens(reply))
+    // A full chunk may have more of the reply behind it, so it never ends
+    // the reply by itself, however complete the reply looks: a server may
+    // send more tokens than the call reads.
+    if (depth_ <= 0 && shortChunk && holdsExpectedTokens(reply))
         return Verdict::End;
     if (shortChunk || depth_ <= 0)
         return Verdict::EndIfQuiet;
@@ -450,6 +449,7 @@ ReplyReader& ReplyReader::operator=(ReplyReader&& other) noexcept
     std::swap(capacity_, other.capacity_);
     std::swap(touched_, other.touched_);
     maxBytes_ = other.maxBytes_;
+    chunkFill_ = other.chunkFill_;
     framer_ = other.framer_;
     couldEnd_ = other.couldEnd_;
     return *this;
@@ -494,6 +494,7 @@ void ReplyReader::begin(int expectedTokens, std::size_t maxBytes, std::size_t re
     maxBytes_ = maxBytes;
     framer_.reset(expectedTokens, name);
     couldEnd_ = false;
+    chunkFill_ = 0;
     if (reserve > 0 && capacity_ > kKeptBytes && capacity_ / 4 > reserve)
         release();
     // Best effort: without the room the reply grows as it arrives.
@@ -514,7 +515,16 @@ ReplyReader::Next ReplyReader::received(std::size_t n, std::size_t room)
     if (n == 0)
         return Next::Receive;
     touched_ = std::max(touched_, size_ + n);
-    if (size_ == 0 && n <= maxBytes_ && framer_.takeFlat(std::string_view(data_, n))) {
+    // Whether the receive ended a short chunk of kReceiveChunkSize bytes, as
+    // if the bytes had been received that many at a time: a receive that
+    // filled its room had more waiting, and one that took what there was
+    // ends a full chunk when the bytes since the last short chunk are a
+    // whole number of chunks. Larger receives thus end a reply exactly where
+    // chunk-sized ones would.
+    const std::size_t fill = (chunkFill_ + n) % kReceiveChunkSize;
+    const bool shortChunk = n < room && fill != 0;
+    chunkFill_ = n < room ? 0 : fill;
+    if (size_ == 0 && shortChunk && n <= maxBytes_ && framer_.takeFlat(std::string_view(data_, n))) {
         size_ = n;
         couldEnd_ = false;
         return Next::Done;
@@ -525,7 +535,7 @@ ReplyReader::Next ReplyReader::received(std::size_t n, std::size_t room)
     // would otherwise take all memory.
     if (size_ > maxBytes_)
         return Next::TooLarge;
-    const ReplyFramer::Verdict verdict = framer_.advance(reply(), n, last, room);
+    const ReplyFramer::Verdict verdict = framer_.advance(reply(), shortChunk, last);
     couldEnd_ = verdict == ReplyFramer::Verdict::EndIfQuiet;
     switch (verdict) {
     case ReplyFramer::Verdict::End:

@@ -25,16 +25,18 @@ inline constexpr int kQuietMs = 100;
 // A message is text: its bytes up to the first zero byte of `chunk`.
 std::string_view textBeforeZero(std::string_view chunk);
 
-// The end of a reply, judged at each received chunk. A chunk whose last byte
-// is ")" ends the reply when its parentheses balance and the reply holds
-// every token a successful reply to the call carries (the result and the
-// outputs), or its result token is negative (a failure carries nothing
-// else). A reply that could end at a ")" but lacks that proof ends only when
-// the stream stays quiet first: a short chunk with parentheses still open (a
-// server that sent one reply in several writes), a balanced chunk without
-// all its tokens (a reply split after a token, or one that really is short
-// of outputs), and a full chunk that balances without the tokens.
-// Everything else needs more bytes.
+// The end of a reply, judged at each received chunk. A short chunk (one
+// that did not fill its receive) whose last byte is ")" ends the reply when
+// its parentheses balance and the reply holds every token a successful reply
+// to the call carries (the result and the outputs), or its result token is
+// negative (a failure carries nothing else). A reply that could end at a ")"
+// but lacks that proof ends only when the stream stays quiet first: a short
+// chunk with parentheses still open (a server that sent one reply in several
+// writes), a balanced chunk without all its tokens (a reply split after a
+// token, or one that really is short of outputs), and any full chunk that
+// balances, with its tokens or without: a full chunk may have more of the
+// reply behind it (a newer server's extra tokens), so it never ends a reply
+// by itself. Everything else needs more bytes.
 //
 // Tokens are counted at the top level only, byte by byte, until the last
 // expected token begins; from there only the balance is kept, counted in
@@ -59,12 +61,11 @@ public:
     void reset(int expectedTokens, std::string_view name = {});
 
     // The reply is `reply`, of which the bytes past those seen before
-    // arrived in one receive of `received` bytes (up to `room`, the most it
-    // could take) whose last byte was `last`; what followed a zero byte in
-    // it is already cut off. A receive that did not fill its room is short:
-    // the stream had nothing more at that moment.
-    Verdict advance(std::string_view reply, std::size_t received, char last,
-                    std::size_t room = kReceiveChunkSize);
+    // arrived in one receive whose last byte was `last`; what followed a
+    // zero byte in it is already cut off. `shortChunk`: the receive ended a
+    // chunk shorter than kReceiveChunkSize (the stream had nothing more at
+    // that moment); see ReplyReader::received.
+    Verdict advance(std::string_view reply, bool shortChunk, char last);
     // The bytes data[size, size + n) just received after the reply's first
     // `size` (all seen by advance): how many of them come before a zero byte
     // (textBeforeZero). Once the last expected token has begun, their
@@ -216,6 +217,12 @@ public:
             touched = kReceiveChunkSize;
         }
         *room = std::min(touched, kBulkReceiveBytes);
+        // A receive that fills its room never ends a reply by itself, so the
+        // room reaches one byte past the touched pages where the buffer has
+        // it: a reply as long as the last one then ends with a short receive
+        // instead of a quiet wait. The byte is written only by a longer reply.
+        if (*room == touched && capacity_ - size_ > touched)
+            ++*room;
         return data_ + size_;
     }
     // `n` bytes (1 to `room`) were received into space() (room
@@ -248,6 +255,7 @@ private:
     std::size_t capacity_ = 0;
     std::size_t touched_ = 0; // bytes of the buffer ever written
     std::size_t maxBytes_ = SIZE_MAX;
+    std::size_t chunkFill_ = 0; // bytes of the current chunk, when the last receive filled its room
     ReplyFramer framer_;
     bool couldEnd_ = false;
 };

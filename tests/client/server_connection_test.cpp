@@ -97,6 +97,39 @@ TEST_F(Lifecycle, EndOfReplyRulesThatNeedASocket)
 }
 
 
+// A full chunk that holds every token the call reads does not end the reply:
+// a server that sends more tokens than the call reads (a newer one), the
+// extra ones 40 ms later, has its whole reply taken by this call, and the
+// next call gets its own reply on the same connection (not this one's tail,
+// -10). A reply of exactly one or two chunks ends after the quiet wait.
+TEST_F(Lifecycle, AFullChunkNeverEndsAReplyByItself)
+{
+    const std::string name = calls::TestCase_Name_Get.name;
+    const auto fill = [&](std::size_t size) {
+        std::string reply = name + "=(n=00000000)(s=";
+        return reply + std::string(size - reply.size() - 1, 'a') + ")";
+    };
+    ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), 0);
+    for (const std::size_t size : {std::size_t(4096), std::size_t(8192)}) {
+        const std::string first = fill(size);
+        server_->push(test::inPieces({first, "(n=07000000)(s=extra)"}, 40));
+        std::vector<char> buffer(size);
+        EXPECT_EQ(tqBsePluginControlDll_TestCase_Name_Get(0, buffer.data(), int32_t(size)), 0) << size;
+        EXPECT_EQ(std::string(buffer.data()), std::string(size - name.size() - 17, 'a')) << size;
+
+        server_->push(kCount + "=(n=00000000)(n=05000000)");
+        int32_t count = 0;
+        EXPECT_EQ(tqBsePluginControlDll_TestCase_Count_Get(&count), 0) << size;
+        EXPECT_EQ(count, 5) << size;
+
+        // Exactly a full chunk or two, nothing behind: whole after the quiet wait.
+        server_->push(fill(size));
+        EXPECT_EQ(tqBsePluginControlDll_TestCase_Name_Get(0, buffer.data(), int32_t(size)), 0) << size;
+        EXPECT_EQ(std::string(buffer.data()).size(), size - name.size() - 17) << size;
+    }
+    EXPECT_EQ(server_->connections(), 1);
+}
+
 // A reply short of an output ends after the quiet wait (-11); what arrives
 // after that is discarded before the call returns, so the next call gets its
 // own reply on the same connection. The rest comes 150 ms after the first

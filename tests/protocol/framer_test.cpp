@@ -53,7 +53,9 @@ TEST(ReplyFramer, ChunkRules)
         {"a text holding balanced parentheses", 2, {"R=(n=00000000)(s=a(b)", "c)"}, "EndIfQuiet End ", ""},
         {"a token still open", 2, {"R=(n=00000000)(s=(x)", ")"}, "EndIfQuiet End ", ""},
         {"the same reply twice in one chunk", 2, {get + get}, "End ", ""},
-        {"full chunk, balanced, whole", 2, {full}, "End ", ""},
+        {"full chunk, balanced, whole, waits: more may follow", 2, {full}, "EndIfQuiet ", ""},
+        {"full chunk, whole, then extra tokens", 2, {full, "(n=00000000)"}, "EndIfQuiet End ", ""},
+        {"full chunk, a failure, waits too", 3, {"R=(n=f8ffffff)(s=" + full.substr(17)}, "EndIfQuiet ", ""},
         {"full chunk, balanced, an output short", 3, {full}, "EndIfQuiet ", ""},
         {"full chunk, open, then the rest", 2, {open, "))"}, "More End ", ""},
         {"bytes without a name", 1, {std::string(kReceiveChunkSize, 'y'), ")"}, "More EndIfQuiet ", ""},
@@ -179,6 +181,44 @@ TEST(ReplyReader, AWholeSmallReplyIsTakenInOnePassOnlyWithinItsBounds)
         for (int k = 0; c.flat && k < c.tokens; ++k)
             EXPECT_EQ(reader.framer().flatToken(reader.reply().data(), k), split.params[std::size_t(k)]) << c.what;
     }
+}
+
+// Receives larger than a chunk end a reply where receives of one chunk at a
+// time would: a receive that takes all there is ends a full chunk when the
+// bytes since the last short chunk are a whole number of chunks, and a reply
+// as long as the last one, received into its touched pages, ends with a
+// short receive rather than a quiet wait.
+TEST(ReplyReader, LargeReceivesEndAReplyWhereChunkSizedOnesWould)
+{
+    const auto text = [](std::size_t size) {
+        const std::string head = "R=(n=00000000)(s=";
+        return head + std::string(size - head.size() - 1, 'c') + ")";
+    };
+    ReplyReader reader;
+    reader.begin(2, SIZE_MAX, 16384);
+    const std::string first = text(6001);
+    ASSERT_EQ(reader.feed(std::string_view(first).substr(0, 4096)), Verdict::Receive);
+    ASSERT_EQ(reader.feed(std::string_view(first).substr(4096)), Verdict::Done);
+
+    // The same length again: its pages take it whole with a byte to spare.
+    reader.begin(2, SIZE_MAX, 16384);
+    std::size_t room = 0;
+    char* space = reader.touchedSpace(&room);
+    ASSERT_NE(space, nullptr);
+    ASSERT_EQ(room, first.size() + 1);
+    std::memcpy(space, first.data(), first.size());
+    EXPECT_EQ(reader.received(first.size(), room), Verdict::Done);
+
+    // 6002 bytes filling their receive, then 2190 that were all there was:
+    // 8192 bytes, two full chunks, so the reply waits for quiet.
+    const std::string two = text(8192);
+    reader.begin(2, SIZE_MAX, 16384);
+    space = reader.touchedSpace(&room);
+    ASSERT_EQ(room, first.size() + 1);
+    std::memcpy(space, two.data(), room);
+    ASSERT_EQ(reader.received(room, room), Verdict::Receive);
+    EXPECT_EQ(reader.feed(std::string_view(two).substr(room)), Verdict::WaitQuiet);
+    EXPECT_EQ(reader.reply(), two);
 }
 
 // The reader keeps its buffer from reply to reply (a small reply lands where

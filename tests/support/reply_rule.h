@@ -42,7 +42,10 @@ inline ReplyReader::Next referenceVerdict(std::string_view reply, bool shortLast
         }
     }
     const bool whole = failed || tokens >= expected;
-    return depth <= 0 && whole ? Next::Done : shortLast || depth <= 0 ? Next::WaitQuiet : Next::Receive;
+    // A full chunk may have more behind it: it never ends a reply by itself.
+    return depth <= 0 && whole && shortLast ? Next::Done
+           : shortLast || depth <= 0        ? Next::WaitQuiet
+                                            : Next::Receive;
 }
 
 // Whether `split`, the reader's cut of the whole `reply`, holds the name and
