@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "listener/listener.h"
+#include "platform/platform.h"
 #include "client/server_connection.h"
 #include "client/trace.h"
 #include "protocol/ports.h"
@@ -42,6 +43,26 @@ int replyDeadlineFromEnvironment()
                      text);
     return 0;
 }
+
+// TQBSE_DIAGNOSTICS, read at every Initialise: where the socket layer's texts
+// go ("stdout", the default, "stderr" or "off"). Unset or empty keeps
+// standard output; anything else is said once on standard error and keeps
+// standard output too.
+tqbse::platform::DiagnosticsTarget diagnosticsFromEnvironment()
+{
+    using tqbse::platform::DiagnosticsTarget;
+    const char* text = std::getenv("TQBSE_DIAGNOSTICS");
+    DiagnosticsTarget target = DiagnosticsTarget::Stdout;
+    if (text == nullptr || *text == '\0' || tqbse::platform::parseDiagnosticsTarget(text, &target))
+        return target;
+    static std::atomic_flag warned = ATOMIC_FLAG_INIT;
+    if (!warned.test_and_set())
+        std::fprintf(stderr,
+                     "tqBsePluginControlDll: TQBSE_DIAGNOSTICS=\"%s\" is not stdout, stderr or off; "
+                     "diagnostics go to standard output\n",
+                     text);
+    return DiagnosticsTarget::Stdout;
+}
 } // namespace
 
 TQ_EXPORT int32_t tqBsePluginControlDll_Initialise(int32_t octet1, int32_t octet2, int32_t octet3, int32_t octet4)
@@ -51,6 +72,7 @@ TQ_EXPORT int32_t tqBsePluginControlDll_Initialise(int32_t octet1, int32_t octet
         if (!isOctet(octet1) || !isOctet(octet2) || !isOctet(octet3) || !isOctet(octet4))
             return kBadAddressOctet;
         const std::unique_lock lock = takeOverConnection();
+        platform::setDiagnosticsTarget(diagnosticsFromEnvironment());
         trace::open();
         ServerConnection& socket = ServerConnection::instance();
         if (socket.isConnected()) {

@@ -11,7 +11,11 @@
  * library, so calls from several threads run one after another, each with
  * its own reply. Initialise or Shutdown on one thread while another thread
  * waits in a call ends that call at once with -14 (its reply may never
- * come), then does its work. The library may be unloaded (dlclose,
+ * come), then does its work. A call ended with -14 this way, or by the
+ * reply deadline below, may or may not have been applied by the server:
+ * its request may already have gone out, and the server may apply it even
+ * after later calls made on the new connection have returned. After such a
+ * -14, read back any setting that matters before relying on it. The library may be unloaded (dlclose,
  * FreeLibrary) at any time after Shutdown, also while the callback listener
  * runs.
  *
@@ -40,6 +44,13 @@
  * taken for the answer to a later call. Unset, empty or 0: calls block until
  * their reply has arrived, and a failed exchange leaves the connection marked
  * connected. Any other value is ignored (said once on standard error).
+ *
+ * Diagnostics: the socket layer's few texts ("connect() failed: 111",
+ * "Accepted client: 127.0.0.1:38032" and the others) go to standard output
+ * by default. The environment variable TQBSE_DIAGNOSTICS, read at each
+ * Initialise, sends them to "stderr" instead, or "off" silences them;
+ * "stdout", unset or empty keep standard output. Any other value keeps
+ * standard output (said once on standard error).
  *
  * Common failure codes of every remote call:
  *   -14 no reply (no connection, or it failed; only Initialise reconnects)

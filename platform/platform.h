@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tqbse::platform {
 
@@ -78,8 +79,9 @@ void shutdownSend(SocketHandle s);
 // caller for minutes. The socket is blocking again afterwards.
 int connectWithTimeout(SocketHandle s, Endpoint to, int timeoutMs);
 int bindSocket(SocketHandle s, Endpoint local);
-// The backlog the library's listener and the emulator listen with.
-inline constexpr int kListenBacklog = 16;
+// The backlog the library's callback listener and the emulator listen with:
+// connection attempts beyond it wait while a peer is being accepted.
+inline constexpr int kListenBacklog = 8;
 int listenSocket(SocketHandle s, int backlog);
 // One accepted peer, or kInvalidSocket (lastError() says why).
 SocketHandle acceptPeer(SocketHandle listening, Endpoint* peer);
@@ -165,8 +167,15 @@ void detachThread(Thread* thread);
 bool isCurrentThread(const Thread& thread);
 
 // ---- Diagnostics ---------------------------------------------------------
-// The socket layer's texts go to standard output, flushed at once so that
-// they are not lost if the host program dies right after.
+// The socket layer's texts go to standard output by default, flushed at once
+// so that they are not lost if the host program dies right after; the host
+// may send them to standard error instead, or nowhere.
+enum class DiagnosticsTarget : int { Stdout, Stderr, Off };
+// Takes effect for every text printed after it, on any thread.
+void setDiagnosticsTarget(DiagnosticsTarget target);
+// The target a setting names ("stdout", "stderr" or "off"); false for
+// anything else.
+bool parseDiagnosticsTarget(std::string_view setting, DiagnosticsTarget* target);
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
 #endif

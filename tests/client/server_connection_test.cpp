@@ -13,6 +13,7 @@
 
 #include "client/server_connection.h"
 #include "listener/listener.h"
+#include "platform/host.h"
 #include "protocol/call_table.h"
 #include "support/fake_server.h"
 #include "tqBsePluginControlDll.h"
@@ -249,6 +250,40 @@ TEST_F(Lifecycle, SecondInitialiseReplacesTheConnectionAndAFailedOneDropsIt)
     EXPECT_EQ(tqBsePluginControlDll_TestCase_Count_Get(&count), -14);
     EXPECT_EQ(count, 99);
     EXPECT_EQ(server_->requests().size(), 2u);
+}
+
+// TQBSE_DIAGNOSTICS, read at each Initialise, moves the socket layer's texts
+// to standard error or silences them; an unknown value is said once on
+// standard error and standard output kept.
+TEST_F(Lifecycle, DiagnosticsGoWhereTheHostSays)
+{
+    const test::RefusingPort refusing("127.0.0.3", server_->port());
+    ASSERT_TRUE(refusing.isHeld());
+    const std::string failed = "connect() failed: " + std::to_string(test::kConnectionRefusedError) + "\n";
+    struct Case {
+        const char* setting;
+        std::string out, err;
+    };
+    const std::string unknown = "tqBsePluginControlDll: TQBSE_DIAGNOSTICS=\"loud\" is not stdout, stderr or off; "
+                                "diagnostics go to standard output\n";
+    const std::vector<Case> cases = {
+        {"stderr", "", failed},
+        {"off", "", ""},
+        {"loud", failed, unknown},
+        {"loud", failed, ""}, // said once only
+        {"", failed, ""},
+        {"stdout", failed, ""},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(platform::setEnvironment("TQBSE_DIAGNOSTICS", c.setting), 0);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 3), -14) << c.setting;
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err) << c.setting;
+        EXPECT_EQ(out, c.out) << c.setting;
+    }
+    ASSERT_EQ(platform::setEnvironment("TQBSE_DIAGNOSTICS", ""), 0);
 }
 
 } // namespace
