@@ -42,6 +42,32 @@ int replyDeadlineFromEnvironment()
                      text);
     return 0;
 }
+
+// TQBSE_INTERRUPT_FD, read at every Initialise: a descriptor number (a
+// socket handle on Windows) that the host makes readable to end a call
+// waiting on the server, as a Python host does with its signal wake-up
+// descriptor so that Ctrl-C ends a call to a stalled server. The call
+// fails with -14 and the connection is dropped, as at a reply deadline.
+// Unset or empty: calls cannot be interrupted this way (and cost nothing
+// extra). Anything else is ignored, and said so once on standard error.
+tqbse::platform::SocketHandle interruptFromEnvironment()
+{
+    const char* text = std::getenv("TQBSE_INTERRUPT_FD");
+    if (text == nullptr || *text == '\0')
+        return tqbse::platform::kInvalidSocket;
+    const std::string_view digits(text);
+    unsigned long long value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 10);
+    if (error == std::errc() && end == digits.data() + digits.size() && value < tqbse::platform::kInvalidSocket)
+        return tqbse::platform::SocketHandle(value);
+    static std::atomic_flag warned = ATOMIC_FLAG_INIT;
+    if (!warned.test_and_set())
+        std::fprintf(stderr,
+                     "tqBsePluginControlDll: TQBSE_INTERRUPT_FD=\"%s\" is not a descriptor number; "
+                     "calls cannot be interrupted through it\n",
+                     text);
+    return tqbse::platform::kInvalidSocket;
+}
 } // namespace
 
 TQ_EXPORT int32_t tqBsePluginControlDll_Initialise(int32_t octet1, int32_t octet2, int32_t octet3, int32_t octet4)
@@ -59,6 +85,7 @@ TQ_EXPORT int32_t tqBsePluginControlDll_Initialise(int32_t octet1, int32_t octet
         }
         socket.setAddress(octet1, octet2, octet3, octet4);
         socket.setReplyDeadline(replyDeadlineFromEnvironment());
+        socket.setInterrupt(interruptFromEnvironment());
         if (socket.connectToServer(serverPort()) == 0)
             listener::startListener();
         // The announcement's own trace line, with its own result, now.
