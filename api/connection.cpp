@@ -1,11 +1,7 @@
 // Connection exports: Initialise and Shutdown (RemoteConnection_Set is generated in exports.cpp).
-#include <atomic>
-#include <charconv>
-#include <cstdio>
-#include <cstdlib>
 #include <mutex>
-#include <string_view>
 
+#include "api/environment.h"
 #include "listener/listener.h"
 #include "platform/platform.h"
 #include "client/server_connection.h"
@@ -20,49 +16,6 @@ constexpr int32_t kTrueFlag = -1;
 constexpr int32_t kFalseFlag = 0;
 
 bool isOctet(int32_t v) { return v >= 0 && v <= 255; }
-
-// TQBSE_REPLY_TIMEOUT_MS, read at every Initialise: a positive number of
-// milliseconds turns on the reply deadline for the connection it makes.
-// Unset, empty or 0 leaves calls blocking until their reply has arrived.
-// Anything else is ignored, and said so once on standard error.
-int replyDeadlineFromEnvironment()
-{
-    const char* text = std::getenv("TQBSE_REPLY_TIMEOUT_MS");
-    if (text == nullptr || *text == '\0')
-        return 0;
-    const std::string_view digits(text);
-    int value = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 10);
-    if (error == std::errc() && end == digits.data() + digits.size() && value >= 0 && digits[0] != '-')
-        return value;
-    static std::atomic_flag warned = ATOMIC_FLAG_INIT;
-    if (!warned.test_and_set())
-        std::fprintf(stderr,
-                     "tqBsePluginControlDll: TQBSE_REPLY_TIMEOUT_MS=\"%s\" is not a number of milliseconds; "
-                     "calls wait for their replies without a deadline\n",
-                     text);
-    return 0;
-}
-
-// TQBSE_DIAGNOSTICS, read at every Initialise: where the socket layer's texts
-// go ("stdout", the default, "stderr" or "off"). Unset or empty keeps
-// standard output; anything else is said once on standard error and keeps
-// standard output too.
-tqbse::platform::DiagnosticsTarget diagnosticsFromEnvironment()
-{
-    using tqbse::platform::DiagnosticsTarget;
-    const char* text = std::getenv("TQBSE_DIAGNOSTICS");
-    DiagnosticsTarget target = DiagnosticsTarget::Stdout;
-    if (text == nullptr || *text == '\0' || tqbse::platform::parseDiagnosticsTarget(text, &target))
-        return target;
-    static std::atomic_flag warned = ATOMIC_FLAG_INIT;
-    if (!warned.test_and_set())
-        std::fprintf(stderr,
-                     "tqBsePluginControlDll: TQBSE_DIAGNOSTICS=\"%s\" is not stdout, stderr or off; "
-                     "diagnostics go to standard output\n",
-                     text);
-    return DiagnosticsTarget::Stdout;
-}
 } // namespace
 
 TQ_EXPORT int32_t tqBsePluginControlDll_Initialise(int32_t octet1, int32_t octet2, int32_t octet3, int32_t octet4)
@@ -72,7 +25,7 @@ TQ_EXPORT int32_t tqBsePluginControlDll_Initialise(int32_t octet1, int32_t octet
         if (!isOctet(octet1) || !isOctet(octet2) || !isOctet(octet3) || !isOctet(octet4))
             return kBadAddressOctet;
         const std::unique_lock lock = takeOverConnection();
-        platform::setDiagnosticsTarget(diagnosticsFromEnvironment());
+        platform::setDiagnosticsTarget(environment::diagnostics());
         trace::open();
         ServerConnection& socket = ServerConnection::instance();
         if (socket.isConnected()) {
@@ -80,7 +33,8 @@ TQ_EXPORT int32_t tqBsePluginControlDll_Initialise(int32_t octet1, int32_t octet
             listener::stopListener();
         }
         socket.setAddress(octet1, octet2, octet3, octet4);
-        socket.setReplyDeadline(replyDeadlineFromEnvironment());
+        socket.setReplyDeadline(environment::replyDeadline());
+        socket.setInterrupt(environment::interrupt());
         if (socket.connectToServer(serverPort()) == 0)
             listener::startListener();
         // The announcement's own trace line, with its own result, now.

@@ -105,17 +105,24 @@ int ServerConnection::exchange(std::string_view request, const ReplyLimits& limi
     if (!connected_)
         return -1;
     // With a deadline, sending and every receive wait only as long as the
-    // deadline leaves.
+    // deadline leaves; with the host's interrupt, they also end when it
+    // becomes readable.
     const bool hasDeadline = replyDeadlineMs_ > 0;
+    const bool interruptible = interrupt_ != platform::kInvalidSocket;
     const Clock::time_point deadline =
         hasDeadline ? Clock::now() + std::chrono::milliseconds(replyDeadlineMs_) : Clock::time_point();
-    if (discardStaleBytes() != 0 || sendRequest(request, hasDeadline ? &deadline : nullptr) != 0)
+    const Clock::time_point* const limit = hasDeadline ? &deadline : nullptr;
+    if (interruptible)
+        platform::drainInterrupt(interrupt_);
+    if (discardStaleBytes() != 0 || sendRequest(request, limit) != 0)
         return -1;
     for (;;) {
-        if (hasDeadline && !waitForBytes(deadline)) {
-            trace::connection("deadline expired", std::to_string(replyDeadlineMs_) + " ms");
-            abandonConnection();
-            return -1;
+        if (hasDeadline || interruptible) {
+            if (const platform::WaitEnd end = waitFor(platform::Interest::Read, limit);
+                end != platform::WaitEnd::Ready) {
+                abandonAfter(end, "");
+                return -1;
+            }
         }
         // Into pages an earlier reply touched, the bytes go straight into
         // the reply, as many as the kernel has up to the reader's bulk
@@ -193,26 +200,25 @@ int ServerConnection::discardStaleBytes()
 int ServerConnection::sendRequest(std::string_view request, const Clock::time_point* deadline)
 {
     // The request goes out whole even when the kernel takes it in parts.
-    if (deadline == nullptr)
+    if (deadline == nullptr && interrupt_ == platform::kInvalidSocket)
         return platform::sendAll(socket_, request.data(), request.size());
-    // With a deadline no send may block: a server that stops reading would
-    // hold the call for ever.
+    // With a deadline or the host's interrupt no send may block: a server
+    // that stops reading would hold the call for ever.
     struct Waiting {
-        platform::SocketHandle socket;
-        Clock::time_point deadline;
-    } waiting{socket_, *deadline};
+        const ServerConnection* connection;
+        const Clock::time_point* deadline;
+        platform::WaitEnd end;
+    } waiting{this, deadline, platform::WaitEnd::Ready};
     const platform::SendOutcome outcome = platform::sendAllNonBlocking(
         socket_, request.data(), request.size(),
         [](void* w) {
-            const auto* on = static_cast<const Waiting*>(w);
-            const int left = millisecondsUntil(on->deadline);
-            return left > 0 && platform::waitWritable(on->socket, left);
+            auto* on = static_cast<Waiting*>(w);
+            on->end = on->connection->waitFor(platform::Interest::Write, on->deadline);
+            return on->end == platform::WaitEnd::Ready;
         },
         &waiting);
-    if (outcome == platform::SendOutcome::WaitEnded) {
-        trace::connection("deadline expired", std::to_string(replyDeadlineMs_) + " ms, sending");
-        abandonConnection();
-    }
+    if (outcome == platform::SendOutcome::WaitEnded)
+        abandonAfter(waiting.end, ", sending");
     return outcome == platform::SendOutcome::Sent ? 0 : -1;
 }
 
@@ -235,10 +241,28 @@ void ServerConnection::resynchronise()
     }
 }
 
-bool ServerConnection::waitForBytes(Clock::time_point deadline) const
+platform::WaitEnd ServerConnection::waitFor(platform::Interest interest, const Clock::time_point* deadline) const
 {
-    const int left = millisecondsUntil(deadline);
-    return left > 0 && platform::waitReadable(socket_, left);
+    int left = -1;
+    if (deadline != nullptr) {
+        left = millisecondsUntil(*deadline);
+        if (left == 0)
+            return platform::WaitEnd::TimedOut;
+    }
+    if (interrupt_ != platform::kInvalidSocket)
+        return platform::waitForSocketOrInterrupt(socket_, interest, interrupt_, left);
+    const bool ready = interest == platform::Interest::Read ? platform::waitReadable(socket_, left)
+                                                            : platform::waitWritable(socket_, left);
+    return ready ? platform::WaitEnd::Ready : platform::WaitEnd::TimedOut;
+}
+
+void ServerConnection::abandonAfter(platform::WaitEnd end, const char* during)
+{
+    if (end == platform::WaitEnd::Interrupted)
+        trace::connection("interrupted", std::string("by the host") + during);
+    else
+        trace::connection("deadline expired", std::to_string(replyDeadlineMs_) + " ms" + during);
+    abandonConnection();
 }
 
 void ServerConnection::setSocket(platform::SocketHandle s)

@@ -70,6 +70,13 @@ public:
     // until the next connect.
     void setReplyDeadline(int milliseconds) { replyDeadlineMs_ = milliseconds > 0 ? milliseconds : 0; }
     int replyDeadline() const { return replyDeadlineMs_; }
+    // The host's interrupt descriptor (platform::waitForSocketOrInterrupt),
+    // or kInvalidSocket for none (the default). With one, every exchange
+    // first drains it, then waits for its socket and the descriptor
+    // together: once the descriptor is readable the exchange ends, the
+    // connection is dropped as when a deadline expires, and the call fails
+    // with -14. Without one, an exchange costs no extra system call.
+    void setInterrupt(platform::SocketHandle interrupt) { interrupt_ = interrupt; }
     // Closes the socket (if one was created) and releases the socket library.
     int close();
 
@@ -87,15 +94,19 @@ private:
     platform::SocketHandle socket_ = platform::kInvalidSocket;
     bool connected_ = false;
     int replyDeadlineMs_ = 0;
+    platform::SocketHandle interrupt_ = platform::kInvalidSocket;
     ReplyReader reader_;
     std::string request_;
     codec::SplitMessage split_;
 
     int discardStaleBytes();
     int sendRequest(std::string_view request, const Clock::time_point* deadline);
-    // Waits for bytes until `deadline`. False when the deadline has passed
-    // with nothing to read.
-    bool waitForBytes(Clock::time_point deadline) const;
+    // Waits until the socket is ready for `interest`, until `deadline` (none
+    // for nullptr) or the host's interrupt, whichever comes first.
+    platform::WaitEnd waitFor(platform::Interest interest, const Clock::time_point* deadline) const;
+    // Drops the connection after a wait ended without the socket ready,
+    // saying why in the trace.
+    void abandonAfter(platform::WaitEnd end, const char* during);
     void setSocket(platform::SocketHandle s);
     void abandonConnection();
 };

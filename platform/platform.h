@@ -141,6 +141,23 @@ enum class Interest : uint8_t { Read, Write };
 // call on it reports). False once the wake event is signalled.
 bool waitForSocketOrWake(SocketHandle s, Interest interest, const WakeEvent& event);
 
+// ---- Host interrupt ------------------------------------------------------
+// A descriptor the host hands the library (any readable descriptor on POSIX,
+// a socket on Windows) whose readability ends a call's wait: a host that
+// writes to it from a signal handler, as Python does to its signal wake-up
+// descriptor, gets a call to a stalled server back at once. The library
+// never writes to it and never closes it.
+enum class WaitEnd : uint8_t { Ready, TimedOut, Interrupted };
+// Waits until `s` is ready for `interest` (or has an error), `interrupt` is
+// readable (Interrupted wins when both are), or `timeoutMs` has passed
+// (negative: no limit). A system failure of the wait counts as Interrupted,
+// so that it cannot turn into a busy loop.
+WaitEnd waitForSocketOrInterrupt(SocketHandle s, Interest interest, SocketHandle interrupt, int timeoutMs);
+// Reads and discards what already waits on `interrupt`, without blocking
+// even on a blocking descriptor: what the host wrote before a call began
+// does not end that call.
+void drainInterrupt(SocketHandle interrupt);
+
 // ---- Addresses -----------------------------------------------------------
 // Dotted-decimal parse; false where the system's parser gives its all-ones
 // failure value (so 255.255.255.255 goes to the host lookup).

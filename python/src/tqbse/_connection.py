@@ -11,6 +11,8 @@ import math
 import numbers
 import operator
 import os
+import signal
+import socket
 import struct
 import threading
 import warnings
@@ -25,6 +27,7 @@ INT32_MIN, INT32_MAX = -(2**31), 2**31 - 1
 BUFFER_TOO_SMALL = -13
 ENV_REPLY_TIMEOUT = "TQBSE_REPLY_TIMEOUT_MS"
 ENV_TRACE = "TQBSE_TRACE"
+ENV_INTERRUPT = "TQBSE_INTERRUPT_FD"
 
 # Bounds for sizing: a text reported larger than this is fetched by growing
 # from 256 bytes instead, and a larger trace is refused rather than allocated.
@@ -33,9 +36,17 @@ MAX_TRACE_POINTS = 16 * 1024 * 1024
 MAX_ATTEMPTS = 7
 
 # The library makes one call at a time for the whole process, so every call
-# (with its length query) runs under one lock.
+# (with its length query) and every Initialise runs under one lock. Shutdown
+# does not take it: a Shutdown ends the call another thread waits in (its
+# reply may never come), which it could not do while waiting for that lock.
 _lock = threading.RLock()
+# Guards _current and each Connection's _open; held for no library call.
+_state = threading.Lock()
 _current: Optional["Connection"] = None
+# The read end of the socket pair whose write end is Python's signal wake-up
+# descriptor (signal.set_wakeup_fd), handed to the library as its interrupt
+# descriptor; kept for the life of the process.
+_interrupt: Optional[Tuple[socket.socket, socket.socket]] = None
 
 
 class Call:
@@ -224,11 +235,10 @@ def _run(library: _library.Library, call: Call, values: Sequence[Any]) -> List[A
 
 def error_text(library: _library.Library, code: int) -> str:
     """The library's text for a code ("" when it has none to give)."""
-    with _lock:
-        try:
-            return _run(library, CALLS["GetErrorMsg"], [code])[1]
-        except _Failed:
-            return ""
+    try:
+        return _run(library, CALLS["GetErrorMsg"], [code])[1]
+    except _Failed:
+        return ""
 
 
 def _shape(outputs: List[Any]) -> Any:
@@ -267,6 +277,47 @@ def timeout_ms(timeout: Any) -> Optional[int]:
     return ms
 
 
+def interrupt_descriptor() -> Optional[str]:
+    """The descriptor the library watches so that a signal ends a waiting call, for TQBSE_INTERRUPT_FD.
+
+    Python's C-level signal handler writes the signal's number to the wake-up
+    descriptor (signal.set_wakeup_fd) whichever thread the signal reaches,
+    while the main thread may be blocked in the library, where Python cannot
+    wake it. The package makes that descriptor the write end of a socket
+    pair of its own and hands the read end to the library: on Ctrl-C the
+    waiting call ends at once (-14, the connection dropped), ctypes returns
+    and Python raises KeyboardInterrupt. The library drains the read end as
+    each call begins, so signals between calls end nothing. Installed once,
+    from the main thread only (set_wakeup_fd works there alone); None
+    (nothing watched) when the user set TQBSE_INTERRUPT_FD, when called from
+    another thread before the main thread installed it, and when another
+    owner (an asyncio event loop) already holds the wake-up descriptor,
+    which is then left as it was.
+    """
+    global _interrupt
+    if os.environ.get(ENV_INTERRUPT):
+        return None
+    if _interrupt is None:
+        if threading.current_thread() is not threading.main_thread():
+            return None
+        reader, writer = socket.socketpair()
+        reader.setblocking(False)
+        writer.setblocking(False)
+        try:
+            earlier = signal.set_wakeup_fd(writer.fileno(), warn_on_full_buffer=False)
+        except (ValueError, OSError):
+            reader.close()
+            writer.close()
+            return None
+        if earlier != -1:
+            signal.set_wakeup_fd(earlier, warn_on_full_buffer=False)
+            reader.close()
+            writer.close()
+            return None
+        _interrupt = (reader, writer)
+    return str(_interrupt[0].fileno())
+
+
 @contextlib.contextmanager
 def _environment(name: str, value: Optional[str]) -> Iterator[None]:
     """`name` set for the process while Initialise reads it, then restored; None leaves it alone."""
@@ -303,28 +354,45 @@ def connect(
     octets = parse_address(address)
     ms = timeout_ms(timeout)
     library = _library.load(CALLS.values())
+    _refuse_second_connection()  # at once, rather than after a call another thread waits in
+    interrupt = interrupt_descriptor()
     with _lock:
+        _refuse_second_connection()
+        connection = None
+        try:
+            with _environment(ENV_REPLY_TIMEOUT, None if ms is None else str(ms)), \
+                    _environment(ENV_TRACE, None if trace is None else os.fspath(trace)), \
+                    _environment(ENV_INTERRUPT, interrupt):
+                code = int(library.functions["Initialise"](*octets))
+            if code < 0:
+                raise error_for(code, error_text(library, code), "Initialise")
+            with _state:
+                connection = _current = Connection(address, library)
+        finally:
+            if connection is None:
+                # A failed Initialise, or one a KeyboardInterrupt cut short:
+                # forget the address and stop the listener; what failed is
+                # what is raised.
+                library.functions["Shutdown"]()
+        warn_text = error_text(library, code) if code > 0 else ""
+    if code > 0:
+        warnings.warn(warning_for(code, warn_text, "Initialise"), stacklevel=2)
+    return connection
+
+
+def _refuse_second_connection() -> None:
+    with _state:
         if _current is not None:
             raise RuntimeError(
                 f"already connected to {_current.address}: the library holds one connection per process; "
                 "close it first"
             )
-        with _environment(ENV_REPLY_TIMEOUT, None if ms is None else str(ms)), \
-                _environment(ENV_TRACE, None if trace is None else os.fspath(trace)):
-            code = int(library.functions["Initialise"](*octets))
-        if code < 0:
-            text = error_text(library, code)
-            library.functions["Shutdown"]()  # forget the address; the code above is what matters
-            raise error_for(code, text, "Initialise")
-        _current = Connection(address, library)
-        warn_text = error_text(library, code) if code > 0 else ""
-    if code > 0:
-        warnings.warn(warning_for(code, warn_text, "Initialise"), stacklevel=2)
-    return _current
 
 
 @atexit.register
 def _close_at_exit() -> None:
+    # close() takes no lock a waiting call holds, and its Shutdown ends such
+    # a call (-14), so a thread stuck in a call never holds up the exit.
     connection = _current
     if connection is not None:
         with contextlib.suppress(Exception):
@@ -346,17 +414,27 @@ class Connection(Calls):
         return not self._open
 
     def close(self) -> None:
-        """Announces the end of the connection and closes it (Shutdown). Closing twice does nothing."""
+        """Announces the end of the connection and closes it (Shutdown). Closing twice does nothing.
+
+        Safe from any thread: a call another thread waits in ends at once
+        with NoResponseError (-14), as Shutdown does in C, and a call that
+        starts afterwards raises NotConnectedError.
+        """
         global _current
-        with _lock:
+        with _state:
             if not self._open:
                 return
             self._open = False
-            if _current is self:
-                _current = None
+        try:
             code = int(self.library.functions["Shutdown"]())
-            if code < 0:
-                raise error_for(code, error_text(self.library, code), "Shutdown")
+        finally:
+            # Only now may another connect() run its Initialise, which this
+            # Shutdown would otherwise undo.
+            with _state:
+                if _current is self:
+                    _current = None
+        if code < 0:
+            raise error_for(code, error_text(self.library, code), "Shutdown")
 
     def __enter__(self) -> "Connection":
         return self

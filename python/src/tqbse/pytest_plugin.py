@@ -16,6 +16,11 @@ by an indirect parameter (a dict) when the test parametrizes `emulator`.
 `bse` is a tqbse connection to it, closed after the test. The program is
 --tqbse-emulator PATH, else $TQBSE_EMULATOR, else tqbse-emulator on PATH.
 
+The plugin sets TQBSE_DIAGNOSTICS to "stderr" for the session unless it is
+already set, so that the library's socket-layer texts ("connect() failed:
+111", the listener's "Accepted client: ...") stay out of the standard output
+a test captures and checks; the library reads it at each Initialise.
+
 `bse` records the library's call trace of its test (TQBSE_TRACE, in the
 test's tmp_path); when the test fails, the report gets a "tqbse trace"
 section with the trace's last lines (--tqbse-trace-lines N, 0 for none).
@@ -23,6 +28,7 @@ section with the trace's last lines (--tqbse-trace-lines N, 0 for none).
 
 from __future__ import annotations
 
+import os
 from pathlib import Path
 from typing import Any, Dict, Iterator
 
@@ -39,10 +45,21 @@ def pytest_addoption(parser: Any) -> None:
                     help="last lines of the call trace attached to a failed test's report (0: none)")
 
 
+ENV_DIAGNOSTICS = "TQBSE_DIAGNOSTICS"
+
+
 def pytest_configure(config: Any) -> None:
+    if ENV_DIAGNOSTICS not in os.environ:
+        os.environ[ENV_DIAGNOSTICS] = "stderr"
+        config._tqbse_set_diagnostics = True
     config.addinivalue_line(
         "markers", "tqbse_emulator(**options): options of tqbse-emulator for the emulator fixture "
         "(trace_length=64, config=path, fault_call='Name', bad_hex=True, ...)")
+
+
+def pytest_unconfigure(config: Any) -> None:
+    if getattr(config, "_tqbse_set_diagnostics", False):
+        os.environ.pop(ENV_DIAGNOSTICS, None)
 
 
 @pytest.fixture

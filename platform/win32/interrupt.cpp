@@ -1,0 +1,55 @@
+// The host's interrupt socket on Windows: select() watches it beside the
+// connection's socket (select waits on sockets only, which is why the host
+// hands over a socket, as Python's signal wake-up takes one there), and it is
+// drained with receives only after a zero-timeout select has found bytes.
+#include "platform/win32/winsock.h"
+
+namespace tqbse::platform {
+using namespace win32;
+namespace {
+
+constexpr int kMaxDrainReads = 64;
+
+bool readableNow(SOCKET s)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval now{0, 0};
+    return ::select(0, &readable, nullptr, nullptr, &now) > 0 && FD_ISSET(s, &readable);
+}
+
+} // namespace
+
+WaitEnd waitForSocketOrInterrupt(SocketHandle s, Interest interest, SocketHandle interrupt, int timeoutMs)
+{
+    fd_set readable;
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&readable);
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(sock(interrupt), &readable);
+    if (interest == Interest::Read) {
+        FD_SET(sock(s), &readable);
+    } else {
+        FD_SET(sock(s), &writable);
+        FD_SET(sock(s), &failed);
+    }
+    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    const int ready = ::select(0, &readable, &writable, &failed, timeoutMs < 0 ? nullptr : &limit);
+    if (ready == SOCKET_ERROR || FD_ISSET(sock(interrupt), &readable))
+        return WaitEnd::Interrupted;
+    return ready == 0 ? WaitEnd::TimedOut : WaitEnd::Ready;
+}
+
+void drainInterrupt(SocketHandle interrupt)
+{
+    char bytes[256];
+    for (int reads = 0; reads < kMaxDrainReads && readableNow(sock(interrupt)); ++reads) {
+        if (::recv(sock(interrupt), bytes, sizeof bytes, 0) <= 0)
+            return;
+    }
+}
+
+} // namespace tqbse::platform
