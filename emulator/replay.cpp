@@ -1,6 +1,7 @@
 #include "emulator/replay.h"
 
 #include <algorithm>
+#include <limits>
 #include <optional>
 
 #include "emulator/request_handler.h"
@@ -67,7 +68,9 @@ bool Replay::load(std::string* error)
     const int64_t origin = firstCall.value_or(firstLine.value_or(0));
     for (Recorded& r : callbacks) {
         int64_t offset = 0;
-        if (__builtin_sub_overflow(r.at, origin, &offset) || offset > kMaxCallbackOffsetMicros) {
+        if (__builtin_sub_overflow(r.at, origin, &offset))
+            offset = r.at < origin ? 0 : std::numeric_limits<int64_t>::max();
+        if (offset > kMaxCallbackOffsetMicros) {
             *error = options_.file + ':' + std::to_string(r.number) + ": the callback's time \"t\":"
                 + std::to_string(r.at) + " lies more than " + std::to_string(kMaxCallbackOffsetMicros / kMicrosPerDay)
                 + " days after the trace's first call; no recorded session runs that long";
