@@ -39,14 +39,16 @@ void printUsage(FILE* out)
         "  --csv             traces as x,y lines; other outputs as name,value\n"
         "  --file PATH       an upload's content from a file\n"
         "  --out PATH        write a downloaded text to a file\n"
-        "  --trace FILE      append the library's call trace to FILE (- for stderr)\n"
+        "  --trace FILE      append the library's call trace to FILE (- for stderr);\n"
+        "                    a FILE that cannot be written is refused (exit status 2)\n"
         "  --                end of options (so that -5 is a value)\n"
         "  -h, --help        show this text\n"
         "  --version         show the tool's version and build, and the library it loaded\n"
         "\n"
-        "Exit status: 0 success or warning, 1 negative result, 2 bad input (server\n"
-        "not contacted), 3 server unreachable, 4 no reply within --timeout. The\n"
-        "library's own diagnostics go to standard error.\n",
+        "Exit status: 0 success or warning, 1 negative result or a --trace not\n"
+        "written whole, 2 bad input (server not contacted), 3 server unreachable,\n"
+        "4 no reply within --timeout. The library's own diagnostics go to\n"
+        "standard error.\n",
         out);
 }
 
