@@ -235,10 +235,12 @@ bool parseOptions(const std::vector<std::string>& args, Options* o, std::string*
         } else if (a == "--max-request-memory") {
             if (!value(&v))
                 return false;
-            if (!parseByteCount(v, &o->requestMemory) || o->requestMemory < kMinRequestMemory) {
+            std::size_t bytes = 0;
+            if (!parseByteCount(v, &bytes) || bytes < kMinRequestMemory) {
                 *error = a + ": bad value '" + v + "' (a number of bytes, at least 1M)";
                 return false;
             }
+            o->requestMemory = bytes;
         } else if (a == "--fault-call") {
             if (!value(&v))
                 return false;
