@@ -1,5 +1,6 @@
 #include "client/trace.h"
 
+#include "platform/platform.h"
 #include "protocol/trace_line.h"
 
 #include <chrono>
@@ -15,12 +16,18 @@ std::atomic<bool> g_enabled{false};
 
 namespace {
 
-// The trace's destination. Guarded by g_mutex; the listener thread may write
-// while the caller opens or closes.
+// The trace's destination, guarded by its mutex: the listener thread may
+// write while the caller opens or closes.
 struct Sink {
     std::mutex mutex;
-    std::FILE* file = nullptr;
+    platform::AppendFile file;
+    bool open = false;
+    // Set by the first failed write: the trace is closed there and stays
+    // closed for this path, so that it ends at the failure (a cut-off last
+    // line at worst) and never goes on after a gap.
+    bool failed = false;
     std::string path; // "-" for standard error
+    std::string refusedPath; // the last path that could not be opened
 };
 Sink& sink()
 {
@@ -32,9 +39,9 @@ Sink& sink()
 void closeLocked(Sink& s)
 {
     detail::g_enabled.store(false, std::memory_order_relaxed);
-    if (s.file != nullptr && s.file != stderr)
-        std::fclose(s.file);
-    s.file = nullptr;
+    platform::closeAppendFile(&s.file);
+    s.open = false;
+    s.failed = false;
     s.path.clear();
 }
 
@@ -72,16 +79,27 @@ std::string startLine(int64_t at, std::string_view event)
     return line;
 }
 
-// Ends the line and writes it whole, flushed.
+// Ends the line and writes it whole with one system call (no buffer to
+// flush). The first write that fails is said on standard error and ends
+// the trace.
 void writeLine(std::string& line)
 {
     line += "}\n";
     Sink& s = sink();
     std::lock_guard lock(s.mutex);
-    if (s.file == nullptr)
+    if (!s.open)
         return;
-    std::fwrite(line.data(), 1, line.size(), s.file);
-    std::fflush(s.file);
+    const int error = platform::appendToFile(s.file, line.data(), line.size());
+    if (error == 0)
+        return;
+    std::fprintf(stderr,
+                 "tqBsePluginControlDll: writing the trace to TQBSE_TRACE=\"%s\" failed (%s); no further lines "
+                 "are written to it\n",
+                 s.path.c_str(), platform::fileErrorText(error).c_str());
+    detail::g_enabled.store(false, std::memory_order_relaxed);
+    platform::closeAppendFile(&s.file);
+    s.open = false;
+    s.failed = true;
 }
 
 } // namespace
@@ -101,18 +119,20 @@ void open()
         closeLocked(s);
         return;
     }
-    if (s.file != nullptr && s.path == path)
-        return; // the same trace goes on
+    if ((s.open || s.failed) && s.path == path)
+        return; // the same trace goes on (or stays ended after a failed write)
     closeLocked(s);
-    std::FILE* file = std::string_view(path) == "-" ? stderr : std::fopen(path, "ab");
-    if (file == nullptr) {
-        static std::atomic_flag warned = ATOMIC_FLAG_INIT;
-        if (!warned.test_and_set())
-            std::fprintf(stderr, "tqBsePluginControlDll: TQBSE_TRACE=\"%s\" cannot be opened; no trace is written\n",
-                         path);
+    std::string why;
+    if (platform::openAppendFile(path, &s.file, &why) != 0) {
+        // Said once for each path, not at every Initialise.
+        if (s.refusedPath != path)
+            std::fprintf(stderr,
+                         "tqBsePluginControlDll: TQBSE_TRACE=\"%s\" cannot be opened (%s); no trace is written\n",
+                         path, why.c_str());
+        s.refusedPath = path;
         return;
     }
-    s.file = file;
+    s.open = true;
     s.path = path;
     detail::g_enabled.store(true, std::memory_order_relaxed);
 }

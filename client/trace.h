@@ -2,8 +2,8 @@
 // Initialise runs (a file path, or "-" for standard error), every exchange,
 // connection event and callback message is appended as one JSON line;
 // docs/TRACE.md describes the lines. Both the caller's thread and the
-// listener thread write: each line goes out whole under one lock and is
-// flushed at once.
+// listener thread write: each line goes out whole under one lock, in one
+// write of its own (nothing is buffered).
 //
 // When tracing is off, every hook costs one relaxed atomic load and a branch.
 #pragma once
@@ -25,7 +25,11 @@ inline bool enabled() { return detail::g_enabled.load(std::memory_order_relaxed)
 
 // Reads TQBSE_TRACE and opens (or keeps, or closes) the trace to match. A
 // trace that cannot be opened is said once on standard error and otherwise
-// ignored.
+// ignored. Opening never waits: a FIFO that no program reads is refused,
+// and a pipe's reader never holds up a call (platform::openAppendFile). The
+// first write that fails (a full disk, a reader that fell behind or went
+// away) is said once on standard error and ends the trace: it is not
+// reopened for the same path, so it never goes on after a gap.
 void open();
 // Closes the trace; tracing is off until the next open().
 void close();

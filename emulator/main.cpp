@@ -70,12 +70,15 @@ int main(int argc, char** argv)
     settings.callbackOnScenarioEnd = options.callbackOnScenarioEnd;
     settings.callbackPort = options.callbackPort;
     settings.faults = options.faults;
+    settings.requestMemory = options.requestMemory;
     options.replay.callbackPort = options.callbackPort;
     Replay replay(options.replay);
     if (!options.replay.file.empty() && !replay.load(&error)) {
         std::fprintf(stderr, "tqbse-emulator: %s\n", error.c_str());
         return 2;
     }
+    for (const std::string& warning : replay.warnings())
+        std::fprintf(stderr, "tqbse-emulator: warning: %s\n", warning.c_str());
     settings.replay = options.replay.file.empty() ? nullptr : &replay;
     {
         Server server(model, settings);

@@ -46,6 +46,27 @@ bool parseDecimal(std::string_view text, int* value)
     return true;
 }
 
+bool parseByteCount(std::string_view text, std::size_t* bytes)
+{
+    int shift = 0;
+    if (!text.empty() && (text.back() == 'K' || text.back() == 'M' || text.back() == 'G')) {
+        shift = text.back() == 'K' ? 10 : text.back() == 'M' ? 20 : 30;
+        text.remove_suffix(1);
+    }
+    if (text.empty() || text.size() > 19)
+        return false;
+    uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + uint64_t(c - '0'); // 19 digits cannot overflow
+    }
+    if (value > (uint64_t(std::numeric_limits<std::size_t>::max()) >> shift))
+        return false;
+    *bytes = std::size_t(value << shift);
+    return true;
+}
+
 bool parseIpv4Address(std::string_view text, uint32_t* address)
 {
     uint32_t result = 0;
@@ -95,6 +116,11 @@ std::string usageText()
         "                          when a scenario ends, connect to the client's port 6009,\n"
         "                          send ScenarioFinished=(s=NAME) and print the answer\n"
         "  --callback-port N       port for that callback (default 6009)\n"
+        "  --max-request-memory BYTES\n"
+        "                          the memory all unfinished requests together may hold\n"
+        "                          (K, M or G for KiB, MiB, GiB; at least 1M; default 2G);\n"
+        "                          a request that would pass it is refused and its\n"
+        "                          connection closed. One request holds at most 512M.\n"
         "\n"
         "Fault injection (each restricted to one call by --fault-call):\n"
         "  --fault-call NAME       apply the faults below only to this call (full or short name)\n"
@@ -206,6 +232,15 @@ bool parseOptions(const std::vector<std::string>& args, Options* o, std::string*
         } else if (a == "--callback-port") {
             if (!intValue(1, 65535, &o->callbackPort))
                 return false;
+        } else if (a == "--max-request-memory") {
+            if (!value(&v))
+                return false;
+            std::size_t bytes = 0;
+            if (!parseByteCount(v, &bytes) || bytes < kMinRequestMemory) {
+                *error = a + ": bad value '" + v + "' (a number of bytes, at least 1M)";
+                return false;
+            }
+            o->requestMemory = bytes;
         } else if (a == "--fault-call") {
             if (!value(&v))
                 return false;

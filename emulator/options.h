@@ -10,6 +10,7 @@
 
 #include "emulator/faults.h"
 #include "emulator/replay.h"
+#include "emulator/request_memory.h"
 
 namespace tqbse::emu {
 
@@ -25,6 +26,7 @@ struct Options {
     int callbackPort = 6009;
     FaultOptions faults;
     ReplayOptions replay;
+    std::size_t requestMemory = kDefaultRequestMemory; // --max-request-memory
     bool help = false;
     bool showVersion = false;          // --version alone: print the program's own
     std::vector<std::string> notices;  // lines for standard error, e.g. a deprecated spelling
@@ -38,6 +40,9 @@ std::string usageText();
 // A decimal integer: optional white space around it, an optional sign, and
 // nothing else; false when it does not fit an int.
 bool parseDecimal(std::string_view text, int* value);
+// A number of bytes: decimal digits with an optional K, M or G (times 1024,
+// 1024², 1024³); false when it is anything else or does not fit.
+bool parseByteCount(std::string_view text, std::size_t* bytes);
 // A dotted-quad IPv4 address, strictly: four decimal octets of at most 255
 // without leading zeros (what inet_pton accepts). Host byte order.
 bool parseIpv4Address(std::string_view text, uint32_t* address);

@@ -1,13 +1,15 @@
 #include "emulator/replay.h"
 
 #include <algorithm>
-#include <fstream>
+#include <limits>
+#include <optional>
 
 #include "emulator/request_handler.h"
 #include "emulator/server.h"
 #include "emulator/trace_format.h"
 #include "protocol/codec.h"
 #include "protocol/result_codes.h"
+#include "protocol/trace_file.h"
 #include "protocol/trace_line.h"
 
 namespace tqbse::emu {
@@ -22,34 +24,60 @@ Replay::~Replay() { stop(); }
 
 bool Replay::load(std::string* error)
 {
-    std::ifstream in(options_.file, std::ios::binary);
-    if (!in) {
-        *error = "cannot read " + options_.file;
+    // Calls, callbacks (with their time and line number) and the first
+    // line's time; the callbacks' offsets are known once every line is read.
+    struct Recorded {
+        int64_t at;
+        int64_t number;
+        Callback callback;
+    };
+    std::vector<Recorded> callbacks;
+    std::optional<int64_t> firstCall, firstLine;
+    std::string bad;
+    const bool read = readTraceFile(
+        options_.file,
+        [&](int64_t number, TraceLineKind kind, const TraceLine& o) {
+            if (kind == TraceLineKind::CutOff) {
+                warnings_.push_back(cutOffLineWarning(options_.file, number));
+                return true;
+            }
+            if (kind == TraceLineKind::Bad) {
+                bad = options_.file + ':' + std::to_string(number) + ": not a trace line";
+                return false;
+            }
+            const int64_t at = o.time();
+            firstLine = firstLine.value_or(at);
+            if (o.event() == "call") {
+                firstCall = firstCall.value_or(at);
+                calls_.push_back({std::string(o.text("request")), std::string(o.text("reply"))});
+            } else if (o.event() == "callback") {
+                callbacks.push_back({at, number, {0, std::string(o.text("message")), std::string(o.text("answer"))}});
+            }
+            return true;
+        },
+        error);
+    if (!read)
+        return false;
+    if (!bad.empty()) {
+        *error = bad;
         return false;
     }
-    std::string line;
-    int64_t firstCall = -1;
-    std::vector<std::pair<int64_t, Callback>> callbacks;
-    for (int number = 1; std::getline(in, line); ++number) {
-        if (line.empty())
-            continue;
-        TraceLine o;
-        if (!parseTraceLine(line, &o) || o.event().empty()) {
-            *error = options_.file + ':' + std::to_string(number) + ": not a trace line";
+    // Offsets count from the first call (from the first line when there is
+    // none); a callback recorded before it is due at once. An offset beyond
+    // any real session is a damaged or made-up time: refused, never wrapped.
+    const int64_t origin = firstCall.value_or(firstLine.value_or(0));
+    for (Recorded& r : callbacks) {
+        int64_t offset = 0;
+        if (__builtin_sub_overflow(r.at, origin, &offset))
+            offset = r.at < origin ? 0 : std::numeric_limits<int64_t>::max();
+        if (offset > kMaxCallbackOffsetMicros) {
+            *error = options_.file + ':' + std::to_string(r.number) + ": the callback's time \"t\":"
+                + std::to_string(r.at) + " lies more than " + std::to_string(kMaxCallbackOffsetMicros / kMicrosPerDay)
+                + " days after the trace's first call; no recorded session runs that long";
             return false;
         }
-        const int64_t at = o.time();
-        if (o.event() == "call") {
-            if (firstCall < 0)
-                firstCall = at;
-            calls_.push_back({std::string(o.text("request")), std::string(o.text("reply"))});
-        } else if (o.event() == "callback") {
-            callbacks.push_back({at, {0, std::string(o.text("message")), std::string(o.text("answer"))}});
-        }
-    }
-    for (auto& [at, callback] : callbacks) {
-        callback.offsetMicros = std::max<int64_t>(0, at - std::max<int64_t>(firstCall, 0));
-        callbacks_.push_back(std::move(callback));
+        r.callback.offsetMicros = std::max<int64_t>(0, offset);
+        callbacks_.push_back(std::move(r.callback));
     }
     std::stable_sort(callbacks_.begin(), callbacks_.end(),
                      [](const Callback& a, const Callback& b) { return a.offsetMicros < b.offsetMicros; });

@@ -16,6 +16,12 @@
 
 namespace tqbse::emu {
 
+inline constexpr int64_t kMicrosPerDay = int64_t(86400) * 1000000;
+// The latest a recorded callback may come after the trace's first call:
+// thirty days, far beyond any recorded session and far below where a clock
+// computation could overflow.
+inline constexpr int64_t kMaxCallbackOffsetMicros = 30 * kMicrosPerDay;
+
 struct ReplayOptions {
     std::string file;             // --replay FILE; empty: no replay
     bool matchByName = false;     // --match name (default: the request's exact bytes)
@@ -31,9 +37,14 @@ public:
     Replay(const Replay&) = delete;
     Replay& operator=(const Replay&) = delete;
 
-    // Reads the trace's call and callback lines. False with `error` set when
-    // the file cannot be read or a line is not a trace line.
+    // Reads the trace's call and callback lines (protocol/trace_file.h: a
+    // cut-off last line is skipped, with a warning in warnings()). False
+    // with `error` set when the file is a folder or cannot be read, a line
+    // before the last is not a trace line, or a callback lies more than
+    // kMaxCallbackOffsetMicros after the first call.
     bool load(std::string* error);
+    // What load() skipped, for standard error.
+    const std::vector<std::string>& warnings() const { return warnings_; }
 
     // The answer to one request from `peer`: the recorded reply of the first
     // recorded call not yet replayed that matches it, else -8 or the model's
@@ -64,6 +75,7 @@ private:
     ReplayOptions options_;
     std::vector<Call> calls_;
     std::vector<Callback> callbacks_;
+    std::vector<std::string> warnings_;
     mutable std::mutex mutex_;
     std::size_t next_ = 0; // the first recorded call not yet replayed
     std::size_t requests_ = 0;

@@ -21,6 +21,9 @@ constexpr int kMaxStallMs = 600000;
 constexpr std::size_t kMaxEndlessBytes = std::size_t(1) << 30;
 constexpr int kCallbackTimeoutMs = 2000;
 constexpr int kCallbackMaxReads = 64;
+// A request buffer larger than this is released once its request has been
+// answered, giving its memory back; a smaller one is kept for the next.
+constexpr std::size_t kKeptBufferBytes = std::size_t(1) << 20;
 
 std::mutex printMutex;
 
@@ -41,7 +44,10 @@ void printLine(std::string_view line)
     std::fflush(stdout);
 }
 
-Server::Server(Model& model, ServerSettings settings) : model_(model), settings_(std::move(settings)) {}
+Server::Server(Model& model, ServerSettings settings)
+    : model_(model), settings_(std::move(settings)), requestMemory_(settings_.requestMemory)
+{
+}
 
 Server::~Server()
 {
@@ -142,6 +148,7 @@ void Server::serveClient(Worker* worker, std::string peer)
 {
     const platform::SocketHandle socket = worker->socket;
     std::string buffer;
+    std::size_t held = 0; // the bytes this connection has taken from requestMemory_
     RequestFramer framer;
     int faultCount = 0;
     bool open = true;
@@ -149,7 +156,13 @@ void Server::serveClient(Worker* worker, std::string peer)
         open = answer(socket, peer, buffer, &faultCount);
         buffer.clear();
         framer.reset();
+        if (held > kKeptBufferBytes) {
+            std::string().swap(buffer);
+            requestMemory_.give(held);
+            held = 0;
+        }
     };
+    const std::size_t perConnection = std::min(kMaxRequestBytes, requestMemory_.limit());
     while (open && !stopping_) {
         if (framer.complete()) {
             answerBuffer();
@@ -161,19 +174,32 @@ void Server::serveClient(Worker* worker, std::string peer)
             continue;
         }
         const std::size_t at = buffer.size();
-        if (buffer.capacity() - at < kReceiveChunk)
-            buffer.reserve(std::max(2 * buffer.capacity(), at + kReceiveChunk));
+        if (at + kReceiveChunk > held) {
+            // Grow by doubling, to at most one chunk past the connection's
+            // bound, with the growth taken from the bound of all requests.
+            const std::size_t wanted = std::min(std::max(2 * held, at + kReceiveChunk), perConnection + kReceiveChunk);
+            if (!requestMemory_.take(wanted - held)) {
+                printLine("request from " + peer + " refused: its " + std::to_string(at) + " bytes and more would take "
+                          "the memory of all unfinished requests past " + std::to_string(requestMemory_.limit())
+                          + " bytes (--max-request-memory): closing");
+                break;
+            }
+            held = wanted;
+            buffer.reserve(held);
+        }
         buffer.resize(at + kReceiveChunk);
         const int64_t n = platform::receiveSome(socket, buffer.data() + at, kReceiveChunk);
         if (n <= 0)
             break;
         buffer.resize(at + std::size_t(n));
-        if (buffer.size() > kMaxRequestBytes) {
-            printLine("request from " + peer + " exceeds " + std::to_string(kMaxRequestBytes) + " bytes: closing");
+        if (buffer.size() > perConnection) {
+            printLine("request from " + peer + " exceeds " + std::to_string(perConnection) + " bytes: closing");
             break;
         }
         framer.feed(buffer);
     }
+    std::string().swap(buffer);
+    requestMemory_.give(held);
     {
         // Forget the socket before closing it, so that a stop never shuts
         // down a socket whose handle has been reused.

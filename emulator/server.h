@@ -17,6 +17,7 @@
 #include "emulator/faults.h"
 #include "emulator/model.h"
 #include "emulator/replay.h"
+#include "emulator/request_memory.h"
 #include "platform/platform.h"
 
 namespace tqbse::emu {
@@ -24,7 +25,9 @@ namespace tqbse::emu {
 // Quiet time after which bytes that never formed a complete request are
 // taken as the request.
 inline constexpr int kRequestQuietMs = 200;
-// A connection whose request grows beyond this is closed.
+// A connection whose request grows beyond this is closed. All connections
+// together are bounded by ServerSettings::requestMemory (at least 1 MiB,
+// 2 GiB by default): one connection holds at most the smaller of the two.
 inline constexpr std::size_t kMaxRequestBytes = std::size_t(512) << 20;
 
 struct ServerSettings {
@@ -35,6 +38,9 @@ struct ServerSettings {
     int callbackPort = 6009;
     FaultOptions faults;
     Replay* replay = nullptr; // answers requests from a trace when set
+    // The bytes all unfinished requests together may hold: a request that
+    // would take the total past it is refused and its connection closed.
+    std::size_t requestMemory = kDefaultRequestMemory;
 };
 
 class Server {
@@ -73,6 +79,7 @@ private:
     std::atomic<bool> stopping_{false};
     std::mutex workersMutex_;
     std::list<std::unique_ptr<Worker>> workers_;
+    RequestMemory requestMemory_;
 };
 
 // Sends one message to address:port and returns the answer (empty on

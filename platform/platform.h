@@ -183,6 +183,31 @@ void joinThread(Thread* thread);
 void detachThread(Thread* thread);
 bool isCurrentThread(const Thread& thread);
 
+// ---- Appended files ------------------------------------------------------
+// A file the library appends lines to (its call trace). Opening never waits:
+// a FIFO (named pipe) that no program reads is refused at once instead of
+// waiting for a reader, and writes to a pipe never wait for its reader (one
+// that falls behind makes the write fail). Writes never raise a signal.
+struct AppendFile {
+    std::intptr_t handle = -1;
+    bool owned = false; // false for standard error, which is never closed
+};
+// Opens `path` for appending, creating it; "-" is standard error. 0, or the
+// error number with `why` set to a text for the user ("No such file or
+// directory", "a FIFO that no program reads", ...).
+int openAppendFile(const char* path, AppendFile* file, std::string* why);
+// Writes every byte. 0, or the error number of the write that failed (some
+// bytes may have been written before it).
+int appendToFile(const AppendFile& file, const char* data, std::size_t size);
+void closeAppendFile(AppendFile* file);
+// Size of a regular file, or -1 when `path` is not one (a device, a FIFO,
+// missing).
+int64_t regularFileSize(const char* path);
+// The last byte of a regular file, or -1 when it is empty or unreadable.
+int lastByteOfFile(const char* path);
+// The system's text for a file error number.
+std::string fileErrorText(int error);
+
 // ---- Diagnostics ---------------------------------------------------------
 // The socket layer's texts go to standard output by default, flushed at once
 // so that they are not lost if the host program dies right after; the host

@@ -2,6 +2,7 @@
 // reference emulator on 127.0.0.20.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -217,6 +218,50 @@ TEST_F(CliAgainstEmulator, AHostThatUnloadsTheLibraryLivesOn)
     const ProgramRun r = test::runProgram(TQBSE_UNLOAD_HOST, {TQBSE_SHARED_LIBRARY, "20", "20"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(contains(r.out, "20 rounds: loaded, initialised, unloaded, still alive")) << r.out;
+}
+
+// tqbse --trace FILE refuses, before contacting the server, a trace it could
+// not write (a folder, a full device, a FIFO that no program reads: never
+// waited for), exit 2. tqbse trace FILE refuses a folder or a missing file with exit 2, and skips
+// a cut-off last line with a warning.
+TEST(CliTraceFiles, UnusableTracesAreRefusedAndACutOffLastLineIsSkipped)
+{
+    const std::string fifo = test::temporaryFile("fifo");
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::string path, message;
+    } unwritable[] = {
+        {"/tmp", "cannot write the trace to /tmp: Is a directory"},
+        {"/dev/full", "cannot write the trace to /dev/full: No space left on device"},
+        {fifo, "cannot write the trace to " + fifo + ": a FIFO that no program reads"},
+        {"/nonexistent-folder/t.jsonl", "cannot write the trace to /nonexistent-folder/t.jsonl: No such file"},
+    };
+    for (const auto& u : unwritable) {
+        SCOPED_TRACE(u.path);
+        const ProgramRun run = test::runProgram(TQBSE_TOOL, {"--server", "127.0.0.21", "--trace", u.path,
+                                                             "RX_CentreFrequency_Get", "0"}, 10000);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(contains(run.err, "tqbse: " + u.message)) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+    ::unlink(fifo.c_str());
+
+    for (const std::string& path : {std::string("/tmp"), std::string("/nonexistent-folder/t.jsonl")}) {
+        const ProgramRun run = test::runProgram(TQBSE_TOOL, {"trace", path}, 10000);
+        EXPECT_EQ(run.exitCode, 2) << path;
+        EXPECT_TRUE(contains(run.err, "tqbse: cannot read " + path + ": ")) << run.err;
+    }
+    const std::string cut = test::temporaryFile("cut");
+    std::ofstream(cut, std::ios::binary)
+        << R"x({"t":1,"event":"connect","detail":"127.0.0.1:6002"})x" "\n"
+        << R"x({"t":2,"event":"call","name":"tqBsePluginControlDll_RX_Centre)x";
+    const ProgramRun run = test::runProgram(TQBSE_TOOL, {"trace", cut}, 10000);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "    0.000000  [connect 127.0.0.1:6002]\n");
+    EXPECT_EQ(run.err, "tqbse: warning: " + cut + ":2: the last line is cut off (the trace's writing stopped there); "
+                       "it is skipped\n");
+    ::unlink(cut.c_str());
 }
 
 } // namespace

@@ -8,6 +8,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -23,6 +25,12 @@
 #include "support/fake_server.h"
 #include "support/peer.h"
 #include "tqBsePluginControlDll.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 using namespace tqbse;
 using namespace std::string_literals;
@@ -205,7 +213,7 @@ TEST_F(Trace, AnUnopenableTraceIsSaidOnceAndNothingElseChanges)
     EXPECT_EQ(tqBsePluginControlDll_FullProtocolReset(), 0);
     EXPECT_THAT(testing::internal::GetCapturedStderr(),
                 testing::MatchesRegex("tqBsePluginControlDll: TQBSE_TRACE=\"/nonexistent-folder/trace.jsonl\" "
-                                      "cannot be opened; no trace is written\n"));
+                                      "cannot be opened \\(.+\\); no trace is written\n"));
     // Unset, the next Initialise stops tracing: nothing is written.
     platform::setEnvironment("TQBSE_TRACE", "");
     ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 153), 0);
@@ -213,5 +221,70 @@ TEST_F(Trace, AnUnopenableTraceIsSaidOnceAndNothingElseChanges)
     EXPECT_EQ(tqBsePluginControlDll_FullProtocolReset(), 0);
     EXPECT_EQ(raw(), "");
 }
+
+#ifndef _WIN32
+// A trace whose writes fail (a full disk) is said once on standard error,
+// however many lines fail after it, and the calls go on unchanged.
+TEST_F(Trace, AFailingWriteIsSaidOnceAndTheCallsGoOn)
+{
+    platform::setEnvironment("TQBSE_TRACE", "/dev/full");
+    testing::internal::CaptureStderr();
+    connect();
+    for (int k = 0; k < 5; ++k)
+        EXPECT_EQ(tqBsePluginControlDll_FullProtocolReset(), 0);
+    ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 153), 0); // the same path is not taken up again
+    EXPECT_EQ(tqBsePluginControlDll_FullProtocolReset(), 0);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_THAT(said, testing::MatchesRegex("tqBsePluginControlDll: writing the trace to TQBSE_TRACE=\"/dev/full\" "
+                                            "failed \\(No space left on device\\); no further lines are written "
+                                            "to it\n"));
+    EXPECT_FALSE(trace::enabled());
+}
+
+// Initialise with a FIFO as the trace: without a reader it is refused at
+// once (said once), never waited for; with a reader the lines arrive, and a
+// reader that goes away ends the trace with one message instead of a
+// SIGPIPE that would end this program.
+TEST_F(Trace, AFifoIsNeverWaitedForAndItsReaderGoingAwayIsSaid)
+{
+    std::remove(path_.c_str());
+    ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+    testing::internal::CaptureStderr();
+    std::atomic<bool> done{false};
+    std::atomic<int32_t> code{1};
+    std::thread initialise([&] {
+        code = tqBsePluginControlDll_Initialise(127, 0, 0, 153);
+        done = true;
+    });
+    for (int k = 0; k < 500 && !done; ++k)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const bool returned = done;
+    if (!returned) // a blocked open ends once a reader comes
+        ::close(::open(path_.c_str(), O_RDONLY | O_NONBLOCK));
+    initialise.join();
+    ASSERT_TRUE(returned) << "Initialise waited for a reader of the FIFO";
+    EXPECT_EQ(code, 0);
+    EXPECT_THAT(testing::internal::GetCapturedStderr(),
+                testing::HasSubstr("cannot be opened (a FIFO that no program reads); no trace is written"));
+    EXPECT_FALSE(trace::enabled());
+
+    const int reader = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    tqBsePluginControlDll_Shutdown();
+    ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 153), 0);
+    EXPECT_TRUE(trace::enabled());
+    char got[4096] = {};
+    const ssize_t n = ::read(reader, got, sizeof got - 1);
+    EXPECT_GT(n, 0);
+    EXPECT_THAT(std::string(got), testing::StartsWith("{\"t\":"));
+    ::close(reader);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(tqBsePluginControlDll_FullProtocolReset(), 0);
+    EXPECT_EQ(tqBsePluginControlDll_FullProtocolReset(), 0);
+    EXPECT_THAT(testing::internal::GetCapturedStderr(),
+                testing::MatchesRegex(".*failed \\(Broken pipe\\); no further lines are written to it\n"));
+    std::remove(path_.c_str());
+}
+#endif
 
 } // namespace

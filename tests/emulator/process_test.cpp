@@ -4,7 +4,10 @@
 // (python/tests/test_calls.py).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -124,6 +127,136 @@ TEST(EmulatorProcess, ExampleConfigIsServedAndScenarioEndCallsTheClientBack)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_NE(emulator.log().find(answered), std::string::npos) << emulator.log();
     tqBsePluginControlDll_Shutdown();
+}
+
+// A connection of a test's own to the emulator on 127.0.0.10, with timeouts.
+platform::SocketHandle connectRaw()
+{
+    const platform::SocketHandle s = platform::openTcpSocket();
+    if (s != platform::kInvalidSocket
+        && (platform::setTimeouts(s, kSocketTimeoutMs) != 0
+            || platform::connectWithTimeout(s, endpoint("127.0.0.10", serverPort()), kSocketTimeoutMs) != 0)) {
+        platform::closeSocket(s);
+        return platform::kInvalidSocket;
+    }
+    return s;
+}
+
+// True when the emulator closes `s` within 5 s (what it sent before is read
+// and dropped).
+bool closedByPeer(platform::SocketHandle s)
+{
+    char chunk[4096];
+    for (int n = 0; n < 100 && platform::waitReadable(s, 5000);) {
+        const int64_t got = platform::receiveSome(s, chunk, sizeof chunk);
+        if (got <= 0)
+            return true;
+        ++n;
+    }
+    return false;
+}
+
+// The memory of all unfinished requests together is bounded: with 8 MiB,
+// one connection holding a 3 MiB request that is still coming in leaves too
+// little for a second one of 6 MiB, which is refused and closed, while a
+// third client is still answered and the first connection stays open.
+TEST(EmulatorProcess, UnfinishedRequestsTogetherAreBoundedAndOthersAreStillServed)
+{
+    EmulatorProcess emulator;
+    std::string error;
+    ASSERT_TRUE(emulator.start({"--max-request-memory", "8M"}, &error)) << error;
+    platform::socketLibraryStartup();
+    const std::string head = "tqBsePluginControlDll_Scenario_Upload=(s=";
+    const std::string mib(std::size_t(1) << 20, 'x');
+
+    const platform::SocketHandle first = connectRaw();
+    ASSERT_NE(first, platform::kInvalidSocket);
+    std::atomic<bool> stop{false};
+    std::thread trickle([&] {
+        // The request keeps coming (never quiet for the emulator's 200 ms),
+        // so that it stays unfinished: 3 MiB, then a byte every 40 ms.
+        platform::sendAll(first, head.data(), head.size());
+        for (int k = 0; k < 3; ++k)
+            platform::sendAll(first, mib.data(), mib.size());
+        for (int k = 0; k < 250 && !stop; ++k) {
+            platform::sendAll(first, "x", 1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+    const platform::SocketHandle second = connectRaw();
+    ASSERT_NE(second, platform::kInvalidSocket);
+    platform::sendAll(second, head.data(), head.size());
+    for (int k = 0; k < 6; ++k)
+        if (platform::sendAll(second, mib.data(), mib.size()) != 0)
+            break; // closed by the emulator
+    EXPECT_TRUE(closedByPeer(second));
+    platform::closeSocket(second);
+    EXPECT_NE(emulator.log().find("refused: its"), std::string::npos) << emulator.log();
+    EXPECT_NE(emulator.log().find("past 8388608 bytes (--max-request-memory): closing"), std::string::npos);
+
+    const std::string get = "tqBsePluginControlDll_RX_CentreFrequency_Get=(n=00000000)";
+    EXPECT_EQ(rawExchange({get}, 0).substr(0, 49), "tqBsePluginControlDll_RX_CentreFrequency_Get=(n=0");
+    // The first connection is still open: its request was never refused.
+    EXPECT_TRUE(platform::waitWritable(first, 0));
+    EXPECT_FALSE(platform::waitReadable(first, 0));
+    stop = true;
+    trickle.join();
+    platform::closeSocket(first);
+    EXPECT_EQ(emulator.log().find("request from 127.0.0.10 refused", emulator.log().find("refused: its") + 1),
+              std::string::npos)
+        << "more than one request refused: " << emulator.log();
+    platform::socketLibraryCleanup();
+}
+
+// A file of this test's own under the test folder, holding `text`.
+std::string traceFile(const std::string& name, const std::string& text)
+{
+    const std::string path = testing::TempDir() + "tqbse-replay-" + name;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    return path;
+}
+
+// Replay refuses what it cannot use, with a message and exit status 2, and
+// takes a trace whose last line was cut off as it was written, with a
+// warning: the same rule as tqbse trace.
+TEST(EmulatorProcess, ReplayRefusesABadTraceAndTakesACutOffLastLine)
+{
+    const std::string call = R"x({"t":1000,"event":"call","request":"a=","reply":"a=(n=00000000)"})x";
+    const std::string far = traceFile("far", call + "\n" + R"({"t":9223372036854775807,"event":"callback",)"
+                                                 R"("message":"m","answer":"x"})" + "\n");
+    const std::string early = traceFile("early", call + "\n" + R"({"t":-9223372036854775807,"event":"callback",)"
+                                                   R"("message":"m","answer":"x"})" + "\n");
+    const std::string badMiddle = traceFile("bad-middle", call + "\n{\"t\":2,\"ev\n" + call + "\n");
+    const struct {
+        std::string path, message;
+    } refused[] = {
+        {testing::TempDir(), "it is a folder, not a trace file"},
+        {"/nonexistent-folder/trace.jsonl", "cannot read /nonexistent-folder/trace.jsonl: No such file"},
+        {far, "far:2: the callback's time \"t\":9223372036854775807 lies more than 30 days after"},
+        {badMiddle, "bad-middle:2: not a trace line"},
+    };
+    for (const auto& r : refused) {
+        SCOPED_TRACE(r.path);
+        const ProgramRun run = runProgram(TQBSE_EMULATOR, {"--bind", "127.0.0.10", "--port", "1", "--replay", r.path});
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_NE(run.err.find(r.message), std::string::npos) << run.err;
+        EXPECT_EQ(run.out.find("listening"), std::string::npos);
+    }
+
+    // A callback recorded long before the first call is due at once, not refused.
+    const std::string cut = traceFile("cut", call + "\n" + call.substr(0, 20));
+    for (const std::string& path : {cut, early}) {
+        EmulatorProcess emulator;
+        std::string error;
+        ASSERT_TRUE(emulator.start({"--replay", path}, &error)) << error;
+        const bool warned = emulator.log().find("cut:2: the last line is cut off") != std::string::npos;
+        EXPECT_EQ(warned, path == cut) << emulator.log();
+        EXPECT_EQ(rawExchange({"a="}, 0), "a=(n=00000000)");
+    }
+    for (const std::string& path : {far, early, badMiddle, cut})
+        std::remove(path.c_str());
 }
 
 } // namespace

@@ -193,5 +193,27 @@ TEST(EmulatorOptions, VersionIsTheProgramsOwnAndServerVersionSetsTheReportedOne)
     EXPECT_FALSE(parseOptions({"--server-version"}, &bad, &error));
 }
 
+// --max-request-memory: bytes with an optional binary suffix, 2 GiB by
+// default, at least 1 MiB; nothing that could overflow is taken.
+TEST(EmulatorOptions, RequestMemoryIsABoundedByteCount)
+{
+    Options o;
+    std::string error;
+    EXPECT_EQ(o.requestMemory, std::size_t(2) << 30);
+    const std::pair<const char*, std::size_t> good[] = {
+        {"1M", std::size_t(1) << 20}, {"3G", std::size_t(3) << 30}, {"4096K", std::size_t(4) << 20},
+        {"1048577", 1048577}};
+    for (const auto& [text, bytes] : good) {
+        ASSERT_TRUE(parseOptions({"--max-request-memory", text}, &o, &error)) << text << ": " << error;
+        EXPECT_EQ(o.requestMemory, bytes) << text;
+    }
+    for (const char* text : {"1048575", "1023K", "", "G", "1.5G", "-1G", "2g", "2 G", "18446744073709551616",
+                             "17179869184G", "99999999999999999999"}) {
+        Options bad;
+        EXPECT_FALSE(parseOptions({"--max-request-memory", text}, &bad, &error)) << text;
+        EXPECT_EQ(bad.requestMemory, std::size_t(2) << 30) << text;
+    }
+}
+
 } // namespace
 } // namespace tqbse::emu

@@ -21,6 +21,8 @@ for page in tqbse tqbse-emulator; do
 done
 grep -q -- "--server-version A.B.C.D" <<<"$(man -l "$docs/man/tqbse-emulator.1.gz" 2>/dev/null)" \
   || fail "tqbse-emulator(1) lacks --server-version"
+grep -q -- "--max-request-memory BYTES" <<<"$(man -l "$docs/man/tqbse-emulator.1.gz" 2>/dev/null)" \
+  || fail "tqbse-emulator(1) lacks --max-request-memory"
 
 # complete WORD...: the candidates bash would offer for the last word.
 complete_words() {

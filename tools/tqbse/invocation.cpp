@@ -1,4 +1,5 @@
 #include "invocation.h"
+#include "trace_target.h"
 
 #include <tqBsePluginControlDll.h>
 
@@ -315,6 +316,7 @@ int32_t connectServer(const Options& options, bool* timedOut)
     const auto& o = options.octets;
     const auto started = std::chrono::steady_clock::now();
     const int32_t rc = tqBsePluginControlDll_Initialise(o[0], o[1], o[2], o[3]);
+    traceTarget().noteInitialise();
     const auto waited = std::chrono::steady_clock::now() - started;
     if (timedOut == nullptr)
         return rc;

@@ -2,6 +2,7 @@
 #include "commands.h"
 #include "output.h"
 #include "trace_command.h"
+#include "trace_target.h"
 #include "platform/host.h"
 
 #include <tqBsePluginControlDll.h>
@@ -38,14 +39,16 @@ void printUsage(FILE* out)
         "  --csv             traces as x,y lines; other outputs as name,value\n"
         "  --file PATH       an upload's content from a file\n"
         "  --out PATH        write a downloaded text to a file\n"
-        "  --trace FILE      append the library's call trace to FILE (- for stderr)\n"
+        "  --trace FILE      append the library's call trace to FILE (- for stderr);\n"
+        "                    a FILE that cannot be written is refused (exit status 2)\n"
         "  --                end of options (so that -5 is a value)\n"
         "  -h, --help        show this text\n"
         "  --version         show the tool's version and build, and the library it loaded\n"
         "\n"
-        "Exit status: 0 success or warning, 1 negative result, 2 bad input (server\n"
-        "not contacted), 3 server unreachable, 4 no reply within --timeout. The\n"
-        "library's own diagnostics go to standard error.\n",
+        "Exit status: 0 success or warning, 1 negative result or a --trace not\n"
+        "written whole, 2 bad input (server not contacted), 3 server unreachable,\n"
+        "4 no reply within --timeout. The library's own diagnostics go to\n"
+        "standard error.\n",
         out);
 }
 
@@ -127,6 +130,8 @@ int runCallCommand(FILE* out, const Command& command, bool connect)
         connected = true;
         result = invocation.run();
     }
+    if (d.shortName() == "Initialise")
+        traceTarget().noteInitialise();
     if (d.shortName() == "Initialise" && result.code != TQBSE_NO_RESPONSE && result.code != TQBSE_BAD_ADDRESS_OCTET)
         connected = true;
     const int exitCode = printResult(out, command.options, result);
@@ -165,8 +170,15 @@ int main(int argc, char** argv)
     // The library reads its reply deadline at Initialise.
     if (command.options.timeoutMs > 0)
         tqbse::platform::setEnvironment("TQBSE_REPLY_TIMEOUT_MS", std::to_string(command.options.timeoutMs).c_str());
-    if (!command.options.trace.empty())
+    if (!command.options.trace.empty()) {
+        std::string error;
+        if (!traceTarget().check(command.options.trace, &error)) {
+            std::fprintf(stderr, "tqbse: %s\n", error.c_str());
+            std::fclose(out);
+            return kExitUsage;
+        }
         tqbse::platform::setEnvironment("TQBSE_TRACE", command.options.trace.c_str());
+    }
     int rc = kExitOk;
     if (command.options.version) {
         printVersion(out);
@@ -183,5 +195,10 @@ int main(int argc, char** argv)
         rc = runCallCommand(out, command, true);
     }
     std::fclose(out);
+    // A trace that was asked for and not written whole fails the run.
+    if (std::string error; !command.options.trace.empty() && !traceTarget().verify(&error)) {
+        std::fprintf(stderr, "tqbse: %s\n", error.c_str());
+        return rc == kExitOk ? kExitFailed : rc;
+    }
     return rc;
 }

@@ -6,13 +6,13 @@
 #include "protocol/call_table.h"
 #include "protocol/codec.h"
 #include "protocol/result_codes.h"
+#include "protocol/trace_file.h"
 #include "protocol/trace_line.h"
 #include "protocol/wire_value.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <fstream>
 #include <map>
 #include <optional>
 
@@ -322,29 +322,40 @@ int runTraceCommand(FILE* out, const std::vector<std::string>& args)
         std::fprintf(stderr, "tqbse: %s\n", error->c_str());
         return 2;
     }
-    std::ifstream in(o.file, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "tqbse: cannot read %s\n", o.file.c_str());
-        return 2;
-    }
+    // The reading rule the replay shares (protocol/trace_file.h): a line
+    // that is not a trace line is skipped, said once; a cut-off last line is
+    // skipped with its own warning.
     std::vector<Entry> entries;
-    std::string text;
     int bad = 0;
-    for (int number = 1; std::getline(in, text); ++number) {
-        Entry e;
-        if (text.empty())
-            continue;
-        if (!parseTraceLine(text, &e.line) || e.line.event().empty()) {
-            if (bad++ == 0)
-                std::fprintf(stderr, "tqbse: %s:%d: not a trace line (skipped)\n", o.file.c_str(), number);
-            continue;
-        }
-        e.isCall = e.line.event() == "call";
-        e.name = std::string(e.line.event());
-        if (e.isCall)
-            decodeCall(e);
-        e.seconds = entries.empty() ? 0 : double(e.line.time() - entries.front().line.time()) / 1e6;
-        entries.push_back(std::move(e));
+    std::string error;
+    const bool read = readTraceFile(
+        o.file,
+        [&](int64_t number, TraceLineKind kind, const TraceLine& line) {
+            if (kind == TraceLineKind::CutOff) {
+                std::fprintf(stderr, "tqbse: warning: %s\n", cutOffLineWarning(o.file, number).c_str());
+                return true;
+            }
+            if (kind == TraceLineKind::Bad) {
+                if (bad++ == 0)
+                    std::fprintf(stderr, "tqbse: %s:%lld: not a trace line (skipped)\n", o.file.c_str(),
+                                 (long long)number);
+                return true;
+            }
+            Entry e;
+            e.line = line;
+            e.isCall = e.line.event() == "call";
+            e.name = std::string(e.line.event());
+            if (e.isCall)
+                decodeCall(e);
+            // In double: a time far off in a damaged line must not overflow.
+            e.seconds = entries.empty() ? 0 : (double(e.line.time()) - double(entries.front().line.time())) / 1e6;
+            entries.push_back(std::move(e));
+            return true;
+        },
+        &error);
+    if (!read) {
+        std::fprintf(stderr, "tqbse: %s\n", error.c_str());
+        return 2;
     }
     std::vector<const Entry*> calls;
     if (o.csv && !o.summary)
