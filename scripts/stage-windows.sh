@@ -23,11 +23,17 @@ wine_start
 
 bash scripts/windows-build.sh
 
-# check_dll DLL TRIPLET: exports equal to the .def's names, 75 of them, by
-# name only; imports exactly KERNEL32, WS2_32 and msvcrt.
+# check_dll DLL TRIPLET FORMAT: built for the architecture of FORMAT;
+# exports equal to the .def's names, 75 of them, by name only (so no i686
+# decoration such as _name or name@N); imports exactly KERNEL32, WS2_32 and
+# msvcrt.
 check_dll() {
-  local dll=$1 triplet=$2 dump exports expected count imports
+  local dll=$1 triplet=$2 format=$3 dump exports expected count imports
   dump=$("$triplet-objdump" -p "$dll")
+  if ! grep -q "file format $format\$" <<<"$dump"; then
+    echo "$dll: not $format: $(grep -m1 'file format' <<<"$dump")"
+    return 1
+  fi
   exports=$(awk '/^\[Ordinal\/Name Pointer\] Table/ { f = 1; next } f && /^\t\[/ { print $NF; next } f { f = 0 }' <<<"$dump" | sort)
   expected=$(awk '/^EXPORTS/ { f = 1; next } f && NF { print $1 }' "$(dirname "$dll")/../tqBsePluginControlDll.def" | sort)
   count=$(grep -cv '^$' <<<"$exports" || true)
@@ -45,10 +51,10 @@ check_dll() {
     echo "$dll: imports $imports (only KERNEL32, WS2_32 and msvcrt allowed)"
     return 1
   fi
-  echo "$dll: 75 exports, imports $imports"
+  echo "$dll: $format, 75 exports, imports $imports"
 }
-check_dll build-win64/bin/tqBsePluginControlDll.dll x86_64-w64-mingw32
-check_dll build-win32/bin/tqBsePluginControlDll.dll i686-w64-mingw32
+check_dll build-win64/bin/tqBsePluginControlDll.dll x86_64-w64-mingw32 pei-x86-64
+check_dll build-win32/bin/tqBsePluginControlDll.dll i686-w64-mingw32 pei-i386
 # run_suite DIR: the Windows suite of one tree under Wine. A test that needs
 # port 6009 skips itself while another program holds it (on a shared
 # machine, someone's native suite or benchmark): such tests run again once
