@@ -12,7 +12,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-if(TQBSE_MINGW_TRIPLET STREQUAL "x86_64-w64-mingw32")
-  # Built programs (test discovery, ctest) run through Wine.
-  set(CMAKE_CROSSCOMPILING_EMULATOR wine)
-endif()
+# Built programs (test discovery, ctest) run through Wine: 64-bit Wine for
+# x86-64, 32-bit Wine (wine32) for i686, both in one win64 prefix.
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -1,19 +1,36 @@
 #!/usr/bin/env python3
 """Checks a built tqbse wheel: scripts/check-wheel.py WHEEL PLATFORM [LIBRARY]
 
-PLATFORM is the tag the wheel must carry (linux_x86_64, win_amd64, or any
-for a wheel without a library). With LIBRARY, the wheel must bundle exactly
-that file (not a copy left from another build) under tqbse/lib/. Every wheel
+PLATFORM is the tag the wheel must carry (linux_x86_64, win_amd64, win32, or
+any for a wheel without a library). With LIBRARY, the wheel must bundle
+exactly that file (not a copy left from another build) under tqbse/lib/,
+built for the tag's machine (the ELF or PE header's machine field). Every wheel
 must hold the generated call descriptions, the licence of the repository,
 and the version of the public header. Exits 1 with the reasons otherwise.
 """
 
 import re
+import struct
 import sys
 import zipfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
+
+
+# The machine a library of each platform tag is built for: (format, number).
+MACHINES = {"linux_x86_64": ("ELF", 62), "win_amd64": ("PE", 0x8664), "win32": ("PE", 0x14C)}
+
+
+def machine(data):
+    """(format, machine number) of an ELF or PE file's header, or None."""
+    if data[:4] == b"\x7fELF" and len(data) >= 20:
+        return "ELF", struct.unpack_from("<H" if data[5] == 1 else ">H", data, 18)[0]
+    if data[:2] == b"MZ" and len(data) >= 0x40:
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        if data[pe:pe + 4] == b"PE\0\0" and len(data) >= pe + 6:
+            return "PE", struct.unpack_from("<H", data, pe + 4)[0]
+    return None
 
 
 def header_version():
@@ -49,6 +66,11 @@ def problems(wheel, platform, library):
                 yield f"bundles {bundled} although no library was given"
         elif len(bundled) != 1 or z.read(bundled[0]) != library.read_bytes():
             yield f"bundles {bundled}, not a copy of {library}"
+        else:
+            found = machine(z.read(bundled[0]))
+            if found != MACHINES.get(platform):
+                shown = f"{found[0]} machine {found[1]:#x}" if found else "no ELF or PE header"
+                yield f"{bundled[0]}: {shown}, not the machine of {platform}"
 
 
 def main():

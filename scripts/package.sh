@@ -4,13 +4,15 @@
 #   libtqbseplugincontroldll-dev_<v>_amd64.deb   header, pkg-config, CMake package
 #   tqbse-tools_<v>_amd64.deb                    tqbse, tqbse-emulator, man pages, completion
 #   tqbse-<v>-py3-none-linux_x86_64.whl          the Python package with the Linux library
-#   tqBsePluginControlDll-<v>-win64.zip          the Windows DLL, import library, .def,
-#       header, tqbse.exe, the example, README and LICENSE
-#   tqbse-<v>-py3-none-win_amd64.whl             the Python package with the DLL
+#   tqBsePluginControlDll-<v>-windows.zip        the Windows DLLs: x64/ and x86/ each
+#       with the DLL, import library, .def, tqbse.exe and the example program;
+#       the header, the example's source, README and LICENSE once
+#   tqbse-<v>-py3-none-win_amd64.whl             the Python package with the x86-64 DLL
+#   tqbse-<v>-py3-none-win32.whl                 the Python package with the i686 DLL
 # --linux: the first four only (no cross build). One line per stage with its
 # time; a stage's output is shown only when it fails. Builds are kept and
-# reused: build-package/ (native, for /usr, Debian's hardening flags) and
-# build-win64/ (scripts/windows-build.sh).
+# reused: build-package/ (native, for /usr, Debian's hardening flags),
+# build-win64/ and build-win32/ (scripts/windows-build.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -89,17 +91,26 @@ windows_build() {
 }
 
 windows_zip() {
-  local name=tqBsePluginControlDll-$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-win64/CMakeCache.txt)-win64
-  local dir=$scratch/$name
-  mkdir -p "$dir/bin" "$dir/lib" "$dir/include" "$dir/examples"
-  cp build-win64/bin/tqBsePluginControlDll.dll build-win64/bin/tqbse.exe build-win64/bin/tqbse_example.exe "$dir/bin/"
-  x86_64-w64-mingw32-strip --strip-debug "$dir"/bin/*
-  cp build-win64/lib/tqBsePluginControlDll.lib build-win64/tqBsePluginControlDll.def "$dir/lib/"
+  local version name dir arch tree triplet
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-win64/CMakeCache.txt)
+  name=tqBsePluginControlDll-$version-windows
+  dir=$scratch/$name
+  rm -f "$out"/tqBsePluginControlDll-*-win64.zip "$out"/tqBsePluginControlDll-*-windows.zip
+  mkdir -p "$dir/include" "$dir/examples"
+  for arch in x64 x86; do
+    case $arch in
+      x64) tree=build-win64 triplet=x86_64-w64-mingw32 ;;
+      x86) tree=build-win32 triplet=i686-w64-mingw32 ;;
+    esac
+    mkdir -p "$dir/$arch"
+    cp "$tree"/bin/tqBsePluginControlDll.dll "$tree"/bin/tqbse.exe "$tree"/bin/tqbse_example.exe "$dir/$arch/"
+    "$triplet-strip" --strip-debug "$dir/$arch"/*.dll "$dir/$arch"/*.exe
+    cp "$tree"/lib/tqBsePluginControlDll.lib "$tree"/tqBsePluginControlDll.def "$dir/$arch/"
+  done
   cp include/tqBsePluginControlDll.h "$dir/include/"
   cp examples/host_example.c "$dir/examples/"
   cp windows/README.md "$dir/README.md"
   cp LICENSE "$dir/LICENSE"
-  rm -f "$out/$name.zip"
   (cd "$scratch" && zip -qr "$out/$name.zip" "$name")
 }
 
@@ -111,7 +122,8 @@ stage "Linux wheel" wheel linux_x86_64 "$(realpath "$build/libtqBsePluginControl
 if ! $linux_only; then
   stage "building build-win64 and build-win32 (MinGW-w64)" windows_build
   stage "Windows zip" windows_zip
-  stage "Windows wheel" wheel win_amd64 "$root/build-win64/bin/tqBsePluginControlDll.dll"
+  stage "Windows wheel (x86-64)" wheel win_amd64 "$root/build-win64/bin/tqBsePluginControlDll.dll"
+  stage "Windows wheel (i686)" wheel win32 "$root/build-win32/bin/tqBsePluginControlDll.dll"
 fi
 for file in "$out"/*.deb "$out"/*.whl "$out"/*.zip; do
   [ -e "$file" ] && echo "wrote ${file#"$root"/}"

@@ -12,7 +12,9 @@ wine_start() {
     return
   fi
   WINEPREFIX=$(mktemp -d /tmp/tqbse-wine.XXXXXX)
-  export WINEPREFIX
+  # A 64-bit prefix runs both x86-64 and (with wine32 installed) i686 programs.
+  WINEARCH=win64
+  export WINEPREFIX WINEARCH
   wine_owned=1
   wineserver -p
   wineboot -i >/dev/null 2>&1

@@ -37,11 +37,15 @@ Fn entry(HMODULE dll, const char* name)
 
 // FreeLibrary on a helper thread, so that a hang under the loader lock is
 // seen as a failure after `limitMs` rather than blocking the test for ever.
+// A thread procedure is WINAPI (__stdcall on i686), which a lambda is not.
+DWORD WINAPI freeLibraryThread(LPVOID dll)
+{
+    return ::FreeLibrary(static_cast<HMODULE>(dll)) ? 0 : 1;
+}
+
 bool freeLibraryWithin(HMODULE dll, DWORD limitMs)
 {
-    const HANDLE thread = ::CreateThread(
-        nullptr, 0, [](LPVOID p) -> DWORD { return ::FreeLibrary(static_cast<HMODULE>(p)) ? 0 : 1; }, dll, 0,
-        nullptr);
+    const HANDLE thread = ::CreateThread(nullptr, 0, freeLibraryThread, dll, 0, nullptr);
     if (thread == nullptr)
         return false;
     const bool returned = ::WaitForSingleObject(thread, limitMs) == WAIT_OBJECT_0;
