@@ -4,10 +4,11 @@
 #   libtqbseplugincontroldll-dev_<v>_amd64.deb   header, pkg-config, CMake package
 #   tqbse-tools_<v>_amd64.deb                    tqbse, tqbse-emulator, man pages, completion
 #   tqbse-<v>-py3-none-linux_x86_64.whl          the Python package with the Linux library
+#   tqBsePluginControlDll-<v>-reference.zip      the HTML reference (as the -dev package has it)
 #   tqBsePluginControlDll-<v>-win64.zip          the Windows DLL, import library, .def,
 #       header, tqbse.exe, the example, README and LICENSE
 #   tqbse-<v>-py3-none-win_amd64.whl             the Python package with the DLL
-# --linux: the first four only (no cross build). One line per stage with its
+# --linux: the first five only (no cross build). One line per stage with its
 # time; a stage's output is shown only when it fails. Builds are kept and
 # reused: build-package/ (native, for /usr, Debian's hardening flags) and
 # build-win64/ (scripts/windows-build.sh).
@@ -84,6 +85,13 @@ wheel() {
   /usr/bin/python3 scripts/check-wheel.py "$out"/tqbse-*-"$1".whl "$1" "$2"
 }
 
+reference_zip() {
+  local name=tqBsePluginControlDll-$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")-reference
+  rm -rf "${scratch:?}/$name" "$out/$name.zip"
+  cp -r "$build/reference" "$scratch/$name"
+  (cd "$scratch" && zip -qr "$out/$name.zip" "$name")
+}
+
 windows_build() {
   TQBSE_NATIVE_EMULATOR=${TQBSE_NATIVE_EMULATOR:-$build/emulator/tqbse-emulator} bash scripts/windows-build.sh
 }
@@ -107,6 +115,7 @@ stage "dependencies" dependencies
 stage "building build-package (Release, for /usr)" native_build
 stage "Debian packages (cpack)" debian_packages
 stage "lintian" lintian_clean
+stage "reference zip" reference_zip
 stage "Linux wheel" wheel linux_x86_64 "$(realpath "$build/libtqBsePluginControlDll.so")"
 if ! $linux_only; then
   stage "building build-win64 and build-win32 (MinGW-w64)" windows_build
