@@ -20,7 +20,20 @@ std::string shellWord(std::string_view word)
     for (const char c : word)
         plain = plain && (std::isalnum(static_cast<unsigned char>(c)) || std::string_view("-+._/:=,").find(c) !=
                                                                               std::string_view::npos);
-    return plain ? std::string(word) : "'" + std::string(word) + "'";
+    std::string quoted(word);
+    if (!plain) {
+        quoted.insert(quoted.begin(), '\'');
+        quoted.push_back('\'');
+    }
+    return quoted;
+}
+
+// Appends item to a comma-separated list.
+void appendItem(std::string& list, const std::string& item)
+{
+    if (!list.empty())
+        list.push_back(',');
+    list.append(item);
 }
 
 std::string paramJson(const CallDesc& call, int i)
@@ -57,7 +70,8 @@ std::string cliExample(const CallDesc& call)
             continue;
         const std::string_view value = paramExample(call, i);
         dashed = dashed || value.starts_with('-');
-        args += ' ' + shellWord(value);
+        args.push_back(' ');
+        args.append(shellWord(value));
     }
     // A value that starts with '-' would be read as an option.
     return std::string("tqbse ") + (dashed ? "-- " : "") + std::string(call.shortName()) + args;
@@ -68,14 +82,14 @@ std::string callJson(const CallDesc& call)
     std::string args, outputs, params, codes;
     for (int i = 0; i < call.paramCount; ++i) {
         const std::string item = paramJson(call, i);
-        params += (params.empty() ? "" : ",") + item;
+        appendItem(params, item);
         if (isTyped(call.params[i].role))
-            args += (args.empty() ? "" : ",") + item;
+            appendItem(args, item);
         else if (isOutput(call.params[i].role))
-            outputs += (outputs.empty() ? "" : ",") + item;
+            appendItem(outputs, item);
     }
     for (const int32_t code : callCodes(call).list())
-        codes += (codes.empty() ? "" : ",") + std::to_string(code);
+        appendItem(codes, std::to_string(code));
     const CallDoc* doc = findCallDoc(call);
     return "{\"call\":" + jsonString(call.shortName()) + ",\"args\":[" + args + "],\"outputs\":[" + outputs +
            "],\"params\":[" + params + "],\"local\":" + (call.kind == CallKind::Local ? "true" : "false") +
@@ -89,20 +103,22 @@ std::string referenceJson()
     std::string json = "{\"calls\":[";
     bool first = true;
     for (const CallDesc* call : allCalls()) {
-        json += (first ? "\n" : ",\n") + callJson(*call);
+        json.append(first ? "\n" : ",\n").append(callJson(*call));
         first = false;
     }
     json += "],\n\"families\":[";
     first = true;
     for (const FamilyDoc& f : docs::kFamilies) {
-        json += std::string(first ? "\n" : ",\n") + "{\"slug\":" + jsonString(f.slug) + ",\"title\":" +
+        json.append(first ? "\n" : ",\n");
+        json += "{\"slug\":" + jsonString(f.slug) + ",\"title\":" +
                 jsonString(f.title) + ",\"intro\":" + jsonString(f.intro) + "}";
         first = false;
     }
     json += "],\n\"codes\":[";
     first = true;
     for (int32_t code = kHighestCode; code >= kLowestCode; --code) {
-        json += std::string(first ? "\n" : ",\n") + "{\"code\":" + std::to_string(code) + ",\"name\":" +
+        json.append(first ? "\n" : ",\n");
+        json += "{\"code\":" + std::to_string(code) + ",\"name\":" +
                 jsonString(resultName(code)) + ",\"text\":" + jsonString(errorText(code)) + ",\"meaning\":" +
                 jsonString(codeMeaning(code)) + "}";
         first = false;

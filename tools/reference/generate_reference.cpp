@@ -45,7 +45,7 @@ std::string manCalls()
         std::string args;
         for (int i = 0; i < call->paramCount; ++i)
             if (isTyped(call->params[i].role))
-                args += std::string(args.empty() ? "" : " ") + call->params[i].name;
+                args.append(args.empty() ? "" : " ").append(call->params[i].name);
         if (!args.empty())
             text += " \\fI" + args + "\\fR";
         const CallDoc* doc = findCallDoc(*call);

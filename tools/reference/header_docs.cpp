@@ -82,7 +82,9 @@ std::string wrapText(const std::string& text, std::size_t width, const std::stri
             line = next;
             empty = true;
         }
-        line += (empty ? "" : " ") + word;
+        if (!empty)
+            line.push_back(' ');
+        line.append(word);
         empty = false;
     }
     return out + line + '\n';

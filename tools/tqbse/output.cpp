@@ -226,7 +226,7 @@ void printList(FILE* out, const Options& options)
     if (options.json) {
         std::string json = "[";
         for (const CliCall& c : cliCalls())
-            json += (json.size() > 1 ? ",\n" : "\n") + reference::callJson(*c.desc);
+            json.append(json.size() > 1 ? ",\n" : "\n").append(reference::callJson(*c.desc));
         std::fputs((json + "\n]\n").c_str(), out);
         return;
     }
