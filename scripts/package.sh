@@ -70,9 +70,9 @@ debian_packages() {
   done
 }
 
-# Errors and warnings fail (none is accepted).
+# Errors, warnings and pedantic remarks fail (none is accepted).
 lintian_clean() {
-  lintian --fail-on error,warning "$out"/*.deb
+  lintian --pedantic --fail-on error,warning,pedantic "$out"/*.deb
 }
 
 # wheel PLATFORM LIBRARY: the Python package with LIBRARY bundled, into out/.
