@@ -24,6 +24,8 @@ set(tqbse_maintainer "tqBsePluginControlDll maintainers <tqbse-maintainers@examp
 set(tqbse_runtime libtqbseplugincontroldll${PROJECT_VERSION_MAJOR})
 set(tqbse_dev libtqbseplugincontroldll-dev)
 set(tqbse_tools tqbse-tools)
+# README.md, docs/*.md and the HTML reference (cmake/reference.cmake).
+set(TQBSE_DEV_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${tqbse_dev})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tqbse-plugin-control)
@@ -59,7 +61,7 @@ set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "remote control of the base-station-emul
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME ${tqbse_dev})
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "${tqbse_runtime} (= ${PROJECT_VERSION})")
-set(CPACK_COMPONENT_DEV_DESCRIPTION "remote control of the base-station-emulator plug-in - development files\n${about}\n\nThis package holds the header, the pkg-config file and the CMake package\nfor building host programs.")
+set(CPACK_COMPONENT_DEV_DESCRIPTION "remote control of the base-station-emulator plug-in - development files\n${about}\n\nThis package holds the header, the pkg-config file and the CMake package\nfor building host programs, and the documentation: README, guides and\nthe HTML reference of every export.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME ${tqbse_tools})
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION net)

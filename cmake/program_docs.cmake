@@ -2,7 +2,8 @@
 # build time from the programs themselves, so they follow every change of
 # an option or a call without a second copy to keep in step:
 #   man/tqbse.1, man/tqbse-emulator.1  help2man over each program's --help,
-#       with the sections --help has no room for from packaging/man/*.h2m
+#       with the sections --help has no room for from packaging/man/*.h2m,
+#       and for tqbse the CALLS section from the call rows' texts
 #   completion/tqbse  bash completion: options from `tqbse --help`, call
 #       names from `tqbse list --json` (the call rows), files for PATH values
 # Installed with the "tools" component (man pages gzipped as Debian wants
@@ -19,6 +20,16 @@ if(TQBSE_HELP2MAN AND TQBSE_GZIP)
   foreach(program tqbse tqbse-emulator)
     set(include ${PROJECT_SOURCE_DIR}/packaging/man/${program}.h2m)
     set(page ${tqbse_docs_dir}/man/${program}.1)
+    if(program STREQUAL "tqbse" AND TARGET generate_reference)
+      # The CALLS section: every export with its arguments and what it does.
+      set(written ${tqbse_docs_dir}/man/${program}.h2m)
+      add_custom_command(OUTPUT ${written}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${tqbse_docs_dir}/man
+        COMMAND generate_reference man ${include} > ${written}
+        DEPENDS generate_reference ${include}
+        VERBATIM)
+      set(include ${written})
+    endif()
     # The version is given, not asked: --version also names the build type
     # and compiler, which would make the page differ between builders.
     add_custom_command(OUTPUT ${page} ${page}.gz

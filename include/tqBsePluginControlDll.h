@@ -137,213 +137,539 @@ extern "C" {
 #define TQBSE_SERVER_DLL_NOT_LOADED (-19)    /* server only */
 #define TQBSE_UNEXPECTED_PARAMETER_TYPE (-20) /* server only */
 
-/* ---- Connection ------------------------------------------------------- */
+/* BEGIN GENERATED EXPORTS */
+/* Generated from the call rows (protocol/rows/) and their texts (protocol/rows/docs/):
+ * `cmake --build build --target header_docs` writes them here. The codes listed are those
+ * the export can return; their meanings are in the result codes above. */
 
-/** Connects to the server at octet1.octet2.octet3.octet4, port 6002, and starts the callback listener on port 6009.
- *  Closes an earlier connection and stops its listener first. Returns -16 (and changes nothing) for an octet
- *  outside 0..255, otherwise the result of RemoteConnection_Set(-1): -14 when the server cannot be reached
- *  (connect gives up after 10 s; the reason is printed on standard output). */
+/* ---- Connection --------------------------------------------------------- */
+
+/** Connects to the server at octet1.octet2.octet3.octet4, port 6002, and starts the callback listener on port 6009. An
+ *  earlier connection is closed and its listener stopped first. Then tells the server a remote connection opens
+ *  (RemoteConnection_Set with -1) and returns that call's result; -14 when the server cannot be reached (connect gives
+ *  up after 10 s and says why on standard output).
+ *  octet1  first (most significant) octet of the server's IPv4 address, 0..255
+ *  octet2  second octet of the address, 0..255
+ *  octet3  third octet of the address, 0..255
+ *  octet4  fourth (least significant) octet of the address, 0..255
+ *  Codes: 0 -8 -9 -10 -11 -12 -14 -16 */
 TQBSE_API int32_t tqBsePluginControlDll_Initialise(int32_t octet1, int32_t octet2, int32_t octet3, int32_t octet4);
 
-/** Announces the end of the remote connection (RemoteConnection_Set(0)), closes the socket and forgets the
- *  address. The callback listener keeps running. Returns 0 (-1 if the socket layer's clean-up failed). */
+/** Tells the server the remote connection ends (RemoteConnection_Set with 0), closes the socket and forgets the
+ *  address. The callback listener keeps running. Safe to call when not connected.
+ *  Codes: 0 -1 */
 TQBSE_API int32_t tqBsePluginControlDll_Shutdown(void);
 
-/** Tells the server that a remote connection opens (state non-zero, the library uses -1) or closes (0).
- *  state is sent unchanged. Returns the server's code. */
+/** Tells the server that a remote connection opens or closes. Initialise and Shutdown call it themselves.
+ *  state  non-zero: a connection opens (the library uses -1); 0: it closes. Sent unchanged
+ *  Codes: 0 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_RemoteConnection_Set(int32_t state);
 
 /* ---- Result-code texts -------------------------------------------------- */
 
-/** Writes to *length the buffer size that code's text needs, terminator included (e.g. 9 for 0). Codes the library
- *  knows are answered locally; others (-16, -15, below -20, above 2) are asked of the server, without the code.
- *  Remote path: server's code, -14, -10, -11, -12, -2, -5, -6. */
+/** Writes the buffer size the text of a result code needs, its terminating zero included (9 for 0). Codes the library
+ *  knows are answered locally without sending anything; for any other code (-15, -16, below -20, above 2) the server is
+ *  asked, without the code.
+ *  code    the result code whose text is wanted; not sent to the server
+ *  length  receives the buffer size, in bytes, terminator included
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_GetErrorMsgLength(int32_t code, int32_t* length);
 
-/** Copies code's text and a terminating zero into buffer (bufferSize bytes); -13 when they do not fit, buffer
- *  then untouched. Local first, server fallback as for GetErrorMsgLength (neither code nor size is sent). */
+/** Copies the text of a result code and a terminating zero into buffer. Known codes are answered locally; for others
+ *  the server is asked as for GetErrorMsgLength, without the code or the size.
+ *  code        the result code whose text is wanted; not sent to the server
+ *  buffer      receives the text and its terminating zero; untouched on -13
+ *  bufferSize  the buffer's size in bytes; it must hold the text and its terminating zero, else -13
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -13 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_GetErrorMsg(int32_t code, char* buffer, int32_t bufferSize);
 
 /* ---- Server queries ----------------------------------------------------- */
 
-/** Writes the server's four version components (most significant first) to version[0..3] and compares them
- *  with the library's 6.0.0.0: 0 equal, 1 server older, 2 server newer. A reply without exactly five parameters
- *  gives -11; a negative server code is returned with version untouched; -2/-5/-6 at the first bad component,
- *  the components before it written. */
+/** Reads the server's four version components and compares them with the library's own version: 0 when they are equal,
+ *  1 when the server's is older, 2 when it is newer. A reply without exactly five parameters gives -11; at a malformed
+ *  component the ones before it stay written.
+ *  version  an array of four integers that receives major, minor, patch and build, most significant first; untouched
+ *           when the server answers with a negative code
+ *  Codes: 0 1 2 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_GetServerVersion(int32_t* version);
 
-/** Asks the server for a full protocol reset. Returns the server's code. */
+/** Asks the server to reset its protocol state (the emulator switches every protocol measurement off and releases every
+ *  protocol results handle; LTE state stays).
+ *  Codes: 0 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_FullProtocolReset(void);
 
-/** Writes the server's connection-status flag (its 32-bit value unchanged; 0 is false) to *connected. */
+/** Reads whether the server regards the remote connection as open: the last flag RemoteConnection_Set sent.
+ *  connected  receives the server's flag, its 32-bit value unchanged; 0 is false
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_ConnectionStatus_Get(int32_t* connected);
 
-/** Not available remotely: always returns -17 and sends nothing; value is not used. */
+/** Has no remote implementation: always returns -17 and sends nothing.
+ *  value  not used
+ *  Codes: -17 */
 TQBSE_API int32_t tqBsePluginControlDll_TarquelPrivateData_Set(int32_t value);
 
 /* ---- RF settings and measurement state ---------------------------------- */
 
-/** Sets receiver path index's centre frequency (double, sent unchanged). Returns the server's code. */
+/** Sets the centre frequency of a receiver path.
+ *  index      the RF path, as the server numbers them (the emulator: 0 and 1 built in); sent unchanged
+ *  frequency  the centre frequency, sent unchanged as a double (the emulator's unit: Hz)
+ *  Codes: 0 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_RX_CentreFrequency_Set(int32_t index, double frequency);
-/** Reads receiver path index's centre frequency into *frequency. -5 if the server sends another type. */
+
+/** Reads the centre frequency of a receiver path.
+ *  index      the RF path, as the server numbers them (the emulator: 0 and 1 built in); sent unchanged
+ *  frequency  receives the centre frequency (the emulator's unit: Hz)
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_RX_CentreFrequency_Get(int32_t index, double* frequency);
-/** Sets receiver path index's input level (float). Returns the server's code. */
+
+/** Sets the expected input level of a receiver path.
+ *  index  the RF path, as the server numbers them (the emulator: 0 and 1 built in); sent unchanged
+ *  level  the input level, sent unchanged as a float (the emulator's unit: dBm)
+ *  Codes: 0 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_RX_InputLevel_Set(int32_t index, float level);
-/** Reads receiver path index's input level into *level. -5 if the server sends another type. */
+
+/** Reads the expected input level of a receiver path.
+ *  index  the RF path, as the server numbers them (the emulator: 0 and 1 built in); sent unchanged
+ *  level  receives the input level (the emulator's unit: dBm)
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_RX_InputLevel_Get(int32_t index, float* level);
-/** Sets transmitter path index's centre frequency (double). Returns the server's code. */
+
+/** Sets the centre frequency of a transmitter path.
+ *  index      the RF path, as the server numbers them (the emulator: 0 and 1 built in); sent unchanged
+ *  frequency  the centre frequency, sent unchanged as a double (the emulator's unit: Hz)
+ *  Codes: 0 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_TX_CentreFrequency_Set(int32_t index, double frequency);
-/** Reads transmitter path index's centre frequency into *frequency. */
+
+/** Reads the centre frequency of a transmitter path.
+ *  index      the RF path, as the server numbers them (the emulator: 0 and 1 built in); sent unchanged
+ *  frequency  receives the centre frequency (the emulator's unit: Hz)
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_TX_CentreFrequency_Get(int32_t index, double* frequency);
-/** Sets transmitter path index's reference level (float). Returns the server's code. */
+
+/** Sets the reference (output) level of a transmitter path.
+ *  index  the RF path, as the server numbers them (the emulator: 0 and 1 built in); sent unchanged
+ *  level  the reference level, sent unchanged as a float (the emulator's unit: dBm)
+ *  Codes: 0 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_TX_ReferenceLevel_Set(int32_t index, float level);
-/** Reads transmitter path index's reference level into *level. */
+
+/** Reads the reference (output) level of a transmitter path.
+ *  index  the RF path, as the server numbers them (the emulator: 0 and 1 built in); sent unchanged
+ *  level  receives the reference level (the emulator's unit: dBm)
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_TX_ReferenceLevel_Get(int32_t index, float* level);
-/** Switches the server's logging on (non-zero, sent unchanged) or off (0). */
+
+/** Switches the server's logging on or off.
+ *  state  non-zero switches logging on, 0 off; sent unchanged
+ *  Codes: 0 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_LoggingState_Set(int32_t state);
-/** Reads the server's logging flag, 32-bit value unchanged, into *state. */
+
+/** Reads whether the server's logging is on.
+ *  state  receives the logging flag, its 32-bit value unchanged; 0 is off
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_LoggingState_Get(int32_t* state);
-/** Switches the RF measurement on (non-zero, sent unchanged) or off (0). */
+
+/** Switches the server's RF measurement on or off.
+ *  state  non-zero switches the measurement on, 0 off; sent unchanged
+ *  Codes: 0 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_RFMeasurement_State_Set(int32_t state);
-/** Reads the RF measurement flag, unchanged, into *state. */
+
+/** Reads whether the server's RF measurement is on.
+ *  state  receives the measurement flag, its 32-bit value unchanged; 0 is off
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_RFMeasurement_State_Get(int32_t* state);
-/** Reads path index's analogue-to-digital converter overload flag, unchanged, into *overloaded. */
+
+/** Reads whether the analogue-to-digital converter of an RF path is overloaded (the emulator: when the path's RX input
+ *  level is above its configured overload level, 0 dBm by default).
+ *  index       the RF path, as the server numbers them (the emulator: 0 and 1 built in); sent unchanged
+ *  overloaded  receives the overload flag, unchanged; 0 is not overloaded
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_ADCOverloaded_Get(int32_t index, int32_t* overloaded);
 
-/* ---- Test cases ----------------------------------------------------------- */
+/* ---- Test cases --------------------------------------------------------- */
 
-/** Reads the number of test cases into *count. */
+/** Reads how many test cases the server offers.
+ *  count  receives the number of test cases
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_TestCase_Count_Get(int32_t* count);
-/** Reads the length the server reports for test case index's name into *length (passed on unchanged). */
+
+/** Reads the length of a test case's name, as the server reports it (the emulator: bytes without the terminator, so a
+ *  buffer needs one more).
+ *  index   the test case, 0 .. count-1 as TestCase_Count_Get reports; sent unchanged
+ *  length  receives the length, passed on unchanged
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_TestCase_NameLength_Get(int32_t index, int32_t* length);
-/** Copies test case index's name into buffer (bufferSize bytes, sent to the server too); -13 if it does not fit. */
+
+/** Copies a test case's name into a buffer.
+ *  index       the test case, 0 .. count-1 as TestCase_Count_Get reports; sent unchanged
+ *  buffer      receives the name and its terminating zero; untouched on -13
+ *  bufferSize  the buffer's size in bytes; it must hold the text and its terminating zero, else -13. Sent to the server
+ *              too
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -13 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_TestCase_Name_Get(int32_t index, char* buffer, int32_t bufferSize);
-/** Reads the length the server reports for test case index's group name into *length. */
+
+/** Reads the length of the name of the group a test case belongs to, as the server reports it.
+ *  index   the test case, 0 .. count-1 as TestCase_Count_Get reports; sent unchanged
+ *  length  receives the length, passed on unchanged
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_TestCase_GroupNameLength_Get(int32_t index, int32_t* length);
-/** Copies test case index's group name into buffer (bufferSize bytes); -13 if it does not fit. */
+
+/** Copies the name of the group a test case belongs to into a buffer.
+ *  index       the test case, 0 .. count-1 as TestCase_Count_Get reports; sent unchanged
+ *  buffer      receives the group name and its terminating zero; untouched on -13
+ *  bufferSize  the buffer's size in bytes; it must hold the text and its terminating zero, else -13. Sent to the server
+ *              too
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -13 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_TestCase_GroupName_Get(int32_t index, char* buffer, int32_t bufferSize);
-/** Runs test case index; returns when the server replies, with the server's code. */
+
+/** Runs a test case; returns when the server replies, with the server's code.
+ *  index  the test case, 0 .. count-1 as TestCase_Count_Get reports; sent unchanged
+ *  Codes: 0 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_TestCase_Run(int32_t index);
 
-/* ---- Protocol measurement and results ------------------------------------ */
+/* ---- Protocol measurement and results ----------------------------------- */
 
-/** Switches protocol measurement index on (non-zero, sent unchanged) or off. */
+/** Switches a protocol measurement on or off.
+ *  index    the protocol measurement (the emulator: one per RF path); sent unchanged
+ *  enabled  non-zero switches the measurement on, 0 off; sent unchanged
+ *  Codes: 0 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_Protocol_MeasurementEnabled_Set(int32_t index, int32_t enabled);
-/** Reads protocol measurement index's enabled flag, unchanged, into *enabled. */
+
+/** Reads whether a protocol measurement is on.
+ *  index    the protocol measurement; sent unchanged
+ *  enabled  receives the enabled flag, its 32-bit value unchanged; 0 is off
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_Protocol_MeasurementEnabled_Get(int32_t index, int32_t* enabled);
-/** Reads whether protocol results are available (non-zero) into *available. */
+
+/** Reads whether protocol results are available (the emulator: while any protocol measurement is on).
+ *  available  receives the flag, unchanged; non-zero when results are available
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_Protocol_Results_Available_Get(int32_t* available);
-/** Takes a handle on the current protocol results into *handle; release it with Results_DeleteHandle. */
+
+/** Takes a handle on the current protocol results. Release it with Results_DeleteHandle when done.
+ *  handle  receives the new handle
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_Protocol_Results_GetHandle(int32_t* handle);
-/** Releases a protocol or LTE results handle. Returns the server's code (negative for a handle it does not know). */
+
+/** Releases a protocol or LTE results handle; the server answers with a negative code for a handle it does not know
+ *  (the emulator: -18, also for a second release).
+ *  handle  the handle to release, from Protocol_Results_GetHandle or LTE_Results_GetHandle
+ *  Codes: 0 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_Results_DeleteHandle(int32_t handle);
-/** Reads the number of points of trace `trace` of the results behind handle into *length. */
+
+/** Reads the number of points of one trace of protocol results.
+ *  handle  a results handle from Protocol_Results_GetHandle; sent unchanged, the server judges it
+ *  trace   which trace of the results (the emulator: 0 and 1); sent unchanged
+ *  length  receives the number of points of each of the trace's two arrays
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_Protocol_Results_GetTraceLength(int32_t handle, int32_t trace, int32_t* length);
-/** Copies trace `trace`'s points into xValues and yValues, each holding capacity elements (capacity is sent too);
- *  -13 when an array has more points than capacity; -3/-4 for a bad array count. See the trace rules above. */
+
+/** Copies the points of one trace of protocol results into two arrays. Ask Protocol_Results_GetTraceLength first:
+ *  neither count is returned.
+ *  handle    a results handle from Protocol_Results_GetHandle; sent unchanged, the server judges it
+ *  trace     which trace of the results (the emulator: 0 and 1); sent unchanged
+ *  xValues   receives the x values (the emulator's unit: ms); written before yValues is read
+ *  yValues   receives the y values; untouched when the x array or the y array fails
+ *  capacity  how many elements each of the two arrays holds (not bytes); a longer array gives -13. Sent to the server
+ *            too
+ *  Codes: 0 -1 -2 -3 -4 -5 -6 -7 -8 -9 -10 -11 -12 -13 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_Protocol_Results_GetTrace(int32_t handle, int32_t trace, double* xValues,
-                                                                 double* yValues, int32_t capacity);
-/** Reads result item `item` (two doubles) into *firstValue and *secondValue; -11 after the first leaves it written. */
-TQBSE_API int32_t tqBsePluginControlDll_Protocol_Results_GetResultItem(int32_t handle, int32_t item,
-                                                                      double* firstValue, double* secondValue);
+                                                                  double* yValues, int32_t capacity);
+
+/** Reads one result item, a pair of doubles, of the protocol results behind a handle (the emulator: items 0 to 3).
+ *  handle       a results handle from Protocol_Results_GetHandle; sent unchanged, the server judges it
+ *  item         which result item; sent unchanged
+ *  firstValue   receives the item's first value
+ *  secondValue  receives the item's second value; a reply that lacks it gives -11 with firstValue written
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
+TQBSE_API int32_t tqBsePluginControlDll_Protocol_Results_GetResultItem(int32_t handle, int32_t item, double* firstValue,
+                                                                       double* secondValue);
 
 /* ---- LTE measurement and results ---------------------------------------- */
 
-/** Switches LTE measurement `measurement` of path index on (non-zero, sent unchanged) or off. */
+/** Switches one LTE measurement of an RF path on or off.
+ *  index        the RF path the LTE measurement runs on; sent unchanged
+ *  measurement  which LTE measurement (the emulator: 0 .. 7); sent unchanged
+ *  enabled      non-zero switches the measurement on, 0 off; sent unchanged
+ *  Codes: 0 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_LTE_MeasurementEnabled_Set(int32_t index, int32_t measurement, int32_t enabled);
-/** Reads LTE measurement `measurement` of path index's enabled flag, unchanged, into *enabled. */
-TQBSE_API int32_t tqBsePluginControlDll_LTE_MeasurementEnabled_Get(int32_t index, int32_t measurement, int32_t* enabled);
-/** Reads whether LTE results of path index are available (non-zero) into *available. */
+
+/** Reads whether one LTE measurement of an RF path is on.
+ *  index        the RF path the LTE measurement runs on; sent unchanged
+ *  measurement  which LTE measurement; sent unchanged
+ *  enabled      receives the enabled flag, its 32-bit value unchanged; 0 is off
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
+TQBSE_API int32_t tqBsePluginControlDll_LTE_MeasurementEnabled_Get(int32_t index, int32_t measurement,
+                                                                   int32_t* enabled);
+
+/** Reads whether LTE results of an RF path are available (the emulator: while any of its LTE measurements is on).
+ *  index      the RF path the LTE measurement runs on; sent unchanged
+ *  available  receives the flag, unchanged; non-zero when results are available
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_LTE_Results_Available_Get(int32_t index, int32_t* available);
-/** Takes a handle on path index's current LTE results into *handle; release it with Results_DeleteHandle. */
+
+/** Takes a handle on the current LTE results of an RF path. Release it with Results_DeleteHandle when done.
+ *  index   the RF path the LTE measurement runs on; sent unchanged
+ *  handle  receives the new handle
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_LTE_Results_GetHandle(int32_t index, int32_t* handle);
-/** Reads the cell of the LTE results behind handle into *cell. */
+
+/** Reads the cell the LTE results behind a handle were measured on.
+ *  handle  an LTE results handle from LTE_Results_GetHandle; sent unchanged, the server judges it
+ *  cell    receives the cell number
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_LTE_Results_Cell_Get(int32_t handle, int32_t* cell);
-/** Reads the number of points of LTE trace `trace` behind handle into *length. */
+
+/** Reads the number of points of one trace of LTE results.
+ *  handle  an LTE results handle from LTE_Results_GetHandle; sent unchanged, the server judges it
+ *  trace   which trace of the results (the emulator: 0 .. 2); sent unchanged
+ *  length  receives the number of points of each of the trace's two arrays
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_LTE_Results_GetTraceLength(int32_t handle, int32_t trace, int32_t* length);
-/** Copies LTE trace `trace`'s points into xValues and yValues (capacity elements each, capacity is sent too);
- *  -13 when an array has more points than capacity. See the trace rules above. */
+
+/** Copies the points of one trace of LTE results into two arrays. Ask LTE_Results_GetTraceLength first: neither count
+ *  is returned.
+ *  handle    an LTE results handle from LTE_Results_GetHandle; sent unchanged, the server judges it
+ *  trace     which trace of the results; sent unchanged
+ *  xValues   receives the x values (the emulator's unit: Hz, one point per subcarrier); written before yValues is read
+ *  yValues   receives the y values; untouched when the x array or the y array fails
+ *  capacity  how many elements each of the two arrays holds (not bytes); a longer array gives -13. Sent to the server
+ *            too
+ *  Codes: 0 -1 -2 -3 -4 -5 -6 -7 -8 -9 -10 -11 -12 -13 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_LTE_Results_GetTrace(int32_t handle, int32_t trace, double* xValues,
-                                                            double* yValues, int32_t capacity);
-/** Reads the RMS error vector magnitude (float) of the results behind handle into *value. */
+                                                             double* yValues, int32_t capacity);
+
+/** Reads the RMS error vector magnitude of the LTE results behind a handle.
+ *  handle  an LTE results handle from LTE_Results_GetHandle; sent unchanged, the server judges it
+ *  value   receives the RMS error vector magnitude as a float
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_LTE_Results_Evm_Rms_Get(int32_t handle, float* value);
-/** Reads the carrier error vector magnitude (float) into *value. */
+
+/** Reads the error vector magnitude of the allocated carriers.
+ *  handle  an LTE results handle from LTE_Results_GetHandle; sent unchanged, the server judges it
+ *  value   receives the carrier error vector magnitude as a float
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_LTE_Results_Evm_Carrier_Get(int32_t handle, float* value);
-/** Reads the error vector magnitude of non-allocated carriers (float) into *value. */
+
+/** Reads the error vector magnitude of the non-allocated carriers.
+ *  handle  an LTE results handle from LTE_Results_GetHandle; sent unchanged, the server judges it
+ *  value   receives the error vector magnitude of the non-allocated carriers as a float
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_LTE_Results_Evm_NonAllocatedCarriers_Get(int32_t handle, float* value);
-/** Reads the frequency error (float) into *value. */
+
+/** Reads the frequency error of the LTE results behind a handle.
+ *  handle  an LTE results handle from LTE_Results_GetHandle; sent unchanged, the server judges it
+ *  value   receives the frequency error as a float
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_LTE_Results_FreqError_Get(int32_t handle, float* value);
-/** Reads the carrier leakage (float) into *value. */
+
+/** Reads the carrier leakage of the LTE results behind a handle.
+ *  handle  an LTE results handle from LTE_Results_GetHandle; sent unchanged, the server judges it
+ *  value   receives the carrier leakage as a float
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_LTE_Results_CarrierLeak_Get(int32_t handle, float* value);
-/** Reads the symbol clock error (float) into *value. */
+
+/** Reads the symbol clock error of the LTE results behind a handle.
+ *  handle  an LTE results handle from LTE_Results_GetHandle; sent unchanged, the server judges it
+ *  value   receives the symbol clock error as a float
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_LTE_Results_SymbolClkError_Get(int32_t handle, float* value);
-/** Reads the IQ gain imbalance (float) into *value. */
+
+/** Reads the I/Q gain imbalance of the LTE results behind a handle.
+ *  handle  an LTE results handle from LTE_Results_GetHandle; sent unchanged, the server judges it
+ *  value   receives the I/Q gain imbalance as a float
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_LTE_Results_IQGainImbalance_Get(int32_t handle, float* value);
-/** Reads the IQ skew (float) into *value. */
+
+/** Reads the I/Q skew of the LTE results behind a handle.
+ *  handle  an LTE results handle from LTE_Results_GetHandle; sent unchanged, the server judges it
+ *  value   receives the I/Q skew as a float
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_LTE_Results_IQSkew_Get(int32_t handle, float* value);
 
-/* ---- Scenarios ------------------------------------------------------------ */
+/* ---- Scenarios ---------------------------------------------------------- */
 
-/** Reads the number of scenarios into *count. */
+/** Reads how many scenarios the server holds.
+ *  count  receives the number of scenarios
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_Scenario_Count_Get(int32_t* count);
-/** Reads the length the server reports for scenario index's name into *length. */
+
+/** Reads the length of a scenario's name, as the server reports it.
+ *  index   the scenario, 0 .. count-1 as Scenario_Count_Get reports; sent unchanged
+ *  length  receives the length, passed on unchanged
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_Scenario_NameLength_Get(int32_t index, int32_t* length);
-/** Copies scenario index's name into buffer (bufferSize bytes, sent too); -13 if it does not fit. */
+
+/** Copies a scenario's name into a buffer.
+ *  index       the scenario, 0 .. count-1 as Scenario_Count_Get reports; sent unchanged
+ *  buffer      receives the name and its terminating zero; untouched on -13
+ *  bufferSize  the buffer's size in bytes; it must hold the text and its terminating zero, else -13. Sent to the server
+ *              too
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -13 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_Scenario_Name_Get(int32_t index, char* buffer, int32_t bufferSize);
-/** Stores content under name on the server (texts longer than their limits are left out of the request).
- *  Content travels unescaped: it comes back intact only if its parentheses balance. */
+
+/** Stores a scenario's text on the server under a name (the emulator replaces a text of the same name). The content
+ *  travels unescaped: it comes back intact only if its parentheses pair up.
+ *  name          the scenario's name; left out of the request when longer than nameLimit
+ *  nameLimit     the longest text the library sends for the text before it; a longer text is left out of the request
+ *                (the server then usually answers -9). Never sent
+ *  content       the scenario's text; left out of the request when longer than contentLimit
+ *  contentLimit  the longest text the library sends for the text before it; a longer text is left out of the request
+ *                (the server then usually answers -9). Never sent
+ *  Codes: 0 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_Scenario_Upload(const char* name, int32_t nameLimit, const char* content,
-                                                       int32_t contentLimit);
-/** Reads the size the server reports for scenario name's text into *size. */
+                                                        int32_t contentLimit);
+
+/** Reads the size of a stored scenario's text, as the server reports it.
+ *  name       the scenario's name; left out of the request when longer than nameLimit
+ *  nameLimit  the longest text the library sends for the text before it; a longer text is left out of the request (the
+ *             server then usually answers -9). Never sent
+ *  size       receives the size (the emulator: bytes without the terminator)
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_Scenario_DownloadSize_Get(const char* name, int32_t nameLimit, int32_t* size);
-/** Copies scenario name's text into buffer (bufferSize bytes, sent too); -13 if text and terminator do not fit. */
+
+/** Copies a stored scenario's text into a buffer.
+ *  name        the scenario's name; left out of the request when longer than nameLimit
+ *  nameLimit   the longest text the library sends for the text before it; a longer text is left out of the request (the
+ *              server then usually answers -9). Never sent
+ *  buffer      receives the text and its terminating zero; untouched on -13
+ *  bufferSize  the buffer's size in bytes; it must hold the text and its terminating zero, else -13. Sent to the server
+ *              too
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -13 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_Scenario_Download(const char* name, int32_t nameLimit, char* buffer,
-                                                         int32_t bufferSize);
-/** Starts scenario name. Returns the server's code. */
+                                                          int32_t bufferSize);
+
+/** Starts a stored scenario (the emulator: it runs for a configured time, 1.5 s by default; executing again restarts
+ *  it).
+ *  name       the scenario's name; left out of the request when longer than nameLimit
+ *  nameLimit  the longest text the library sends for the text before it; a longer text is left out of the request (the
+ *             server then usually answers -9). Never sent
+ *  Codes: 0 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_Scenario_Execute(const char* name, int32_t nameLimit);
-/** Reads whether a scenario is running (non-zero, unchanged) into *running. */
+
+/** Reads whether a scenario is running.
+ *  running  receives the flag, unchanged; non-zero while a scenario runs
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_Scenario_IsRunning_Get(int32_t* running);
 
-/* ---- Debug filters -------------------------------------------------------- */
+/* ---- Debug filters ------------------------------------------------------ */
 
-/** Reads the number of debug filters into *count. */
+/** Reads how many debug filters the server has.
+ *  count  receives the number of filters
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_DebugFilters_GetCount(int32_t* count);
-/** Reads the length the server reports for filter index's name into *length. */
+
+/** Reads the length of a debug filter's name, as the server reports it.
+ *  index   the filter, 0 .. count-1 as DebugFilters_GetCount reports; sent unchanged
+ *  length  receives the length, passed on unchanged
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_DebugFilters_NameLength_Get(int32_t index, int32_t* length);
-/** Copies filter index's name into buffer (bufferSize bytes, sent too); -13 if it does not fit. */
+
+/** Copies a debug filter's name into a buffer.
+ *  index       the filter, 0 .. count-1; sent unchanged
+ *  buffer      receives the name and its terminating zero; untouched on -13
+ *  bufferSize  the buffer's size in bytes; it must hold the text and its terminating zero, else -13. Sent to the server
+ *              too
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -13 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_DebugFilters_Name_Get(int32_t index, char* buffer, int32_t bufferSize);
-/** Sets filter name's state (sent unchanged) as a pending change; apply with AcceptChanges. */
+
+/** Sets a debug filter's state as a pending change; DebugFilters_AcceptChanges applies it, DebugFilters_RejectChanges
+ *  discards it.
+ *  name       the filter's name; left out of the request when longer than nameLimit
+ *  nameLimit  the longest text the library sends for the text before it; a longer text is left out of the request (the
+ *             server then usually answers -9). Never sent
+ *  state      the new state, non-zero on and 0 off; sent unchanged
+ *  Codes: 0 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_DebugFilters_State_Set(const char* name, int32_t nameLimit, int32_t state);
-/** Reads filter name's state, unchanged, into *state. */
+
+/** Reads a debug filter's state (the emulator: the applied state, not a pending change).
+ *  name       the filter's name; left out of the request when longer than nameLimit
+ *  nameLimit  the longest text the library sends for the text before it; a longer text is left out of the request (the
+ *             server then usually answers -9). Never sent
+ *  state      receives the state, its 32-bit value unchanged
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_DebugFilters_State_Get(const char* name, int32_t nameLimit, int32_t* state);
-/** Applies the pending filter changes held by the server. */
+
+/** Applies every pending debug-filter change.
+ *  Codes: 0 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_DebugFilters_AcceptChanges(void);
-/** Discards the pending filter changes held by the server. */
+
+/** Discards every pending debug-filter change.
+ *  Codes: 0 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_DebugFilters_RejectChanges(void);
 
-/* ---- Protocol message XML files and system parameter files --------------- */
+/* ---- Protocol message XML files and system parameter files -------------- */
 
-/** Reads the number of protocol message XML files into *count. */
+/** Reads how many protocol message XML files the server holds.
+ *  count  receives the number of files
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_ProtocolMessageXml_Count_Get(int32_t* count);
-/** Reads the length the server reports for XML file index's name into *length. */
+
+/** Reads the length of an XML file's name, as the server reports it.
+ *  index   the XML file, 0 .. count-1 as ProtocolMessageXml_Count_Get reports; sent unchanged
+ *  length  receives the length, passed on unchanged
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_ProtocolMessageXml_NameLength_Get(int32_t index, int32_t* length);
-/** Copies XML file index's name into buffer (bufferSize bytes, sent too); -13 if it does not fit. */
+
+/** Copies an XML file's name into a buffer.
+ *  index       the XML file, 0 .. count-1 as ProtocolMessageXml_Count_Get reports; sent unchanged
+ *  buffer      receives the name and its terminating zero; untouched on -13
+ *  bufferSize  the buffer's size in bytes; it must hold the text and its terminating zero, else -13. Sent to the server
+ *              too
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -13 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_ProtocolMessageXml_Name_Get(int32_t index, char* buffer, int32_t bufferSize);
-/** Stores content as XML file name on the server (texts longer than their limits are left out of the request). */
+
+/** Stores a protocol message XML file on the server under a name (the emulator replaces a file of the same name). The
+ *  content travels unescaped: it comes back intact only if its parentheses pair up.
+ *  name          the XML file's name; left out of the request when longer than nameLimit
+ *  nameLimit     the longest text the library sends for the text before it; a longer text is left out of the request
+ *                (the server then usually answers -9). Never sent
+ *  content       the file's text; left out of the request when longer than contentLimit
+ *  contentLimit  the longest text the library sends for the text before it; a longer text is left out of the request
+ *                (the server then usually answers -9). Never sent
+ *  Codes: 0 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_ProtocolMessageXml_Upload(const char* name, int32_t nameLimit,
-                                                                 const char* content, int32_t contentLimit);
-/** Reads the size the server reports for XML file name into *size. */
+                                                                  const char* content, int32_t contentLimit);
+
+/** Reads the size of a stored XML file, as the server reports it.
+ *  name       the XML file's name; left out of the request when longer than nameLimit
+ *  nameLimit  the longest text the library sends for the text before it; a longer text is left out of the request (the
+ *             server then usually answers -9). Never sent
+ *  size       receives the size (the emulator: bytes without the terminator)
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_ProtocolMessageXml_DownloadSize_Get(const char* name, int32_t nameLimit,
-                                                                           int32_t* size);
-/** Copies XML file name's text into buffer (bufferSize bytes, sent too); -13 if text and terminator do not fit. */
+                                                                            int32_t* size);
+
+/** Copies a stored XML file's text into a buffer.
+ *  name        the XML file's name; left out of the request when longer than nameLimit
+ *  nameLimit   the longest text the library sends for the text before it; a longer text is left out of the request (the
+ *              server then usually answers -9). Never sent
+ *  buffer      receives the text and its terminating zero; untouched on -13
+ *  bufferSize  the buffer's size in bytes; it must hold the text and its terminating zero, else -13. Sent to the server
+ *              too
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -13 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_ProtocolMessageXml_Download(const char* name, int32_t nameLimit, char* buffer,
-                                                                   int32_t bufferSize);
-/** Reads the number of system parameter files into *count. */
+                                                                    int32_t bufferSize);
+
+/** Reads how many system parameter files the server holds.
+ *  count  receives the number of files
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_SystemParamFile_Count_Get(int32_t* count);
-/** Reads the length the server reports for system parameter file index's name into *length. */
+
+/** Reads the length of a system parameter file's name, as the server reports it.
+ *  index   the parameter file, 0 .. count-1 as SystemParamFile_Count_Get reports; sent unchanged
+ *  length  receives the length, passed on unchanged
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_SystemParamFile_NameLength_Get(int32_t index, int32_t* length);
-/** Copies system parameter file index's name into buffer (bufferSize bytes, sent too); -13 if it does not fit. */
+
+/** Copies a system parameter file's name into a buffer.
+ *  index       the parameter file, 0 .. count-1 as SystemParamFile_Count_Get reports; sent unchanged
+ *  buffer      receives the name and its terminating zero; untouched on -13
+ *  bufferSize  the buffer's size in bytes; it must hold the text and its terminating zero, else -13. Sent to the server
+ *              too
+ *  Codes: 0 -1 -2 -5 -6 -7 -8 -9 -10 -11 -12 -13 -14 -18 -19 -20 */
 TQBSE_API int32_t tqBsePluginControlDll_SystemParamFile_Name_Get(int32_t index, char* buffer, int32_t bufferSize);
+
+/* END GENERATED EXPORTS */
 
 #ifdef __cplusplus
 }

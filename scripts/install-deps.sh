@@ -7,7 +7,7 @@ packages=("$@")
 ((${#packages[@]})) || packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev
           libbenchmark-dev valgrind clang-14 libfuzzer-14-dev libclang-rt-14-dev
           libreadline-dev help2man python3 tshark tcpdump
-          python3-venv python3-setuptools python3-wheel python3-pytest python3-numpy python3-matplotlib)
+          python3-venv python3-setuptools python3-wheel python3-pytest python3-numpy python3-matplotlib python3-markdown chromium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -4,12 +4,13 @@
 #   libtqbseplugincontroldll-dev_<v>_amd64.deb   header, pkg-config, CMake package
 #   tqbse-tools_<v>_amd64.deb                    tqbse, tqbse-emulator, man pages, completion
 #   tqbse-<v>-py3-none-linux_x86_64.whl          the Python package with the Linux library
+#   tqBsePluginControlDll-<v>-reference.zip      the HTML reference (as the -dev package has it)
 #   tqBsePluginControlDll-<v>-windows.zip        the Windows DLLs: x64/ and x86/ each
 #       with the DLL, import library, .def, tqbse.exe and the example program;
 #       the header, the example's source, README and LICENSE once
 #   tqbse-<v>-py3-none-win_amd64.whl             the Python package with the x86-64 DLL
 #   tqbse-<v>-py3-none-win32.whl                 the Python package with the i686 DLL
-# --linux: the first four only (no cross build). One line per stage with its
+# --linux: the first five only (no cross build). One line per stage with its
 # time; a stage's output is shown only when it fails. Builds are kept and
 # reused: build-package/ (native, for /usr, Debian's hardening flags),
 # build-win64/ and build-win32/ (scripts/windows-build.sh).
@@ -71,9 +72,9 @@ debian_packages() {
   done
 }
 
-# Errors and warnings fail (none is accepted).
+# Errors, warnings and pedantic remarks fail (none is accepted).
 lintian_clean() {
-  lintian --fail-on error,warning "$out"/*.deb
+  lintian --pedantic --fail-on error,warning,pedantic "$out"/*.deb
 }
 
 # wheel PLATFORM LIBRARY: the Python package with LIBRARY bundled, into out/.
@@ -84,6 +85,13 @@ wheel() {
   TQBSE_TOOL=$build/tools/tqbse TQBSE_HEADER=$root/include/tqBsePluginControlDll.h TQBSE_BUNDLE_LIBRARY=$2 \
     "$venv/bin/pip" wheel --no-deps --no-index --no-build-isolation -w "$out" "$root/python"
   /usr/bin/python3 scripts/check-wheel.py "$out"/tqbse-*-"$1".whl "$1" "$2"
+}
+
+reference_zip() {
+  local name=tqBsePluginControlDll-$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")-reference
+  rm -rf "${scratch:?}/$name" "$out/$name.zip"
+  cp -r "$build/reference" "$scratch/$name"
+  (cd "$scratch" && zip -qr "$out/$name.zip" "$name")
 }
 
 windows_build() {
@@ -118,6 +126,7 @@ stage "dependencies" dependencies
 stage "building build-package (Release, for /usr)" native_build
 stage "Debian packages (cpack)" debian_packages
 stage "lintian" lintian_clean
+stage "reference zip" reference_zip
 stage "Linux wheel" wheel linux_x86_64 "$(realpath "$build/libtqBsePluginControlDll.so")"
 if ! $linux_only; then
   stage "building build-win64 and build-win32 (MinGW-w64)" windows_build

@@ -8,7 +8,8 @@
 #     root's /usr with pkg-config (PKG_CONFIG_SYSROOT_DIR) and with CMake
 #   - library + tools: both programs run and show the version, their man
 #     pages render, the completion is in bash-completion's directory
-#   - every package has its copyright file
+#   - every package has its copyright file; the development package has
+#     README, docs/ and the HTML reference
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -38,6 +39,11 @@ done
 
 host=$scratch/host-root
 dpkg -x "$runtime" "$host" && dpkg -x "$dev" "$host"
+# The development package carries the documentation and the HTML reference.
+docdir=$host/usr/share/doc/libtqbseplugincontroldll-dev
+for doc in README.md docs/CLI.md reference/index.html reference/family-rf-settings.html reference/code-m14.html; do
+  [ -s "$docdir/$doc" ] || fail "the development package lacks $doc"
+done
 bash tests/packaging/check_host.sh "$scratch/host" "$host/usr" "$host"
 
 run=$scratch/tools-root

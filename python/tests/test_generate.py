@@ -12,11 +12,15 @@ QUERY_PROTOTYPE = f"tqBsePluginControlDll_{QUERY}(int32_t index, int32_t* length
 LEVEL_PROTOTYPE = "tqBsePluginControlDll_RX_InputLevel_Set(int32_t index, float level)"
 
 
-def test_acronyms_split_into_words_and_header_docs_reach_the_methods(sources):
+def test_acronyms_split_into_words_and_the_rows_texts_reach_the_methods(sources):
     d = {row["name"]: row for row in describe(*sources)}
     assert d["LTE_Results_IQGainImbalance_Get"]["python"] == "lte_results_iq_gain_imbalance_get"
-    assert d["Scenario_Name_Get"]["doc"].startswith("Copies scenario index's name into buffer (bufferSize bytes, ")
-    assert tqbse.Connection.scenario_name_get.__doc__.startswith(d["Scenario_Name_Get"]["doc"])
+    listed = {c["call"]: c for c in sources[0]}["RX_CentreFrequency_Get"]
+    doc = tqbse.Connection.rx_centre_frequency_get.__doc__
+    assert doc.startswith(listed["summary"])
+    assert f"index: {listed['args'][0]['doc']}" in doc
+    assert f"frequency (float): {listed['outputs'][0]['doc']}" in doc
+    assert "-14" in doc and "Export: tqBsePluginControlDll_RX_CentreFrequency_Get" in doc
 
 
 BROKEN = {  # what is wrong: (change to the tool's calls and the header, the error it must give)

@@ -17,6 +17,10 @@ int connectOrExplain(const Options& options);
 // shuts down after) when the call needs the server.
 int runCallCommand(FILE* out, const Command& command, bool connect);
 
+// `describe CALL`: the export's texts, signature, codes and an example;
+// kExitUsage for an unknown call.
+int runDescribe(FILE* out, const std::string& name, const Options& options);
+
 // Diagnostics report. `ownConnection`: connect first, shut down after.
 int runInfo(FILE* out, const Options& options, bool ownConnection);
 

@@ -24,13 +24,15 @@ void printUsage(FILE* out)
         "  or:  tqbse [--server A.B.C.D] [--json] info\n"
         "  or:  tqbse [--server A.B.C.D] shell\n"
         "  or:  tqbse [--json] list\n"
+        "  or:  tqbse [--json] describe CALL\n"
         "  or:  tqbse trace FILE [--name PATTERN] [--errors] [--from S] [--to S]\n"
         "                        [--json | --csv] [--summary] [--plot FILE.svg]\n"
         "\n"
         "CALL is an export's name without its prefix, e.g. RX_CentreFrequency_Get 0.\n"
         "Arguments are typed by the call's row: int, flag (0/1/-1/true/false), float,\n"
         "double, text; text limits and buffer sizes are derived. Texts and traces are\n"
-        "sized by asking their length first.\n"
+        "sized by asking their length first. 'describe CALL' shows what a call does,\n"
+        "its parameters, the codes it can return and an example.\n"
         "\n"
         "  --server A.B.C.D  the server (default 127.0.0.1, port 6002)\n"
         "  --timeout MS      give up on a call whose reply has not arrived within MS\n"
@@ -187,6 +189,8 @@ int main(int argc, char** argv)
         rc = command.words.empty() && !command.options.help ? kExitUsage : kExitOk;
     } else if (command.words[0] == "list" && command.words.size() == 1) {
         printList(out, command.options);
+    } else if (command.words[0] == "describe" && command.words.size() == 2) {
+        rc = runDescribe(out, command.words[1], command.options);
     } else if (command.words[0] == "info" && command.words.size() == 1) {
         rc = runInfo(out, command.options, true);
     } else if (command.words[0] == "shell" && command.words.size() == 1) {

@@ -1,4 +1,5 @@
 #include "output.h"
+#include "call_text.h"
 
 #include <tqBsePluginControlDll.h>
 
@@ -187,31 +188,6 @@ std::string jsonNumber(double value)
     return std::isfinite(value) ? shortest(value) : std::string("null");
 }
 
-std::string jsonString(std::string_view text)
-{
-    std::string s = "\"";
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            s += '\\';
-            s += c;
-        } else if (c == '\n') {
-            s += "\\n";
-        } else if (c == '\r') {
-            s += "\\r";
-        } else if (c == '\t') {
-            s += "\\t";
-        } else if (u < 0x20 || u >= 0x7f) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", u);
-            s += esc;
-        } else {
-            s += c;
-        }
-    }
-    return s + "\"";
-}
-
 int printResult(FILE* out, const Options& options, const CallResult& r)
 {
     const CallDesc& d = *r.call->desc;
@@ -249,27 +225,9 @@ void printList(FILE* out, const Options& options)
 {
     if (options.json) {
         std::string json = "[";
-        bool firstCall = true;
-        for (const CliCall& c : cliCalls()) {
-            const CallDesc& d = *c.desc;
-            json += std::string(firstCall ? "" : ",") + "\n{\"call\":" + jsonString(d.shortName()) + ",\"args\":[";
-            firstCall = false;
-            std::string outs;
-            for (int i = 0; i < d.paramCount; ++i) {
-                const ParamDesc& p = d.params[i];
-                std::string item = "{\"name\":" + jsonString(p.name) + ",\"kind\":" + jsonString(kindName(p.role));
-                if (p.sizedBy[0] != '\0')
-                    item += ",\"sizedBy\":" + jsonString(p.sizedBy);
-                item += '}';
-                if (isTyped(p.role))
-                    json += (json.back() == '[' ? "" : ",") + item;
-                else if (isOutput(p.role))
-                    outs += (outs.empty() ? "" : ",") + item;
-            }
-            json += "],\"outputs\":[" + outs + "]}";
-        }
-        json += "\n]\n";
-        std::fputs(json.c_str(), out);
+        for (const CliCall& c : cliCalls())
+            json.append(json.size() > 1 ? ",\n" : "\n").append(reference::callJson(*c.desc));
+        std::fputs((json + "\n]\n").c_str(), out);
         return;
     }
     for (const CliCall& c : cliCalls()) {

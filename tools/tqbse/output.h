@@ -3,6 +3,7 @@
 #pragma once
 
 #include "invocation.h"
+#include "json_text.h"
 
 #include <cstdio>
 #include <string>
@@ -18,15 +19,15 @@ std::string valueText(const WireValue& value);
 // A value in JSON: a number, a string, null for the null text, an array of
 // the doubles (`value.doubles`).
 std::string valueJson(const WireValue& value);
-// A JSON string literal; bytes above 0x7f are taken as Latin-1.
-std::string jsonString(std::string_view text);
+using reference::jsonString;
 // A JSON number, or null when the value is not finite.
 std::string jsonNumber(double value);
 
 // Prints the outcome and returns the tool's exit code for it.
 int printResult(FILE* out, const Options& options, const CallResult& result);
 
-// `tqbse list`: every call with its arguments and outputs.
+// `tqbse list`: every call with its arguments and outputs; with --json, each
+// call's full description (reference::callJson).
 void printList(FILE* out, const Options& options);
 
 } // namespace tqbse::cli

@@ -1,8 +1,11 @@
 """Builds the package's call descriptions from the two public sources.
 
 ``tqbse list --json`` names every export with its typed arguments and its
-outputs (with their kinds); the public header gives each export's C
-parameter list in argument order and its documentation comment. Together
+outputs (with their kinds), and carries the texts kept beside the call rows:
+what the export does (``summary``), what each parameter means (``doc``) and
+the codes it can return (``codes``), which become the methods' docstrings.
+The public header gives each export's C parameter list in argument order
+(and, for a list without texts, its documentation comment). Together
 they describe every C parameter's role, which is all ``ctypes`` needs:
 
 * an argument of the JSON is a value input (``int``, ``flag``, ``float``,
@@ -175,6 +178,11 @@ def _roles(call: Dict[str, Any], prototype: Dict[str, Any]) -> List[Tuple[str, s
     return roles
 
 
+def _typed(args: Sequence[Dict[str, Any]]) -> List[Tuple[str, str]]:
+    """An argument list's names and kinds, without its texts."""
+    return [(a["name"], a["kind"]) for a in args]
+
+
 def describe(calls: Sequence[Dict[str, Any]], header_text: str) -> List[Dict[str, Any]]:
     """One description per export, in the tool's order."""
     header = parse_header(header_text)
@@ -203,10 +211,11 @@ def describe(calls: Sequence[Dict[str, Any]], header_text: str) -> List[Dict[str
             query = by_name.get(sized_by or "")
             if query is None:
                 raise GenerateError(f"{name}: no length query sizes its {sized_outputs[0]['kind']} output")
-            if query["args"] != call["args"]:
+            if _typed(query["args"]) != _typed(call["args"]):
                 raise GenerateError(f"{name}: its length query {sized_by} takes other arguments")
             if [o["kind"] for o in query["outputs"]] != ["int"]:
                 raise GenerateError(f"{name}: its length query {sized_by} does not return one integer")
+        param_docs = {p["name"]: p["doc"] for p in call["args"] + call["outputs"] if p.get("doc")}
         descriptions.append(
             {
                 "name": name,
@@ -214,7 +223,9 @@ def describe(calls: Sequence[Dict[str, Any]], header_text: str) -> List[Dict[str
                 "family": header[name]["family"],
                 "params": roles,
                 "sized_by": sized_by,
-                "doc": header[name]["doc"],
+                "doc": call.get("summary") or header[name]["doc"],
+                "param_docs": param_docs,
+                "codes": call.get("codes", []),
                 "method": name not in LIFECYCLE_CALLS,
             }
         )
@@ -243,17 +254,30 @@ def _signature(d: Dict[str, Any]) -> Tuple[str, str]:
 
 
 def _docstring(d: Dict[str, Any]) -> str:
+    docs = d.get("param_docs", {})
+    args = [(python_name(p), docs.get(p, "")) for p, role in d["params"] if role.startswith("in_")]
     outs = [
-        "the text (str)" if role == "out_text" else f"{python_name(p)} ({PY_OUTPUT_TYPES[role[4:]]})"
+        ("the text (str)" if role == "out_text" else f"{python_name(p)} ({PY_OUTPUT_TYPES[role[4:]]})", docs.get(p, ""))
         for p, role in d["params"]
         if role.startswith("out_")
     ]
     lines = [d["doc"] or d["name"], ""]
+    if any(text for _, text in args):
+        lines.append("Args:")
+        lines += [f"    {name}: {text}" for name, text in args]
+        lines.append("")
     if outs:
-        lines.append("Returns " + (outs[0] if len(outs) == 1 else "a tuple: " + ", ".join(outs)) + ".")
+        if len(outs) == 1:
+            lines.append("Returns " + outs[0][0] + (": " + outs[0][1] if outs[0][1] else "") + ".")
+        else:
+            lines.append("Returns a tuple:")
+            lines += [f"    {name}: {text}" if text else f"    {name}" for name, text in outs]
+        lines.append("")
     if d["sized_by"]:
         lines.append(f"Sized through {d['sized_by']} first.")
-    lines.append(f"Export: {PREFIX}{d['name']}; raises tqbse.Error on a negative result.")
+    negative = [str(c) for c in d.get("codes", []) if c < 0]
+    codes = f" ({', '.join(negative)})" if negative else ""
+    lines.append(f"Export: {PREFIX}{d['name']}; raises tqbse.Error on a negative result{codes}.")
     text = "\n".join(lines)
     return text.replace("\\", "\\\\").replace('"""', '\\"\\"\\"')
 
