@@ -129,7 +129,7 @@ def _bundled_library():
 
 
 class PlatformWheel(bdist_wheel):
-    """Tags the wheel with the bundled library's platform, if there is one."""
+    """Tags the wheel with the bundled library's platform (wheel_platform.py)."""
 
     def finalize_options(self):
         # Built and installed as a platform package (platlib), as one with
