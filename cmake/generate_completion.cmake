@@ -1,9 +1,12 @@
 # Writes tqbse's bash completion from the tool itself (cmake/program_docs.cmake
 # runs it at build time): cmake -DTOOL=tqbse -DTEMPLATE=in -DOUTPUT=out -P this.
-#   @OPTIONS@        every option in `tqbse --help`
+#   @OPTIONS@        every option under "Options:" in `tqbse --help`
 #   @VALUE_OPTIONS@  the options shown with a value (--server A.B.C.D)
-#   @PATH_OPTIONS@   those whose value is a PATH: they complete file names
-#   @COMMANDS@       the commands of the usage lines (info, shell, list)
+#   @PATH_OPTIONS@   those whose value is a PATH or FILE: they complete file names
+#   @COMMANDS@       the commands of the usage lines (info, shell, list, trace)
+#   @COMMAND_OPTIONS@  one case branch per command with options of its own
+#                    (under "Options of tqbse COMMAND:"), setting the three
+#                    lists above for the words after it
 #   @CALLS@          every call name in `tqbse list --json`, i.e. the call rows
 foreach(var TOOL TEMPLATE OUTPUT)
   if(NOT DEFINED ${var})
@@ -21,23 +24,54 @@ set(options)
 set(value_options)
 set(path_options)
 set(commands)
+set(option_commands)
+set(section "")
 foreach(line ${help_lines})
+  # "Options:" are the tool's own, "Options of tqbse trace:" a command's;
+  # option-like lines elsewhere (the shell's commands) are not options.
+  if(line MATCHES "^Options:$")
+    set(section "tool")
+  elseif(line MATCHES "^Options of tqbse ([a-z]+):$")
+    set(section "${CMAKE_MATCH_1}")
+    list(APPEND option_commands ${section})
+    set(${section}_options)
+    set(${section}_value_options)
+    set(${section}_path_options)
+  elseif(line MATCHES "^[^ ]")
+    set(section "")
+  endif()
   # An option line: "  --name VALUE  text" or "  -h, --help  text".
-  if(line MATCHES "^  (-[a-z], )?(--[a-z-]*)( ([A-Z][A-Z.]*))?( |$)")
-    list(APPEND options ${CMAKE_MATCH_2})
-    if(CMAKE_MATCH_4)
-      list(APPEND value_options ${CMAKE_MATCH_2})
-      if(CMAKE_MATCH_4 STREQUAL "PATH")
-        list(APPEND path_options ${CMAKE_MATCH_2})
+  if(section AND line MATCHES "^  (-[a-z], )?(--[a-z-]*)( ([A-Z][A-Z.a-z]*))?( |$)")
+    set(prefix "")
+    if(NOT section STREQUAL "tool")
+      set(prefix "${section}_")
+    endif()
+    set(short "${CMAKE_MATCH_1}")
+    set(long "${CMAKE_MATCH_2}")
+    set(value "${CMAKE_MATCH_4}")
+    list(APPEND ${prefix}options ${long})
+    if(value)
+      list(APPEND ${prefix}value_options ${long})
+      if(value MATCHES "^(PATH|FILE)")
+        list(APPEND ${prefix}path_options ${long})
       endif()
     endif()
-    if(CMAKE_MATCH_1 MATCHES "^(-[a-z])")
-      list(APPEND options ${CMAKE_MATCH_1})
+    if(short MATCHES "^(-[a-z])")
+      list(APPEND ${prefix}options ${CMAKE_MATCH_1})
     endif()
-  # A usage line ending in a lower-case command word: "  or:  tqbse [...] info".
-  elseif(line MATCHES "^(Usage:|  or:) +tqbse .* ([a-z]+)$")
-    list(APPEND commands ${CMAKE_MATCH_2})
+  # A usage line's command: the first lower-case word after the options,
+  # "  or:  tqbse [--json] list", "  or:  tqbse trace FILE [...]".
+  elseif(line MATCHES "^(Usage:|  or:) +tqbse( \\[[^]]*\\])* ([a-z]+)( |$)")
+    list(APPEND commands ${CMAKE_MATCH_3})
   endif()
+endforeach()
+set(command_options "")
+foreach(command ${option_commands})
+  foreach(kind options value_options path_options)
+    list(JOIN ${command}_${kind} " " ${kind}_text)
+  endforeach()
+  string(APPEND command_options "        ${command}) options=\"${options_text}\" values=\"${value_options_text}\" "
+         "paths=\"${path_options_text}\" operand=files ;;\n")
 endforeach()
 list(REMOVE_ITEM options "--")
 list(REMOVE_DUPLICATES options)
@@ -62,4 +96,5 @@ foreach(var options value_options path_options commands calls)
   string(TOUPPER ${var} upper)
   list(JOIN ${var} " " ${upper})
 endforeach()
+set(COMMAND_OPTIONS "${command_options}")
 configure_file(${TEMPLATE} ${OUTPUT} @ONLY)

@@ -13,12 +13,27 @@ if(CMAKE_CROSSCOMPILING OR NOT TARGET tqbse OR NOT TARGET tqbse-emulator)
 endif()
 
 set(tqbse_docs_dir ${PROJECT_BINARY_DIR}/docs-generated)
+
+# The emulator's documentation and example config, where its man page names
+# them: /usr/share/doc/tqbse-tools/ in the Debian package, the project's doc
+# directory otherwise.
+if(TQBSE_DEBIAN_PACKAGES)
+  set(tqbse_tools_docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/tqbse-tools)
+else()
+  set(tqbse_tools_docdir ${CMAKE_INSTALL_DOCDIR})
+endif()
+install(FILES ${PROJECT_SOURCE_DIR}/docs/EMULATOR.md DESTINATION ${tqbse_tools_docdir} COMPONENT tools)
+install(FILES ${PROJECT_SOURCE_DIR}/emulator/example-config.json DESTINATION ${tqbse_tools_docdir}/examples
+  COMPONENT tools)
+cmake_path(ABSOLUTE_PATH tqbse_tools_docdir BASE_DIRECTORY ${CMAKE_INSTALL_PREFIX} OUTPUT_VARIABLE TQBSE_TOOLS_DOCDIR)
 find_program(TQBSE_HELP2MAN help2man)
 find_program(TQBSE_GZIP gzip)
 if(TQBSE_HELP2MAN AND TQBSE_GZIP)
   set(pages)
   foreach(program tqbse tqbse-emulator)
-    set(include ${PROJECT_SOURCE_DIR}/packaging/man/${program}.h2m)
+    # The sections --help has no room for, with the installed paths filled in.
+    set(include ${tqbse_docs_dir}/${program}.h2m)
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/man/${program}.h2m ${include} @ONLY)
     set(page ${tqbse_docs_dir}/man/${program}.1)
     if(program STREQUAL "tqbse" AND TARGET generate_reference)
       # The CALLS section: every export with its arguments and what it does.

@@ -1,18 +1,26 @@
 """Build step: generates tqbse/_calls.py from `tqbse list --json` and the public header, and
-tqbse/_error_classes.py (the exception classes) from the header's result codes.
+tqbse/_error_classes.py (the exception classes) from the header's result codes,
+and bundles the shared library.
 
-Inputs, each found through an environment variable first:
+The library: TQBSE_BUNDLE_LIBRARY names a built one (a Linux .so or a Windows
+DLL); without it the library's CMake target is built from this source tree
+(cmake and a C++20 compiler needed; no tests, benchmarks or emulator), together
+with the tool whose `tqbse list --json` the generation reads unless
+TQBSE_CALLS_JSON or TQBSE_TOOL names one. The wheel carries a stripped copy
+and is tagged for the library's platform (wheel_platform.py:
+manylinux_2_X_x86_64 from the symbol versions the library needs,
+win_amd64, win32; the package itself is pure Python over ctypes).
+
+The other inputs, each found through an environment variable first:
   TQBSE_CALLS_JSON  a saved `tqbse list --json` (else TQBSE_TOOL is run)
-  TQBSE_TOOL        the tqbse program (else ../build/tools/tqbse, else tqbse on PATH)
+  TQBSE_TOOL        the tqbse program (else the one built here; with a named
+                    library ../build/tools/tqbse, else tqbse on PATH)
   TQBSE_HEADER      tqBsePluginControlDll.h (else ../include/, else the tool's ../include/)
-  TQBSE_BUNDLE_LIBRARY  a built library to install with the package (optional)
 
 Everything the build writes goes to a temporary directory, removed when it
 ends: the source tree stays clean, and a library bundled by an earlier
-build can never end up in a later one. A wheel that bundles the library is
-tagged for the platform the library was built for (py3-none-linux_x86_64,
-py3-none-win_amd64, ...; the package itself is pure Python over ctypes);
-without one it is py3-none-any and uses the installed library.
+build can never end up in a later one. The generator (_generate.py) runs
+here and is not installed.
 """
 
 import os
@@ -20,7 +28,6 @@ import re
 import runpy
 import atexit
 import shutil
-import struct
 import subprocess
 import tempfile
 from pathlib import Path
@@ -42,6 +49,9 @@ def _tool():
     named = os.environ.get("TQBSE_TOOL")
     if named:
         return Path(named)
+    if _source_build:
+        _bundled_library()  # built together
+        return _source_build.tool
     built = REPO / "build" / "tools" / "tqbse"
     if built.is_file():
         return built
@@ -82,50 +92,60 @@ def _version():
     return ".".join(parts)
 
 
+class SourceBuild:
+    """The library (and, unless one is named, the tool) built from this source tree with CMake."""
+
+    def __init__(self, root):
+        self.dir = Path(root) / "cmake-build"
+        self.tool = self.dir / "tools" / "tqbse"
+        self.library = self.dir / "libtqBsePluginControlDll.so"
+
+    def build(self):
+        cmake = shutil.which("cmake")
+        if not cmake:
+            raise SystemExit("building the library needs cmake and a C++ compiler "
+                             "(or name a built library in TQBSE_BUNDLE_LIBRARY)")
+        configure = [cmake, "-S", str(REPO), "-B", str(self.dir), "-DCMAKE_BUILD_TYPE=Release",
+                     "-DTQBSE_BUILD_TESTS=OFF", "-DTQBSE_BUILD_BENCH=OFF", "-DTQBSE_BUILD_EMULATOR=OFF"]
+        if shutil.which("ninja"):
+            configure += ["-G", "Ninja"]
+        targets = ["tqBsePluginControlDll"]
+        if not (os.environ.get("TQBSE_TOOL") or os.environ.get("TQBSE_CALLS_JSON")):
+            targets.append("tqbse")
+        for command in (configure, [cmake, "--build", str(self.dir), "--parallel", "--target", *targets]):
+            print(" ".join(command), flush=True)
+            if subprocess.run(command, timeout=3600).returncode != 0:
+                raise SystemExit(f"building the library failed: {' '.join(command)}")
+        self.library = self.library.resolve()
+
+
 def _bundled_library():
     named = os.environ.get("TQBSE_BUNDLE_LIBRARY")
-    return Path(named).resolve() if named else None
-
-
-# Machine numbers of the executable formats, and the wheel platform tag of each.
-ELF_PLATFORMS = {3: "linux_i686", 62: "linux_x86_64", 183: "linux_aarch64"}
-PE_PLATFORMS = {0x14C: "win32", 0x8664: "win_amd64", 0xAA64: "win_arm64"}
-
-
-def _platform_tag(library):
-    """The wheel platform tag of a shared library, read from its ELF or PE header."""
-    data = library.read_bytes()[:4096]
-    if data[:4] == b"\x7fELF" and len(data) >= 20:
-        byte_order = "<" if data[5] == 1 else ">"
-        machine = struct.unpack_from(byte_order + "H", data, 18)[0]
-        tag = ELF_PLATFORMS.get(machine)
-    elif data[:2] == b"MZ" and len(data) >= 0x40:
-        header = struct.unpack_from("<I", data, 0x3C)[0]
-        ok = len(data) >= header + 6 and data[header:header + 4] == b"PE\0\0"
-        tag = PE_PLATFORMS.get(struct.unpack_from("<H", data, header + 4)[0]) if ok else None
-    else:
-        tag = None
-    if not tag:
-        raise SystemExit(f"{library}: not a shared library of a known platform")
-    return tag
+    if named:
+        return Path(named).resolve()
+    if not _source_build.library.is_file():
+        _source_build.build()
+    return _source_build.library
 
 
 class PlatformWheel(bdist_wheel):
-    """Tags the wheel with the bundled library's platform, if there is one."""
+    """Tags the wheel with the bundled library's platform (wheel_platform.py)."""
 
     def finalize_options(self):
         # Built and installed as a platform package (platlib), as one with
         # an extension module would be.
-        if _bundled_library():
-            self.distribution.has_ext_modules = lambda: True
+        self.distribution.has_ext_modules = lambda: True
         super().finalize_options()
 
     def get_tag(self):
-        library = _bundled_library()
-        return ("py3", "none", _platform_tag(library)) if library else super().get_tag()
+        return ("py3", "none", _wheel_platform["platform_tag"](_bundled_library()))
 
 
 class BuildWithCalls(build_py):
+    def find_package_modules(self, package, package_dir):
+        # The generator runs here; the installed package does not need it.
+        return [m for m in super().find_package_modules(package, package_dir) if m[1] != "_generate"]
+
     def run(self):
         super().run()
         header = _header_path().read_text(encoding="latin-1")
@@ -140,15 +160,15 @@ class BuildWithCalls(build_py):
         (target / "_calls.py").write_text(source, encoding="utf-8")
         (target / "_error_classes.py").write_text(errors, encoding="utf-8")
         library = _bundled_library()
-        if library:
-            (target / "lib").mkdir(exist_ok=True)
-            names = ["tqBsePluginControlDll.dll"] if library.suffix == ".dll" else ["libtqBsePluginControlDll.so"]
-            for name in names:
-                shutil.copyfile(library, target / "lib" / name)
+        (target / "lib").mkdir(exist_ok=True)
+        name = "tqBsePluginControlDll.dll" if library.suffix == ".dll" else "libtqBsePluginControlDll.so"
+        _wheel_platform["strip"](library, target / "lib" / name)
 
 
 scratch = tempfile.mkdtemp(prefix="tqbse-build-")
 atexit.register(shutil.rmtree, scratch, ignore_errors=True)
+_source_build = None if os.environ.get("TQBSE_BUNDLE_LIBRARY") else SourceBuild(scratch)
+_wheel_platform = runpy.run_path(str(HERE / "wheel_platform.py"))
 setup(version=_version(),
       cmdclass={"build_py": BuildWithCalls, "bdist_wheel": PlatformWheel},
       options={"build": {"build_base": str(Path(scratch) / "build")}, "egg_info": {"egg_base": scratch}})

@@ -3,7 +3,7 @@
 #   libtqbseplugincontroldll6_<v>_amd64.deb      the shared library
 #   libtqbseplugincontroldll-dev_<v>_amd64.deb   header, pkg-config, CMake package
 #   tqbse-tools_<v>_amd64.deb                    tqbse, tqbse-emulator, man pages, completion
-#   tqbse-<v>-py3-none-linux_x86_64.whl          the Python package with the Linux library
+#   tqbse-<v>-py3-none-manylinux_2_X_x86_64.whl  the Python package with the Linux library
 #   tqBsePluginControlDll-<v>-reference.zip      the HTML reference (as the -dev package has it)
 #   tqBsePluginControlDll-<v>-windows.zip        the Windows DLLs: x64/ and x86/ each
 #       with the DLL, import library, .def, tqbse.exe and the example program;
@@ -77,14 +77,16 @@ lintian_clean() {
   lintian --pedantic --fail-on error,warning,pedantic "$out"/*.deb
 }
 
-# wheel PLATFORM LIBRARY: the Python package with LIBRARY bundled, into out/.
+# wheel PLATFORM LIBRARY: the Python package with LIBRARY bundled, into out/
+# (a Linux one is tagged manylinux_2_X_<machine> after the library's needs).
 wheel() {
-  local venv=$build/wheel-venv
+  local venv=$build/wheel-venv pattern=$1
+  [[ $1 == linux_* ]] && pattern="*linux*${1#linux}"
   [ -x "$venv/bin/pip" ] || /usr/bin/python3 -m venv --system-site-packages "$venv"
-  rm -f "$out"/tqbse-*-"$1".whl
+  rm -f "$out"/tqbse-*-py3-none-$pattern.whl
   TQBSE_TOOL=$build/tools/tqbse TQBSE_HEADER=$root/include/tqBsePluginControlDll.h TQBSE_BUNDLE_LIBRARY=$2 \
     "$venv/bin/pip" wheel --no-deps --no-index --no-build-isolation -w "$out" "$root/python"
-  /usr/bin/python3 scripts/check-wheel.py "$out"/tqbse-*-"$1".whl "$1" "$2"
+  /usr/bin/python3 scripts/check-wheel.py "$out"/tqbse-*-py3-none-$pattern.whl "$1" "$2"
 }
 
 reference_zip() {

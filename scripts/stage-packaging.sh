@@ -7,7 +7,8 @@
 #   - library + development package: a host program builds against the
 #     root's /usr with pkg-config (PKG_CONFIG_SYSROOT_DIR) and with CMake
 #   - library + tools: both programs run and show the version, their man
-#     pages render, the completion is in bash-completion's directory
+#     pages render, the completion is in bash-completion's directory, the
+#     emulator's documentation and example config are where its page says
 #   - every package has its copyright file; the development package has
 #     README, docs/ and the HTML reference
 set -euo pipefail
@@ -57,4 +58,10 @@ for page in tqbse tqbse-emulator; do
   [ -z "$warnings" ] || fail "$page(1): $warnings"
 done
 [ -s "$run/usr/share/bash-completion/completions/tqbse" ] || fail "no completion"
+# The emulator's man page names its documentation and example config where the package puts them.
+emulator_page=$(MANWIDTH=200 man -l "$run/usr/share/man/man1/tqbse-emulator.1.gz" 2>/dev/null)
+for file in EMULATOR.md examples/example-config.json; do
+  [ -s "$run/usr/share/doc/tqbse-tools/$file" ] || fail "tqbse-tools has no /usr/share/doc/tqbse-tools/$file"
+  grep -qF "/usr/share/doc/tqbse-tools/$file" <<<"$emulator_page" || fail "tqbse-emulator(1) does not name /usr/share/doc/tqbse-tools/$file"
+done
 echo "packaging stage passed"

@@ -107,4 +107,6 @@ def test_plugin_attaches_the_trace_of_a_failed_test_only(pytester):
     result.assert_outcomes(passed=1, failed=1)
     text = result.stdout.str()
     assert len(re.findall(r"^-+ tqbse trace -+$", text, re.MULTILINE)) == 1
-    assert '"request":"tqBsePluginControlDll_RX_CentreFrequency_Get=(n=00000000)"' in text
+    # Decoded by tqbse trace (TQBSE_TOOL), not the raw JSON lines.
+    assert re.search(r"^ *[0-9.]+  RX_CentreFrequency_Get\(index=0\) → 0, frequency=1500000000 +\d+ µs$", text, re.M)
+    assert "decoded by tqbse trace" in text and '"request":' not in text

@@ -2,10 +2,16 @@
 
 # The roles the C parameters get are checked by calling every generated method (test_flows.py).
 
+import runpy
+from pathlib import Path
+
 import pytest
 
 import tqbse
-from tqbse._generate import GenerateError, describe
+
+# The generator runs when the package is built and is not installed with it.
+_generator = runpy.run_path(str(Path(__file__).resolve().parents[1] / "src" / "tqbse" / "_generate.py"))
+GenerateError, describe = _generator["GenerateError"], _generator["describe"]
 
 QUERY = "Scenario_NameLength_Get"
 QUERY_PROTOTYPE = f"tqBsePluginControlDll_{QUERY}(int32_t index, int32_t* length)"

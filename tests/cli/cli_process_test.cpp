@@ -159,6 +159,7 @@ TEST(CliBadInput, RefusedWithoutContactingTheServer)
     } cases[] = {
         {{"RX_CentreFrequency_Gett", "0"}, "unknown call 'RX_CentreFrequency_Gett'"},
         {{"rx_centrefrequency_get", "0"}, "did you mean RX_CentreFrequency_Get?"},
+        {{"RX_CentreFrequncy_Get", "0"}, "did you mean RX_CentreFrequency_Get?"},
         {{"RX_CentreFrequency_Set", "zero", "1e9"}, "argument index 'zero' is not a valid int"},
         {{"--file", "/etc/hostname", "TestCase_Run", "0"}, "TestCase_Run takes no --file"},
         {{"--timeout", "0", "TestCase_Run", "0"}, "--timeout needs a positive number of milliseconds"},
@@ -262,6 +263,78 @@ TEST(CliTraceFiles, UnusableTracesAreRefusedAndACutOffLastLineIsSkipped)
     EXPECT_EQ(run.err, "tqbse: warning: " + cut + ":2: the last line is cut off (the trace's writing stopped there); "
                        "it is skipped\n");
     ::unlink(cut.c_str());
+}
+
+// tqbse trace --plot writes the drawing and nothing on standard output;
+// the failed call is ringed in red in the scatter plot and red in its
+// histogram bar; the histogram's axis spans the trace's reply times (64 µs
+// to 8.19 ms here, not 1 µs to seconds) and each row shows its count scale.
+TEST(CliTraceFiles, PlotIsQuietMarksFailedCallsAndFitsItsAxisToTheData)
+{
+    const std::string trace = test::temporaryFile("plot-trace"), svg = test::temporaryFile("plot") + ".svg";
+    const auto call = [](int t, const char* name, const char* in, const char* reply, int result, int us) {
+        return R"({"t":)" + std::to_string(t) + R"(,"event":"call","name":"tqBsePluginControlDll_)" + name
+            + R"(","request":"tqBsePluginControlDll_)" + name + "=" + in + R"(","reply":"tqBsePluginControlDll_)"
+            + name + "=" + reply + R"(","result":)" + std::to_string(result) + R"(,"us":)" + std::to_string(us)
+            + "}\n";
+    };
+    std::ofstream(trace, std::ios::binary)
+        << call(1000, "RX_CentreFrequency_Get", "(n=00000000)", "(n=00000000)(d=000000e0a80edd41)", 0, 75)
+        << call(2000, "RX_CentreFrequency_Get", "(n=00000000)", "(n=00000000)(d=000000e0a80edd41)", 0, 90)
+        << call(3000, "Results_DeleteHandle", "(n=05000000)", "(n=eeffffff)", -18, 5000);
+    const ProgramRun run = test::runProgram(TQBSE_TOOL, {"trace", trace, "--plot", svg}, 10000);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    const std::string drawing = test::readFile(svg);
+    auto count = [&](const std::string& part) {
+        std::size_t n = 0;
+        for (std::size_t at = drawing.find(part); at != std::string::npos; at = drawing.find(part, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count(R"(<circle class="failed")"), 1u) << drawing;
+    EXPECT_EQ(count(R"(<rect class="failed")"), 1u) << drawing;
+    EXPECT_TRUE(contains(drawing, R"(<text class="bin" x="70.0" y=")")) << drawing;
+    EXPECT_TRUE(contains(drawing, R"(text-anchor="middle">64 µs</text>)")) << drawing;
+    EXPECT_TRUE(contains(drawing, R"(text-anchor="middle">8.19 ms</text>)")) << drawing;
+    EXPECT_FALSE(contains(drawing, ">1 µs<")) << drawing;
+    EXPECT_EQ(count(R"(<text class="count")"), 2u) << drawing;
+    EXPECT_TRUE(contains(drawing, R"(text-anchor="end">2</text>)")) << drawing;
+    ::unlink(trace.c_str());
+    ::unlink(svg.c_str());
+}
+
+// tqbse shell keeps its history in the user's data directory between runs
+// ($XDG_DATA_HOME/tqbse/history, else ~/.local/share/tqbse/history), its
+// last 1000 lines: a second shell recalls the first one's line with Ctrl-P.
+TEST(CliShell, HistorySurvivesARestartAndKeepsTheLastThousandLines)
+{
+    char dir[] = "/tmp/tqbse-test-home-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const std::string home = dir, data = home + "/data";
+    auto shell = [&](const std::string& environment, const std::string& input) {
+        return test::runProgram("/bin/sh", {"-c", "printf '" + input + "' | env " + environment + " " TQBSE_TOOL
+                                                " --server 127.0.0.21 shell"}, 10000);
+    };
+    const std::string xdg = "HOME=" + home + " XDG_DATA_HOME=" + data;
+    ASSERT_EQ(shell(xdg, "help\\n").exitCode, 0);
+    EXPECT_EQ(test::readFile(data + "/tqbse/history"), "help\n");
+    const ProgramRun recalled = shell(xdg, "\\020\\n");
+    EXPECT_TRUE(contains(recalled.out, "Initialise A B C D  connect to another server")) << recalled.out;
+    EXPECT_TRUE(shell("HOME=" + home + " XDG_DATA_HOME=" + home + "/empty", "\\020\\n").out.empty());
+
+    // Without XDG_DATA_HOME: under HOME; a long history is cut to its last lines.
+    ASSERT_EQ(::system(("mkdir -p " + home + "/.local/share/tqbse").c_str()), 0);
+    {
+        std::ofstream old(home + "/.local/share/tqbse/history");
+        for (int i = 0; i < 1500; ++i)
+            old << "list " << i << "\n";
+    }
+    ASSERT_EQ(shell("-u XDG_DATA_HOME HOME=" + home, "info\\n").exitCode, 0);
+    const std::string kept = test::readFile(home + "/.local/share/tqbse/history");
+    EXPECT_EQ(std::count(kept.begin(), kept.end(), '\n'), 1000);
+    EXPECT_TRUE(kept.starts_with("list 501\n") && kept.ends_with("list 1499\ninfo\n")) << kept.substr(0, 40);
+    ASSERT_EQ(::system(("rm -rf " + home).c_str()), 0);
 }
 
 } // namespace

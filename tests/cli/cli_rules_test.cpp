@@ -127,3 +127,25 @@ TEST(CliRules, FileAndOutOnlyWhereTheyApply)
     EXPECT_FALSE(Invocation::prepare(*findCliCall("Scenario_Download"), {"s"}, withOut, &inv));
     EXPECT_TRUE(Invocation::prepare(*findCliCall("Scenario_DownloadSize_Get"), {"s"}, withOut, &inv));
 }
+
+// A mistyped call name is answered with the closest row's name, letter case
+// ignored, the prefix allowed; a word far from every name gets no hint.
+TEST(CliRules, AMistypedNameSuggestsTheClosestCall)
+{
+    const struct {
+        const char* typed;
+        const char* meant; // null: no hint
+    } cases[] = {
+        {"RX_CentreFrequncy_Get", "RX_CentreFrequency_Get"},
+        {"rx_centrefrequency_get", "RX_CentreFrequency_Get"},
+        {"RX_CentreFrequency_St", "RX_CentreFrequency_Set"},
+        {"tqBsePluginControlDll_Intialise", "Initialise"},
+        {"LTE_Results_IQSkw_Get", "LTE_Results_IQSkew_Get"},
+        {"Frobnicate", nullptr},
+        {"RX_Frequency", nullptr},
+    };
+    for (const auto& c : cases) {
+        const CliCall* hint = closestCall(c.typed);
+        EXPECT_EQ(hint ? std::string(hint->desc->shortName()) : "", c.meant ? c.meant : "") << c.typed;
+    }
+}

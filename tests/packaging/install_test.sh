@@ -5,8 +5,8 @@
 #   staging    `DESTDIR=ROOT cmake --install --prefix /opt/tqbse`: the files
 #              end up elsewhere than the prefix they were installed for
 # In each: the tools run with no LD_LIBRARY_PATH and load the library of
-# that copy (relative run path), man pages, completion and licence are in
-# place, and a host program builds with pkg-config and with CMake.
+# that copy (relative run path), man pages, completion, licence, the
+# emulator's documentation and example config are in place, and a host program builds with pkg-config and with CMake.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$1
@@ -21,7 +21,8 @@ for prefix in "$scratch/local/usr/local" "$scratch/staging/opt/tqbse"; do
   [[ $version == *"loaded from $prefix/lib/libtqBsePluginControlDll.so.6.0.0.0"* ]] || fail "tqbse: $version"
   [[ $("$prefix/bin/tqbse-emulator" --version) == "tqbse-emulator 6.0.0.0 ("* ]] || fail "tqbse-emulator --version"
   for file in share/man/man1/tqbse.1.gz share/man/man1/tqbse-emulator.1.gz \
-              share/bash-completion/completions/tqbse share/doc/tqBsePluginControlDll/LICENSE; do
+              share/bash-completion/completions/tqbse share/doc/tqBsePluginControlDll/LICENSE \
+              share/doc/tqBsePluginControlDll/EMULATOR.md share/doc/tqBsePluginControlDll/examples/example-config.json; do
     [ -s "$prefix/$file" ] || fail "missing $file"
   done
   "$here/check_host.sh" "$scratch/host-$(basename "$prefix")" "$prefix"

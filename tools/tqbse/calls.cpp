@@ -4,12 +4,16 @@
 
 #include <tqBsePluginControlDll.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <strings.h>
+#include <vector>
 
 namespace tqbse::cli {
 namespace {
@@ -54,14 +58,55 @@ const CliCall* findCliCall(std::string_view name)
     return nullptr;
 }
 
-const CliCall* findCaseInsensitive(std::string_view name)
+namespace {
+
+// Edits (insert, delete, replace a character) between two names, letter
+// case ignored; the row of the previous step is all the table kept.
+std::size_t editDistance(std::string_view a, std::string_view b)
 {
-    for (const CliCall& c : kCliCalls) {
-        const std::string_view s = c.desc->shortName();
-        if (s.size() == name.size() && ::strncasecmp(s.data(), name.data(), s.size()) == 0)
-            return &c;
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const bool same = std::tolower(static_cast<unsigned char>(a[i - 1]))
+                == std::tolower(static_cast<unsigned char>(b[j - 1]));
+            const std::size_t next = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = row[j];
+            row[j] = next;
+        }
     }
-    return nullptr;
+    return row[b.size()];
+}
+
+} // namespace
+
+const CliCall* closestCall(std::string_view name)
+{
+    if (name.starts_with(kExportPrefix))
+        name.remove_prefix(kExportPrefix.size());
+    // A slip of a few characters: about one in five of the name's.
+    const std::size_t allowed = std::max<std::size_t>(2, name.size() / 5);
+    const CliCall* best = nullptr;
+    std::size_t bestDistance = allowed + 1;
+    for (const CliCall& c : kCliCalls) {
+        const std::size_t d = editDistance(name, c.desc->shortName());
+        if (d < bestDistance) {
+            best = &c;
+            bestDistance = d;
+        }
+    }
+    return best;
+}
+
+void sayUnknownCall(const std::string& name)
+{
+    const CliCall* hint = closestCall(name);
+    std::fprintf(stderr, "tqbse: unknown call '%s'%s%s%s; 'tqbse list' shows every call\n", name.c_str(),
+                 hint ? " (did you mean " : "", hint ? std::string(hint->desc->shortName()).c_str() : "",
+                 hint ? "?)" : "");
 }
 
 const char* kindName(ParamRole role) { return traits(role).kind; }

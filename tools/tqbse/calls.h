@@ -23,8 +23,12 @@ struct CliCall {
 std::span<const CliCall> cliCalls();
 // By name without the prefix (the full export name is accepted too).
 const CliCall* findCliCall(std::string_view name);
-// A row whose name differs only in letter case, for a hint; null if none.
-const CliCall* findCaseInsensitive(std::string_view name);
+// The call a mistyped name most likely meant, for a "did you mean" hint: the
+// closest by edit distance, letter case ignored, within a few characters;
+// null if none is that close.
+const CliCall* closestCall(std::string_view name);
+// Says on standard error that `name` is no call, with the closest one as a hint.
+void sayUnknownCall(const std::string& name);
 
 // The kind shown to the user: int, flag, float, double, text, ... (which
 // parameters the user types is isTyped, from the role table).

@@ -30,6 +30,8 @@ void printVersion(FILE* out);
 
 // Interactive prompt keeping one connection.
 int runShell(FILE* out, const Options& options);
+// The shell's commands, one per line, as its help (and tqbse --help) shows them.
+void printShellHelp(FILE* out);
 
 // Splits a shell line into words: blanks separate, "..." and '...' quote,
 // a backslash escapes the next character. False on an unterminated quote.

@@ -13,10 +13,7 @@ int runDescribe(FILE* out, const std::string& name, const Options& options)
 {
     const CliCall* call = findCliCall(name);
     if (!call) {
-        const CliCall* hint = findCaseInsensitive(name);
-        std::fprintf(stderr, "tqbse: unknown call '%s'%s%s%s; 'tqbse list' shows every call\n", name.c_str(),
-                     hint ? " (did you mean " : "", hint ? std::string(hint->desc->shortName()).c_str() : "",
-                     hint ? "?)" : "");
+        sayUnknownCall(name);
         return kExitUsage;
     }
     const CallDesc& d = *call->desc;

@@ -25,8 +25,7 @@ void printUsage(FILE* out)
         "  or:  tqbse [--server A.B.C.D] shell\n"
         "  or:  tqbse [--json] list\n"
         "  or:  tqbse [--json] describe CALL\n"
-        "  or:  tqbse trace FILE [--name PATTERN] [--errors] [--from S] [--to S]\n"
-        "                        [--json | --csv] [--summary] [--plot FILE.svg]\n"
+        "  or:  tqbse trace FILE [TRACE-OPTION...]\n"
         "\n"
         "CALL is an export's name without its prefix, e.g. RX_CentreFrequency_Get 0.\n"
         "Arguments are typed by the call's row: int, flag (0/1/-1/true/false), float,\n"
@@ -34,6 +33,7 @@ void printUsage(FILE* out)
         "sized by asking their length first. 'describe CALL' shows what a call does,\n"
         "its parameters, the codes it can return and an example.\n"
         "\n"
+        "Options:\n"
         "  --server A.B.C.D  the server (default 127.0.0.1, port 6002)\n"
         "  --timeout MS      give up on a call whose reply has not arrived within MS\n"
         "                    milliseconds (exit status 4); default: wait for ever\n"
@@ -46,11 +46,21 @@ void printUsage(FILE* out)
         "  --                end of options (so that -5 is a value)\n"
         "  -h, --help        show this text\n"
         "  --version         show the tool's version and build, and the library it loaded\n"
+        "\n",
+        out);
+    printTraceOptions(out);
+    std::fputs("\nCommands of tqbse shell:\n", out);
+    printShellHelp(out);
+    std::fputs(
         "\n"
-        "Exit status: 0 success or warning, 1 negative result or a --trace not\n"
-        "written whole, 2 bad input (server not contacted), 3 server unreachable,\n"
-        "4 no reply within --timeout. The library's own diagnostics go to\n"
-        "standard error.\n",
+        "Exit status:\n"
+        "  0  success or warning\n"
+        "  1  negative result, or a --trace not written whole\n"
+        "  2  bad input (server not contacted)\n"
+        "  3  server unreachable\n"
+        "  4  no reply within --timeout\n"
+        "\n"
+        "The library's own diagnostics go to standard error.\n",
         out);
 }
 
@@ -87,10 +97,7 @@ int runCallCommand(FILE* out, const Command& command, bool connect)
     const std::vector<std::string> args(command.words.begin() + 1, command.words.end());
     const CliCall* call = findCliCall(name);
     if (!call) {
-        const CliCall* hint = findCaseInsensitive(name);
-        std::fprintf(stderr, "tqbse: unknown call '%s'%s%s%s; 'tqbse list' shows every call\n", name.c_str(),
-                     hint ? " (did you mean " : "", hint ? std::string(hint->desc->shortName()).c_str() : "",
-                     hint ? "?)" : "");
+        sayUnknownCall(name);
         return kExitUsage;
     }
     Invocation invocation;

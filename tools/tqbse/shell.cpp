@@ -1,6 +1,8 @@
 // `tqbse shell`: one connection, many calls. Line editing, history and
 // completion of call names come from readline when it was found at build
-// time; otherwise lines are read plainly.
+// time; otherwise lines are read plainly. The history is kept between runs
+// in the user's data directory ($XDG_DATA_HOME/tqbse/history, else
+// ~/.local/share/tqbse/history), its last kHistoryLines lines.
 #include "commands.h"
 #include "output.h"
 
@@ -8,6 +10,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 
 #ifdef TQBSE_HAVE_READLINE
@@ -19,6 +22,7 @@ namespace tqbse::cli {
 namespace {
 
 constexpr int kMaxLines = 1000000;
+constexpr int kHistoryLines = 1000;
 constexpr const char* kBuiltins[] = {"help", "list", "info", "quit", "exit"};
 // Call names complete with Tab only where readline does the line editing.
 #ifdef TQBSE_HAVE_READLINE
@@ -26,17 +30,6 @@ constexpr const char* kTabNote = " (Tab completes names)";
 #else
 constexpr const char* kTabNote = "";
 #endif
-
-void printShellHelp(FILE* out)
-{
-    std::fprintf(out, "  CALL [ARGS...]   call an export by name%s; options --json --csv\n", kTabNote);
-    std::fputs("                   --file PATH --out PATH may follow\n"
-               "  list             every call with its arguments and outputs\n"
-               "  info             diagnostics report\n"
-               "  Initialise A B C D  connect to another server\n"
-               "  quit             leave (also Ctrl-D)\n",
-               out);
-}
 
 #ifdef TQBSE_HAVE_READLINE
 char* completionGenerator(const char* text, int state)
@@ -66,17 +59,44 @@ char** complete(const char* text, int start, int)
         return nullptr;
     return ::rl_completion_matches(text, completionGenerator);
 }
+
+// The history file; empty when neither XDG_DATA_HOME nor HOME names a place.
+std::string historyPath()
+{
+    std::filesystem::path dir;
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/')
+        dir = data;
+    else if (const char* home = std::getenv("HOME"); home && home[0] != '\0')
+        dir = std::filesystem::path(home) / ".local" / "share";
+    else
+        return {};
+    std::error_code ignored;
+    std::filesystem::create_directories(dir / "tqbse", ignored);
+    return (dir / "tqbse" / "history").string();
+}
+
+// The earlier runs' lines; each new line is appended as it is entered, so
+// that a shell ended by a signal keeps them too.
+void loadHistory(const std::string& path)
+{
+    ::stifle_history(kHistoryLines);
+    if (!path.empty() && ::read_history(path.c_str()) != 0)
+        ::write_history(path.c_str()); // creates the file for append_history
+}
 #endif
 
-bool readLine(const char* prompt, std::string* line)
+bool readLine(const char* prompt, std::string* line, [[maybe_unused]] const std::string& history)
 {
 #ifdef TQBSE_HAVE_READLINE
     char* text = ::readline(prompt);
     if (!text)
         return false;
     *line = text;
-    if (*text)
+    if (*text) {
         ::add_history(text);
+        if (!history.empty())
+            ::append_history(1, history.c_str());
+    }
     std::free(text);
     return true;
 #else
@@ -87,6 +107,18 @@ bool readLine(const char* prompt, std::string* line)
 }
 
 } // namespace
+
+void printShellHelp(FILE* out)
+{
+    std::fprintf(out, "  CALL [ARGS...]   call an export by name%s; options --json --csv\n", kTabNote);
+    std::fputs("                   --file PATH --out PATH may follow\n"
+               "  list             every call with its arguments and outputs\n"
+               "  info             diagnostics report\n"
+               "  Initialise A B C D  connect to another server\n"
+               "  help             this list\n"
+               "  quit             leave (also Ctrl-D)\n",
+               out);
+}
 
 bool splitLine(const std::string& line, std::vector<std::string>* words)
 {
@@ -131,6 +163,10 @@ int runShell(FILE* out, const Options& options)
     ::rl_attempted_completion_function = complete;
     // Prompts and echo go with the diagnostics, so that the output stays clean.
     ::rl_outstream = stderr;
+    const std::string history = historyPath();
+    loadHistory(history);
+#else
+    const std::string history;
 #endif
     Options current = options;
     if (connectOrExplain(current) == kExitOk)
@@ -139,7 +175,7 @@ int runShell(FILE* out, const Options& options)
         std::fputs("not connected; calls return -14 until Initialise A B C D succeeds\n", stderr);
 
     std::string line;
-    for (int n = 0; n < kMaxLines && readLine("tqbse> ", &line); ++n) {
+    for (int n = 0; n < kMaxLines && readLine("tqbse> ", &line, history); ++n) {
         std::vector<std::string> words;
         if (!splitLine(line, &words)) {
             std::fputs("tqbse: unterminated quote\n", stderr);
@@ -179,6 +215,10 @@ int runShell(FILE* out, const Options& options)
         }
         std::fflush(out);
     }
+#ifdef TQBSE_HAVE_READLINE
+    if (!history.empty())
+        ::history_truncate_file(history.c_str(), kHistoryLines);
+#endif
     tqBsePluginControlDll_Shutdown();
     return kExitOk;
 }

@@ -315,8 +315,28 @@ std::optional<std::string> parseTraceOptions(const std::vector<std::string>& arg
 
 } // namespace
 
+void printTraceOptions(FILE* out)
+{
+    std::fputs("Options of tqbse trace:\n"
+               "  --name PATTERN    only the calls whose name matches PATTERN (* and ? as in the shell)\n"
+               "  --errors          only failed calls and the library's failure events\n"
+               "  --from S          only what happened S seconds or more after the first line\n"
+               "  --to S            only what happened up to S seconds after the first line\n"
+               "  --json            one JSON object per line\n"
+               "  --csv             seconds,name,result,us,inputs,outputs lines\n"
+               "  --summary         reply times per export and errors by code, not the lines\n"
+               "  --plot FILE.svg   draw the reply times into FILE.svg (an SVG drawing), not the lines\n",
+               out);
+}
+
 int runTraceCommand(FILE* out, const std::vector<std::string>& args)
 {
+    if (std::find_if(args.begin(), args.end(), [](const std::string& a) { return a == "--help" || a == "-h"; })
+        != args.end()) {
+        std::fputs("Usage: tqbse trace FILE [TRACE-OPTION...]\n", out);
+        printTraceOptions(out);
+        return 0;
+    }
     TraceOptions o;
     if (const auto error = parseTraceOptions(args, &o)) {
         std::fprintf(stderr, "tqbse: %s\n", error->c_str());
@@ -358,14 +378,16 @@ int runTraceCommand(FILE* out, const std::vector<std::string>& args)
         return 2;
     }
     std::vector<const Entry*> calls;
-    if (o.csv && !o.summary)
+    // The decoded lines, unless a summary or a plot is what was asked for.
+    const bool listing = !o.summary && o.plot.empty();
+    if (o.csv && listing)
         std::fputs("seconds,name,result,us,inputs,outputs\n", out);
     for (const Entry& e : entries) {
         if (!selected(e, o))
             continue;
         if (e.isCall)
             calls.push_back(&e);
-        if (!o.summary)
+        if (listing)
             printEntry(out, e, o);
     }
     if (o.summary)
@@ -373,7 +395,7 @@ int runTraceCommand(FILE* out, const std::vector<std::string>& args)
     if (!o.plot.empty()) {
         std::vector<PlotPoint> points;
         for (const Entry* e : calls)
-            points.push_back({e->name, e->seconds, e->micros});
+            points.push_back({e->name, e->seconds, e->micros, e->result < 0});
         if (!writeLatencyPlot(o.plot, points)) {
             std::fprintf(stderr, "tqbse: cannot write %s\n", o.plot.c_str());
             return 1;

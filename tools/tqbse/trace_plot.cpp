@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <vector>
 
 namespace tqbse::cli {
 namespace {
@@ -15,10 +16,13 @@ constexpr int kLeft = 70, kPlotWidth = 600, kScatterTop = 40, kScatterHeight = 3
 constexpr int kHistogramTop = kScatterTop + kScatterHeight + 70, kRowHeight = 34;
 constexpr int kColouredExports = 9;
 constexpr int kMaxRows = 16;
-constexpr int kBins = 25; // powers of two from 1 µs to 2^24 µs (about 17 s)
-constexpr const char* kColours[kColouredExports] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd",
+constexpr int kMaxBins = 40; // powers of two: 1 µs to 2^40 µs covers any reply time
+constexpr int kAxisLabels = 6;
+// No red among the exports' colours: red marks the failed calls.
+constexpr const char* kColours[kColouredExports] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#393b79", "#9467bd",
                                                     "#8c564b", "#e377c2", "#17becf", "#bcbd22"};
 constexpr const char* kOtherColour = "#999999";
+constexpr const char* kFailedColour = "#e31a1c";
 
 std::string escaped(const std::string& text)
 {
@@ -28,7 +32,8 @@ std::string escaped(const std::string& text)
     return out;
 }
 
-int binOf(int64_t micros) { return std::min(kBins - 1, int(std::log2(double(std::max<int64_t>(micros, 1))))); }
+// The power of two a reply time falls in: [2^bin, 2^(bin+1)) µs.
+int binOf(int64_t micros) { return std::min(kMaxBins - 1, int(std::log2(double(std::max<int64_t>(micros, 1))))); }
 
 std::string microsText(double micros)
 {
@@ -98,6 +103,13 @@ bool writeLatencyPlot(const std::string& path, const std::vector<PlotPoint>& poi
             std::snprintf(element, sizeof element, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"2.5\" fill=\"%s\"/>\n",
                           x(p->seconds), y(p->micros), colour(rank));
             svg += element;
+            if (p->failed) {
+                std::snprintf(element, sizeof element,
+                              "<circle class=\"failed\" cx=\"%.1f\" cy=\"%.1f\" r=\"5\" fill=\"none\" "
+                              "stroke=\"%s\" stroke-width=\"1.5\"/>\n",
+                              x(p->seconds), y(p->micros), kFailedColour);
+                svg += element;
+            }
         }
         if (rank <= kColouredExports) {
             const bool other = rank == kColouredExports;
@@ -109,39 +121,74 @@ bool writeLatencyPlot(const std::string& path, const std::vector<PlotPoint>& poi
             svg += element;
         }
     }
-    // One histogram row per export: calls per power-of-two reply time.
-    std::snprintf(element, sizeof element, "<text x=\"%d\" y=\"%d\" font-size=\"14\">Reply times per export "
-                  "(calls per power of two)</text>\n", kLeft, kHistogramTop - 24);
+    const std::size_t failed = std::size_t(std::count_if(points.begin(), points.end(), [](const PlotPoint& p) {
+        return p.failed;
+    }));
+    const int legendBottom = kScatterTop + 14 + std::min<int>(int(exports.size()), kColouredExports + 1) * 16;
+    std::snprintf(element, sizeof element,
+                  "<circle cx=\"%d\" cy=\"%d\" r=\"5\" fill=\"none\" stroke=\"%s\" stroke-width=\"1.5\"/>"
+                  "<text x=\"%d\" y=\"%d\">failed call (%zu)</text>\n",
+                  kLeft + kPlotWidth + 20, legendBottom + 6, kFailedColour, kLeft + kPlotWidth + 30,
+                  legendBottom + 10, failed);
     svg += element;
-    const double binWidth = double(kPlotWidth) / kBins;
+
+    // One histogram row per export: calls per power-of-two reply time, over
+    // the powers the trace's reply times span.
+    const int firstBin = points.empty() ? 0 : binOf(lo);
+    const int bins = points.empty() ? 1 : binOf(hi) - firstBin + 1;
+    std::snprintf(element, sizeof element, "<text x=\"%d\" y=\"%d\" font-size=\"14\">Reply times per export "
+                  "(calls per power of two; failed calls in red)</text>\n", kLeft, kHistogramTop - 24);
+    svg += element;
+    const double binWidth = double(kPlotWidth) / bins;
     for (int row = 0; row < rows; ++row) {
-        int counts[kBins] = {};
-        for (const PlotPoint* p : exports[std::size_t(row)].second)
-            ++counts[binOf(p->micros)];
-        const int most = *std::max_element(counts, counts + kBins);
+        std::vector<int> counts(std::size_t(bins), 0), failures(std::size_t(bins), 0);
+        for (const PlotPoint* p : exports[std::size_t(row)].second) {
+            ++counts[std::size_t(binOf(p->micros) - firstBin)];
+            failures[std::size_t(binOf(p->micros) - firstBin)] += p->failed ? 1 : 0;
+        }
+        const int most = *std::max_element(counts.begin(), counts.end());
         const int base = kHistogramTop + (row + 1) * kRowHeight - 4;
+        const double full = kRowHeight - 8;
+        // The count scale: the row's tallest bar, at its height.
         std::snprintf(element, sizeof element,
                       "<text x=\"%d\" y=\"%d\">%s (%zu)</text><line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" "
-                      "stroke=\"#333\"/>\n",
+                      "stroke=\"#333\"/><line x1=\"%d\" y1=\"%.1f\" x2=\"%d\" y2=\"%d\" stroke=\"#333\"/>"
+                      "<text class=\"count\" x=\"%d\" y=\"%.1f\" text-anchor=\"end\">%d</text>\n",
                       kLeft + kPlotWidth + 10, base, escaped(exports[std::size_t(row)].first).c_str(),
-                      exports[std::size_t(row)].second.size(), kLeft, base, kLeft + kPlotWidth, base);
+                      exports[std::size_t(row)].second.size(), kLeft, base, kLeft + kPlotWidth, base, kLeft,
+                      base - full, kLeft, base, kLeft - 4, base - full + 8, most);
         svg += element;
-        for (int b = 0; b < kBins; ++b) {
-            if (counts[b] == 0)
+        for (int b = 0; b < bins; ++b) {
+            if (counts[std::size_t(b)] == 0)
                 continue;
-            const double h = double(counts[b]) / most * (kRowHeight - 8);
+            const double h = double(counts[std::size_t(b)]) / most * full;
+            const double red = double(failures[std::size_t(b)]) / most * full;
             std::snprintf(element, sizeof element,
-                          "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"%s\"><title>%d calls, "
-                          "%s to %s</title></rect>\n",
-                          kLeft + b * binWidth + 1, base - h, binWidth - 2, h, colour(std::size_t(row)), counts[b],
-                          microsText(std::pow(2.0, b)).c_str(), microsText(std::pow(2.0, b + 1)).c_str());
+                          "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"%s\"><title>%d calls "
+                          "(%d failed), %s to %s</title></rect>\n",
+                          kLeft + b * binWidth + 1, base - h, binWidth - 2, h, colour(std::size_t(row)),
+                          counts[std::size_t(b)], failures[std::size_t(b)],
+                          microsText(std::pow(2.0, firstBin + b)).c_str(),
+                          microsText(std::pow(2.0, firstBin + b + 1)).c_str());
             svg += element;
+            if (red > 0) {
+                std::snprintf(element, sizeof element,
+                              "<rect class=\"failed\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" "
+                              "fill=\"%s\"/>\n",
+                              kLeft + b * binWidth + 1, base - red, binWidth - 2, red, kFailedColour);
+                svg += element;
+            }
         }
     }
     const int axis = kHistogramTop + rows * kRowHeight + 14;
-    for (int b = 0; b <= kBins; b += 5) {
-        std::snprintf(element, sizeof element, "<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">%s</text>\n",
-                      kLeft + b * binWidth, axis, microsText(std::pow(2.0, b)).c_str());
+    // A few edges labelled, the last always; one too close to it is left out.
+    const int step = std::max(1, (bins + kAxisLabels - 1) / kAxisLabels);
+    for (int b = 0; b <= bins; b = b == bins ? bins + 1 : std::min(b + step, bins)) {
+        if (b != 0 && b != bins && bins - b < (step + 1) / 2)
+            continue;
+        std::snprintf(element, sizeof element,
+                      "<text class=\"bin\" x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">%s</text>\n",
+                      kLeft + b * binWidth, axis, microsText(std::pow(2.0, firstBin + b)).c_str());
         svg += element;
     }
     svg += "</svg>\n";

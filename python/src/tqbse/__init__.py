@@ -11,7 +11,13 @@ back as Python values, negative results raise tqbse.Error (or a subclass)
 and the version warnings go through the warnings module.
 """
 
+from importlib.metadata import version as _version
+
 from ._errors import Error, ResultWarning, VersionWarning
+
+# The package's version is the library's (the public header's TQBSE_VERSION_*),
+# given to the package metadata when the wheel is built.
+__version__ = _version("tqbse")
 
 try:
     from ._error_classes import (

@@ -23,12 +23,17 @@ a test captures and checks; the library reads it at each Initialise.
 
 `bse` records the library's call trace of its test (TQBSE_TRACE, in the
 test's tmp_path); when the test fails, the report gets a "tqbse trace"
-section with the trace's last lines (--tqbse-trace-lines N, 0 for none).
+section with the trace's last lines (--tqbse-trace-lines N, 0 for none),
+decoded as `tqbse trace FILE` prints them: calls with their arguments,
+result and outputs as values. The tool is $TQBSE_TOOL, else the tqbse beside
+the emulator program, else tqbse on PATH; without one the raw lines are shown.
 """
 
 from __future__ import annotations
 
 import os
+import shutil
+import subprocess
 from pathlib import Path
 from typing import Any, Dict, Iterator
 
@@ -70,6 +75,7 @@ def emulator(request: Any) -> Iterator[Emulator]:
         options.update(marker.kwargs)
     options.update(getattr(request, "param", None) or {})
     server = Emulator(options, binary=request.config.getoption("--tqbse-emulator"))
+    request.config._tqbse_emulator_program = server.binary
     server.start()
     try:
         yield server
@@ -118,8 +124,24 @@ def pytest_runtest_makereport(item: Any, call: Any) -> Iterator[None]:
     if not report.failed or path is None or not path.exists():
         return
     keep = item.config.getoption("--tqbse-trace-lines")
-    lines = path.read_text(encoding="ascii", errors="replace").splitlines()
+    decoded = _decoded_trace(path, getattr(item.config, "_tqbse_emulator_program", None))
+    lines = decoded if decoded is not None else path.read_text(encoding="ascii", errors="replace").splitlines()
     shown = lines[-keep:]
-    header = f"{path} ({len(lines)} lines{', the last ' + str(len(shown)) if len(shown) < len(lines) else ''}; " \
-        "tqbse trace FILE prints them decoded)"
-    report.sections.append(("tqbse trace", "\n".join([header] + shown)))
+    how = "decoded by tqbse trace" if decoded is not None else "raw: no tqbse program found to decode them"
+    last = f", the last {len(shown)}" if len(shown) < len(lines) else ""
+    report.sections.append(("tqbse trace", "\n".join([f"{path} ({len(lines)} lines{last}; {how})"] + shown)))
+
+
+def _decoded_trace(path: Path, emulator_program: Any) -> Any:
+    """The lines `tqbse trace FILE` prints for the trace, or None without a tool that runs."""
+    beside = Path(str(emulator_program)).resolve().parent / "tqbse" if emulator_program else None
+    for tool in (os.environ.get("TQBSE_TOOL"), beside, shutil.which("tqbse")):
+        if not tool or not Path(tool).is_file():
+            continue
+        try:
+            done = subprocess.run([str(tool), "trace", str(path)], capture_output=True, timeout=30)
+        except (OSError, subprocess.TimeoutExpired):
+            continue
+        if done.returncode == 0:
+            return done.stdout.decode("utf-8", errors="replace").splitlines()
+    return None
