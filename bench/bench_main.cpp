@@ -34,7 +34,7 @@
 #include "client/server_connection.h"
 #include "platform/platform.h"
 #include "protocol/codec.h"
-#include "protocol/framer.h"
+#include "protocol/reply_reader.h"
 #include "protocol/wire_value.h"
 #include "tqBsePluginControlDll.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "protocol/codec.h"
-#include "protocol/framer.h"
+#include "protocol/request_framer.h"
 #include "protocol/result_codes.h"
 
 namespace tqbse::bench {

@@ -8,7 +8,7 @@
 
 #include "client/server_connection.h"
 #include "client/trace.h"
-#include "protocol/framer.h"
+#include "protocol/reply_reader.h"
 #include "protocol/result_codes.h"
 #include "protocol/wire_value.h"
 

@@ -6,7 +6,7 @@
 #include <mutex>
 
 #include "client/trace.h"
-#include "protocol/framer.h"
+#include "protocol/reply_reader.h"
 
 namespace tqbse {
 namespace {
@@ -157,7 +157,7 @@ int ServerConnection::exchange(std::string_view request, const ReplyLimits& limi
             // once, so it ends here only if nothing more arrives for a while.
             // Without the wait, a reply split after a token, or a large reply
             // read faster than it is sent, would be cut short.
-            if (!platform::waitReadable(socket_, kQuietMs))
+            if (!platform::waitReadable(socket_, kReplyQuietMs))
                 return 0;
             break;
         }
@@ -228,7 +228,7 @@ void ServerConnection::resynchronise()
         return;
     const Clock::time_point limit = Clock::now() + std::chrono::milliseconds(kResyncLimitMs);
     char chunk[kReceiveChunkSize];
-    while (platform::waitReadable(socket_, kQuietMs)) {
+    while (platform::waitReadable(socket_, kReplyQuietMs)) {
         const int64_t n = platform::receiveSome(socket_, chunk, sizeof chunk);
         if (n <= 0)
             return; // closed: the next call finds out (-14)

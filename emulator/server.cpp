@@ -8,7 +8,8 @@
 #include "emulator/options.h"
 #include "emulator/request_handler.h"
 #include "emulator/trace_format.h"
-#include "protocol/framer.h"
+#include "protocol/reply_reader.h"
+#include "protocol/request_framer.h"
 
 namespace tqbse::emu {
 namespace {
@@ -336,7 +337,7 @@ std::string sendCallback(const std::string& address, int port, std::string_view 
                     break;
                 const ReplyReader::Next next = reader.received(std::size_t(n));
                 if (next == ReplyReader::Next::Done
-                    || (next == ReplyReader::Next::WaitQuiet && !platform::waitReadable(socket, kQuietMs)))
+                    || (next == ReplyReader::Next::WaitQuiet && !platform::waitReadable(socket, kReplyQuietMs)))
                     break;
             }
             answer = reader.reply();

@@ -22,9 +22,6 @@
 
 namespace tqbse::emu {
 
-// Quiet time after which bytes that never formed a complete request are
-// taken as the request.
-inline constexpr int kRequestQuietMs = 200;
 // A connection whose request grows beyond this is closed. All connections
 // together are bounded by ServerSettings::requestMemory (at least 1 MiB,
 // 2 GiB by default): one connection holds at most the smaller of the two.

@@ -11,7 +11,7 @@
 #include "client/trace.h"
 #include "platform/platform.h"
 #include "protocol/codec.h"
-#include "protocol/framer.h"
+#include "protocol/reply_reader.h"
 #include "protocol/ports.h"
 
 namespace tqbse::listener {
@@ -144,7 +144,7 @@ void servePeer(ListenerRun& run, SocketHandle peer)
         const int64_t n = platform::receiveSome(peer, buffer, kReceiveChunkSize);
         if (n <= 0)
             break;
-        const std::string_view message = textBeforeZero(std::string_view(buffer, std::size_t(n)));
+        const std::string_view message = codec::textBeforeZero(std::string_view(buffer, std::size_t(n)));
         const std::string reply = callHandler(message);
         trace::callback(message, reply);
         if (!sendReply(run, peer, reply))

@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "platform/host.h"
-#include "protocol/framer.h"
+#include "protocol/request_framer.h"
 #include "support/sockets.h"
 
 namespace tqbse::test {
