@@ -9,6 +9,7 @@
 #include "protocol/codec.h"
 #include "client/receive.h"
 #include "protocol/result_codes.h"
+#include "platform/host.h"
 
 namespace tqbse::bench {
 namespace {

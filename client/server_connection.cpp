@@ -66,7 +66,7 @@ int ServerConnection::connectToServer(uint16_t port)
     // A new connection starts without what an earlier one's bulk replies left.
     reader_.release();
     if (platform::socketLibraryStartup() != 0) {
-        platform::printDiagnostic("Failed to load Winsock library!\n");
+        platform::printDiagnostic("Failed to load %s library!\n", platform::socketLibraryName());
         return -1;
     }
     server_ = platform::Endpoint{0, port};

@@ -9,6 +9,7 @@
 #include "emulator/request_handler.h"
 #include "emulator/trace_format.h"
 #include "client/receive.h"
+#include "platform/host.h"
 
 namespace tqbse::emu {
 namespace {
@@ -90,7 +91,7 @@ void Server::run(const std::atomic<bool>& stop)
                 platform::setNoDelay(socket);
                 const std::string text = platform::dottedText(peer.address);
                 printLine("client connected: " + text + ':' + std::to_string(peer.port));
-                startWorker(socket, [this, text](Worker* w) { serveClient(w, text); });
+                startWorker(socket, [this, text](Worker* w) { serveConnection(w, text); });
             }
         }
         std::optional<FinishedScenario> finished;
@@ -143,7 +144,7 @@ void Server::reapWorkers(bool all)
             w->thread.join();
 }
 
-void Server::serveClient(Worker* worker, std::string peer)
+void Server::serveConnection(Worker* worker, std::string peer)
 {
     const platform::SocketHandle socket = worker->socket;
     std::string buffer;

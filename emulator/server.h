@@ -60,7 +60,7 @@ private:
         std::atomic<bool> done{false};
     };
 
-    void serveClient(Worker* worker, std::string peer);
+    void serveConnection(Worker* worker, std::string peer);
     // Answers one request; false when the connection is to be closed.
     bool answer(platform::SocketHandle socket, const std::string& peer, std::string_view request, int* faultCount);
     // Keeps a connection open without answering (the stall fault).

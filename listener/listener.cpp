@@ -164,7 +164,7 @@ int acceptLoop(ListenerRun& run)
     if (const int error = platform::bindSocket(listening, run.local); error != 0) {
         // One line that says which port could not be had, and why.
         printDiagnostic("bind() failed: %d (callback port %d: %s)\n", error, int(run.local.port),
-                        platform::errorText(error).c_str());
+                        platform::socketErrorText(error).c_str());
         platform::closeSocket(listening);
         return error;
     }

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "client/call_remote.h"
-#include "support/call_frame.h"
+#include "support/guarded_call.h"
 #include "emulator/model.h"
 #include "emulator/options.h"
 #include "emulator/request_handler.h"
@@ -46,7 +46,7 @@ TEST(EmulatorRequests, EveryRemoteRowSucceedsThroughTheLibraryReader)
                                                                : kPrefix + "Protocol_Results_GetHandle=");
         // Names the emulator knows, flags on, the handle, and index, trace
         // and item 0.
-        const hardening::CallFrame frame(*row, 1 << 16, 1 << 16, [](const CallDesc& d, const ParamDesc& p) -> ArgValue {
+        const hardening::GuardedCall frame(*row, 1 << 16, 1 << 16, [](const CallDesc& d, const ParamDesc& p) -> ArgValue {
             const std::string_view name = p.name;
             switch (p.role) {
             case ParamRole::InText:
