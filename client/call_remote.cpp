@@ -1,3 +1,4 @@
+// The remote call procedure: request from the row, exchange, reply checks, outputs.
 #include "client/call_remote.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The client connection: connect, exchange one request and reply, resynchronise, close.
 #include "client/server_connection.h"
 
 #include <algorithm>

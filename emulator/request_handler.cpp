@@ -1,3 +1,4 @@
+// Handling one request against its row and the model, without sockets.
 #include "emulator/request_handler.h"
 
 #include <deque>

@@ -1,3 +1,4 @@
+// The emulator's TCP server: accepting, serving each connection, callbacks.
 #include "emulator/server.h"
 
 #include <algorithm>

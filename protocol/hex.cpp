@@ -60,6 +60,15 @@ inline void decodeHex16(const char* p, void* destination)
         out[k] = static_cast<uint8_t>(digit(p[2 * k]) << 4 | digit(p[2 * k + 1]));
 }
 
+// Where the last of `count` elements starts in a list of exactly their
+// length; nullptr for a count below 1 or a list of another length.
+const char* lastElement(std::string_view elements, int32_t count)
+{
+    if (count <= 0 || int64_t(elements.size()) != int64_t(count) * kElementStride - 1)
+        return nullptr;
+    return elements.data() + int64_t(count - 1) * kElementStride;
+}
+
 #if defined(__SSE2__)
 inline __m128i load16(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 
@@ -127,10 +136,10 @@ namespace sse2 {
 
 bool wellFormedElements(std::string_view elements, int32_t count)
 {
-    if (count <= 0 || int64_t(elements.size()) != int64_t(count) * kElementStride - 1)
+    const char* const last = lastElement(elements, count); // no comma after it
+    if (last == nullptr)
         return false;
     const char* p = elements.data();
-    const char* const last = p + int64_t(count - 1) * kElementStride; // no comma after it
     unsigned separators = 0; // every separator XOR ",": zero when all are commas
     // Whole groups of sixteen elements with their commas as contiguous
     // chunks, then element by element up to the last.
@@ -195,17 +204,12 @@ namespace scalar {
 
 bool wellFormedElements(std::string_view elements, int32_t count)
 {
-    if (count <= 0 || int64_t(elements.size()) != int64_t(count) * kElementStride - 1)
-        return false;
-    const char* p = elements.data();
-    const char* const last = p + int64_t(count - 1) * kElementStride; // no comma after it
-    unsigned separators = 0; // every separator XOR ",": zero when all are commas
-    bool digits = true;
-    for (; p < last; p += kElementStride) {
-        digits &= isHex16(p);
-        separators |= uint8_t(p[16]) ^ unsigned(',');
-    }
-    return separators == 0 && digits && isHex16(last);
+    // Element by element, each with its comma; the last has none.
+    const char* const last = lastElement(elements, count);
+    bool good = last != nullptr;
+    for (const char* e = elements.data(); good && e < last; e += kElementStride)
+        good = isHex16(e) && e[16] == ',';
+    return good && isHex16(last);
 }
 
 std::size_t countCommaElements(const char* p, std::size_t n)
