@@ -77,7 +77,16 @@ std::string expectedRequest(const CallDesc& d, int32_t textLimit)
         case ParamRole::InText: request += textLimit >= 4 ? "(s=name)" : ""; break;
         case ParamRole::BufferSize:
         case ParamRole::Capacity: sizes += test::intToken(kBound); break;
-        default: break;
+        case ParamRole::TextLimit:
+        case ParamRole::OutInt:
+        case ParamRole::OutBool:
+        case ParamRole::OutFloat:
+        case ParamRole::OutDouble:
+        case ParamRole::OutText:
+        case ParamRole::OutArray:
+        case ParamRole::OutVersion:
+        case ParamRole::LocalInt:
+        case ParamRole::LocalSize: break; // not sent
         }
     }
     return request + sizes;

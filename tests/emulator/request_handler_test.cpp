@@ -56,8 +56,22 @@ TEST(EmulatorRequests, EveryRemoteRowSucceedsThroughTheLibraryReader)
                                                           : "attach_accept.xml";
             case ParamRole::InFloat: return -20.5f;
             case ParamRole::InDouble: return 2.0e9;
-            default: return int32_t(p.role == ParamRole::InBool ? -1 : name == "handle" ? 1 : 0);
+            case ParamRole::InBool: return int32_t(-1);
+            case ParamRole::InInt:
+            case ParamRole::TextLimit:
+            case ParamRole::OutInt:
+            case ParamRole::OutBool:
+            case ParamRole::OutFloat:
+            case ParamRole::OutDouble:
+            case ParamRole::OutText:
+            case ParamRole::BufferSize:
+            case ParamRole::OutArray:
+            case ParamRole::Capacity:
+            case ParamRole::OutVersion:
+            case ParamRole::LocalInt:
+            case ParamRole::LocalSize: return int32_t(name == "handle" ? 1 : 0);
             }
+            return int32_t(0);
         });
         const std::string reply = handleRequest(model, buildRequest(*row, frame.args()));
         codec::SplitMessage message;

@@ -36,7 +36,9 @@ public:
             case WireTag::Float: values_.setFloat(i, 1.5f); break;
             case WireTag::Double: values_.setDouble(i, 2.5); break;
             case WireTag::String: values_.setText(i, "name"); break;
-            default: values_.setInt(i, role == ParamRole::TextLimit ? textLimit : 3); break;
+            case WireTag::Int:
+            case WireTag::DoubleArray: // an output's capacity, set as an int
+            case WireTag::None: values_.setInt(i, role == ParamRole::TextLimit ? textLimit : 3); break;
             }
         }
         values_.setBound(bound);
