@@ -71,7 +71,7 @@ int32_t decodeNumber(std::string_view token, std::string_view tag, T* value)
     // hold no parenthesis, so its ")" is the one that closes it. The tag's
     // few bytes are compared inline, its length being known here.
     if (token.size() == tag.size() + 2 * sizeof(T) + 1 && std::memcmp(token.data(), tag.data(), tag.size()) == 0
-        && token.back() == ')' && hexToBytes(token.substr(tag.size(), 2 * sizeof(T)), &fast, sizeof(T))) {
+        && token.back() == ')' && hexToBytesWhole<sizeof(T)>(token.data() + tag.size(), &fast)) {
         *value = fast;
         return kSuccess;
     }

@@ -24,23 +24,7 @@ constexpr std::array<std::array<char, 2>, 256> makePairTable()
 }
 constexpr std::array<std::array<char, 2>, 256> kHexPair = makePairTable();
 
-// Digit value of every byte, kBadDigit for anything that is not a hex digit.
-constexpr std::array<uint8_t, 256> makeDigitTable()
-{
-    std::array<uint8_t, 256> t{};
-    for (auto& v : t)
-        v = kBadDigit;
-    for (int c = '0'; c <= '9'; ++c)
-        t[c] = static_cast<uint8_t>(c - '0');
-    for (int c = 'a'; c <= 'f'; ++c)
-        t[c] = static_cast<uint8_t>(c - 'a' + 10);
-    for (int c = 'A'; c <= 'F'; ++c)
-        t[c] = static_cast<uint8_t>(c - 'A' + 10);
-    return t;
-}
-constexpr std::array<uint8_t, 256> kDigit = makeDigitTable();
-
-inline uint8_t digit(char c) { return kDigit[static_cast<uint8_t>(c)]; }
+inline uint8_t digit(char c) { return kHexDigitValue[static_cast<uint8_t>(c)]; }
 
 constexpr int64_t kElementStride = int64_t(kArrayElementStride);
 

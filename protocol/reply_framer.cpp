@@ -262,54 +262,28 @@ bool ReplyFramer::holdsExpectedTokens(std::string_view reply) const
     return tokens_ >= expected_ || lastTokenOpen_ || failed(reply);
 }
 
-namespace {
-
-// Where the parentheses of a flat reply's tokens are: bit k stands for
-// tokens[k], k < n <= 64.
-struct FlatMasks {
-    uint64_t opens = 0;
-    uint64_t closes = 0;
-};
-
-// Whether data starts with the n bytes of `name` and `tokens`, its next
-// `count` bytes, hold no zero byte (nor does the name); *masks is set then.
-inline bool flatMasks(const char* data, const char* name, std::size_t n, const char* tokens, std::size_t count,
-                      FlatMasks* masks)
-{
-    if (std::memcmp(data, name, n) != 0 || std::memchr(name, 0, n) != nullptr
-        || std::memchr(tokens, 0, count) != nullptr)
-        return false;
-    FlatMasks m;
-    for (std::size_t k = 0; k < count; ++k) {
-        m.opens |= uint64_t(tokens[k] == '(') << k;
-        m.closes |= uint64_t(tokens[k] == ')') << k;
-    }
-    *masks = m;
-    return true;
-}
-
-} // namespace
-
 bool ReplyFramer::takeFlat(std::string_view reply)
 {
     const std::size_t nameLength = name_.size();
     const std::size_t size = reply.size();
     const char* data = reply.data();
     const std::size_t from = nameLength + 1;
-    FlatMasks m;
     if (nameLength < 16 || size <= from || size - from > kFlatTokenBytes || expected_ > kMaxRecordedTokens
-        || data[nameLength] != '=' || !flatMasks(data, name_.data(), nameLength, data + from, size - from, &m))
+        || data[nameLength] != '=' || std::memcmp(data, name_.data(), nameLength) != 0
+        || std::memchr(name_.data(), 0, nameLength) != nullptr || std::memchr(data + from, 0, size - from) != nullptr)
         return false;
-    // Tokens side by side, none holding a parenthesis: a "(" first and after
-    // every ")" but the last, which is the last byte.
-    const uint64_t last = uint64_t(1) << (size - from - 1);
-    if ((m.closes & last) == 0 || m.opens != (((m.closes ^ last) << 1) | 1))
-        return false;
+    // Tokens side by side, none holding a parenthesis: each begins with "("
+    // right where the one before it ended and ends at the first ")" after
+    // it, with no "(" in between; the last one ends the reply.
     int k = 0;
-    for (uint64_t c = m.closes; c != 0; c &= c - 1) {
-        if (k == expected_)
+    for (std::size_t at = from; at < size; ++k) {
+        if (k == expected_ || data[at] != '(')
             return false;
-        ends_[k++] = from + std::size_t(std::countr_zero(c)) + 1;
+        const auto* close = static_cast<const char*>(std::memchr(data + at + 1, ')', size - at - 1));
+        if (close == nullptr || std::memchr(data + at + 1, '(', std::size_t(close - data) - at - 1) != nullptr)
+            return false;
+        at = std::size_t(close - data) + 1;
+        ends_[k] = at;
     }
     if (k != expected_)
         return false;
