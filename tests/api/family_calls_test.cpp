@@ -69,24 +69,23 @@ std::string expectedRequest(const CallDesc& d, int32_t textLimit)
 {
     std::string request = std::string(d.name) + "=", sizes;
     for (int i = 0; i < d.paramCount; ++i) {
-        switch (d.params[i].role) {
-        case ParamRole::InInt:
-        case ParamRole::InBool: request += test::intToken(3); break;
-        case ParamRole::InFloat: request += test::floatToken(1.5f); break;
-        case ParamRole::InDouble: request += test::doubleToken(2.5); break;
-        case ParamRole::InText: request += textLimit >= 4 ? "(s=name)" : ""; break;
-        case ParamRole::BufferSize:
-        case ParamRole::Capacity: sizes += test::intToken(kBound); break;
-        case ParamRole::TextLimit:
-        case ParamRole::OutInt:
-        case ParamRole::OutBool:
-        case ParamRole::OutFloat:
-        case ParamRole::OutDouble:
-        case ParamRole::OutText:
-        case ParamRole::OutArray:
-        case ParamRole::OutVersion:
-        case ParamRole::LocalInt:
-        case ParamRole::LocalSize: break; // not sent
+        const RoleTraits& role = traits(d.params[i].role);
+        switch (role.roleClass) {
+        case RoleClass::Input:
+            if (role.tag == WireTag::Float)
+                request += test::floatToken(1.5f);
+            else if (role.tag == WireTag::Double)
+                request += test::doubleToken(2.5);
+            else if (role.tag == WireTag::String)
+                request += textLimit >= 4 ? "(s=name)" : "";
+            else
+                request += test::intToken(3);
+            break;
+        case RoleClass::SentSize: sizes += test::intToken(kBound); break;
+        case RoleClass::Limit:
+        case RoleClass::Output:
+        case RoleClass::Local:
+        case RoleClass::LocalSize: break; // not sent
         }
     }
     return request + sizes;

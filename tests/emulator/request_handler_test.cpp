@@ -48,30 +48,20 @@ TEST(EmulatorRequests, EveryRemoteRowSucceedsThroughTheLibraryReader)
         // and item 0.
         const hardening::GuardedCall frame(*row, 1 << 16, 1 << 16, [](const CallDesc& d, const ParamDesc& p) -> ArgValue {
             const std::string_view name = p.name;
-            switch (p.role) {
-            case ParamRole::InText:
+            // Asked for value inputs only, whose tags these are.
+            switch (traits(p.role).tag) {
+            case WireTag::String:
                 return name == "content"                  ? "<new/>"
                        : d.family == Family::Scenarios    ? "Idle_Camping"
                        : d.family == Family::DebugFilters ? "MAC"
                                                           : "attach_accept.xml";
-            case ParamRole::InFloat: return -20.5f;
-            case ParamRole::InDouble: return 2.0e9;
-            case ParamRole::InBool: return int32_t(-1);
-            case ParamRole::InInt:
-            case ParamRole::TextLimit:
-            case ParamRole::OutInt:
-            case ParamRole::OutBool:
-            case ParamRole::OutFloat:
-            case ParamRole::OutDouble:
-            case ParamRole::OutText:
-            case ParamRole::BufferSize:
-            case ParamRole::OutArray:
-            case ParamRole::Capacity:
-            case ParamRole::OutVersion:
-            case ParamRole::LocalInt:
-            case ParamRole::LocalSize: return int32_t(name == "handle" ? 1 : 0);
+            case WireTag::Float: return -20.5f;
+            case WireTag::Double: return 2.0e9;
+            case WireTag::Int:
+            case WireTag::DoubleArray:
+            case WireTag::None: break;
             }
-            return int32_t(0);
+            return int32_t(p.role == ParamRole::InBool ? -1 : name == "handle" ? 1 : 0);
         });
         const std::string reply = handleRequest(model, buildRequest(*row, frame.args()));
         codec::SplitMessage message;

@@ -37,7 +37,7 @@ public:
             case WireTag::Double: values_.setDouble(i, 2.5); break;
             case WireTag::String: values_.setText(i, "name"); break;
             case WireTag::Int:
-            case WireTag::DoubleArray: // an output's capacity, set as an int
+            case WireTag::DoubleArray: // an array output: its block replaces the value below
             case WireTag::None: values_.setInt(i, role == ParamRole::TextLimit ? textLimit : 3); break;
             }
         }

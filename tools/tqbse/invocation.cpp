@@ -194,17 +194,7 @@ std::optional<std::string> Invocation::prepare(const CliCall& call, const std::v
         case ParamRole::InText:
             frame.setText(i, a);
             break;
-        case ParamRole::TextLimit:
-        case ParamRole::OutInt:
-        case ParamRole::OutBool:
-        case ParamRole::OutFloat:
-        case ParamRole::OutDouble:
-        case ParamRole::OutText:
-        case ParamRole::BufferSize:
-        case ParamRole::OutArray:
-        case ParamRole::Capacity:
-        case ParamRole::OutVersion:
-        case ParamRole::LocalSize:
+        default:
             break;
         }
         if (!ok)
