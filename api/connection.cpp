@@ -27,15 +27,15 @@ TQ_EXPORT int32_t tqBsePluginControlDll_Initialise(int32_t octet1, int32_t octet
         const std::unique_lock lock = takeOverConnection();
         platform::setDiagnosticsTarget(environment::diagnostics());
         trace::open();
-        ServerConnection& socket = ServerConnection::instance();
-        if (socket.isConnected()) {
-            socket.close();
+        ServerConnection& connection = ServerConnection::instance();
+        if (connection.isConnected()) {
+            connection.close();
             listener::stopListener();
         }
-        socket.setAddress(octet1, octet2, octet3, octet4);
-        socket.setReplyDeadline(environment::replyDeadline());
-        socket.setInterrupt(environment::interrupt());
-        if (socket.connectToServer(serverPort()) == 0)
+        connection.setAddress(octet1, octet2, octet3, octet4);
+        connection.setReplyDeadline(environment::replyDeadline());
+        connection.setInterrupt(environment::interrupt());
+        if (connection.connectToServer(serverPort()) == 0)
             listener::startListener();
         // The announcement's own trace line, with its own result, now.
         const ArgValue args[] = {kTrueFlag};

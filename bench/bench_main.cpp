@@ -34,7 +34,7 @@
 #include "client/server_connection.h"
 #include "platform/platform.h"
 #include "protocol/codec.h"
-#include "protocol/framer.h"
+#include "protocol/reply_reader.h"
 #include "protocol/wire_value.h"
 #include "tqBsePluginControlDll.h"
 
@@ -93,9 +93,9 @@ int rssProbe(const std::string& side, const std::string& kind, long size, long r
     };
     if (side == "lib") {
         // Connect without Initialise: no callback listener in the probe.
-        ServerConnection& socket = ServerConnection::instance();
-        socket.setAddress(kServerOctets[0], kServerOctets[1], kServerOctets[2], kServerOctets[3]);
-        if (socket.connectToServer(kServerPort) != 0)
+        ServerConnection& connection = ServerConnection::instance();
+        connection.setAddress(kServerOctets[0], kServerOctets[1], kServerOctets[2], kServerOctets[3]);
+        if (connection.connectToServer(kServerPort) != 0)
             return 1;
         if (kind == "scenario") {
             const std::string name = scenarioName(std::size_t(size));

@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "protocol/codec.h"
-#include "protocol/framer.h"
+#include "client/receive.h"
 #include "protocol/result_codes.h"
+#include "platform/host.h"
 
 namespace tqbse::bench {
 namespace {
@@ -58,7 +59,7 @@ bool CannedServer::start(int cpu)
     }
     platform::setListenerAddressOption(listening_);
     platform::Endpoint local{address, port_};
-    if (platform::bindSocket(listening_, local) != 0 || platform::listenSocket(listening_, 8) != 0
+    if (platform::bindSocket(listening_, local) != 0 || platform::listenSocket(listening_, platform::kListenBacklog) != 0
         || platform::localEndpoint(listening_, &local) != 0) {
         error_ = std::strerror(platform::lastError());
         platform::closeSocket(listening_);
@@ -98,7 +99,6 @@ void CannedServer::run()
     std::vector<Connection> connections;
     std::vector<platform::SocketHandle> sockets;
     bool readable[kMaxLiveConnections + 1];
-    std::vector<char> buffer(64 * 1024);
     std::string scratch;
     while (!stopping_.load()) {
         sockets.clear();
@@ -111,13 +111,11 @@ void CannedServer::run()
             if (!readable[i + 1])
                 continue;
             Connection& c = connections[i];
-            const int64_t n = platform::receiveSome(c.socket, buffer.data(), buffer.size());
-            bool keep = n > 0;
+            bool keep = receiveRequestChunk(c.socket, c.pending, c.framer) > 0;
             if (keep) {
-                c.pending.append(buffer.data(), std::size_t(n));
                 if (c.pending.size() > kMaxRequestBytes) {
                     keep = false;
-                } else if (c.framer.feed(c.pending)) {
+                } else if (c.framer.complete()) {
                     const std::string& reply = replyFor(c.pending, scratch);
                     keep = platform::sendAll(c.socket, reply.data(), reply.size()) == 0;
                     if (keep)

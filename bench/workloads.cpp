@@ -12,6 +12,7 @@
 #include "protocol/rows/lte_results.h"
 #include "protocol/rows/rf_settings.h"
 #include "protocol/rows/scenarios.h"
+#include "platform/host.h"
 
 namespace tqbse::bench {
 namespace {

@@ -1,3 +1,4 @@
+// The remote call procedure: request from the row, exchange, reply checks, outputs.
 #include "client/call_remote.h"
 
 #include <algorithm>
@@ -8,7 +9,7 @@
 
 #include "client/server_connection.h"
 #include "client/trace.h"
-#include "protocol/framer.h"
+#include "protocol/reply_reader.h"
 #include "protocol/result_codes.h"
 #include "protocol/wire_value.h"
 

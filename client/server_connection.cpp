@@ -1,3 +1,4 @@
+// The client connection: connect, exchange one request and reply, resynchronise, close.
 #include "client/server_connection.h"
 
 #include <algorithm>
@@ -6,7 +7,7 @@
 #include <mutex>
 
 #include "client/trace.h"
-#include "protocol/framer.h"
+#include "client/receive.h"
 
 namespace tqbse {
 namespace {
@@ -49,9 +50,9 @@ ServerConnection& ServerConnection::instance()
 
 void ServerConnection::destroy()
 {
-    ServerConnection& socket = instance();
-    socket.setSocket(platform::kInvalidSocket);
-    socket = ServerConnection();
+    ServerConnection& connection = instance();
+    connection.setSocket(platform::kInvalidSocket);
+    connection = ServerConnection();
 }
 
 void ServerConnection::setAddress(int32_t a, int32_t b, int32_t c, int32_t d)
@@ -66,7 +67,7 @@ int ServerConnection::connectToServer(uint16_t port)
     // A new connection starts without what an earlier one's bulk replies left.
     reader_.release();
     if (platform::socketLibraryStartup() != 0) {
-        platform::printDiagnostic("Failed to load Winsock library!\n");
+        platform::printDiagnostic("Failed to load %s library!\n", platform::socketLibraryName());
         return -1;
     }
     server_ = platform::Endpoint{0, port};
@@ -116,52 +117,30 @@ int ServerConnection::exchange(std::string_view request, const ReplyLimits& limi
         platform::drainInterrupt(interrupt_);
     if (discardStaleBytes() != 0 || sendRequest(request, limit) != 0)
         return -1;
-    for (;;) {
-        if (hasDeadline || interruptible) {
-            if (const platform::WaitEnd end = waitFor(platform::Interest::Read, limit);
-                end != platform::WaitEnd::Ready) {
-                abandonAfter(end, "");
-                return -1;
-            }
-        }
-        // Into pages an earlier reply touched, the bytes go straight into
-        // the reply, as many as the kernel has up to the reader's bulk
-        // receive size (so they are still in cache when the reader scans
-        // them). Otherwise they are received
-        // into a chunk that stays in cache, then copied: a bulk reply
-        // received straight into fresh memory takes its page faults inside
-        // the receive, which costs more.
-        std::size_t room = 0;
-        char chunk[kReceiveChunkSize];
-        char* const touched = reader_.touchedSpace(&room);
-        const int64_t n = touched ? platform::receiveSome(socket_, touched, room)
-                                  : platform::receiveSome(socket_, chunk, sizeof chunk);
-        if (n <= 0)
-            return reader_.wholeAtEndOfStream() ? 0 : -1;
-        const ReplyReader::Next next = touched ? reader_.received(std::size_t(n), room)
-                                               : reader_.feed(std::string_view(chunk, std::size_t(n)));
-        switch (next) {
-        case ReplyReader::Next::Receive:
-            break;
-        case ReplyReader::Next::Done:
-            return 0;
-        case ReplyReader::Next::OutOfMemory: // the rest of the reply cannot be read
-            abandonConnection();
-            return -1;
-        case ReplyReader::Next::TooLarge:
-            trace::connection("reply too large", "more than " + std::to_string(limits.maxBytes) + " bytes");
-            abandonConnection();
-            return -1;
-        case ReplyReader::Next::WaitQuiet:
-            // A server that keeps the contract sends the rest of a reply at
-            // once, so it ends here only if nothing more arrives for a while.
-            // Without the wait, a reply split after a token, or a large reply
-            // read faster than it is sent, would be cut short.
-            if (!platform::waitReadable(socket_, kQuietMs))
-                return 0;
-            break;
-        }
+    platform::WaitEnd waitEnd = platform::WaitEnd::Ready;
+    const auto waitForReply = [&] {
+        waitEnd = waitFor(platform::Interest::Read, limit);
+        return waitEnd == platform::WaitEnd::Ready;
+    };
+    FunctionRef<bool()> waitForBytes = waitForReply;
+    switch (receiveReply(socket_, reader_, hasDeadline || interruptible ? &waitForBytes : nullptr)) {
+    case ReplyEnd::Whole:
+        return 0;
+    case ReplyEnd::Broken:
+    case ReplyEnd::TooManyReceives: // no bound is set here
+        return -1;
+    case ReplyEnd::WaitEnded:
+        abandonAfter(waitEnd, "");
+        return -1;
+    case ReplyEnd::OutOfMemory: // the rest of the reply cannot be read
+        abandonConnection();
+        return -1;
+    case ReplyEnd::TooLarge:
+        trace::connection("reply too large", "more than " + std::to_string(limits.maxBytes) + " bytes");
+        abandonConnection();
+        return -1;
     }
+    return -1;
 }
 
 int ServerConnection::discardStaleBytes()
@@ -228,7 +207,7 @@ void ServerConnection::resynchronise()
         return;
     const Clock::time_point limit = Clock::now() + std::chrono::milliseconds(kResyncLimitMs);
     char chunk[kReceiveChunkSize];
-    while (platform::waitReadable(socket_, kQuietMs)) {
+    while (platform::waitReadable(socket_, kReplyQuietMs)) {
         const int64_t n = platform::receiveSome(socket_, chunk, sizeof chunk);
         if (n <= 0)
             return; // closed: the next call finds out (-14)

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
-#include "protocol/framer.h"
+#include "protocol/reply_reader.h"
 
 namespace tqbse {
 

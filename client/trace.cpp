@@ -1,3 +1,4 @@
+// The library's call trace: opening its file and writing its lines.
 #include "client/trace.h"
 
 #include "platform/platform.h"

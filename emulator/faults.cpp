@@ -1,3 +1,4 @@
+// Fault injection on reply texts.
 #include "emulator/faults.h"
 
 #include <algorithm>

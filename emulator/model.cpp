@@ -1,3 +1,4 @@
+// The emulator's in-memory instrument and its configuration.
 #include "emulator/model.h"
 
 #include <QByteArray>

@@ -1,3 +1,4 @@
+// Parsing tqbse-emulator's command line.
 #include "emulator/options.h"
 
 #include <limits>

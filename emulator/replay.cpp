@@ -1,3 +1,4 @@
+// Replaying a library trace: recorded replies for recorded requests.
 #include "emulator/replay.h"
 
 #include <algorithm>

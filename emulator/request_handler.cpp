@@ -1,6 +1,6 @@
+// Handling one request against its row and the model, without sockets.
 #include "emulator/request_handler.h"
 
-#include <deque>
 #include <functional>
 #include <unordered_map>
 
@@ -13,9 +13,10 @@ namespace tqbse::emu {
 namespace {
 
 // A handler reads the request's inputs in wire order and adds its outputs
-// to the frame in reply order.
+// to the frame in reply order. Handlers are keyed by their rows
+// (calls::Name), so a mistyped name does not compile.
 using Handler = std::function<int32_t(Model&, const WireValue*, CallFrame&, const CallContext&)>;
-using HandlerTable = std::unordered_map<std::string_view, Handler>;
+using HandlerTable = std::unordered_map<const CallDesc*, Handler>;
 
 const std::string kOwnErrorText = "Emulator: no text is known for this result code";
 constexpr int32_t kTrue = 1;
@@ -36,10 +37,10 @@ const std::string* itemAt(const std::vector<T>& list, int32_t index, Field field
     return &(list[std::size_t(index)].*field);
 }
 
-void addList(HandlerTable& t, std::string_view countName, std::string_view lengthName,
-             std::string_view nameName, const ListAccess& list)
+void addList(HandlerTable& t, const CallDesc* countName, const CallDesc* lengthName, const CallDesc* nameName,
+             const ListAccess& list)
 {
-    if (!countName.empty())
+    if (countName != nullptr)
         t[countName] = [list](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
             r.addOutput(WireValue::ofInt(list.count(m)));
             return kSuccess;
@@ -64,27 +65,23 @@ void addList(HandlerTable& t, std::string_view countName, std::string_view lengt
 
 // Upload (replacing a text of the same name), DownloadSize and Download of
 // one family of named texts.
-void addFiles(HandlerTable& t, std::string_view prefix, std::vector<NamedText> Config::*list)
+void addFiles(HandlerTable& t, const CallDesc& upload, const CallDesc& size, const CallDesc& download,
+              std::vector<NamedText> Config::*list)
 {
-    auto name = [prefix](const char* op) {
-        static std::deque<std::string> names; // keeps the table's keys alive, never moved
-        names.push_back(std::string(prefix) + op);
-        return std::string_view(names.back());
-    };
-    t[name("_Upload")] = [list](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
+    t[&upload] = [list](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         if (a[0].isNull)
             return kInternalObjectError;
         storeNamedText(m.config.*list, std::string(a[0].text), std::string(a[1].text));
         return kSuccess;
     };
-    t[name("_DownloadSize_Get")] = [list](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
+    t[&size] = [list](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         const NamedText* f = findNamedText(m.config.*list, a[0].text);
         if (a[0].isNull || !f)
             return kInternalObjectError;
         r.addOutput(WireValue::ofInt(int32_t(f->content.size())));
         return kSuccess;
     };
-    t[name("_Download")] = [list](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
+    t[&download] = [list](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         const NamedText* f = findNamedText(m.config.*list, a[0].text);
         if (a[0].isNull || !f)
             return kInternalObjectError;
@@ -97,7 +94,7 @@ void addFiles(HandlerTable& t, std::string_view prefix, std::vector<NamedText> C
 
 // A value per RF path: setter and getter.
 template <typename T>
-void addPathValue(HandlerTable& t, std::string_view setName, std::string_view getName, T Path::*field)
+void addPathValue(HandlerTable& t, const CallDesc* setName, const CallDesc* getName, T Path::*field)
 {
     t[setName] = [field](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         if (!m.validPath(a[0].i))
@@ -120,7 +117,7 @@ void addPathValue(HandlerTable& t, std::string_view setName, std::string_view ge
 }
 
 // A flag without index: setter and getter.
-void addFlag(HandlerTable& t, std::string_view setName, std::string_view getName, int32_t Model::*field)
+void addFlag(HandlerTable& t, const CallDesc* setName, const CallDesc* getName, int32_t Model::*field)
 {
     t[setName] = [field](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         m.*field = a[0].i;
@@ -139,7 +136,7 @@ const ResultsHandle* findHandle(const Model& m, int32_t id, ResultsHandle::Kind 
 }
 
 // Trace length and trace of one results family.
-void addTraces(HandlerTable& t, std::string_view lengthName, std::string_view traceName,
+void addTraces(HandlerTable& t, const CallDesc* lengthName, const CallDesc* traceName,
                ResultsHandle::Kind kind, int32_t traceCount)
 {
     t[lengthName] = [kind, traceCount](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
@@ -175,40 +172,40 @@ HandlerTable buildHandlers()
     HandlerTable t;
 
     // Connection, result-code texts and server queries.
-    t["RemoteConnection_Set"] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
+    t[&calls::RemoteConnection_Set] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         m.connectionStatus = a[0].i;
         return kSuccess;
     };
-    t["ConnectionStatus_Get"] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
+    t[&calls::ConnectionStatus_Get] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
         r.addOutput(WireValue::ofInt(m.connectionStatus));
         return kSuccess;
     };
-    t["GetErrorMsgLength"] = [](Model&, const WireValue*, CallFrame& r, const CallContext&) {
+    t[&calls::GetErrorMsgLength] = [](Model&, const WireValue*, CallFrame& r, const CallContext&) {
         r.addOutput(WireValue::ofInt(int32_t(kOwnErrorText.size()) + 1)); // a buffer size: terminator included
         return kSuccess;
     };
-    t["GetErrorMsg"] = [](Model&, const WireValue*, CallFrame& r, const CallContext&) {
+    t[&calls::GetErrorMsg] = [](Model&, const WireValue*, CallFrame& r, const CallContext&) {
         r.addOutput(WireValue::ofText(kOwnErrorText));
         return kSuccess;
     };
-    t["GetServerVersion"] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
+    t[&calls::GetServerVersion] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
         for (int32_t v : m.config.version)
             r.addOutput(WireValue::ofInt(v));
         return kSuccess;
     };
-    t["FullProtocolReset"] = [](Model& m, const WireValue*, CallFrame&, const CallContext&) {
+    t[&calls::FullProtocolReset] = [](Model& m, const WireValue*, CallFrame&, const CallContext&) {
         m.fullProtocolReset();
         return kSuccess;
     };
 
     // RF settings and measurement state.
-    addPathValue(t, "RX_CentreFrequency_Set", "RX_CentreFrequency_Get", &Path::rxFrequency);
-    addPathValue(t, "RX_InputLevel_Set", "RX_InputLevel_Get", &Path::rxLevel);
-    addPathValue(t, "TX_CentreFrequency_Set", "TX_CentreFrequency_Get", &Path::txFrequency);
-    addPathValue(t, "TX_ReferenceLevel_Set", "TX_ReferenceLevel_Get", &Path::txReferenceLevel);
-    addFlag(t, "LoggingState_Set", "LoggingState_Get", &Model::loggingState);
-    addFlag(t, "RFMeasurement_State_Set", "RFMeasurement_State_Get", &Model::rfMeasurementState);
-    t["ADCOverloaded_Get"] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
+    addPathValue(t, &calls::RX_CentreFrequency_Set, &calls::RX_CentreFrequency_Get, &Path::rxFrequency);
+    addPathValue(t, &calls::RX_InputLevel_Set, &calls::RX_InputLevel_Get, &Path::rxLevel);
+    addPathValue(t, &calls::TX_CentreFrequency_Set, &calls::TX_CentreFrequency_Get, &Path::txFrequency);
+    addPathValue(t, &calls::TX_ReferenceLevel_Set, &calls::TX_ReferenceLevel_Get, &Path::txReferenceLevel);
+    addFlag(t, &calls::LoggingState_Set, &calls::LoggingState_Get, &Model::loggingState);
+    addFlag(t, &calls::RFMeasurement_State_Set, &calls::RFMeasurement_State_Get, &Model::rfMeasurementState);
+    t[&calls::ADCOverloaded_Get] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!m.validPath(a[0].i))
             return kInternalObjectError;
         r.addOutput(WireValue::ofInt(m.adcOverloaded(a[0].i) ? kTrue : 0));
@@ -220,9 +217,9 @@ HandlerTable buildHandlers()
         return ListAccess{[](const Model& m) { return int32_t(m.config.testCases.size()); },
                           [field](const Model& m, int32_t i) { return itemAt(m.config.testCases, i, field); }};
     };
-    addList(t, "TestCase_Count_Get", "TestCase_NameLength_Get", "TestCase_Name_Get", testCaseList(&TestCase::name));
-    addList(t, "", "TestCase_GroupNameLength_Get", "TestCase_GroupName_Get", testCaseList(&TestCase::group));
-    t["TestCase_Run"] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
+    addList(t, &calls::TestCase_Count_Get, &calls::TestCase_NameLength_Get, &calls::TestCase_Name_Get, testCaseList(&TestCase::name));
+    addList(t, nullptr, &calls::TestCase_GroupNameLength_Get, &calls::TestCase_GroupName_Get, testCaseList(&TestCase::group));
+    t[&calls::TestCase_Run] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         if (a[0].i < 0 || a[0].i >= int32_t(m.config.testCases.size()))
             return kInternalObjectError;
         ++m.testCaseRuns;
@@ -235,12 +232,13 @@ HandlerTable buildHandlers()
         return ListAccess{[list](const Model& m) { return int32_t((m.config.*list).size()); },
                           [list](const Model& m, int32_t i) { return itemAt(m.config.*list, i, &NamedText::name); }};
     };
-    addList(t, "Scenario_Count_Get", "Scenario_NameLength_Get", "Scenario_Name_Get", namedList(&Config::scenarios));
-    addFiles(t, "Scenario", &Config::scenarios);
-    addList(t, "ProtocolMessageXml_Count_Get", "ProtocolMessageXml_NameLength_Get", "ProtocolMessageXml_Name_Get",
+    addList(t, &calls::Scenario_Count_Get, &calls::Scenario_NameLength_Get, &calls::Scenario_Name_Get, namedList(&Config::scenarios));
+    addFiles(t, calls::Scenario_Upload, calls::Scenario_DownloadSize_Get, calls::Scenario_Download, &Config::scenarios);
+    addList(t, &calls::ProtocolMessageXml_Count_Get, &calls::ProtocolMessageXml_NameLength_Get, &calls::ProtocolMessageXml_Name_Get,
             namedList(&Config::protocolMessageXml));
-    addFiles(t, "ProtocolMessageXml", &Config::protocolMessageXml);
-    addList(t, "SystemParamFile_Count_Get", "SystemParamFile_NameLength_Get", "SystemParamFile_Name_Get",
+    addFiles(t, calls::ProtocolMessageXml_Upload, calls::ProtocolMessageXml_DownloadSize_Get,
+             calls::ProtocolMessageXml_Download, &Config::protocolMessageXml);
+    addList(t, &calls::SystemParamFile_Count_Get, &calls::SystemParamFile_NameLength_Get, &calls::SystemParamFile_Name_Get,
             ListAccess{[](const Model& m) { return int32_t(m.config.systemParamFiles.size()); },
                        [](const Model& m, int32_t i) -> const std::string* {
                            const auto& l = m.config.systemParamFiles;
@@ -248,7 +246,7 @@ HandlerTable buildHandlers()
                        }});
 
     // Scenario execution.
-    t["Scenario_Execute"] = [](Model& m, const WireValue* a, CallFrame&, const CallContext& c) {
+    t[&calls::Scenario_Execute] = [](Model& m, const WireValue* a, CallFrame&, const CallContext& c) {
         if (a[0].isNull || !findNamedText(m.config.scenarios, a[0].text))
             return kInternalObjectError;
         m.runningScenario = std::string(a[0].text);
@@ -257,13 +255,13 @@ HandlerTable buildHandlers()
         m.scenarioEndPending = true;
         return kSuccess;
     };
-    t["Scenario_IsRunning_Get"] = [](Model& m, const WireValue*, CallFrame& r, const CallContext& c) {
+    t[&calls::Scenario_IsRunning_Get] = [](Model& m, const WireValue*, CallFrame& r, const CallContext& c) {
         r.addOutput(WireValue::ofInt(m.scenarioRunning(c.now) ? kTrue : 0));
         return kSuccess;
     };
 
     // Debug filters: State_Set stages a change; State_Get shows the applied state.
-    addList(t, "DebugFilters_GetCount", "DebugFilters_NameLength_Get", "DebugFilters_Name_Get",
+    addList(t, &calls::DebugFilters_GetCount, &calls::DebugFilters_NameLength_Get, &calls::DebugFilters_Name_Get,
             ListAccess{[](const Model& m) { return int32_t(m.config.debugFilters.size()); },
                        [](const Model& m, int32_t i) { return itemAt(m.config.debugFilters, i, &DebugFilter::name); }});
     auto findFilter = [](Model& m, const WireValue& name) -> DebugFilter* {
@@ -274,59 +272,59 @@ HandlerTable buildHandlers()
                 return &f;
         return nullptr;
     };
-    t["DebugFilters_State_Set"] = [findFilter](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
+    t[&calls::DebugFilters_State_Set] = [findFilter](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         DebugFilter* f = findFilter(m, a[0]);
         if (!f)
             return kInternalObjectError;
         f->pending = a[1].i;
         return kSuccess;
     };
-    t["DebugFilters_State_Get"] = [findFilter](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
+    t[&calls::DebugFilters_State_Get] = [findFilter](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         DebugFilter* f = findFilter(m, a[0]);
         if (!f)
             return kInternalObjectError;
         r.addOutput(WireValue::ofInt(f->state));
         return kSuccess;
     };
-    t["DebugFilters_AcceptChanges"] = [](Model& m, const WireValue*, CallFrame&, const CallContext&) {
+    t[&calls::DebugFilters_AcceptChanges] = [](Model& m, const WireValue*, CallFrame&, const CallContext&) {
         for (DebugFilter& f : m.config.debugFilters)
             if (f.pending)
                 f.state = *std::exchange(f.pending, std::nullopt);
         return kSuccess;
     };
-    t["DebugFilters_RejectChanges"] = [](Model& m, const WireValue*, CallFrame&, const CallContext&) {
+    t[&calls::DebugFilters_RejectChanges] = [](Model& m, const WireValue*, CallFrame&, const CallContext&) {
         for (DebugFilter& f : m.config.debugFilters)
             f.pending.reset();
         return kSuccess;
     };
 
     // Protocol measurement and results.
-    t["Protocol_MeasurementEnabled_Set"] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
+    t[&calls::Protocol_MeasurementEnabled_Set] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         if (!m.validPath(a[0].i))
             return kInternalObjectError;
         m.protocolEnabled[std::size_t(a[0].i)] = a[1].i;
         return kSuccess;
     };
-    t["Protocol_MeasurementEnabled_Get"] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
+    t[&calls::Protocol_MeasurementEnabled_Get] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!m.validPath(a[0].i))
             return kInternalObjectError;
         r.addOutput(WireValue::ofInt(m.protocolEnabled[std::size_t(a[0].i)]));
         return kSuccess;
     };
-    t["Protocol_Results_Available_Get"] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
+    t[&calls::Protocol_Results_Available_Get] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
         r.addOutput(WireValue::ofInt(m.protocolResultsAvailable() ? kTrue : 0));
         return kSuccess;
     };
-    t["Protocol_Results_GetHandle"] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
+    t[&calls::Protocol_Results_GetHandle] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
         if (!m.protocolResultsAvailable())
             return kInternalObjectError;
         return newHandle(m, Kind::Protocol, 0, r);
     };
-    t["Results_DeleteHandle"] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
+    t[&calls::Results_DeleteHandle] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         return m.handles.erase(a[0].i) == 1 ? kSuccess : kInternalObjectError;
     };
-    addTraces(t, "Protocol_Results_GetTraceLength", "Protocol_Results_GetTrace", Kind::Protocol, kProtocolTraces);
-    t["Protocol_Results_GetResultItem"] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
+    addTraces(t, &calls::Protocol_Results_GetTraceLength, &calls::Protocol_Results_GetTrace, Kind::Protocol, kProtocolTraces);
+    t[&calls::Protocol_Results_GetResultItem] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!findHandle(m, a[0].i, Kind::Protocol) || a[1].i < 0 || a[1].i >= kProtocolItems)
             return kInternalObjectError;
         const auto [first, second] = protocolResultItem(a[1].i);
@@ -339,13 +337,13 @@ HandlerTable buildHandlers()
     auto validMeasurement = [](const Model& m, const WireValue* a) {
         return m.validPath(a[0].i) && a[1].i >= 0 && a[1].i < m.config.lteMeasurements;
     };
-    t["LTE_MeasurementEnabled_Set"] = [validMeasurement](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
+    t[&calls::LTE_MeasurementEnabled_Set] = [validMeasurement](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         if (!validMeasurement(m, a))
             return kInternalObjectError;
         m.lteEnabled[{a[0].i, a[1].i}] = a[2].i;
         return kSuccess;
     };
-    t["LTE_MeasurementEnabled_Get"] = [validMeasurement](Model& m, const WireValue* a, CallFrame& r,
+    t[&calls::LTE_MeasurementEnabled_Get] = [validMeasurement](Model& m, const WireValue* a, CallFrame& r,
                                                          const CallContext&) {
         if (!validMeasurement(m, a))
             return kInternalObjectError;
@@ -353,34 +351,34 @@ HandlerTable buildHandlers()
         r.addOutput(WireValue::ofInt(it == m.lteEnabled.end() ? 0 : it->second));
         return kSuccess;
     };
-    t["LTE_Results_Available_Get"] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
+    t[&calls::LTE_Results_Available_Get] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!m.validPath(a[0].i))
             return kInternalObjectError;
         r.addOutput(WireValue::ofInt(m.lteResultsAvailable(a[0].i) ? kTrue : 0));
         return kSuccess;
     };
-    t["LTE_Results_GetHandle"] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
+    t[&calls::LTE_Results_GetHandle] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!m.validPath(a[0].i) || !m.lteResultsAvailable(a[0].i))
             return kInternalObjectError;
         return newHandle(m, Kind::Lte, a[0].i, r);
     };
-    t["LTE_Results_Cell_Get"] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
+    t[&calls::LTE_Results_Cell_Get] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         const ResultsHandle* h = findHandle(m, a[0].i, Kind::Lte);
         if (!h)
             return kInternalObjectError;
         r.addOutput(WireValue::ofInt(m.config.lteCellId + h->index));
         return kSuccess;
     };
-    addTraces(t, "LTE_Results_GetTraceLength", "LTE_Results_GetTrace", Kind::Lte, kLteTraces);
-    const std::pair<std::string_view, float LteValues::*> singles[] = {
-        {"LTE_Results_Evm_Rms_Get", &LteValues::evmRms},
-        {"LTE_Results_Evm_Carrier_Get", &LteValues::evmCarrier},
-        {"LTE_Results_Evm_NonAllocatedCarriers_Get", &LteValues::evmNonAllocatedCarriers},
-        {"LTE_Results_FreqError_Get", &LteValues::freqError},
-        {"LTE_Results_CarrierLeak_Get", &LteValues::carrierLeak},
-        {"LTE_Results_SymbolClkError_Get", &LteValues::symbolClkError},
-        {"LTE_Results_IQGainImbalance_Get", &LteValues::iqGainImbalance},
-        {"LTE_Results_IQSkew_Get", &LteValues::iqSkew},
+    addTraces(t, &calls::LTE_Results_GetTraceLength, &calls::LTE_Results_GetTrace, Kind::Lte, kLteTraces);
+    const std::pair<const CallDesc*, float LteValues::*> singles[] = {
+        {&calls::LTE_Results_Evm_Rms_Get, &LteValues::evmRms},
+        {&calls::LTE_Results_Evm_Carrier_Get, &LteValues::evmCarrier},
+        {&calls::LTE_Results_Evm_NonAllocatedCarriers_Get, &LteValues::evmNonAllocatedCarriers},
+        {&calls::LTE_Results_FreqError_Get, &LteValues::freqError},
+        {&calls::LTE_Results_CarrierLeak_Get, &LteValues::carrierLeak},
+        {&calls::LTE_Results_SymbolClkError_Get, &LteValues::symbolClkError},
+        {&calls::LTE_Results_IQGainImbalance_Get, &LteValues::iqGainImbalance},
+        {&calls::LTE_Results_IQSkew_Get, &LteValues::iqSkew},
     };
     for (const auto& [name, field] : singles)
         t[name] = [field = field](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
@@ -416,7 +414,7 @@ std::string handleRequest(Model& model, std::string_view request, const CallCont
     const CallDesc* row = findRemoteCall(message.name);
     if (!row || request.find('=') == std::string_view::npos)
         return codec::resultOnlyReply(message.name, kFunctionNotFound);
-    const auto handler = handlers().find(row->shortName());
+    const auto handler = handlers().find(row);
     if (handler == handlers().end())
         return codec::resultOnlyReply(message.name, kFunctionNotFound);
     CallFrame frame(*row);
@@ -438,7 +436,7 @@ std::vector<std::string_view> callsWithoutHandler()
 {
     std::vector<std::string_view> missing;
     for (const CallDesc* row : allCalls())
-        if (row->kind != CallKind::Local && !handlers().contains(row->shortName()))
+        if (row->kind != CallKind::Local && !handlers().contains(row))
             missing.push_back(row->shortName());
     return missing;
 }

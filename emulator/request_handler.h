@@ -1,7 +1,7 @@
 // Request handling without sockets: checking a request against its row of
 // the call table, running the model's handler and encoding the reply
 // generically from the row's outputs. Where a request ends is decided by
-// tqbse::RequestFramer (protocol/framer.h).
+// tqbse::RequestFramer (protocol/request_framer.h).
 #pragma once
 
 #include <string>

@@ -1,3 +1,4 @@
+// The emulator's TCP server: accepting, serving each connection, callbacks.
 #include "emulator/server.h"
 
 #include <algorithm>
@@ -8,12 +9,12 @@
 #include "emulator/options.h"
 #include "emulator/request_handler.h"
 #include "emulator/trace_format.h"
-#include "protocol/framer.h"
+#include "client/receive.h"
+#include "platform/host.h"
 
 namespace tqbse::emu {
 namespace {
 
-constexpr std::size_t kReceiveChunk = 64 * 1024;
 constexpr int kIdlePollMs = 500;
 constexpr int kTickMs = 50;
 // The longest a stalled connection is held open (ten minutes).
@@ -91,7 +92,7 @@ void Server::run(const std::atomic<bool>& stop)
                 platform::setNoDelay(socket);
                 const std::string text = platform::dottedText(peer.address);
                 printLine("client connected: " + text + ':' + std::to_string(peer.port));
-                startWorker(socket, [this, text](Worker* w) { serveClient(w, text); });
+                startWorker(socket, [this, text](Worker* w) { serveConnection(w, text); });
             }
         }
         std::optional<FinishedScenario> finished;
@@ -144,7 +145,7 @@ void Server::reapWorkers(bool all)
             w->thread.join();
 }
 
-void Server::serveClient(Worker* worker, std::string peer)
+void Server::serveConnection(Worker* worker, std::string peer)
 {
     const platform::SocketHandle socket = worker->socket;
     std::string buffer;
@@ -163,40 +164,34 @@ void Server::serveClient(Worker* worker, std::string peer)
         }
     };
     const std::size_t perConnection = std::min(kMaxRequestBytes, requestMemory_.limit());
+    const auto keepWaiting = [this](int) { return !stopping_.load(); };
+    const auto makeRoom = [&](std::size_t at) {
+        if (at + kRequestChunkSize <= held)
+            return true;
+        // Grow by doubling, to at most one chunk past the connection's
+        // bound, with the growth taken from the bound of all requests.
+        const std::size_t wanted =
+            std::min(std::max(2 * held, at + kRequestChunkSize), perConnection + kRequestChunkSize);
+        if (!requestMemory_.take(wanted - held)) {
+            printLine("request from " + peer + " refused: its " + std::to_string(at) + " bytes and more would take "
+                      "the memory of all unfinished requests past " + std::to_string(requestMemory_.limit())
+                      + " bytes (--max-request-memory): closing");
+            return false;
+        }
+        held = wanted;
+        buffer.reserve(held);
+        return true;
+    };
     while (open && !stopping_) {
-        if (framer.complete()) {
+        const RequestEnd end =
+            receiveRequest(socket, buffer, framer, {kIdlePollMs, perConnection}, keepWaiting, makeRoom);
+        if (end == RequestEnd::Complete || end == RequestEnd::Quiet) {
             answerBuffer();
             continue;
         }
-        if (!platform::waitReadable(socket, buffer.empty() ? kIdlePollMs : kRequestQuietMs)) {
-            if (!buffer.empty()) // quiet: take what arrived as the request
-                answerBuffer();
-            continue;
-        }
-        const std::size_t at = buffer.size();
-        if (at + kReceiveChunk > held) {
-            // Grow by doubling, to at most one chunk past the connection's
-            // bound, with the growth taken from the bound of all requests.
-            const std::size_t wanted = std::min(std::max(2 * held, at + kReceiveChunk), perConnection + kReceiveChunk);
-            if (!requestMemory_.take(wanted - held)) {
-                printLine("request from " + peer + " refused: its " + std::to_string(at) + " bytes and more would take "
-                          "the memory of all unfinished requests past " + std::to_string(requestMemory_.limit())
-                          + " bytes (--max-request-memory): closing");
-                break;
-            }
-            held = wanted;
-            buffer.reserve(held);
-        }
-        buffer.resize(at + kReceiveChunk);
-        const int64_t n = platform::receiveSome(socket, buffer.data() + at, kReceiveChunk);
-        if (n <= 0)
-            break;
-        buffer.resize(at + std::size_t(n));
-        if (buffer.size() > perConnection) {
+        if (end == RequestEnd::TooLarge)
             printLine("request from " + peer + " exceeds " + std::to_string(perConnection) + " bytes: closing");
-            break;
-        }
-        framer.feed(buffer);
+        break;
     }
     std::string().swap(buffer);
     requestMemory_.give(held);
@@ -329,16 +324,7 @@ std::string sendCallback(const std::string& address, int port, std::string_view 
             // to end.
             ReplyReader reader;
             reader.begin(1);
-            for (int reads = 0; reads < kCallbackMaxReads; ++reads) {
-                char* space = reader.space();
-                const int64_t n = space ? platform::receiveSome(socket, space, kReceiveChunkSize) : -1;
-                if (n <= 0)
-                    break;
-                const ReplyReader::Next next = reader.received(std::size_t(n));
-                if (next == ReplyReader::Next::Done
-                    || (next == ReplyReader::Next::WaitQuiet && !platform::waitReadable(socket, kQuietMs)))
-                    break;
-            }
+            receiveReply(socket, reader, nullptr, kCallbackMaxReads);
             answer = reader.reply();
         }
     }

@@ -22,9 +22,6 @@
 
 namespace tqbse::emu {
 
-// Quiet time after which bytes that never formed a complete request are
-// taken as the request.
-inline constexpr int kRequestQuietMs = 200;
 // A connection whose request grows beyond this is closed. All connections
 // together are bounded by ServerSettings::requestMemory (at least 1 MiB,
 // 2 GiB by default): one connection holds at most the smaller of the two.
@@ -63,7 +60,7 @@ private:
         std::atomic<bool> done{false};
     };
 
-    void serveClient(Worker* worker, std::string peer);
+    void serveConnection(Worker* worker, std::string peer);
     // Answers one request; false when the connection is to be closed.
     bool answer(platform::SocketHandle socket, const std::string& peer, std::string_view request, int* faultCount);
     // Keeps a connection open without answering (the stall fault).

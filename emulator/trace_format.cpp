@@ -1,3 +1,4 @@
+// One-line descriptions of messages for --trace.
 #include "emulator/trace_format.h"
 
 #include <algorithm>

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "support/call_frame.h"
+#include "support/guarded_call.h"
 #include "protocol/call_table.h"
 #include "protocol/codec.h"
 
@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         reply = std::string(call.name) + '=';
     reply.append(reinterpret_cast<const char*>(data + 2), size - 2);
 
-    tqbse::hardening::CallFrame frame(call, data[1] % 40);
+    tqbse::hardening::GuardedCall frame(call, data[1] % 40);
     std::string request;
     const int32_t rc = frame.call([&](const std::string& r) {
         request = r;

@@ -15,7 +15,7 @@
 #include "emulator/request_handler.h"
 #include "protocol/call_table.h"
 #include "protocol/codec.h"
-#include "protocol/framer.h"
+#include "protocol/request_framer.h"
 
 namespace {
 

@@ -12,7 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "protocol/framer.h"
+#include "protocol/reply_reader.h"
+#include "protocol/request_framer.h"
 #include "support/reply_rule.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "client/trace.h"
 #include "platform/platform.h"
 #include "protocol/codec.h"
-#include "protocol/framer.h"
+#include "protocol/reply_reader.h"
 #include "protocol/ports.h"
 
 namespace tqbse::listener {
@@ -144,7 +144,7 @@ void servePeer(ListenerRun& run, SocketHandle peer)
         const int64_t n = platform::receiveSome(peer, buffer, kReceiveChunkSize);
         if (n <= 0)
             break;
-        const std::string_view message = textBeforeZero(std::string_view(buffer, std::size_t(n)));
+        const std::string_view message = codec::textBeforeZero(std::string_view(buffer, std::size_t(n)));
         const std::string reply = callHandler(message);
         trace::callback(message, reply);
         if (!sendReply(run, peer, reply))
@@ -164,7 +164,7 @@ int acceptLoop(ListenerRun& run)
     if (const int error = platform::bindSocket(listening, run.local); error != 0) {
         // One line that says which port could not be had, and why.
         printDiagnostic("bind() failed: %d (callback port %d: %s)\n", error, int(run.local.port),
-                        platform::errorText(error).c_str());
+                        platform::socketErrorText(error).c_str());
         platform::closeSocket(listening);
         return error;
     }

@@ -2,8 +2,8 @@
 // blocked wait, threads and the socket layer's diagnostics. Nothing outside
 // platform/ includes an OS networking or threading header; each system has
 // its own folder (platform/posix, platform/win32) implementing this file.
-// Services only tests and the tool need are in platform/host.h, which the
-// library itself does not include.
+// Services only the tests, the tools and the benchmarks need are in
+// platform/host.h, which the library itself does not include.
 //
 // Addresses are IPv4 and in host byte order here; the implementations
 // convert. Socket handles are opaque: a POSIX descriptor and a Win64 SOCKET
@@ -14,7 +14,10 @@
 // the system's error number (errno, WSAGetLastError(); never -1), which
 // lastError() also gives right after the call. Services that return a
 // count or a handle give -1 or kInvalidSocket on failure with the error
-// number in lastError(); a wait answers true or false and is no result.
+// number in lastError(). Answers are not results: a wait or a parse answers
+// true or false, or names how it ended (WaitEnd, SendOutcome) when it can
+// end in more than two ways. A release (close, shutdown, signal, join)
+// returns nothing: its caller has nothing left to do when it fails.
 #pragma once
 
 #include <cstddef>
@@ -41,6 +44,8 @@ inline constexpr uint32_t kLoopbackAddress = 0x7f000001; // 127.0.0.1
 // match does nothing and returns 0. Both return 0 or the error number.
 int socketLibraryStartup();
 int socketLibraryCleanup();
+// The socket library's name as diagnostics say it ("Winsock" on Windows).
+const char* socketLibraryName();
 
 // The socket library's error number of the last failing call on this thread
 // (errno, or WSAGetLastError()), as printed in diagnostics.
@@ -68,11 +73,8 @@ int setNoDelay(SocketHandle s);
 // listener gets its port back while old connections linger, while a live
 // listener elsewhere still makes bind fail. The option differs per system.
 int setListenerAddressOption(SocketHandle s);
-// Send and receive timeouts for a blocking socket (tests and tools).
-int setTimeouts(SocketHandle s, int timeoutMs);
 // Ends sending and receiving, waking a thread blocked in receive on `s`.
 void shutdownBoth(SocketHandle s);
-void shutdownSend(SocketHandle s);
 
 // Connects, giving up after `timeoutMs` (then the error number is the
 // system's "timed out"), so that an unreachable host does not block the
@@ -85,9 +87,6 @@ inline constexpr int kListenBacklog = 8;
 int listenSocket(SocketHandle s, int backlog);
 // One accepted peer, or kInvalidSocket (lastError() says why).
 SocketHandle acceptPeer(SocketHandle listening, Endpoint* peer);
-// The address a socket is bound to (its port after binding port 0); 0 or
-// the error number, `*local` untouched then.
-int localEndpoint(SocketHandle s, Endpoint* local);
 
 // One send or receive; interrupted calls are retried. Byte count, 0 for a
 // closed peer (receive), or -1 on failure. Sends never raise a signal.
@@ -117,12 +116,6 @@ bool waitReadable(SocketHandle s, int timeoutMs);
 // True when a send can take bytes within `timeoutMs` (or the socket has an
 // error, which the send then reports); negative waits for ever.
 bool waitWritable(SocketHandle s, int timeoutMs);
-// The same for several sockets at once, for a server that serves all its
-// connections from one thread: sets readable[i] for each socket with data,
-// the end of its stream or an error (the next call on it tells which), and
-// returns how many, 0 after `timeoutMs` (negative: for ever), or -1 on
-// failure. kInvalidSocket entries are skipped (their flag stays false).
-int waitAnyReadable(const SocketHandle* sockets, std::size_t count, int timeoutMs, bool* readable);
 
 // ---- Wake-up -------------------------------------------------------------
 // One thread signals it; another waits on it together with a socket, so that
@@ -200,11 +193,6 @@ int openAppendFile(const char* path, AppendFile* file, std::string* why);
 // bytes may have been written before it).
 int appendToFile(const AppendFile& file, const char* data, std::size_t size);
 void closeAppendFile(AppendFile* file);
-// Size of a regular file, or -1 when `path` is not one (a device, a FIFO,
-// missing).
-int64_t regularFileSize(const char* path);
-// The last byte of a regular file, or -1 when it is empty or unreadable.
-int lastByteOfFile(const char* path);
 // The system's text for a file error number.
 std::string fileErrorText(int error);
 
@@ -224,6 +212,6 @@ __attribute__((format(printf, 1, 2)))
 void printDiagnostic(const char* format, ...);
 // The system's text for a socket-layer error number ("Address already in
 // use"), for diagnostics that say more than the number.
-std::string errorText(int error);
+std::string socketErrorText(int error);
 
 } // namespace tqbse::platform

@@ -1,3 +1,4 @@
+// A call's values built from its row, and their hand-over to an export.
 #include "protocol/call_frame.h"
 
 #include <algorithm>

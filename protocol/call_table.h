@@ -29,7 +29,7 @@ namespace tqbse {
 
 inline constexpr const CallDesc* kAllCalls[] = {TQ_ALL_CALLS(TQ_CALL_POINTER)};
 inline constexpr std::size_t kCallCount = std::size(kAllCalls);
-static_assert(kCallCount == 75, "the library has 75 exports");
+static_assert(kCallCount == TQBSE_EXPORT_COUNT, "a row for every export of the public header");
 
 inline std::span<const CallDesc* const> allCalls() { return kAllCalls; }
 

@@ -1,4 +1,5 @@
-// Message text format and parameter codec. Pure functions, no socket.
+// The token codec: number, text and double array tokens to and from their
+// values. Pure functions, no socket.
 //
 // A message is  name "=" token token ...  with no separators. Numbers travel
 // as the hex text of their little-endian bytes; texts travel unescaped. All
@@ -13,7 +14,9 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/hex.h"
 #include "protocol/result_codes.h"
+#include "protocol/scanner.h"
 
 namespace tqbse::codec {
 
@@ -23,14 +26,6 @@ namespace tqbse::codec {
 // differs from its elements; kParameterType for a token that does not begin
 // with the expected tag; kParameterContents for hex text of the wrong length
 // or with a bad digit.
-
-// Hex text of `count` bytes, two lower-case digits each, appended to `out`.
-void appendHex(std::string& out, const void* bytes, std::size_t count);
-
-// Decodes exactly 2*count hex digits (either case). On a bad pair the bytes
-// before it are already stored and the rest untouched; a wrong length
-// writes nothing.
-bool hexToBytes(std::string_view text, void* destination, std::size_t count);
 
 // Encoders append one token to `out`; the value-returning forms build one.
 void appendInt(std::string& out, int32_t value);
@@ -51,28 +46,6 @@ char* writeDouble(char* out, double value);
 std::string encodeInt(int32_t value);
 std::string encodeFloat(float value);
 std::string encodeDouble(double value);
-
-// How countParentheses may end before the end of its text.
-enum CountStop : unsigned {
-    kCountToEnd = 0,
-    kStopAtZero = 1,  // at the first zero byte (a message ends there)
-    kStopAtClose = 2, // just after the ")" that brings the depth back to 0
-};
-// Counts the parentheses of text[from, ...) into *depth (the depth before
-// text[from]). While *close is 0 the first return of the depth to 0 is
-// looked for, and *close is set just after its ")". Returns the offset where
-// the count ended: text.size(), or where `stops` ended it (the zero byte's
-// offset, *close). One vector pass at memory speed: 64 bytes without a
-// parenthesis or zero byte go by at once, and a window whose ")" cannot
-// bring the depth to 0 is counted by bit counts.
-std::size_t countParentheses(std::string_view text, std::size_t from, unsigned stops, int64_t* depth,
-                             std::size_t* close);
-
-struct TokenBounds {
-    int64_t start; // just after the first "(" (0 when there is none); -1 on failure
-    int64_t end;   // just after the ")" that matches it; -1 on failure
-};
-TokenBounds findTokenEnd(std::string_view text);
 
 // The value part of a token: from after the first "=" to before the
 // matching ")". Returns kSuccess or kParameterFormat.
@@ -109,12 +82,14 @@ struct DoubleArrayView {
 // again; the result is the same as without.
 int32_t parseDoubleArray(std::string_view token, DoubleArrayView* out, std::size_t checkedElements = 0);
 
-// An array element and its comma take this many bytes.
-inline constexpr std::size_t kArrayElementStride = 17;
-// How many whole elements, each 16 hex digits (either case) and a comma,
-// the n bytes at p begin with: the elements of an array token before its
-// last, checked as they arrive (the last has no comma and is not counted).
-std::size_t countCommaElements(const char* p, std::size_t n);
+// The array pre-check, for a reader that checks an array's elements as
+// they arrive (countCommaElements): where the elements of the token that
+// begins at data[token] start, just after its "(da=" count "[". 0 while
+// data[0, size) may still be short of that head; kNotAnArray when the token
+// is anything else, which the decoder alone then judges.
+inline constexpr std::size_t kNotAnArray = SIZE_MAX;
+std::size_t arrayElementsStart(const char* data, std::size_t token, std::size_t size);
+
 int32_t decodeDoubleArray(std::string_view token, std::vector<double>* values);
 
 // Encodes a double array token; used by servers, never by the library.
@@ -124,15 +99,5 @@ void appendDoubleArray(std::string& out, const double* values, std::size_t count
 // it for every failure, and the callback listener for messages it has no
 // handler for.
 std::string resultOnlyReply(std::string_view name, int32_t code);
-
-// A cut message: name and the token texts, viewing the message text.
-struct SplitMessage {
-    std::string_view name;
-    std::vector<std::string_view> params;
-};
-// Cuts a message. Never fails; text after the last complete token is dropped.
-// The views point into `message`, which must outlive the result.
-void splitMessage(std::string_view message, SplitMessage* out);
-SplitMessage splitMessage(std::string_view message);
 
 } // namespace tqbse::codec

@@ -1,3 +1,4 @@
+// The two TCP ports, movable for tests (the internal library only).
 #include "protocol/ports.h"
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// The text of every result code, from the one list of codes.
 #include "protocol/result_codes.h"
 
 #include <array>

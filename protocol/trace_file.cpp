@@ -1,3 +1,4 @@
+// Reading a trace file line by line, with its rule for a cut-off last line.
 #include "protocol/trace_file.h"
 
 #include <cerrno>

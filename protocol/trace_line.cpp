@@ -1,3 +1,4 @@
+// Writing and reading the JSON lines of the call trace.
 #include "protocol/trace_line.h"
 
 #include <charconv>

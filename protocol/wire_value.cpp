@@ -1,3 +1,4 @@
+// Token values and the conversions between C arguments and them.
 #include "protocol/wire_value.h"
 
 #include <cstring>

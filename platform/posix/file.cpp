@@ -2,6 +2,7 @@
 // reader is refused (ENXIO) instead of blocking the caller, and writes with
 // SIGPIPE held back so that a reader that went away is an error, not the
 // end of the host program.
+#include "platform/host.h"
 #include "platform/platform.h"
 
 #include <fcntl.h>
@@ -107,6 +108,6 @@ int lastByteOfFile(const char* path)
     return read ? int(last) : -1;
 }
 
-std::string fileErrorText(int error) { return errorText(error); }
+std::string fileErrorText(int error) { return socketErrorText(error); }
 
 } // namespace tqbse::platform

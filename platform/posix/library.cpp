@@ -30,9 +30,11 @@ int socketLibraryCleanup()
 
 int socketLibraryUsers() { return g_libraryUsers.load(std::memory_order_relaxed); }
 
+const char* socketLibraryName() { return "socket"; }
+
 int lastError() { return errno; }
 
-std::string errorText(int error)
+std::string socketErrorText(int error)
 {
     char buffer[256] = {};
     // The GNU strerror_r: returns the text, which may or may not be `buffer`.

@@ -1,5 +1,6 @@
 // TCP sockets on POSIX: descriptors close on exec and sends never raise
 // SIGPIPE.
+#include "platform/host.h"
 #include "platform/platform.h"
 
 #include <arpa/inet.h>

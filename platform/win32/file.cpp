@@ -1,6 +1,7 @@
 // Appended files on Windows: the C runtime's _open and _write. Opening a
 // named pipe that no program serves fails at once on Windows, so nothing
 // here can wait for a reader; a write never raises a signal.
+#include "platform/host.h"
 #include "platform/platform.h"
 
 #include <fcntl.h>

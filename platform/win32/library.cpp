@@ -58,9 +58,11 @@ int socketLibraryUsers()
     return users;
 }
 
+const char* socketLibraryName() { return "Winsock"; }
+
 int lastError() { return ::WSAGetLastError(); }
 
-std::string errorText(int error)
+std::string socketErrorText(int error)
 {
     char buffer[512] = {};
     const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, DWORD(error),

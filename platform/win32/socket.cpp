@@ -9,6 +9,7 @@
 // fails with an error code (WSAECONNRESET and the like): Windows raises no
 // signal for it.
 #include "platform/win32/winsock.h"
+#include "platform/host.h"
 
 #include <climits>
 #include <vector>

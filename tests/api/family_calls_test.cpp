@@ -2,7 +2,7 @@
 // exports against a fake loopback server on 127.0.0.4: the request text
 // (built here token by token, support/wire_text.h), a text input longer than its
 // limit left out, and seven replies per row read into sentinel-filled
-// outputs with guard bytes (support/call_frame.h). The shared object
+// outputs with guard bytes (support/guarded_call.h). The shared object
 // exports every row and nothing else.
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "support/wire_text.h"
-#include "support/call_frame.h"
+#include "support/guarded_call.h"
 #include "support/replies.h"
 #include "listener/listener.h"
 #include "protocol/call_table.h"
@@ -63,21 +63,29 @@ const Invoker kInvokers[] = {TQ_ALL_CALLS(TQ_TEST_INVOKER)};
 
 constexpr int32_t kBound = 8; // every buffer size and capacity
 
-// The request a CallFrame's arguments make: inputs in order (a text only
+// The request a GuardedCall's arguments make: inputs in order (a text only
 // when it fits its limit), then the buffer sizes and capacities.
 std::string expectedRequest(const CallDesc& d, int32_t textLimit)
 {
     std::string request = std::string(d.name) + "=", sizes;
     for (int i = 0; i < d.paramCount; ++i) {
-        switch (d.params[i].role) {
-        case ParamRole::InInt:
-        case ParamRole::InBool: request += test::intToken(3); break;
-        case ParamRole::InFloat: request += test::floatToken(1.5f); break;
-        case ParamRole::InDouble: request += test::doubleToken(2.5); break;
-        case ParamRole::InText: request += textLimit >= 4 ? "(s=name)" : ""; break;
-        case ParamRole::BufferSize:
-        case ParamRole::Capacity: sizes += test::intToken(kBound); break;
-        default: break;
+        const RoleTraits& role = traits(d.params[i].role);
+        switch (role.roleClass) {
+        case RoleClass::Input:
+            if (role.tag == WireTag::Float)
+                request += test::floatToken(1.5f);
+            else if (role.tag == WireTag::Double)
+                request += test::doubleToken(2.5);
+            else if (role.tag == WireTag::String)
+                request += textLimit >= 4 ? "(s=name)" : "";
+            else
+                request += test::intToken(3);
+            break;
+        case RoleClass::SentSize: sizes += test::intToken(kBound); break;
+        case RoleClass::Limit:
+        case RoleClass::Output:
+        case RoleClass::Local:
+        case RoleClass::LocalSize: break; // not sent
         }
     }
     return request + sizes;
@@ -126,7 +134,7 @@ protected:
         server_ = nullptr;
     }
     // Calls the export with `reply` scripted; checks that it sent one request.
-    static int32_t call(const Invoker& export_, const hardening::CallFrame& frame, const std::string& reply)
+    static int32_t call(const Invoker& export_, const hardening::GuardedCall& frame, const std::string& reply)
     {
         const std::size_t before = server_->requests().size();
         server_->push(reply);
@@ -148,7 +156,7 @@ TEST_F(FamilyExports, EveryRowSendsItsRequestAndReadsEachReplyCase)
         const hardening::ExpectedReply good = hardening::wellFormedReply(d);
         for (const ReplyCase& c : replyCases(d)) {
             SCOPED_TRACE(std::string(d.name) + ": " + c.what);
-            hardening::CallFrame frame(d, kBound);
+            hardening::GuardedCall frame(d, kBound);
             EXPECT_EQ(call(e, frame, c.reply), c.rc);
             EXPECT_EQ(server_->lastRequest(), expectedRequest(d, 64));
             for (int k = 0; k < d.outputCount; ++k) {
@@ -161,7 +169,7 @@ TEST_F(FamilyExports, EveryRowSendsItsRequestAndReadsEachReplyCase)
         }
         // A text longer than its limit is left out of the request.
         if (expectedRequest(d, 3) != expectedRequest(d, 64)) {
-            hardening::CallFrame shortLimit(d, kBound, 3);
+            hardening::GuardedCall shortLimit(d, kBound, 3);
             call(e, shortLimit, d.name + std::string("=(n=f7ffffff)"));
             EXPECT_EQ(server_->lastRequest(), expectedRequest(d, 3)) << d.name;
         }
@@ -181,7 +189,7 @@ TEST_F(FamilyExports, NullOutputsAreRefusedBeforeAnythingIsSent)
     const std::size_t before = server_->requests().size();
     for (const Invoker& e : kInvokers) {
         for (int k = 0; k < e.row->outputCount; ++k) {
-            hardening::CallFrame frame(*e.row, kBound);
+            hardening::GuardedCall frame(*e.row, kBound);
             frame.nullOutput(k);
             EXPECT_EQ(e.call(frame.args()), TQBSE_UNKNOWN_ERROR) << e.row->name << " output " << k;
         }

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "support/call_frame.h"
+#include "support/guarded_call.h"
 #include "support/replies.h"
 #include "platform/host.h"
 #include "protocol/call_table.h"
@@ -109,7 +109,7 @@ protected:
     {
         const ExpectedReply reply = wellFormedReply(call, {7, 3}, 0, salt);
         server_.push(plan(reply.text));
-        CallFrame frame(call, 16);
+        GuardedCall frame(call, 16);
         const int32_t rc = &call == &calls::GetServerVersion
                                ? tqBsePluginControlDll_GetServerVersion(frame.args()[0].intOut)
                                : frame.callOverSocket();

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "support/call_frame.h"
+#include "support/guarded_call.h"
 #include "support/replies.h"
 #include "protocol/call_table.h"
 #include "support/fake_server.h"
@@ -45,7 +45,7 @@ protected:
     {
         plan.text = expected.text;
         server_.push(plan);
-        CallFrame frame(call, bound);
+        GuardedCall frame(call, bound);
         ASSERT_EQ(frame.callOverSocket(), 0) << call.name;
         for (int k = 0; k < call.outputCount; ++k) {
             const std::string written = frame.bytes(k).substr(0, expected.outputs[k].size());

@@ -48,9 +48,9 @@ const std::string kItem = calls::Protocol_Results_GetResultItem.name;
 int exchangeWithin3s(FakeServer& server, std::string* reply, int tokens)
 {
     auto future = std::async(std::launch::async, [reply, tokens] {
-        ServerConnection& socket = ServerConnection::instance();
-        const int rc = socket.exchange("Q=(n=01000000)", ReplyLimits{tokens, SIZE_MAX, "Q"});
-        *reply = socket.reader().reply();
+        ServerConnection& connection = ServerConnection::instance();
+        const int rc = connection.exchange("Q=(n=01000000)", ReplyLimits{tokens, SIZE_MAX, "Q"});
+        *reply = connection.reader().reply();
         return rc;
     });
     if (future.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {

@@ -8,6 +8,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -209,11 +211,13 @@ TEST_F(Trace, AnUnopenableTraceIsSaidOnceAndNothingElseChanges)
     platform::setEnvironment("TQBSE_TRACE", "/nonexistent-folder/trace.jsonl");
     testing::internal::CaptureStderr();
     connect();
+    // A second Initialise with the same path says nothing more.
     ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 153), 0);
     EXPECT_EQ(tqBsePluginControlDll_FullProtocolReset(), 0);
-    EXPECT_THAT(testing::internal::GetCapturedStderr(),
-                testing::MatchesRegex("tqBsePluginControlDll: TQBSE_TRACE=\"/nonexistent-folder/trace.jsonl\" "
-                                      "cannot be opened \\(.+\\); no trace is written\n"));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_THAT(said, testing::MatchesRegex("tqBsePluginControlDll: TQBSE_TRACE=\"/nonexistent-folder/trace.jsonl\" "
+                                            "cannot be opened \\(.+\\); no trace is written\n"));
     // Unset, the next Initialise stops tracing: nothing is written.
     platform::setEnvironment("TQBSE_TRACE", "");
     ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 153), 0);

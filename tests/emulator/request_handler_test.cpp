@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "client/call_remote.h"
-#include "support/call_frame.h"
+#include "support/guarded_call.h"
 #include "emulator/model.h"
 #include "emulator/options.h"
 #include "emulator/request_handler.h"
 #include "protocol/call_table.h"
 #include "protocol/codec.h"
-#include "protocol/framer.h"
+#include "protocol/request_framer.h"
 
 namespace tqbse::emu {
 namespace {
@@ -46,18 +46,22 @@ TEST(EmulatorRequests, EveryRemoteRowSucceedsThroughTheLibraryReader)
                                                                : kPrefix + "Protocol_Results_GetHandle=");
         // Names the emulator knows, flags on, the handle, and index, trace
         // and item 0.
-        const hardening::CallFrame frame(*row, 1 << 16, 1 << 16, [](const CallDesc& d, const ParamDesc& p) -> ArgValue {
+        const hardening::GuardedCall frame(*row, 1 << 16, 1 << 16, [](const CallDesc& d, const ParamDesc& p) -> ArgValue {
             const std::string_view name = p.name;
-            switch (p.role) {
-            case ParamRole::InText:
+            // Asked for value inputs only, whose tags these are.
+            switch (traits(p.role).tag) {
+            case WireTag::String:
                 return name == "content"                  ? "<new/>"
                        : d.family == Family::Scenarios    ? "Idle_Camping"
                        : d.family == Family::DebugFilters ? "MAC"
                                                           : "attach_accept.xml";
-            case ParamRole::InFloat: return -20.5f;
-            case ParamRole::InDouble: return 2.0e9;
-            default: return int32_t(p.role == ParamRole::InBool ? -1 : name == "handle" ? 1 : 0);
+            case WireTag::Float: return -20.5f;
+            case WireTag::Double: return 2.0e9;
+            case WireTag::Int:
+            case WireTag::DoubleArray:
+            case WireTag::None: break;
             }
+            return int32_t(p.role == ParamRole::InBool ? -1 : name == "handle" ? 1 : 0);
         });
         const std::string reply = handleRequest(model, buildRequest(*row, frame.args()));
         codec::SplitMessage message;

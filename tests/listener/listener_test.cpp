@@ -212,7 +212,7 @@ TEST_F(Listener, InitialiseStartsAndRestartsItAndShutdownLeavesItRunning)
     const ListenerState afterFailedBind = listener::listenerState(); // settled when Initialise returns
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "bind() failed: " + std::to_string(kAddressInUseError) + " (callback port " + std::to_string(held.port)
-                  + ": " + platform::errorText(kAddressInUseError) + ")\n");
+                  + ": " + platform::socketErrorText(kAddressInUseError) + ")\n");
     EXPECT_EQ(initialised, 0);
     EXPECT_EQ(afterFailedBind, ListenerState::Ended);
     EXPECT_EQ(tqBsePluginControlDll_RemoteConnection_Set(-1), 0);

@@ -54,7 +54,8 @@ complete_words() {
     complete "$docs/completion/tqbse" tqbse "$@"
 }
 calls=$("$tool" list --json | sed -n 's/^{"call":"\([^"]*\)".*/\1/p' | sort)
-[ "$(wc -l <<<"$calls")" -eq 75 ] || fail "tqbse list --json: $(wc -l <<<"$calls") calls"
+exports=$(grep -c '^TQBSE_API ' "$(dirname "$0")/../../include/tqBsePluginControlDll.h")
+[ "$(wc -l <<<"$calls")" -eq "$exports" ] || fail "tqbse list --json: $(wc -l <<<"$calls") calls"
 offered=$(complete_words "" | sort)
 [ "$(comm -23 <(echo "$calls") <(echo "$offered"))" = "" ] || fail "calls not offered: $(comm -23 <(echo "$calls") <(echo "$offered"))"
 [ "$(comm -13 <(echo "$calls") <(echo "$offered") | tr '\n' ' ')" = "describe info list shell trace " ] \

@@ -300,6 +300,20 @@ TEST(CodecDoubleArray, EveryByteOfListsAcrossVectorBoundariesMatchesAByteWiseRef
                 const std::size_t checked = tqbse::test::referenceCommaElements(changed);
                 ASSERT_EQ(countCommaElements(changed.data(), changed.size()), checked)
                     << count << " elements, byte " << int(uint8_t(replacement)) << " at " << position;
+                // The scalar twins, compiled on every build, on the same bytes.
+                ASSERT_EQ(scalar::countCommaElements(changed.data(), changed.size()), checked)
+                    << count << " elements, byte " << int(uint8_t(replacement)) << " at " << position;
+                const bool wellFormed = scalar::wellFormedElements(changed, count);
+                ASSERT_EQ(wellFormedElements(changed, count), wellFormed)
+                    << count << " elements, byte " << int(uint8_t(replacement)) << " at " << position;
+                ASSERT_EQ(wellFormed, expectedRc == kSuccess)
+                    << count << " elements, byte " << int(uint8_t(replacement)) << " at " << position;
+                if (wellFormed) {
+                    std::vector<double> plain(std::size_t(count), -7.0);
+                    scalar::decodeElements(changed.data(), count, plain.data());
+                    ASSERT_EQ(std::memcmp(plain.data(), expected.data(), expected.size()), 0)
+                        << count << " elements, byte " << int(uint8_t(replacement)) << " at " << position;
+                }
                 DoubleArrayView view;
                 const std::string token = "(da=" + std::to_string(count) + "[" + changed + "])";
                 ASSERT_EQ(parseDoubleArray(token, &view, checked), expectedRc)
@@ -399,6 +413,13 @@ TEST(CodecTokenEnd, VectorCountMatchesAByteScanAcrossBlocks)
         ASSERT_EQ(end, expectedEnd) << "round " << round;
         ASSERT_EQ(depth, expectedDepth) << "round " << round;
         ASSERT_EQ(close, expectedClose) << "round " << round;
+        // The scalar twin, compiled on every build, on the same text.
+        int64_t plainDepth = startDepth;
+        std::size_t plainClose = 0;
+        ASSERT_EQ(scalar::countParentheses(text, from, stops, &plainDepth, &plainClose), expectedEnd)
+            << "round " << round;
+        ASSERT_EQ(plainDepth, expectedDepth) << "round " << round;
+        ASSERT_EQ(plainClose, expectedClose) << "round " << round;
     }
 }
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/framer.h"
+#include "protocol/reply_reader.h"
 #include "support/reply_rule.h"
 
 namespace {
@@ -168,7 +168,7 @@ TEST(ReplyReader, AWholeSmallReplyIsTakenInOnePassOnlyWithinItsBounds)
         for (const std::string& chunk : c.chunks)
             joined += chunk;
         EXPECT_EQ(reader.flat(), c.flat) << c.what;
-        const std::string_view kept = tqbse::textBeforeZero(joined);
+        const std::string_view kept = tqbse::codec::textBeforeZero(joined);
         EXPECT_EQ(reader.reply(), kept) << c.what;
         const bool shortLast = c.chunks.back().size() < kReceiveChunkSize;
         const bool endsInParenthesis = c.chunks.back().back() == ')'; // the chunk's last byte, zero or not

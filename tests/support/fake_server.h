@@ -27,8 +27,8 @@
 #include <thread>
 #include <vector>
 
+#include "client/receive.h"
 #include "platform/host.h"
-#include "protocol/framer.h"
 #include "support/sockets.h"
 
 namespace tqbse::test {
@@ -85,7 +85,7 @@ inline platform::SocketHandle boundSocket(const char* ip, uint16_t port, bool li
             return s;
         if (listen)
             platform::setListenerAddressOption(s);
-        if (platform::bindSocket(s, endpoint(ip, port)) == 0 && (!listen || platform::listenSocket(s, 4) == 0))
+        if (platform::bindSocket(s, endpoint(ip, port)) == 0 && (!listen || platform::listenSocket(s, platform::kListenBacklog) == 0))
             return s;
         platform::closeSocket(s);
         if (port == 0 || waited >= waitMs)
@@ -192,31 +192,16 @@ private:
 
     void serve(platform::SocketHandle c)
     {
-        std::vector<char> buffer(1 << 16);
         for (;;) {
             std::string request;
             RequestFramer framer;
             // A client silent this long waits for a reply that never ends:
             // dropping it lets the call fail instead of hanging the test.
-            for (int idleMs = 0;;) {
-                if (stop_.load())
-                    return;
-                if (!platform::waitReadable(c, kPollMs)) {
-                    idleMs += kPollMs;
-                    if (!request.empty() && idleMs >= kRequestQuietMs)
-                        break;
-                    if (idleMs >= kIdleLimitMs)
-                        return;
-                    continue;
-                }
-                idleMs = 0;
-                const int64_t n = platform::receiveSome(c, buffer.data(), buffer.size());
-                if (n <= 0)
-                    return;
-                request.append(buffer.data(), std::size_t(n));
-                if (framer.feed(request))
-                    break;
-            }
+            const auto keepWaiting = [this](int idleMs) { return !stop_.load() && idleMs < kIdleLimitMs; };
+            const auto anyRoom = [](std::size_t) { return true; };
+            const RequestEnd end = receiveRequest(c, request, framer, {kPollMs}, keepWaiting, anyRoom);
+            if (end != RequestEnd::Complete && end != RequestEnd::Quiet)
+                return;
             ScriptedReply reply;
             {
                 std::lock_guard lock(mutex_);
@@ -265,7 +250,6 @@ private:
     }
 
     static constexpr int kPollMs = 10;
-    static constexpr int kRequestQuietMs = 100;
     static constexpr int kIdleLimitMs = 30000;
 
     platform::SocketHandle listening_ = platform::kInvalidSocket;

@@ -80,7 +80,17 @@ inline ExpectedReply wellFormedReply(const CallDesc& call, ReplyShape shape = {}
             r.outputs.push_back(std::string(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(double)));
             break;
         }
-        default:
+        // Not outputs: nothing in the reply.
+        case ParamRole::InInt:
+        case ParamRole::InBool:
+        case ParamRole::InFloat:
+        case ParamRole::InDouble:
+        case ParamRole::InText:
+        case ParamRole::TextLimit:
+        case ParamRole::BufferSize:
+        case ParamRole::Capacity:
+        case ParamRole::LocalInt:
+        case ParamRole::LocalSize:
             break;
         }
     }

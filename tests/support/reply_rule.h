@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "protocol/codec.h"
-#include "protocol/framer.h"
+#include "protocol/reply_reader.h"
 
 namespace tqbse::test {
 

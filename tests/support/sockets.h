@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/host.h"
 #include "platform/platform.h"
 #include "protocol/ports.h"
 

@@ -1,5 +1,6 @@
 #include "trace_target.h"
 
+#include "platform/host.h"
 #include "platform/platform.h"
 
 namespace tqbse::cli {

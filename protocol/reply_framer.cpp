@@ -1,17 +1,10 @@
-#include "protocol/framer.h"
+// The reply framer: the completeness rule, and where each expected token
+// ends, recorded on the way.
+#include "protocol/reply_framer.h"
 
 #include <algorithm>
 #include <bit>
-#include <cstdlib>
 #include <cstring>
-#include <new>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-#include "protocol/call_table.h"
-#include "protocol/codec.h"
 
 namespace tqbse {
 namespace {
@@ -37,26 +30,6 @@ struct Window {
 inline Window windowAt(const char* data, std::size_t at, std::size_t size)
 {
     const std::size_t length = std::min<std::size_t>(16, size - at);
-#if defined(__SSE2__)
-    __m128i bytes;
-    unsigned shift = 0;
-    if (length == 16) {
-        bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
-    } else if (size >= 16) {
-        // The last 16 bytes, of which the window is the end.
-        bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + size - 16));
-        shift = unsigned(16 - length);
-    } else {
-        // Zero padding matches none of the three.
-        alignas(16) char tail[16] = {};
-        std::memcpy(tail, data + at, length);
-        bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(tail));
-    }
-    const auto bitsOf = [&](char c) {
-        return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(c)))) >> shift;
-    };
-    return {bitsOf('('), bitsOf(')'), bitsOf('='), length};
-#else
     Window w{0, 0, 0, length};
     for (std::size_t k = 0; k < length; ++k) {
         w.opens |= unsigned(data[at + k] == '(') << k;
@@ -64,18 +37,11 @@ inline Window windowAt(const char* data, std::size_t at, std::size_t size)
         w.equals |= unsigned(data[at + k] == '=') << k;
     }
     return w;
-#endif
 }
 
 inline int lowestBit(unsigned x) { return std::countr_zero(x); }
 
 } // namespace
-
-std::string_view textBeforeZero(std::string_view chunk)
-{
-    const void* zero = std::memchr(chunk.data(), 0, chunk.size());
-    return zero ? chunk.substr(0, std::size_t(static_cast<const char*>(zero) - chunk.data())) : chunk;
-}
 
 void ReplyFramer::followRun(std::size_t token)
 {
@@ -92,26 +58,15 @@ void ReplyFramer::checkRun(const char* data, std::size_t size)
         return;
     CheckedRun& run = runs_[runCount_ - 1];
     if (run.elements == 0) {
-        // "(da=", a count of signs and digits, "[": nothing among them is a
-        // "[" (so this one is the decoder's too), a parenthesis after the
-        // first or a zero byte. Any other token is left to the decoder.
-        constexpr std::size_t kHead = 4;
-        constexpr std::size_t kMaxCount = 11; // "-2147483648"
-        if (size - run.token < kHead)
-            return;
-        std::size_t at = run.token + kHead;
-        bool array = std::memcmp(data + run.token, "(da=", kHead) == 0;
-        for (; array && at < size && at < run.token + kHead + kMaxCount; ++at)
-            if (const char c = data[at]; (c < '0' || c > '9') && c != '-' && c != '+')
-                break;
-        if (array && at == size)
-            return; // the "[" may still come
-        if (!array || data[at] != '[') {
+        const std::size_t elements = codec::arrayElementsStart(data, run.token, size);
+        if (elements == 0)
+            return; // the head may still come
+        if (elements == codec::kNotAnArray) {
             --runCount_;
             following_ = false;
             return;
         }
-        run.elements = run.end = at + 1;
+        run.elements = run.end = elements;
     }
     const std::size_t whole = (size - run.end) / codec::kArrayElementStride;
     const std::size_t good = codec::countCommaElements(data + run.end, size - run.end);
@@ -279,7 +234,7 @@ std::size_t ReplyFramer::takeChunk(const char* data, std::size_t size, std::size
     checkRun(data, size + n);
     if (!lastTokenOpen_) {
         const std::size_t from = pastCheckedRun(size);
-        return from - size + textBeforeZero(std::string_view(data + from, size + n - from)).size();
+        return from - size + codec::textBeforeZero(std::string_view(data + from, size + n - from)).size();
     }
     // What an earlier chunk left uncounted (the bytes after the last
     // token's "(" in the chunk where it began), then this chunk up to a zero
@@ -307,87 +262,28 @@ bool ReplyFramer::holdsExpectedTokens(std::string_view reply) const
     return tokens_ >= expected_ || lastTokenOpen_ || failed(reply);
 }
 
-namespace {
-
-// Where the parentheses of a flat reply's tokens are: bit k stands for
-// tokens[k], k < n <= 64.
-struct FlatMasks {
-    uint64_t opens = 0;
-    uint64_t closes = 0;
-};
-
-// Whether data starts with the n bytes of `name` (n >= 16) and `tokens`, its
-// next n bytes, hold no zero byte (nor does the name); *masks is set then.
-// The 16 bytes before tokens + count are readable.
-inline bool flatMasks(const char* data, const char* name, std::size_t n, const char* tokens, std::size_t count,
-                      FlatMasks* masks)
-{
-#if defined(__SSE2__)
-    const auto load = [](const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
-    const __m128i zero = _mm_setzero_si128();
-    // The name in blocks of 16, the last one ending at n.
-    __m128i good = _mm_cmpeq_epi8(zero, zero);
-    for (std::size_t at = 0;; at += 16) {
-        const std::size_t from = std::min(at, n - 16);
-        const __m128i expected = load(name + from);
-        good = _mm_and_si128(good, _mm_andnot_si128(_mm_cmpeq_epi8(expected, zero),
-                                                    _mm_cmpeq_epi8(expected, load(data + from))));
-        if (from + 16 == n)
-            break;
-    }
-    if (_mm_movemask_epi8(good) != 0xffff)
-        return false;
-    const __m128i open = _mm_set1_epi8('(');
-    const __m128i close = _mm_set1_epi8(')');
-    __m128i zeros = zero;
-    FlatMasks m;
-    for (std::size_t at = 0; at < count; at += 16) {
-        // A block past the end is the last 16 bytes, its bits shifted down;
-        // the bytes before are the name, "=" and earlier tokens, none zero.
-        const std::size_t shift = count - at < 16 ? 16 - (count - at) : 0;
-        const __m128i b = load(tokens + at - shift);
-        m.opens |= uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, open))) >> shift) << at;
-        m.closes |= uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, close))) >> shift) << at;
-        zeros = _mm_or_si128(zeros, _mm_cmpeq_epi8(b, zero));
-    }
-    if (_mm_movemask_epi8(zeros) != 0)
-        return false;
-#else
-    if (std::memcmp(data, name, n) != 0 || std::memchr(name, 0, n) != nullptr
-        || std::memchr(tokens, 0, count) != nullptr)
-        return false;
-    FlatMasks m;
-    for (std::size_t k = 0; k < count; ++k) {
-        m.opens |= uint64_t(tokens[k] == '(') << k;
-        m.closes |= uint64_t(tokens[k] == ')') << k;
-    }
-#endif
-    *masks = m;
-    return true;
-}
-
-} // namespace
-
 bool ReplyFramer::takeFlat(std::string_view reply)
 {
     const std::size_t nameLength = name_.size();
     const std::size_t size = reply.size();
     const char* data = reply.data();
     const std::size_t from = nameLength + 1;
-    FlatMasks m;
     if (nameLength < 16 || size <= from || size - from > kFlatTokenBytes || expected_ > kMaxRecordedTokens
-        || data[nameLength] != '=' || !flatMasks(data, name_.data(), nameLength, data + from, size - from, &m))
+        || data[nameLength] != '=' || std::memcmp(data, name_.data(), nameLength) != 0
+        || std::memchr(name_.data(), 0, nameLength) != nullptr || std::memchr(data + from, 0, size - from) != nullptr)
         return false;
-    // Tokens side by side, none holding a parenthesis: a "(" first and after
-    // every ")" but the last, which is the last byte.
-    const uint64_t last = uint64_t(1) << (size - from - 1);
-    if ((m.closes & last) == 0 || m.opens != (((m.closes ^ last) << 1) | 1))
-        return false;
+    // Tokens side by side, none holding a parenthesis: each begins with "("
+    // right where the one before it ended and ends at the first ")" after
+    // it, with no "(" in between; the last one ends the reply.
     int k = 0;
-    for (uint64_t c = m.closes; c != 0; c &= c - 1) {
-        if (k == expected_)
+    for (std::size_t at = from; at < size; ++k) {
+        if (k == expected_ || data[at] != '(')
             return false;
-        ends_[k++] = from + std::size_t(std::countr_zero(c)) + 1;
+        const auto* close = static_cast<const char*>(std::memchr(data + at + 1, ')', size - at - 1));
+        if (close == nullptr || std::memchr(data + at + 1, '(', std::size_t(close - data) - at - 1) != nullptr)
+            return false;
+        at = std::size_t(close - data) + 1;
+        ends_[k] = at;
     }
     if (k != expected_)
         return false;
@@ -440,40 +336,6 @@ void ReplyFramer::split(std::string_view reply, codec::SplitMessage* out)
         out->params.back() = reply.substr(from, lastEnd_ - from);
 }
 
-ReplyReader::~ReplyReader() { ::operator delete(data_); }
-
-ReplyReader& ReplyReader::operator=(ReplyReader&& other) noexcept
-{
-    std::swap(data_, other.data_);
-    std::swap(size_, other.size_);
-    std::swap(capacity_, other.capacity_);
-    std::swap(touched_, other.touched_);
-    maxBytes_ = other.maxBytes_;
-    chunkFill_ = other.chunkFill_;
-    framer_ = other.framer_;
-    couldEnd_ = other.couldEnd_;
-    return *this;
-}
-
-bool ReplyReader::reserveTotal(std::size_t total)
-{
-    if (total <= capacity_)
-        return true;
-    // From operator new, where the rest of the library's memory comes from
-    // (and where a counting allocator sees it). A bulk reply reserves its
-    // bound up front, so only small replies grow, by copying.
-    char* grown = static_cast<char*>(::operator new(total, std::nothrow));
-    if (grown == nullptr)
-        return false;
-    if (size_ > 0)
-        std::memcpy(grown, data_, size_);
-    ::operator delete(data_);
-    data_ = grown;
-    capacity_ = total;
-    touched_ = size_; // the new block's pages are written only as far as the copy
-    return true;
-}
-
 void ReplyFramer::reset(int expectedTokens, std::string_view name)
 {
     name_ = name;
@@ -486,118 +348,6 @@ void ReplyFramer::reset(int expectedTokens, std::string_view name)
     nameEnd_ = lastEnd_ = 0;
     runCount_ = 0;
     first_ = {0, 0};
-}
-
-void ReplyReader::begin(int expectedTokens, std::size_t maxBytes, std::size_t reserve, std::string_view name)
-{
-    size_ = 0;
-    maxBytes_ = maxBytes;
-    framer_.reset(expectedTokens, name);
-    couldEnd_ = false;
-    chunkFill_ = 0;
-    if (reserve > 0 && capacity_ > kKeptBytes && capacity_ / 4 > reserve)
-        release();
-    // Best effort: without the room the reply grows as it arrives.
-    if (reserve > 0)
-        reserveTotal(reserve + kReceiveChunkSize);
-}
-
-char* ReplyReader::space()
-{
-    if (capacity_ - size_ < kReceiveChunkSize
-        && !reserveTotal(std::max(2 * capacity_, size_ + kReceiveChunkSize)))
-        return nullptr;
-    return data_ + size_;
-}
-
-ReplyReader::Next ReplyReader::received(std::size_t n, std::size_t room)
-{
-    if (n == 0)
-        return Next::Receive;
-    touched_ = std::max(touched_, size_ + n);
-    // Whether the receive ended a short chunk of kReceiveChunkSize bytes, as
-    // if the bytes had been received that many at a time: a receive that
-    // filled its room had more waiting, and one that took what there was
-    // ends a full chunk when the bytes since the last short chunk are a
-    // whole number of chunks. Larger receives thus end a reply exactly where
-    // chunk-sized ones would.
-    const std::size_t fill = (chunkFill_ + n) % kReceiveChunkSize;
-    const bool shortChunk = n < room && fill != 0;
-    chunkFill_ = n < room ? 0 : fill;
-    if (size_ == 0 && shortChunk && n <= maxBytes_ && framer_.takeFlat(std::string_view(data_, n))) {
-        size_ = n;
-        couldEnd_ = false;
-        return Next::Done;
-    }
-    const char last = data_[size_ + n - 1];
-    size_ += framer_.takeChunk(data_, size_, n);
-    // More than the call can deliver: a server that never ends its reply
-    // would otherwise take all memory.
-    if (size_ > maxBytes_)
-        return Next::TooLarge;
-    const ReplyFramer::Verdict verdict = framer_.advance(reply(), shortChunk, last);
-    couldEnd_ = verdict == ReplyFramer::Verdict::EndIfQuiet;
-    switch (verdict) {
-    case ReplyFramer::Verdict::End:
-        return Next::Done;
-    case ReplyFramer::Verdict::EndIfQuiet:
-        return Next::WaitQuiet;
-    case ReplyFramer::Verdict::More:
-        break;
-    }
-    return Next::Receive;
-}
-
-ReplyReader::Next ReplyReader::feed(std::string_view chunk)
-{
-    if (chunk.empty())
-        return Next::Receive;
-    if (capacity_ - size_ < chunk.size()
-        && !reserveTotal(std::max(2 * capacity_, size_ + std::max(chunk.size(), kReceiveChunkSize))))
-        return Next::OutOfMemory;
-    std::memcpy(data_ + size_, chunk.data(), chunk.size());
-    return received(chunk.size());
-}
-
-void ReplyReader::split(codec::SplitMessage* out) { framer_.split(reply(), out); }
-
-void ReplyReader::release()
-{
-    ::operator delete(data_);
-    data_ = nullptr;
-    size_ = capacity_ = touched_ = 0;
-}
-
-bool RequestFramer::feed(std::string_view buffer)
-{
-    const char* data = buffer.data();
-    const std::size_t size = buffer.size();
-    for (std::size_t pos = scanned_; pos < size; ++pos) {
-        const char c = data[pos];
-        if (eq_ < 0) {
-            if (c == '=') {
-                eq_ = int64_t(pos);
-                const CallDesc* row = findRemoteCall(buffer.substr(0, pos));
-                expected_ = row ? row->inputCount : -1;
-            }
-        } else if (c == '(') {
-            ++depth_;
-        } else if (c == ')' && depth_ > 0) {
-            if (--depth_ == 0)
-                ++tokens_;
-        }
-    }
-    scanned_ = size;
-    const bool atEquals = eq_ >= 0 && int64_t(size) == eq_ + 1;
-    const bool balanced = eq_ >= 0 && depth_ == 0 && size > 0 && data[size - 1] == ')';
-    complete_ = (atEquals && expected_ <= 0) || (balanced && tokens_ >= std::max(expected_, 1));
-    return complete_;
-}
-
-bool isRequestComplete(std::string_view request)
-{
-    RequestFramer framer;
-    return framer.feed(request);
 }
 
 } // namespace tqbse

@@ -19,7 +19,7 @@ namespace tqbse::hardening {
 inline constexpr uint8_t kSentinel = 0xa5;
 inline constexpr std::size_t kGuardBytes = 16;
 
-class CallFrame {
+class GuardedCall {
 public:
     // The value of an input parameter, for callers that need other inputs
     // than the fixed ones.
@@ -27,7 +27,7 @@ public:
 
     // `bound` is every buffer size (bytes) and array capacity (elements),
     // `textLimit` the limit of every text input ("name").
-    CallFrame(const CallDesc& call, int32_t bound, int32_t textLimit = 64, Inputs inputs = nullptr)
+    GuardedCall(const CallDesc& call, int32_t bound, int32_t textLimit = 64, Inputs inputs = nullptr)
         : call_(call), values_(call), blocks_(call.paramCount)
     {
         for (int i = 0; i < call.paramCount; ++i) {
@@ -36,7 +36,9 @@ public:
             case WireTag::Float: values_.setFloat(i, 1.5f); break;
             case WireTag::Double: values_.setDouble(i, 2.5); break;
             case WireTag::String: values_.setText(i, "name"); break;
-            default: values_.setInt(i, role == ParamRole::TextLimit ? textLimit : 3); break;
+            case WireTag::Int:
+            case WireTag::DoubleArray: // an array output: its block replaces the value below
+            case WireTag::None: values_.setInt(i, role == ParamRole::TextLimit ? textLimit : 3); break;
             }
         }
         values_.setBound(bound);
@@ -54,8 +56,8 @@ public:
             args_[out.param] = outputArg(tag, alloc(out.param, count * elementBytes(tag)));
         }
     }
-    CallFrame(const CallFrame&) = delete;
-    CallFrame& operator=(const CallFrame&) = delete;
+    GuardedCall(const GuardedCall&) = delete;
+    GuardedCall& operator=(const GuardedCall&) = delete;
 
     // Runs the call over the library's client connection, as an export
     // does, or over `exchange`.
