@@ -6,9 +6,36 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <string_view>
 
 namespace tqbse::environment {
+namespace {
+
+// The variable's text, null when unset or empty.
+const char* valueOf(const char* name)
+{
+    const char* text = std::getenv(name);
+    return text == nullptr || *text == '\0' ? nullptr : text;
+}
+
+// Whole decimal digits of `text` as a number no larger than `most`.
+template <typename Number>
+bool parseWhole(std::string_view text, Number most, Number* value)
+{
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value, 10);
+    return error == std::errc() && end == text.data() + text.size() && text[0] != '-' && *value <= most;
+}
+
+// Says once per process, on standard error, that `name`'s value `text` is
+// ignored and what happens instead.
+void sayIgnored(std::atomic_flag& said, const char* name, const char* text, const char* what)
+{
+    if (!said.test_and_set())
+        std::fprintf(stderr, "tqBsePluginControlDll: %s=\"%s\" %s\n", name, text, what);
+}
+
+} // namespace
 
 // TQBSE_REPLY_TIMEOUT_MS, read at every Initialise: a positive number of
 // milliseconds turns on the reply deadline for the connection it makes.
@@ -16,20 +43,13 @@ namespace tqbse::environment {
 // Anything else is ignored, and said so once on standard error.
 int replyDeadline()
 {
-    const char* text = std::getenv("TQBSE_REPLY_TIMEOUT_MS");
-    if (text == nullptr || *text == '\0')
-        return 0;
-    const std::string_view digits(text);
+    const char* text = valueOf("TQBSE_REPLY_TIMEOUT_MS");
     int value = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 10);
-    if (error == std::errc() && end == digits.data() + digits.size() && value >= 0 && digits[0] != '-')
+    if (text == nullptr || parseWhole(text, std::numeric_limits<int>::max(), &value))
         return value;
-    static std::atomic_flag warned = ATOMIC_FLAG_INIT;
-    if (!warned.test_and_set())
-        std::fprintf(stderr,
-                     "tqBsePluginControlDll: TQBSE_REPLY_TIMEOUT_MS=\"%s\" is not a number of milliseconds; "
-                     "calls wait for their replies without a deadline\n",
-                     text);
+    static std::atomic_flag said = ATOMIC_FLAG_INIT;
+    sayIgnored(said, "TQBSE_REPLY_TIMEOUT_MS", text,
+               "is not a number of milliseconds; calls wait for their replies without a deadline");
     return 0;
 }
 
@@ -40,16 +60,12 @@ int replyDeadline()
 platform::DiagnosticsTarget diagnostics()
 {
     using platform::DiagnosticsTarget;
-    const char* text = std::getenv("TQBSE_DIAGNOSTICS");
+    const char* text = valueOf("TQBSE_DIAGNOSTICS");
     DiagnosticsTarget target = DiagnosticsTarget::Stdout;
-    if (text == nullptr || *text == '\0' || platform::parseDiagnosticsTarget(text, &target))
+    if (text == nullptr || platform::parseDiagnosticsTarget(text, &target))
         return target;
-    static std::atomic_flag warned = ATOMIC_FLAG_INIT;
-    if (!warned.test_and_set())
-        std::fprintf(stderr,
-                     "tqBsePluginControlDll: TQBSE_DIAGNOSTICS=\"%s\" is not stdout, stderr or off; "
-                     "diagnostics go to standard output\n",
-                     text);
+    static std::atomic_flag said = ATOMIC_FLAG_INIT;
+    sayIgnored(said, "TQBSE_DIAGNOSTICS", text, "is not stdout, stderr or off; diagnostics go to standard output");
     return DiagnosticsTarget::Stdout;
 }
 
@@ -62,20 +78,14 @@ platform::DiagnosticsTarget diagnostics()
 // extra). Anything else is ignored, and said so once on standard error.
 platform::SocketHandle interrupt()
 {
-    const char* text = std::getenv("TQBSE_INTERRUPT_FD");
-    if (text == nullptr || *text == '\0')
-        return platform::kInvalidSocket;
-    const std::string_view digits(text);
+    const char* text = valueOf("TQBSE_INTERRUPT_FD");
     unsigned long long value = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 10);
-    if (error == std::errc() && end == digits.data() + digits.size() && value < platform::kInvalidSocket)
+    if (text == nullptr)
+        return platform::kInvalidSocket;
+    if (parseWhole(text, static_cast<unsigned long long>(platform::kInvalidSocket) - 1, &value))
         return platform::SocketHandle(value);
-    static std::atomic_flag warned = ATOMIC_FLAG_INIT;
-    if (!warned.test_and_set())
-        std::fprintf(stderr,
-                     "tqBsePluginControlDll: TQBSE_INTERRUPT_FD=\"%s\" is not a descriptor number; "
-                     "calls cannot be interrupted through it\n",
-                     text);
+    static std::atomic_flag said = ATOMIC_FLAG_INIT;
+    sayIgnored(said, "TQBSE_INTERRUPT_FD", text, "is not a descriptor number; calls cannot be interrupted through it");
     return platform::kInvalidSocket;
 }
 

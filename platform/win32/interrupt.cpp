@@ -23,22 +23,11 @@ bool readableNow(SOCKET s)
 
 WaitEnd waitForSocketOrInterrupt(SocketHandle s, Interest interest, SocketHandle interrupt, int timeoutMs)
 {
-    fd_set readable;
-    fd_set writable;
-    fd_set failed;
-    FD_ZERO(&readable);
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(sock(interrupt), &readable);
-    if (interest == Interest::Read) {
-        FD_SET(sock(s), &readable);
-    } else {
-        FD_SET(sock(s), &writable);
-        FD_SET(sock(s), &failed);
-    }
     timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    const int ready = ::select(0, &readable, &writable, &failed, timeoutMs < 0 ? nullptr : &limit);
-    if (ready == SOCKET_ERROR || FD_ISSET(sock(interrupt), &readable))
+    bool interrupted = false;
+    const int ready = selectSocketOrOther(sock(s), interest, sock(interrupt), timeoutMs < 0 ? nullptr : &limit,
+                                          &interrupted);
+    if (ready == SOCKET_ERROR || interrupted)
         return WaitEnd::Interrupted;
     return ready == 0 ? WaitEnd::TimedOut : WaitEnd::Ready;
 }

@@ -68,22 +68,10 @@ void closeWakeEvent(WakeEvent* event)
 
 bool waitForSocketOrWake(SocketHandle s, Interest interest, const WakeEvent& event)
 {
-    fd_set readable;
-    fd_set writable;
-    fd_set failed;
-    FD_ZERO(&readable);
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(wakeSocket(event), &readable);
-    if (interest == Interest::Read) {
-        FD_SET(sock(s), &readable);
-    } else {
-        FD_SET(sock(s), &writable);
-        FD_SET(sock(s), &failed);
-    }
-    if (::select(0, &readable, &writable, &failed, nullptr) == SOCKET_ERROR)
+    bool woken = false;
+    if (selectSocketOrOther(sock(s), interest, wakeSocket(event), nullptr, &woken) == SOCKET_ERROR)
         return false;
-    return !FD_ISSET(wakeSocket(event), &readable);
+    return !woken;
 }
 
 } // namespace tqbse::platform

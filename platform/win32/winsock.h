@@ -46,4 +46,27 @@ inline int setNonBlocking(SOCKET s, bool on)
     return ::ioctlsocket(s, FIONBIO, &mode) == 0 ? 0 : -1;
 }
 
+// Waits until `s` is ready for `interest` (or has failed) or `other` is
+// readable; `limit` null waits without one. select()'s result, and
+// whether `other` was readable.
+inline int selectSocketOrOther(SOCKET s, Interest interest, SOCKET other, timeval* limit, bool* otherReadable)
+{
+    fd_set readable;
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&readable);
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(other, &readable);
+    if (interest == Interest::Read) {
+        FD_SET(s, &readable);
+    } else {
+        FD_SET(s, &writable);
+        FD_SET(s, &failed);
+    }
+    const int ready = ::select(0, &readable, &writable, &failed, limit);
+    *otherReadable = ready != SOCKET_ERROR && FD_ISSET(other, &readable);
+    return ready;
+}
+
 } // namespace tqbse::platform::win32
