@@ -1,6 +1,7 @@
 // Handling one request against its row and the model, without sockets.
 #include "emulator/request_handler.h"
 
+#include <algorithm>
 #include <functional>
 #include <span>
 #include <unordered_map>
@@ -495,6 +496,9 @@ std::string unknownNameReason(std::string_view request, std::string_view name)
     return "unknown call";
 }
 
+// The tag letters of the token kinds, by WireTag.
+constexpr std::string_view kTagNames[] = {"", "n", "f", "d", "s", "da"};
+
 // Why a request's tokens do not fit its row (-9, -20, -2, -6).
 std::string requestReason(const CallDesc& row, std::span<const std::string_view> tokens)
 {
@@ -506,10 +510,17 @@ std::string requestReason(const CallDesc& row, std::span<const std::string_view>
         const int32_t rc = decodeValue(traits(in.role).tag, tokens[std::size_t(k)], &v);
         if (rc == kSuccess)
             continue;
-        const std::string which = "input " + std::to_string(k + 1) + " (" + row.params[in.param].name + ")";
-        const std::string_view token = tokens[std::size_t(k)].substr(0, 12);
-        return which + (rc == kParameterType ? " has another tag than its kind: " : " does not decode: ")
-            + std::string(token) + (tokens[std::size_t(k)].size() > token.size() ? "..." : "");
+        // The token without its parentheses: "n=0z000000".
+        const std::string_view token = tokens[std::size_t(k)];
+        const std::string_view inner = token.substr(1, std::min<std::size_t>(token.size() - 1, 13));
+        const std::string which = "input " + std::to_string(k + 1) + ' ' + row.params[in.param].name;
+        if (rc == kParameterType) {
+            const std::string_view due = kTagNames[std::size_t(traits(in.role).tag)];
+            return which + " is tagged " + std::string(inner.substr(0, inner.find('=') + 1)) + " where " + std::string(due)
+                + "= is due";
+        }
+        return which + " does not decode: " + std::string(inner.substr(0, inner.find(')')))
+            + (token.size() > 14 ? "..." : "");
     }
     return "the request does not decode";
 }
