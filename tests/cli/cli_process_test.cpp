@@ -131,7 +131,7 @@ TEST_F(CliAgainstEmulator, ATextWithUnpairedParenthesesIsSentWithAWarning)
 
 // A refusal prints the code's text and the emulator's reason, read back from
 // a trace of the tool's own or from the one the user asked for (which keeps
-// the reply with the reason).
+// the reply with the reason, and tqbse trace shows it).
 TEST_F(CliAgainstEmulator, NegativeServerCodeExitsNonZeroWithItsTextAndTheEmulatorsReason)
 {
     const ProgramRun r = tqbse({"Results_DeleteHandle", "987654"});
@@ -153,6 +153,9 @@ TEST_F(CliAgainstEmulator, NegativeServerCodeExitsNonZeroWithItsTextAndTheEmulat
     EXPECT_TRUE(contains(lines, "\"reply\":\"tqBsePluginControlDll_RX_CentreFrequency_Get=(n=eeffffff)"
                                 "(s=RF path index 9 is outside 0..1)\",\"result\":-18"))
         << lines;
+    EXPECT_TRUE(contains(test::runProgram(TQBSE_TOOL, {"trace", trace, "--errors"}).out,
+                         "RX_CentreFrequency_Get(index=9) → -18 TQBSE_INTERNAL_OBJECT_ERROR (emulator: RF path index 9 "
+                         "is outside 0..1)   "));
     ::unlink(trace.c_str());
 }
 
