@@ -16,6 +16,8 @@
 
 #include <tqBsePluginControlDll.h>
 
+#include "protocol/result_codes.h"
+
 namespace tqbse::emu {
 
 using Clock = std::chrono::steady_clock;
@@ -124,7 +126,7 @@ struct Model {
     // cleared before each handler runs).
     std::string refusal;
     // Returns `code` and keeps `reason` for the log line and the reply.
-    int32_t refuse(int32_t code, std::string reason)
+    ResultCode refuse(ResultCode code, std::string reason)
     {
         refusal = std::move(reason);
         return code;

@@ -37,7 +37,7 @@ std::string quoted(const WireValue& name)
 }
 
 // "<what> index 9 is outside 0..4", or "there is no <what>" for an empty list.
-int32_t refuseIndex(Model& m, const char* what, int32_t index, int32_t size)
+ResultCode refuseIndex(Model& m, const char* what, int32_t index, int32_t size)
 {
     if (size <= 0)
         return m.refuse(kInternalObjectError, std::string("no ") + what + " is configured (index " + std::to_string(index) + ")");
@@ -45,9 +45,9 @@ int32_t refuseIndex(Model& m, const char* what, int32_t index, int32_t size)
                                               + std::to_string(size - 1));
 }
 
-int32_t refusePath(Model& m, int32_t index) { return refuseIndex(m, "RF path", index, m.pathCount()); }
+ResultCode refusePath(Model& m, int32_t index) { return refuseIndex(m, "RF path", index, m.pathCount()); }
 
-int32_t refuseBuffer(Model& m, int32_t bufferSize, std::size_t length)
+ResultCode refuseBuffer(Model& m, int32_t bufferSize, std::size_t length)
 {
     return m.refuse(kBufferTooSmall, "bufferSize " + std::to_string(bufferSize) + " is below the text's "
                                          + std::to_string(length) + " bytes + 1");
@@ -74,18 +74,18 @@ void addList(HandlerTable& t, const CallDesc* countName, const CallDesc* lengthN
              const ListAccess& list)
 {
     if (countName != nullptr)
-        t[countName] = [list](Model& m, const WireValue*, CallFrame& r, const CallContext&) -> int32_t {
+        t[countName] = [list](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
             r.addOutput(WireValue::ofInt(list.count(m)));
             return kSuccess;
         };
-    t[lengthName] = [list](Model& m, const WireValue* a, CallFrame& r, const CallContext&) -> int32_t {
+    t[lengthName] = [list](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         const std::string* item = list.item(m, a[0].i);
         if (!item)
             return refuseIndex(m, list.what, a[0].i, list.count(m));
         r.addOutput(WireValue::ofInt(int32_t(item->size())));
         return kSuccess;
     };
-    t[nameName] = [list](Model& m, const WireValue* a, CallFrame& r, const CallContext&) -> int32_t {
+    t[nameName] = [list](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         const std::string* item = list.item(m, a[0].i);
         if (!item)
             return refuseIndex(m, list.what, a[0].i, list.count(m));
@@ -104,20 +104,20 @@ void addFiles(HandlerTable& t, const CallDesc& upload, const CallDesc& size, con
     const auto notUploaded = [what](Model& m, const WireValue& name) {
         return m.refuse(kInternalObjectError, std::string(what) + ' ' + quoted(name) + " not uploaded");
     };
-    t[&upload] = [list, what](Model& m, const WireValue* a, CallFrame&, const CallContext&) -> int32_t {
+    t[&upload] = [list, what](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         if (a[0].isNull)
             return m.refuse(kInternalObjectError, std::string(what) + " name NULL cannot be stored");
         storeNamedText(m.config.*list, std::string(a[0].text), std::string(a[1].text));
         return kSuccess;
     };
-    t[&size] = [list, notUploaded](Model& m, const WireValue* a, CallFrame& r, const CallContext&) -> int32_t {
+    t[&size] = [list, notUploaded](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         const NamedText* f = findNamedText(m.config.*list, a[0].text);
         if (a[0].isNull || !f)
             return notUploaded(m, a[0]);
         r.addOutput(WireValue::ofInt(int32_t(f->content.size())));
         return kSuccess;
     };
-    t[&download] = [list, notUploaded](Model& m, const WireValue* a, CallFrame& r, const CallContext&) -> int32_t {
+    t[&download] = [list, notUploaded](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         const NamedText* f = findNamedText(m.config.*list, a[0].text);
         if (a[0].isNull || !f)
             return notUploaded(m, a[0]);
@@ -132,7 +132,7 @@ void addFiles(HandlerTable& t, const CallDesc& upload, const CallDesc& size, con
 template <typename T>
 void addPathValue(HandlerTable& t, const CallDesc* setName, const CallDesc* getName, T Path::*field)
 {
-    t[setName] = [field](Model& m, const WireValue* a, CallFrame&, const CallContext&) -> int32_t {
+    t[setName] = [field](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         if (!m.validPath(a[0].i))
             return refusePath(m, a[0].i);
         if constexpr (std::is_same_v<T, double>)
@@ -141,7 +141,7 @@ void addPathValue(HandlerTable& t, const CallDesc* setName, const CallDesc* getN
             m.config.paths[std::size_t(a[0].i)].*field = a[1].f;
         return kSuccess;
     };
-    t[getName] = [field](Model& m, const WireValue* a, CallFrame& r, const CallContext&) -> int32_t {
+    t[getName] = [field](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!m.validPath(a[0].i))
             return refusePath(m, a[0].i);
         if constexpr (std::is_same_v<T, double>)
@@ -155,11 +155,11 @@ void addPathValue(HandlerTable& t, const CallDesc* setName, const CallDesc* getN
 // A flag without index: setter and getter.
 void addFlag(HandlerTable& t, const CallDesc* setName, const CallDesc* getName, int32_t Model::*field)
 {
-    t[setName] = [field](Model& m, const WireValue* a, CallFrame&, const CallContext&) -> int32_t {
+    t[setName] = [field](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         m.*field = a[0].i;
         return kSuccess;
     };
-    t[getName] = [field](Model& m, const WireValue*, CallFrame& r, const CallContext&) -> int32_t {
+    t[getName] = [field](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
         r.addOutput(WireValue::ofInt(m.*field));
         return kSuccess;
     };
@@ -174,7 +174,7 @@ const ResultsHandle* findHandle(const Model& m, int32_t id, ResultsHandle::Kind 
 const char* familyName(ResultsHandle::Kind kind) { return kind == ResultsHandle::Kind::Lte ? "LTE" : "protocol"; }
 
 // Why findHandle found nothing: never issued or deleted, or the other family's.
-int32_t refuseHandle(Model& m, int32_t id, ResultsHandle::Kind kind)
+ResultCode refuseHandle(Model& m, int32_t id, ResultsHandle::Kind kind)
 {
     const auto it = m.handles.find(id);
     if (it == m.handles.end())
@@ -184,7 +184,7 @@ int32_t refuseHandle(Model& m, int32_t id, ResultsHandle::Kind kind)
 }
 
 // The handle, then the trace or item number below `count`.
-int32_t checkHandleAndNumber(Model& m, const WireValue* a, ResultsHandle::Kind kind, const char* what, int32_t count)
+ResultCode checkHandleAndNumber(Model& m, const WireValue* a, ResultsHandle::Kind kind, const char* what, int32_t count)
 {
     if (!findHandle(m, a[0].i, kind))
         return refuseHandle(m, a[0].i, kind);
@@ -197,14 +197,14 @@ int32_t checkHandleAndNumber(Model& m, const WireValue* a, ResultsHandle::Kind k
 void addTraces(HandlerTable& t, const CallDesc* lengthName, const CallDesc* traceName,
                ResultsHandle::Kind kind, int32_t traceCount)
 {
-    t[lengthName] = [kind, traceCount](Model& m, const WireValue* a, CallFrame& r, const CallContext&) -> int32_t {
-        if (const int32_t rc = checkHandleAndNumber(m, a, kind, "trace", traceCount); rc != kSuccess)
+    t[lengthName] = [kind, traceCount](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
+        if (const ResultCode rc = checkHandleAndNumber(m, a, kind, "trace", traceCount); rc != kSuccess)
             return rc;
         r.addOutput(WireValue::ofInt(m.config.traceLength));
         return kSuccess;
     };
-    t[traceName] = [kind, traceCount](Model& m, const WireValue* a, CallFrame& r, const CallContext&) -> int32_t {
-        if (const int32_t rc = checkHandleAndNumber(m, a, kind, "trace", traceCount); rc != kSuccess)
+    t[traceName] = [kind, traceCount](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
+        if (const ResultCode rc = checkHandleAndNumber(m, a, kind, "trace", traceCount); rc != kSuccess)
             return rc;
         if (a[2].i < m.config.traceLength)
             return m.refuse(kBufferTooSmall, "capacity " + std::to_string(a[2].i) + " is below the trace length "
@@ -231,28 +231,28 @@ HandlerTable buildHandlers()
     HandlerTable t;
 
     // Connection, result-code texts and server queries.
-    t[&calls::RemoteConnection_Set] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) -> int32_t {
+    t[&calls::RemoteConnection_Set] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         m.connectionStatus = a[0].i;
         return kSuccess;
     };
-    t[&calls::ConnectionStatus_Get] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) -> int32_t {
+    t[&calls::ConnectionStatus_Get] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
         r.addOutput(WireValue::ofInt(m.connectionStatus));
         return kSuccess;
     };
-    t[&calls::GetErrorMsgLength] = [](Model&, const WireValue*, CallFrame& r, const CallContext&) -> int32_t {
+    t[&calls::GetErrorMsgLength] = [](Model&, const WireValue*, CallFrame& r, const CallContext&) {
         r.addOutput(WireValue::ofInt(int32_t(kOwnErrorText.size()) + 1)); // a buffer size: terminator included
         return kSuccess;
     };
-    t[&calls::GetErrorMsg] = [](Model&, const WireValue*, CallFrame& r, const CallContext&) -> int32_t {
+    t[&calls::GetErrorMsg] = [](Model&, const WireValue*, CallFrame& r, const CallContext&) {
         r.addOutput(WireValue::ofText(kOwnErrorText));
         return kSuccess;
     };
-    t[&calls::GetServerVersion] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) -> int32_t {
+    t[&calls::GetServerVersion] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
         for (int32_t v : m.config.version)
             r.addOutput(WireValue::ofInt(v));
         return kSuccess;
     };
-    t[&calls::FullProtocolReset] = [](Model& m, const WireValue*, CallFrame&, const CallContext&) -> int32_t {
+    t[&calls::FullProtocolReset] = [](Model& m, const WireValue*, CallFrame&, const CallContext&) {
         m.fullProtocolReset();
         return kSuccess;
     };
@@ -264,7 +264,7 @@ HandlerTable buildHandlers()
     addPathValue(t, &calls::TX_ReferenceLevel_Set, &calls::TX_ReferenceLevel_Get, &Path::txReferenceLevel);
     addFlag(t, &calls::LoggingState_Set, &calls::LoggingState_Get, &Model::loggingState);
     addFlag(t, &calls::RFMeasurement_State_Set, &calls::RFMeasurement_State_Get, &Model::rfMeasurementState);
-    t[&calls::ADCOverloaded_Get] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) -> int32_t {
+    t[&calls::ADCOverloaded_Get] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!m.validPath(a[0].i))
             return refusePath(m, a[0].i);
         r.addOutput(WireValue::ofInt(m.adcOverloaded(a[0].i) ? kTrue : 0));
@@ -278,7 +278,7 @@ HandlerTable buildHandlers()
     };
     addList(t, &calls::TestCase_Count_Get, &calls::TestCase_NameLength_Get, &calls::TestCase_Name_Get, testCaseList(&TestCase::name));
     addList(t, nullptr, &calls::TestCase_GroupNameLength_Get, &calls::TestCase_GroupName_Get, testCaseList(&TestCase::group));
-    t[&calls::TestCase_Run] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) -> int32_t {
+    t[&calls::TestCase_Run] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         if (a[0].i < 0 || a[0].i >= int32_t(m.config.testCases.size()))
             return refuseIndex(m, "test case", a[0].i, int32_t(m.config.testCases.size()));
         ++m.testCaseRuns;
@@ -306,7 +306,7 @@ HandlerTable buildHandlers()
                        }});
 
     // Scenario execution.
-    t[&calls::Scenario_Execute] = [](Model& m, const WireValue* a, CallFrame&, const CallContext& c) -> int32_t {
+    t[&calls::Scenario_Execute] = [](Model& m, const WireValue* a, CallFrame&, const CallContext& c) {
         if (a[0].isNull || !findNamedText(m.config.scenarios, a[0].text))
             return m.refuse(kInternalObjectError, "scenario " + quoted(a[0]) + " not uploaded");
         m.runningScenario = std::string(a[0].text);
@@ -315,7 +315,7 @@ HandlerTable buildHandlers()
         m.scenarioEndPending = true;
         return kSuccess;
     };
-    t[&calls::Scenario_IsRunning_Get] = [](Model& m, const WireValue*, CallFrame& r, const CallContext& c) -> int32_t {
+    t[&calls::Scenario_IsRunning_Get] = [](Model& m, const WireValue*, CallFrame& r, const CallContext& c) {
         r.addOutput(WireValue::ofInt(m.scenarioRunning(c.now) ? kTrue : 0));
         return kSuccess;
     };
@@ -332,62 +332,62 @@ HandlerTable buildHandlers()
                 return &f;
         return nullptr;
     };
-    t[&calls::DebugFilters_State_Set] = [findFilter](Model& m, const WireValue* a, CallFrame&, const CallContext&) -> int32_t {
+    t[&calls::DebugFilters_State_Set] = [findFilter](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         DebugFilter* f = findFilter(m, a[0]);
         if (!f)
             return m.refuse(kInternalObjectError, "unknown debug filter " + quoted(a[0]));
         f->pending = a[1].i;
         return kSuccess;
     };
-    t[&calls::DebugFilters_State_Get] = [findFilter](Model& m, const WireValue* a, CallFrame& r, const CallContext&) -> int32_t {
+    t[&calls::DebugFilters_State_Get] = [findFilter](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         DebugFilter* f = findFilter(m, a[0]);
         if (!f)
             return m.refuse(kInternalObjectError, "unknown debug filter " + quoted(a[0]));
         r.addOutput(WireValue::ofInt(f->state));
         return kSuccess;
     };
-    t[&calls::DebugFilters_AcceptChanges] = [](Model& m, const WireValue*, CallFrame&, const CallContext&) -> int32_t {
+    t[&calls::DebugFilters_AcceptChanges] = [](Model& m, const WireValue*, CallFrame&, const CallContext&) {
         for (DebugFilter& f : m.config.debugFilters)
             if (f.pending)
                 f.state = *std::exchange(f.pending, std::nullopt);
         return kSuccess;
     };
-    t[&calls::DebugFilters_RejectChanges] = [](Model& m, const WireValue*, CallFrame&, const CallContext&) -> int32_t {
+    t[&calls::DebugFilters_RejectChanges] = [](Model& m, const WireValue*, CallFrame&, const CallContext&) {
         for (DebugFilter& f : m.config.debugFilters)
             f.pending.reset();
         return kSuccess;
     };
 
     // Protocol measurement and results.
-    t[&calls::Protocol_MeasurementEnabled_Set] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) -> int32_t {
+    t[&calls::Protocol_MeasurementEnabled_Set] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         if (!m.validPath(a[0].i))
             return refusePath(m, a[0].i);
         m.protocolEnabled[std::size_t(a[0].i)] = a[1].i;
         return kSuccess;
     };
-    t[&calls::Protocol_MeasurementEnabled_Get] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) -> int32_t {
+    t[&calls::Protocol_MeasurementEnabled_Get] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!m.validPath(a[0].i))
             return refusePath(m, a[0].i);
         r.addOutput(WireValue::ofInt(m.protocolEnabled[std::size_t(a[0].i)]));
         return kSuccess;
     };
-    t[&calls::Protocol_Results_Available_Get] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) -> int32_t {
+    t[&calls::Protocol_Results_Available_Get] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
         r.addOutput(WireValue::ofInt(m.protocolResultsAvailable() ? kTrue : 0));
         return kSuccess;
     };
-    t[&calls::Protocol_Results_GetHandle] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) -> int32_t {
+    t[&calls::Protocol_Results_GetHandle] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
         if (!m.protocolResultsAvailable())
             return m.refuse(kInternalObjectError, "protocol measurement not enabled for any RF path index");
         return newHandle(m, Kind::Protocol, 0, r);
     };
-    t[&calls::Results_DeleteHandle] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) -> int32_t {
+    t[&calls::Results_DeleteHandle] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         if (m.handles.erase(a[0].i) == 0)
             return m.refuse(kInternalObjectError, "unknown results handle " + std::to_string(a[0].i));
         return kSuccess;
     };
     addTraces(t, &calls::Protocol_Results_GetTraceLength, &calls::Protocol_Results_GetTrace, Kind::Protocol, kProtocolTraces);
-    t[&calls::Protocol_Results_GetResultItem] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) -> int32_t {
-        if (const int32_t rc = checkHandleAndNumber(m, a, Kind::Protocol, "result item", kProtocolItems); rc != kSuccess)
+    t[&calls::Protocol_Results_GetResultItem] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
+        if (const ResultCode rc = checkHandleAndNumber(m, a, Kind::Protocol, "result item", kProtocolItems); rc != kSuccess)
             return rc;
         const auto [first, second] = protocolResultItem(a[1].i);
         r.addOutput(WireValue::ofDouble(first));
@@ -402,36 +402,36 @@ HandlerTable buildHandlers()
             return refusePath(m, a[0].i);
         if (a[1].i < 0 || a[1].i >= m.config.lteMeasurements)
             return refuseIndex(m, "LTE measurement", a[1].i, m.config.lteMeasurements);
-        return int32_t(kSuccess);
+        return kSuccess;
     };
-    t[&calls::LTE_MeasurementEnabled_Set] = [checkMeasurement](Model& m, const WireValue* a, CallFrame&, const CallContext&) -> int32_t {
-        if (const int32_t rc = checkMeasurement(m, a); rc != kSuccess)
+    t[&calls::LTE_MeasurementEnabled_Set] = [checkMeasurement](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
+        if (const ResultCode rc = checkMeasurement(m, a); rc != kSuccess)
             return rc;
         m.lteEnabled[{a[0].i, a[1].i}] = a[2].i;
         return kSuccess;
     };
     t[&calls::LTE_MeasurementEnabled_Get] = [checkMeasurement](Model& m, const WireValue* a, CallFrame& r,
-                                                         const CallContext&) -> int32_t {
-        if (const int32_t rc = checkMeasurement(m, a); rc != kSuccess)
+                                                         const CallContext&) {
+        if (const ResultCode rc = checkMeasurement(m, a); rc != kSuccess)
             return rc;
         const auto it = m.lteEnabled.find({a[0].i, a[1].i});
         r.addOutput(WireValue::ofInt(it == m.lteEnabled.end() ? 0 : it->second));
         return kSuccess;
     };
-    t[&calls::LTE_Results_Available_Get] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) -> int32_t {
+    t[&calls::LTE_Results_Available_Get] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!m.validPath(a[0].i))
             return refusePath(m, a[0].i);
         r.addOutput(WireValue::ofInt(m.lteResultsAvailable(a[0].i) ? kTrue : 0));
         return kSuccess;
     };
-    t[&calls::LTE_Results_GetHandle] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) -> int32_t {
+    t[&calls::LTE_Results_GetHandle] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!m.validPath(a[0].i))
             return refusePath(m, a[0].i);
         if (!m.lteResultsAvailable(a[0].i))
             return m.refuse(kInternalObjectError, "LTE measurement not enabled for index " + std::to_string(a[0].i));
         return newHandle(m, Kind::Lte, a[0].i, r);
     };
-    t[&calls::LTE_Results_Cell_Get] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) -> int32_t {
+    t[&calls::LTE_Results_Cell_Get] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         const ResultsHandle* h = findHandle(m, a[0].i, Kind::Lte);
         if (!h)
             return refuseHandle(m, a[0].i, Kind::Lte);
@@ -450,7 +450,7 @@ HandlerTable buildHandlers()
         {&calls::LTE_Results_IQSkew_Get, &LteValues::iqSkew},
     };
     for (const auto& [name, field] : singles)
-        t[name] = [field = field](Model& m, const WireValue* a, CallFrame& r, const CallContext&) -> int32_t {
+        t[name] = [field = field](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
             if (!findHandle(m, a[0].i, Kind::Lte))
                 return refuseHandle(m, a[0].i, Kind::Lte);
             r.addOutput(WireValue::ofFloat(m.config.lte.*field));
