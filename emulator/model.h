@@ -16,6 +16,8 @@
 
 #include <tqBsePluginControlDll.h>
 
+#include "protocol/result_codes.h"
+
 namespace tqbse::emu {
 
 using Clock = std::chrono::steady_clock;
@@ -23,7 +25,7 @@ using Clock = std::chrono::steady_clock;
 // The model answers an index, handle or name it does not know, and results
 // asked for while none are available, with kInternalObjectError; a trace
 // asked for with a capacity below its length with kBufferTooSmall
-// (protocol/result_codes.h).
+// (protocol/result_codes.h). Every refusal says why (Model::refuse).
 
 inline constexpr int32_t kMaxTraceLength = 1000000;
 inline constexpr int32_t kProtocolTraces = 2;
@@ -119,6 +121,16 @@ struct Model {
     Clock::time_point runningUntil{};
     std::string runningPeer;
     bool scenarioEndPending = false;
+
+    // Why the handler running now refused its request (set by refuse(),
+    // cleared before each handler runs).
+    std::string refusal;
+    // Returns `code` and keeps `reason` for the log line and the reply.
+    ResultCode refuse(ResultCode code, std::string reason)
+    {
+        refusal = std::move(reason);
+        return code;
+    }
 
     int32_t pathCount() const { return int32_t(config.paths.size()); }
     bool validPath(int32_t index) const { return index >= 0 && index < pathCount(); }

@@ -1,8 +1,11 @@
 // Handling one request against its row and the model, without sockets.
 #include "emulator/request_handler.h"
 
+#include <algorithm>
 #include <functional>
+#include <span>
 #include <unordered_map>
+#include <utility>
 
 #include "protocol/call_frame.h"
 #include "protocol/call_table.h"
@@ -20,11 +23,41 @@ using HandlerTable = std::unordered_map<const CallDesc*, Handler>;
 
 const std::string kOwnErrorText = "Emulator: no text is known for this result code";
 constexpr int32_t kTrue = 1;
+constexpr std::size_t kMaxQuotedName = 60;
+
+// ---- reasons ----------------------------------------------------------------
+
+// A name from a request, quoted for a reason (NULL for the null text).
+std::string quoted(const WireValue& name)
+{
+    if (name.isNull)
+        return "NULL";
+    const std::string_view text = name.text;
+    return '"' + std::string(text.substr(0, kMaxQuotedName)) + (text.size() > kMaxQuotedName ? "...\"" : "\"");
+}
+
+// "<what> index 9 is outside 0..4", or "there is no <what>" for an empty list.
+ResultCode refuseIndex(Model& m, const char* what, int32_t index, int32_t size)
+{
+    if (size <= 0)
+        return m.refuse(kInternalObjectError, std::string("no ") + what + " is configured (index " + std::to_string(index) + ")");
+    return m.refuse(kInternalObjectError, std::string(what) + " index " + std::to_string(index) + " is outside 0.."
+                                              + std::to_string(size - 1));
+}
+
+ResultCode refusePath(Model& m, int32_t index) { return refuseIndex(m, "RF path", index, m.pathCount()); }
+
+ResultCode refuseBuffer(Model& m, int32_t bufferSize, std::size_t length)
+{
+    return m.refuse(kBufferTooSmall, "bufferSize " + std::to_string(bufferSize) + " is below the text's "
+                                         + std::to_string(length) + " bytes + 1");
+}
 
 // ---- generic helpers for the families -------------------------------------
 
 // A list read by index: its size and the text at an index (null when out of range).
 struct ListAccess {
+    const char* what; // "test case", for the reasons
     std::function<int32_t(const Model&)> count;
     std::function<const std::string*(const Model&, int32_t)> item;
 };
@@ -48,16 +81,16 @@ void addList(HandlerTable& t, const CallDesc* countName, const CallDesc* lengthN
     t[lengthName] = [list](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         const std::string* item = list.item(m, a[0].i);
         if (!item)
-            return kInternalObjectError;
+            return refuseIndex(m, list.what, a[0].i, list.count(m));
         r.addOutput(WireValue::ofInt(int32_t(item->size())));
         return kSuccess;
     };
     t[nameName] = [list](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         const std::string* item = list.item(m, a[0].i);
         if (!item)
-            return kInternalObjectError;
+            return refuseIndex(m, list.what, a[0].i, list.count(m));
         if (int64_t(a[1].i) < int64_t(item->size()) + 1)
-            return kBufferTooSmall;
+            return refuseBuffer(m, a[1].i, item->size());
         r.addOutput(WireValue::ofText(*item));
         return kSuccess;
     };
@@ -66,27 +99,30 @@ void addList(HandlerTable& t, const CallDesc* countName, const CallDesc* lengthN
 // Upload (replacing a text of the same name), DownloadSize and Download of
 // one family of named texts.
 void addFiles(HandlerTable& t, const CallDesc& upload, const CallDesc& size, const CallDesc& download,
-              std::vector<NamedText> Config::*list)
+              std::vector<NamedText> Config::*list, const char* what)
 {
-    t[&upload] = [list](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
+    const auto notUploaded = [what](Model& m, const WireValue& name) {
+        return m.refuse(kInternalObjectError, std::string(what) + ' ' + quoted(name) + " not uploaded");
+    };
+    t[&upload] = [list, what](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         if (a[0].isNull)
-            return kInternalObjectError;
+            return m.refuse(kInternalObjectError, std::string(what) + " name NULL cannot be stored");
         storeNamedText(m.config.*list, std::string(a[0].text), std::string(a[1].text));
         return kSuccess;
     };
-    t[&size] = [list](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
+    t[&size] = [list, notUploaded](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         const NamedText* f = findNamedText(m.config.*list, a[0].text);
         if (a[0].isNull || !f)
-            return kInternalObjectError;
+            return notUploaded(m, a[0]);
         r.addOutput(WireValue::ofInt(int32_t(f->content.size())));
         return kSuccess;
     };
-    t[&download] = [list](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
+    t[&download] = [list, notUploaded](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         const NamedText* f = findNamedText(m.config.*list, a[0].text);
         if (a[0].isNull || !f)
-            return kInternalObjectError;
+            return notUploaded(m, a[0]);
         if (int64_t(a[1].i) < int64_t(f->content.size()) + 1)
-            return kBufferTooSmall;
+            return refuseBuffer(m, a[1].i, f->content.size());
         r.addOutput(WireValue::ofText(f->content));
         return kSuccess;
     };
@@ -98,7 +134,7 @@ void addPathValue(HandlerTable& t, const CallDesc* setName, const CallDesc* getN
 {
     t[setName] = [field](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         if (!m.validPath(a[0].i))
-            return kInternalObjectError;
+            return refusePath(m, a[0].i);
         if constexpr (std::is_same_v<T, double>)
             m.config.paths[std::size_t(a[0].i)].*field = a[1].d;
         else
@@ -107,7 +143,7 @@ void addPathValue(HandlerTable& t, const CallDesc* setName, const CallDesc* getN
     };
     t[getName] = [field](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!m.validPath(a[0].i))
-            return kInternalObjectError;
+            return refusePath(m, a[0].i);
         if constexpr (std::is_same_v<T, double>)
             r.addOutput(WireValue::ofDouble(m.config.paths[std::size_t(a[0].i)].*field));
         else
@@ -135,21 +171,44 @@ const ResultsHandle* findHandle(const Model& m, int32_t id, ResultsHandle::Kind 
     return it != m.handles.end() && it->second.kind == kind ? &it->second : nullptr;
 }
 
+const char* familyName(ResultsHandle::Kind kind) { return kind == ResultsHandle::Kind::Lte ? "LTE" : "protocol"; }
+
+// Why findHandle found nothing: never issued or deleted, or the other family's.
+ResultCode refuseHandle(Model& m, int32_t id, ResultsHandle::Kind kind)
+{
+    const auto it = m.handles.find(id);
+    if (it == m.handles.end())
+        return m.refuse(kInternalObjectError, "unknown results handle " + std::to_string(id));
+    return m.refuse(kInternalObjectError, "results handle " + std::to_string(id) + " holds "
+                                              + familyName(it->second.kind) + " results, not " + familyName(kind));
+}
+
+// The handle, then the trace or item number below `count`.
+ResultCode checkHandleAndNumber(Model& m, const WireValue* a, ResultsHandle::Kind kind, const char* what, int32_t count)
+{
+    if (!findHandle(m, a[0].i, kind))
+        return refuseHandle(m, a[0].i, kind);
+    if (a[1].i < 0 || a[1].i >= count)
+        return refuseIndex(m, what, a[1].i, count);
+    return kSuccess;
+}
+
 // Trace length and trace of one results family.
 void addTraces(HandlerTable& t, const CallDesc* lengthName, const CallDesc* traceName,
                ResultsHandle::Kind kind, int32_t traceCount)
 {
     t[lengthName] = [kind, traceCount](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
-        if (!findHandle(m, a[0].i, kind) || a[1].i < 0 || a[1].i >= traceCount)
-            return kInternalObjectError;
+        if (const ResultCode rc = checkHandleAndNumber(m, a, kind, "trace", traceCount); rc != kSuccess)
+            return rc;
         r.addOutput(WireValue::ofInt(m.config.traceLength));
         return kSuccess;
     };
     t[traceName] = [kind, traceCount](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
-        if (!findHandle(m, a[0].i, kind) || a[1].i < 0 || a[1].i >= traceCount)
-            return kInternalObjectError;
+        if (const ResultCode rc = checkHandleAndNumber(m, a, kind, "trace", traceCount); rc != kSuccess)
+            return rc;
         if (a[2].i < m.config.traceLength)
-            return kBufferTooSmall;
+            return m.refuse(kBufferTooSmall, "capacity " + std::to_string(a[2].i) + " is below the trace length "
+                                                 + std::to_string(m.config.traceLength));
         std::vector<double> x, y;
         makeTrace(kind, a[1].i, m.config.traceLength, &x, &y);
         r.addOutput(std::move(x));
@@ -207,39 +266,40 @@ HandlerTable buildHandlers()
     addFlag(t, &calls::RFMeasurement_State_Set, &calls::RFMeasurement_State_Get, &Model::rfMeasurementState);
     t[&calls::ADCOverloaded_Get] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!m.validPath(a[0].i))
-            return kInternalObjectError;
+            return refusePath(m, a[0].i);
         r.addOutput(WireValue::ofInt(m.adcOverloaded(a[0].i) ? kTrue : 0));
         return kSuccess;
     };
 
     // Test cases.
     auto testCaseList = [](std::string TestCase::*field) {
-        return ListAccess{[](const Model& m) { return int32_t(m.config.testCases.size()); },
+        return ListAccess{"test case", [](const Model& m) { return int32_t(m.config.testCases.size()); },
                           [field](const Model& m, int32_t i) { return itemAt(m.config.testCases, i, field); }};
     };
     addList(t, &calls::TestCase_Count_Get, &calls::TestCase_NameLength_Get, &calls::TestCase_Name_Get, testCaseList(&TestCase::name));
     addList(t, nullptr, &calls::TestCase_GroupNameLength_Get, &calls::TestCase_GroupName_Get, testCaseList(&TestCase::group));
     t[&calls::TestCase_Run] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         if (a[0].i < 0 || a[0].i >= int32_t(m.config.testCases.size()))
-            return kInternalObjectError;
+            return refuseIndex(m, "test case", a[0].i, int32_t(m.config.testCases.size()));
         ++m.testCaseRuns;
         m.lastTestCaseRun = a[0].i;
         return kSuccess;
     };
 
     // Named lists of texts.
-    auto namedList = [](std::vector<NamedText> Config::*list) {
-        return ListAccess{[list](const Model& m) { return int32_t((m.config.*list).size()); },
+    auto namedList = [](std::vector<NamedText> Config::*list, const char* what) {
+        return ListAccess{what, [list](const Model& m) { return int32_t((m.config.*list).size()); },
                           [list](const Model& m, int32_t i) { return itemAt(m.config.*list, i, &NamedText::name); }};
     };
-    addList(t, &calls::Scenario_Count_Get, &calls::Scenario_NameLength_Get, &calls::Scenario_Name_Get, namedList(&Config::scenarios));
-    addFiles(t, calls::Scenario_Upload, calls::Scenario_DownloadSize_Get, calls::Scenario_Download, &Config::scenarios);
+    addList(t, &calls::Scenario_Count_Get, &calls::Scenario_NameLength_Get, &calls::Scenario_Name_Get, namedList(&Config::scenarios, "scenario"));
+    addFiles(t, calls::Scenario_Upload, calls::Scenario_DownloadSize_Get, calls::Scenario_Download, &Config::scenarios,
+             "scenario");
     addList(t, &calls::ProtocolMessageXml_Count_Get, &calls::ProtocolMessageXml_NameLength_Get, &calls::ProtocolMessageXml_Name_Get,
-            namedList(&Config::protocolMessageXml));
+            namedList(&Config::protocolMessageXml, "protocol message XML file"));
     addFiles(t, calls::ProtocolMessageXml_Upload, calls::ProtocolMessageXml_DownloadSize_Get,
-             calls::ProtocolMessageXml_Download, &Config::protocolMessageXml);
+             calls::ProtocolMessageXml_Download, &Config::protocolMessageXml, "protocol message XML file");
     addList(t, &calls::SystemParamFile_Count_Get, &calls::SystemParamFile_NameLength_Get, &calls::SystemParamFile_Name_Get,
-            ListAccess{[](const Model& m) { return int32_t(m.config.systemParamFiles.size()); },
+            ListAccess{"system parameter file", [](const Model& m) { return int32_t(m.config.systemParamFiles.size()); },
                        [](const Model& m, int32_t i) -> const std::string* {
                            const auto& l = m.config.systemParamFiles;
                            return i >= 0 && i < int32_t(l.size()) ? &l[std::size_t(i)] : nullptr;
@@ -248,7 +308,7 @@ HandlerTable buildHandlers()
     // Scenario execution.
     t[&calls::Scenario_Execute] = [](Model& m, const WireValue* a, CallFrame&, const CallContext& c) {
         if (a[0].isNull || !findNamedText(m.config.scenarios, a[0].text))
-            return kInternalObjectError;
+            return m.refuse(kInternalObjectError, "scenario " + quoted(a[0]) + " not uploaded");
         m.runningScenario = std::string(a[0].text);
         m.runningUntil = c.now + std::chrono::milliseconds(m.config.scenarioRunMs);
         m.runningPeer = c.peer;
@@ -262,7 +322,7 @@ HandlerTable buildHandlers()
 
     // Debug filters: State_Set stages a change; State_Get shows the applied state.
     addList(t, &calls::DebugFilters_GetCount, &calls::DebugFilters_NameLength_Get, &calls::DebugFilters_Name_Get,
-            ListAccess{[](const Model& m) { return int32_t(m.config.debugFilters.size()); },
+            ListAccess{"debug filter", [](const Model& m) { return int32_t(m.config.debugFilters.size()); },
                        [](const Model& m, int32_t i) { return itemAt(m.config.debugFilters, i, &DebugFilter::name); }});
     auto findFilter = [](Model& m, const WireValue& name) -> DebugFilter* {
         if (name.isNull)
@@ -275,14 +335,14 @@ HandlerTable buildHandlers()
     t[&calls::DebugFilters_State_Set] = [findFilter](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         DebugFilter* f = findFilter(m, a[0]);
         if (!f)
-            return kInternalObjectError;
+            return m.refuse(kInternalObjectError, "unknown debug filter " + quoted(a[0]));
         f->pending = a[1].i;
         return kSuccess;
     };
     t[&calls::DebugFilters_State_Get] = [findFilter](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         DebugFilter* f = findFilter(m, a[0]);
         if (!f)
-            return kInternalObjectError;
+            return m.refuse(kInternalObjectError, "unknown debug filter " + quoted(a[0]));
         r.addOutput(WireValue::ofInt(f->state));
         return kSuccess;
     };
@@ -301,13 +361,13 @@ HandlerTable buildHandlers()
     // Protocol measurement and results.
     t[&calls::Protocol_MeasurementEnabled_Set] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         if (!m.validPath(a[0].i))
-            return kInternalObjectError;
+            return refusePath(m, a[0].i);
         m.protocolEnabled[std::size_t(a[0].i)] = a[1].i;
         return kSuccess;
     };
     t[&calls::Protocol_MeasurementEnabled_Get] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!m.validPath(a[0].i))
-            return kInternalObjectError;
+            return refusePath(m, a[0].i);
         r.addOutput(WireValue::ofInt(m.protocolEnabled[std::size_t(a[0].i)]));
         return kSuccess;
     };
@@ -317,16 +377,18 @@ HandlerTable buildHandlers()
     };
     t[&calls::Protocol_Results_GetHandle] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
         if (!m.protocolResultsAvailable())
-            return kInternalObjectError;
+            return m.refuse(kInternalObjectError, "protocol measurement not enabled for any RF path index");
         return newHandle(m, Kind::Protocol, 0, r);
     };
     t[&calls::Results_DeleteHandle] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
-        return m.handles.erase(a[0].i) == 1 ? kSuccess : kInternalObjectError;
+        if (m.handles.erase(a[0].i) == 0)
+            return m.refuse(kInternalObjectError, "unknown results handle " + std::to_string(a[0].i));
+        return kSuccess;
     };
     addTraces(t, &calls::Protocol_Results_GetTraceLength, &calls::Protocol_Results_GetTrace, Kind::Protocol, kProtocolTraces);
     t[&calls::Protocol_Results_GetResultItem] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
-        if (!findHandle(m, a[0].i, Kind::Protocol) || a[1].i < 0 || a[1].i >= kProtocolItems)
-            return kInternalObjectError;
+        if (const ResultCode rc = checkHandleAndNumber(m, a, Kind::Protocol, "result item", kProtocolItems); rc != kSuccess)
+            return rc;
         const auto [first, second] = protocolResultItem(a[1].i);
         r.addOutput(WireValue::ofDouble(first));
         r.addOutput(WireValue::ofDouble(second));
@@ -334,38 +396,45 @@ HandlerTable buildHandlers()
     };
 
     // LTE measurement and results.
-    auto validMeasurement = [](const Model& m, const WireValue* a) {
-        return m.validPath(a[0].i) && a[1].i >= 0 && a[1].i < m.config.lteMeasurements;
+    // 0 for a known path index and measurement, the refusal otherwise.
+    auto checkMeasurement = [](Model& m, const WireValue* a) {
+        if (!m.validPath(a[0].i))
+            return refusePath(m, a[0].i);
+        if (a[1].i < 0 || a[1].i >= m.config.lteMeasurements)
+            return refuseIndex(m, "LTE measurement", a[1].i, m.config.lteMeasurements);
+        return kSuccess;
     };
-    t[&calls::LTE_MeasurementEnabled_Set] = [validMeasurement](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
-        if (!validMeasurement(m, a))
-            return kInternalObjectError;
+    t[&calls::LTE_MeasurementEnabled_Set] = [checkMeasurement](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
+        if (const ResultCode rc = checkMeasurement(m, a); rc != kSuccess)
+            return rc;
         m.lteEnabled[{a[0].i, a[1].i}] = a[2].i;
         return kSuccess;
     };
-    t[&calls::LTE_MeasurementEnabled_Get] = [validMeasurement](Model& m, const WireValue* a, CallFrame& r,
+    t[&calls::LTE_MeasurementEnabled_Get] = [checkMeasurement](Model& m, const WireValue* a, CallFrame& r,
                                                          const CallContext&) {
-        if (!validMeasurement(m, a))
-            return kInternalObjectError;
+        if (const ResultCode rc = checkMeasurement(m, a); rc != kSuccess)
+            return rc;
         const auto it = m.lteEnabled.find({a[0].i, a[1].i});
         r.addOutput(WireValue::ofInt(it == m.lteEnabled.end() ? 0 : it->second));
         return kSuccess;
     };
     t[&calls::LTE_Results_Available_Get] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (!m.validPath(a[0].i))
-            return kInternalObjectError;
+            return refusePath(m, a[0].i);
         r.addOutput(WireValue::ofInt(m.lteResultsAvailable(a[0].i) ? kTrue : 0));
         return kSuccess;
     };
     t[&calls::LTE_Results_GetHandle] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
-        if (!m.validPath(a[0].i) || !m.lteResultsAvailable(a[0].i))
-            return kInternalObjectError;
+        if (!m.validPath(a[0].i))
+            return refusePath(m, a[0].i);
+        if (!m.lteResultsAvailable(a[0].i))
+            return m.refuse(kInternalObjectError, "LTE measurement not enabled for index " + std::to_string(a[0].i));
         return newHandle(m, Kind::Lte, a[0].i, r);
     };
     t[&calls::LTE_Results_Cell_Get] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         const ResultsHandle* h = findHandle(m, a[0].i, Kind::Lte);
         if (!h)
-            return kInternalObjectError;
+            return refuseHandle(m, a[0].i, Kind::Lte);
         r.addOutput(WireValue::ofInt(m.config.lteCellId + h->index));
         return kSuccess;
     };
@@ -383,7 +452,7 @@ HandlerTable buildHandlers()
     for (const auto& [name, field] : singles)
         t[name] = [field = field](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
             if (!findHandle(m, a[0].i, Kind::Lte))
-                return kInternalObjectError;
+                return refuseHandle(m, a[0].i, Kind::Lte);
             r.addOutput(WireValue::ofFloat(m.config.lte.*field));
             return kSuccess;
         };
@@ -405,31 +474,117 @@ std::string_view messageName(std::string_view message)
 
 std::string handleRequest(Model& model, std::string_view request)
 {
-    return handleRequest(model, request, CallContext{});
+    return answerRequest(model, request, CallContext{}).reply;
 }
 
 std::string handleRequest(Model& model, std::string_view request, const CallContext& context)
 {
+    return answerRequest(model, request, context).reply;
+}
+
+namespace {
+
+// Why a name is not served (-8).
+std::string unknownNameReason(std::string_view request, std::string_view name)
+{
+    if (request.find('=') == std::string_view::npos)
+        return "no \"=\" after the name";
+    if (!name.starts_with(kExportPrefix))
+        return "the name lacks the " + std::string(kExportPrefix) + " prefix";
+    if (const CallDesc* row = findCall(name); row && row->kind == CallKind::Local)
+        return std::string(row->shortName()) + " is the library's own, never sent";
+    return "unknown call";
+}
+
+// The tag letters of the token kinds, by WireTag.
+constexpr std::string_view kTagNames[] = {"", "n", "f", "d", "s", "da"};
+
+// Why a request's tokens do not fit its row (-9, -20, -2, -6).
+std::string requestReason(const CallDesc& row, std::span<const std::string_view> tokens)
+{
+    if (tokens.size() != std::size_t(row.inputCount))
+        return std::to_string(tokens.size()) + " input tokens where the call takes " + std::to_string(row.inputCount);
+    for (int k = 0; k < row.inputCount; ++k) {
+        const WireInput& in = row.inputs[k];
+        WireValue v;
+        const int32_t rc = decodeValue(traits(in.role).tag, tokens[std::size_t(k)], &v);
+        if (rc == kSuccess)
+            continue;
+        // The token without its parentheses: "n=0z000000".
+        const std::string_view token = tokens[std::size_t(k)];
+        const std::string_view inner = token.substr(1, std::min<std::size_t>(token.size() - 1, 13));
+        const std::string which = "input " + std::to_string(k + 1) + ' ' + row.params[in.param].name;
+        if (rc == kParameterType) {
+            const std::string_view due = kTagNames[std::size_t(traits(in.role).tag)];
+            return which + " is tagged " + std::string(inner.substr(0, inner.find('=') + 1)) + " where " + std::string(due)
+                + "= is due";
+        }
+        return which + " does not decode: " + std::string(inner.substr(0, inner.find(')')))
+            + (token.size() > 14 ? "..." : "");
+    }
+    return "the request does not decode";
+}
+
+} // namespace
+
+std::string reasonToken(std::string_view reason)
+{
+    std::string token = "(s=";
+    for (const char c : reason.substr(0, kMaxReasonBytes)) {
+        const auto u = static_cast<unsigned char>(c);
+        token += c == '(' ? '[' : c == ')' ? ']' : u < 0x20 || u == 0x7f ? '?' : c;
+    }
+    return token + ')';
+}
+
+Answer answerRequest(Model& model, std::string_view request, const CallContext& context)
+{
     const codec::SplitMessage message = codec::splitMessage(request);
+    Answer answer;
+    answer.name = message.name;
+    const auto refused = [&](int32_t code, std::string reason) {
+        answer.result = code;
+        answer.reason = std::move(reason);
+        answer.reply = codec::resultOnlyReply(message.name, code) + reasonToken(answer.reason);
+        return answer;
+    };
     const CallDesc* row = findRemoteCall(message.name);
     if (!row || request.find('=') == std::string_view::npos)
-        return codec::resultOnlyReply(message.name, kFunctionNotFound);
+        return refused(kFunctionNotFound, unknownNameReason(request, message.name));
     const auto handler = handlers().find(row);
     if (handler == handlers().end())
-        return codec::resultOnlyReply(message.name, kFunctionNotFound);
+        return refused(kFunctionNotFound, "the emulator does not serve this call");
+    answer.name = row->shortName();
     CallFrame frame(*row);
     if (const int32_t rc = frame.decodeRequest(message.params); rc != kSuccess)
-        return codec::resultOnlyReply(message.name, rc == kParameterType ? int32_t(kUnexpectedParameterType) : rc);
+        return refused(rc == kParameterType ? int32_t(kUnexpectedParameterType) : rc,
+                       requestReason(*row, message.params));
     WireValue inputs[kMaxParams];
     for (int k = 0; k < row->inputCount; ++k)
         inputs[k] = frame.input(k);
 
-    int32_t result = 0;
     {
         std::lock_guard lock(model.mutex);
-        result = handler->second(model, inputs, frame, context);
+        model.refusal.clear();
+        answer.result = handler->second(model, inputs, frame, context);
+        answer.reason = std::move(model.refusal);
     }
-    return frame.encodeReply(message.name, result);
+    answer.reply = frame.encodeReply(message.name, answer.result);
+    // A success whose outputs did not fill the row is sent as -18.
+    constexpr std::size_t kResultTokenBytes = 12; // "(n=" 8 hex digits ")"
+    if (int32_t sent = 0; answer.result >= 0
+        && codec::decodeInt(std::string_view(answer.reply).substr(message.name.size() + 1, kResultTokenBytes), &sent)
+            == kSuccess
+        && sent < 0) {
+        answer.result = sent;
+        answer.reason = "the emulator's handler did not give every output";
+    }
+    if (answer.result < 0) {
+        if (answer.reason.empty())
+            answer.reason = "refused by the model";
+        answer.reply += reasonToken(answer.reason);
+    }
+    return answer;
 }
 
 std::vector<std::string_view> callsWithoutHandler()

@@ -45,6 +45,23 @@ void printLine(std::string_view line)
     std::fflush(stdout);
 }
 
+void printErrorLine(std::string_view line)
+{
+    std::lock_guard lock(printMutex);
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+std::string refusalLine(const Answer& answer)
+{
+    // The reason as the reply carries it; a name as sent may hold any bytes.
+    const std::string name = reasonToken(answer.name.substr(0, 80));
+    const std::string reason = reasonToken(answer.reason);
+    return "tqbse-emulator: " + name.substr(3, name.size() - 4) + " -> " + std::to_string(answer.result) + ": "
+        + reason.substr(3, reason.size() - 4);
+}
+
 Server::Server(Model& model, ServerSettings settings)
     : model_(model), settings_(std::move(settings)), requestMemory_(settings_.requestMemory)
 {
@@ -220,7 +237,12 @@ bool Server::answer(platform::SocketHandle socket, const std::string& peer, std:
     CallContext context;
     context.peer = peer;
     context.now = Clock::now();
-    const auto modelReply = [&] { return handleRequest(model_, request, context); };
+    const auto modelReply = [&] {
+        Answer answer = answerRequest(model_, request, context);
+        if (answer.result < 0)
+            printErrorLine(refusalLine(answer));
+        return std::move(answer.reply);
+    };
     std::string reply = settings_.replay ? settings_.replay->answer(request, peer, modelReply) : modelReply();
     if (faulty)
         reply = applyReplyFaults(faults, std::move(reply));

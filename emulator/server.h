@@ -85,5 +85,11 @@ std::string sendCallback(const std::string& address, int port, std::string_view 
 
 // Prints one line to standard output, whole, from any thread.
 void printLine(std::string_view line);
+// The same on standard error.
+void printErrorLine(std::string_view line);
+
+struct Answer;
+// "tqbse-emulator: NAME -> CODE: REASON", the line a refusal is logged with.
+std::string refusalLine(const Answer& answer);
 
 } // namespace tqbse::emu

@@ -46,8 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         int32_t result = 0;
         if (split.params.empty() || codec::decodeInt(split.params[0], &result) != 0)
             fail(request, reply, "reply without a result code");
-        if (result < 0 && split.params.size() != 1)
-            fail(request, reply, "failure reply carries outputs");
+        // A failure carries its reason, one text token, and no outputs.
+        if (result < 0 && (split.params.size() != 2 || !split.params[1].starts_with("(s=")))
+            fail(request, reply, "failure reply without its reason, or with outputs");
         if (reply.back() != ')')
             fail(request, reply, "reply does not end in )");
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -128,16 +129,34 @@ TEST_F(CliAgainstEmulator, ATextWithUnpairedParenthesesIsSentWithAWarning)
     EXPECT_EQ(tqbse({"Scenario_Upload", "even(1)", "x"}).err.find("warning"), std::string::npos);
 }
 
-TEST_F(CliAgainstEmulator, NegativeServerCodeExitsNonZeroWithItsText)
+// A refusal prints the code's text and the emulator's reason, read back from
+// a trace of the tool's own or from the one the user asked for (which keeps
+// the reply with the reason, and tqbse trace shows it).
+TEST_F(CliAgainstEmulator, NegativeServerCodeExitsNonZeroWithItsTextAndTheEmulatorsReason)
 {
     const ProgramRun r = tqbse({"Results_DeleteHandle", "987654"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.out.empty()) << r.out;
-    EXPECT_TRUE(contains(r.err, "Results_DeleteHandle failed: -18 Remote Message Error - Internal Object Error!"))
+    EXPECT_TRUE(contains(r.err, "tqbse: Results_DeleteHandle failed: -18 Remote Message Error - Internal Object Error! "
+                                "(emulator: unknown results handle 987654)\n"))
         << r.err;
 
     EXPECT_TRUE(contains(tqbse({"--json", "Scenario_Download", "no_such_scenario"}).out,
-                         "\"result\":-18,\"message\":\"Remote Message Error - Internal Object Error!\""));
+                         "\"result\":-18,\"message\":\"Remote Message Error - Internal Object Error!\","
+                         "\"serverReason\":\"scenario \\\"no_such_scenario\\\" not uploaded\""));
+
+    const std::string trace = test::temporaryFile("user-trace");
+    const ProgramRun traced = tqbse({"--trace", trace, "RX_CentreFrequency_Get", "9"});
+    EXPECT_TRUE(contains(traced.err, "(emulator: RF path index 9 is outside 0..1)")) << traced.err;
+    std::ifstream file(trace);
+    const std::string lines((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(contains(lines, "\"reply\":\"tqBsePluginControlDll_RX_CentreFrequency_Get=(n=eeffffff)"
+                                "(s=RF path index 9 is outside 0..1)\",\"result\":-18"))
+        << lines;
+    EXPECT_TRUE(contains(test::runProgram(TQBSE_TOOL, {"trace", trace, "--errors"}).out,
+                         "RX_CentreFrequency_Get(index=9) → -18 TQBSE_INTERNAL_OBJECT_ERROR (emulator: RF path index 9 "
+                         "is outside 0..1)   "));
+    ::unlink(trace.c_str());
 }
 
 TEST_F(CliAgainstEmulator, ExampleHostProgramPasses)

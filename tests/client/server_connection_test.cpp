@@ -151,6 +151,26 @@ TEST_F(Lifecycle, AReplyShortOfAnOutputEndsQuietAndTheConnectionIsBackInStep)
     EXPECT_EQ(server_->connections(), 1);
 }
 
+// A negative result followed by a text token (the emulator's reason for the
+// refusal, one token more than a failure carries): the call returns exactly
+// the server's code and writes nothing, and the connection stays in step.
+TEST_F(Lifecycle, ATextTokenAfterANegativeResultLeavesTheCodeAlone)
+{
+    ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), 0);
+    for (const std::string& reason : {std::string("(s=unknown results handle 4)"), std::string("(s=a [b] c)(s=more)")}) {
+        server_->push(kItem + "=(n=eeffffff)" + reason);
+        double first = -1, second = -1;
+        EXPECT_EQ(tqBsePluginControlDll_Protocol_Results_GetResultItem(4, 0, &first, &second), -18) << reason;
+        EXPECT_EQ(first, -1);
+        EXPECT_EQ(second, -1);
+        server_->push(kCount + "=(n=00000000)(n=05000000)");
+        int32_t count = 0;
+        EXPECT_EQ(tqBsePluginControlDll_TestCase_Count_Get(&count), 0) << reason;
+        EXPECT_EQ(count, 5);
+    }
+    EXPECT_EQ(server_->connections(), 1);
+}
+
 TEST_F(Lifecycle, ServerClosingRightAfterACompleteReplyEndsTheConnection)
 {
     ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), 0);

@@ -97,7 +97,32 @@ TEST(EmulatorProcess, RequestsInPiecesOrATokenShortAreAnsweredOnce)
     const std::string set = "tqBsePluginControlDll_RX_CentreFrequency_Set=";
     EXPECT_EQ(rawExchange({set + "(n=000", "00000)(d=0000000065cd", "cd41)"}, 60), set + "(n=00000000)");
     const std::string upload = "tqBsePluginControlDll_Scenario_Upload=";
-    EXPECT_EQ(rawExchange({upload + "(s=name)"}, 0), upload + "(n=f7ffffff)");
+    EXPECT_EQ(rawExchange({upload + "(s=name)"}, 0), upload + "(n=f7ffffff)(s=1 input tokens where the call takes 2)");
+}
+
+// Every refusal is one line on the emulator's standard error, and its reason
+// rides after the result code, which the library returns unchanged.
+TEST(EmulatorProcess, RefusalsAreLoggedOnStandardErrorAndTheLibraryKeepsTheCode)
+{
+    EmulatorProcess emulator;
+    std::string error;
+    ASSERT_TRUE(emulator.start({}, &error, true)) << error;
+    ASSERT_EQ(initialise(), 0);
+    int32_t length = -1;
+    EXPECT_EQ(tqBsePluginControlDll_Protocol_Results_GetTraceLength(7, 0, &length), -18);
+    EXPECT_EQ(length, -1);
+    EXPECT_EQ(tqBsePluginControlDll_Scenario_Execute("x", 1), -18);
+    int32_t count = 0;
+    EXPECT_EQ(tqBsePluginControlDll_TestCase_Count_Get(&count), 0); // the connection is still in step
+    EXPECT_EQ(count, 5);
+    tqBsePluginControlDll_Shutdown();
+    const std::string errors = emulator.errorLog();
+    EXPECT_NE(errors.find("tqbse-emulator: Protocol_Results_GetTraceLength -> -18: unknown results handle 7\n"),
+              std::string::npos)
+        << errors;
+    EXPECT_NE(errors.find("tqbse-emulator: Scenario_Execute -> -18: scenario \"x\" not uploaded\n"), std::string::npos)
+        << errors;
+    EXPECT_EQ(emulator.log().find("-> -18"), std::string::npos); // not on standard output
 }
 
 // The example configuration is served, and a scenario from it calls the

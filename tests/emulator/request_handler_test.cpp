@@ -15,6 +15,7 @@
 #include "emulator/model.h"
 #include "emulator/options.h"
 #include "emulator/request_handler.h"
+#include "emulator/server.h"
 #include "protocol/call_table.h"
 #include "protocol/codec.h"
 #include "protocol/request_framer.h"
@@ -76,30 +77,90 @@ TEST(EmulatorRequests, EveryRemoteRowSucceedsThroughTheLibraryReader)
     EXPECT_EQ(served, 72);
 }
 
-TEST(EmulatorRequests, MalformedRequestsGetWellFormedErrorReplies)
+// Every refusal is the result code and one text token saying why, in a
+// reply the library reads as that code alone.
+TEST(EmulatorRequests, MalformedRequestsGetWellFormedErrorRepliesWithTheirReason)
 {
     const struct {
         std::string request;
         int32_t code;
+        std::string reason;
     } cases[] = {
-        {kPrefix + "NoSuchCall=" + tokenN(1), -8},
-        {"RX_CentreFrequency_Get=" + tokenN(0), -8},           // the prefix is part of the name
-        {kPrefix + "Initialise=", -8},                          // local to the library
-        {kPrefix + "RX_CentreFrequency_Get", -8},               // no "="
-        {kPrefix + "RX_CentreFrequency_Get=", -9},
-        {kPrefix + "LoggingState_Get=" + tokenN(0), -9},
-        {kPrefix + "RX_CentreFrequency_Get=(f=00000000)", -20},
-        {kPrefix + "TestCase_Run=(n=0z000000)", -6},
-        {kPrefix + "TestCase_Run=" + tokenN(5), kInternalObjectError}, // one past the last of five
+        {kPrefix + "NoSuchCall=" + tokenN(1), -8, "unknown call"},
+        {"RX_CentreFrequency_Get=" + tokenN(0), -8, "the name lacks the tqBsePluginControlDll_ prefix"},
+        {kPrefix + "Initialise=", -8, "Initialise is the library's own, never sent"},
+        {kPrefix + "RX_CentreFrequency_Get", -8, "no \"=\" after the name"},
+        {kPrefix + "RX_CentreFrequency_Get=", -9, "0 input tokens where the call takes 1"},
+        {kPrefix + "LoggingState_Get=" + tokenN(0), -9, "1 input tokens where the call takes 0"},
+        {kPrefix + "RX_CentreFrequency_Get=(f=00000000)", -20,
+         "input 1 index is tagged f= where n= is due"},
+        {kPrefix + "TestCase_Run=(n=0z000000)", -6, "input 1 index does not decode: n=0z000000"},
+        {kPrefix + "TestCase_Run=" + tokenN(5), kInternalObjectError, "test case index 5 is outside 0..4"},
     };
     Model model(defaultConfig());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.request);
-        const std::string reply = handleRequest(model, c.request);
-        const codec::SplitMessage m = codec::splitMessage(reply);
+        const Answer answer = answerRequest(model, c.request, CallContext{});
+        EXPECT_EQ(answer.result, c.code);
+        EXPECT_EQ(answer.reason, c.reason);
+        const codec::SplitMessage m = codec::splitMessage(answer.reply);
         EXPECT_EQ(m.name, messageName(c.request));
-        EXPECT_EQ(reply, codec::resultOnlyReply(m.name, c.code));
+        EXPECT_EQ(answer.reply, codec::resultOnlyReply(m.name, c.code) + "(s=" + c.reason + ")");
+        const CallDesc* row = findRemoteCall(m.name);
+        if (!row)
+            continue;
+        codec::SplitMessage split;
+        int32_t result = 0;
+        EXPECT_EQ(checkReply(*row, answer.reply, &split, &result), 0);
+        EXPECT_EQ(result, c.code);
     }
+}
+
+// The model's refusals name what it does not know, in one model whose state
+// the steps build up; names from the request are quoted, and a reason's
+// parentheses become brackets so that its token always balances.
+TEST(EmulatorRequests, TheModelSaysWhyItRefuses)
+{
+    const struct {
+        std::string call, args;
+        int32_t code;
+        std::string reason;
+    } steps[] = {
+        {"Protocol_Results_GetTraceLength", tokenN(7) + tokenN(0), -18, "unknown results handle 7"},
+        {"Results_DeleteHandle", tokenN(7), -18, "unknown results handle 7"},
+        {"Scenario_Execute", "(s=x)", -18, "scenario \"x\" not uploaded"},
+        {"Scenario_Execute", "(s=NULL)", -18, "scenario NULL not uploaded"},
+        {"Scenario_Download", "(s=a[b]c)" + tokenN(99), -18, "scenario \"a[b]c\" not uploaded"},
+        {"ProtocolMessageXml_DownloadSize_Get", "(s=no.xml)", -18, "protocol message XML file \"no.xml\" not uploaded"},
+        {"LTE_Results_GetHandle", tokenN(0), -18, "LTE measurement not enabled for index 0"},
+        {"Protocol_Results_GetHandle", "", -18, "protocol measurement not enabled for any RF path index"},
+        {"RX_InputLevel_Get", tokenN(2), -18, "RF path index 2 is outside 0..1"},
+        {"LTE_MeasurementEnabled_Set", tokenN(0) + tokenN(8) + tokenN(1), -18, "LTE measurement index 8 is outside 0..7"},
+        {"DebugFilters_State_Get", "(s=XYZ)", -18, "unknown debug filter \"XYZ\""},
+        {"TestCase_Name_Get", tokenN(0) + tokenN(6), -13, "bufferSize 6 is below the text's 6 bytes + 1"},
+        {"Protocol_MeasurementEnabled_Set", tokenN(0) + tokenN(1), 0, ""},
+        {"Protocol_Results_GetHandle", "", 0, ""},
+        {"Protocol_Results_GetTrace", tokenN(1) + tokenN(2) + tokenN(4096), -18, "trace index 2 is outside 0..1"},
+        {"Protocol_Results_GetTrace", tokenN(1) + tokenN(0) + tokenN(10), -13, "capacity 10 is below the trace length 4096"},
+        {"LTE_Results_Cell_Get", tokenN(1), -18, "results handle 1 holds protocol results, not LTE"},
+    };
+    Model model(defaultConfig());
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.call + "=" + s.args);
+        const Answer answer = answerRequest(model, kPrefix + s.call + "=" + s.args, CallContext{});
+        EXPECT_EQ(answer.name, s.call);
+        EXPECT_EQ(answer.result, s.code);
+        EXPECT_EQ(answer.reason, s.reason);
+        if (s.code < 0) {
+            EXPECT_EQ(answer.reply, kPrefix + s.call + "=" + tokenN(s.code) + "(s=" + s.reason + ")");
+        }
+    }
+    Answer odd;
+    odd.name = "Scenario_Execute";
+    odd.result = -18;
+    odd.reason = std::string("scenario \"(x\n\" not uploaded") + std::string(300, 'y');
+    EXPECT_EQ(reasonToken(odd.reason), "(s=scenario \"[x?\" not uploaded" + std::string(200 - 27, 'y') + ")");
+    EXPECT_TRUE(refusalLine(odd).starts_with("tqbse-emulator: Scenario_Execute -> -18: scenario \"[x?\" not uploadedyyy"));
 }
 
 // One model, requests in order, each with the whole reply it must get
@@ -111,14 +172,14 @@ TEST(EmulatorRequests, NameLengthsHandleLifetimesAndStagedFilterChangesKeepTheir
     } steps[] = {
         {"TestCase_NameLength_Get", tokenN(2), tokenN(0) + tokenN(14)}, // "Handover_Intra", no terminator
         {"TestCase_GroupName_Get", tokenN(2) + tokenN(9), tokenN(0) + "(s=Mobility)"},
-        {"Protocol_Results_GetHandle", "", tokenN(kInternalObjectError)}, // nothing measured yet
+        {"Protocol_Results_GetHandle", "", tokenN(kInternalObjectError) + "(s=protocol measurement not enabled for any RF path index)"}, // nothing measured yet
         {"Protocol_MeasurementEnabled_Set", tokenN(0) + tokenN(-1), tokenN(0)},
         {"Protocol_Results_GetHandle", "", tokenN(0) + tokenN(1)},
         {"Results_DeleteHandle", tokenN(1), tokenN(0)},
-        {"Results_DeleteHandle", tokenN(1), tokenN(kInternalObjectError)},
+        {"Results_DeleteHandle", tokenN(1), tokenN(kInternalObjectError) + "(s=unknown results handle 1)"},
         {"Protocol_Results_GetHandle", "", tokenN(0) + tokenN(2)},
         {"FullProtocolReset", "", tokenN(0)},
-        {"Protocol_Results_GetTraceLength", tokenN(2) + tokenN(0), tokenN(kInternalObjectError)}, // the reset ended it
+        {"Protocol_Results_GetTraceLength", tokenN(2) + tokenN(0), tokenN(kInternalObjectError) + "(s=unknown results handle 2)"}, // the reset ended it
         {"Protocol_Results_Available_Get", "", tokenN(0) + tokenN(0)},                     // and measuring
         {"DebugFilters_State_Set", "(s=RRC)" + tokenN(5), tokenN(0)},
         {"DebugFilters_State_Get", "(s=RRC)", tokenN(0) + tokenN(0)}, // staged, not applied

@@ -121,19 +121,24 @@ public:
         if (pid_ > 0)
             killChild(pid_);
         ::unlink(logPath_.c_str());
+        if (!errorPath_.empty())
+            ::unlink(errorPath_.c_str());
     }
 
     // False with the output so far in `error` when it does not come up
-    // within 10 s.
-    bool start(const std::vector<std::string>& args, std::string* error)
+    // within 10 s. With `separateErrors`, standard error goes to a file of
+    // its own (errorLog()) instead of the log.
+    bool start(const std::vector<std::string>& args, std::string* error, bool separateErrors = false)
     {
+        if (separateErrors)
+            errorPath_ = temporaryFile("emulator-err");
         if (port_ == 0)
             port_ = freePort(address_.c_str());
         logPath_ = temporaryFile("emulator");
         std::vector<std::string> all{"--bind", address_, "--port", std::to_string(port_), "--callback-port",
                                      std::to_string(listenerPort())};
         all.insert(all.end(), args.begin(), args.end());
-        pid_ = spawn(TQBSE_EMULATOR, all, logPath_);
+        pid_ = spawn(TQBSE_EMULATOR, all, logPath_, errorPath_);
         for (int i = 0; i < 200 && pid_ > 0; ++i) {
             if (log().find("listening on") != std::string::npos) {
                 setPortsForTesting(port_, 0);
@@ -148,12 +153,14 @@ public:
     }
 
     std::string log() const { return readFile(logPath_); }
+    std::string errorLog() const { return errorPath_.empty() ? log() : readFile(errorPath_); }
 
 private:
     std::string address_;
     uint16_t port_;
     pid_t pid_ = -1;
     std::string logPath_;
+    std::string errorPath_;
 };
 
 } // namespace tqbse::test

@@ -60,7 +60,8 @@ expect 'tqbse.kind == "reply" && tqbse.name contains "RX_CentreFrequency_Get"' \
   '\|reply\|tqBsePluginControlDll_RX_CentreFrequency_Get\|0\|frequency\|1950000000\|[0-9]+\|'
 expect 'tqbse.kind == "reply" && tqbse.name contains "RX_InputLevel_Get"' '\|0\|level\|-50\|'
 expect 'tqbse.kind == "reply" && tqbse.name contains "GetServerVersion"' '\|version;version;version;version\|6;0;0;0\|'
-expect 'tqbse.result == -18' '\|reply\|tqBsePluginControlDll_RX_CentreFrequency_Get\|-18\|\|\|'
+expect 'tqbse.result == -18' \
+  '\|reply\|tqBsePluginControlDll_RX_CentreFrequency_Get\|-18\|reason\|"RF path index 99 is outside 0\.\.1"\|'
 expect 'tqbse.kind == "reply" && tqbse.name contains "Scenario_Download"' '\|0\|buffer\|"<scenario><step>attach</step>.*</scenario>"\|'
 expect 'tqbse.kind == "callback"' '\|callback\|ScenarioFinished\|\|#1\|"example_attach"\|'
 expect 'tqbse.kind == "callback answer"' '\|callback answer\|ScenarioFinished\|-8\|'

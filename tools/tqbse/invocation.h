@@ -50,6 +50,7 @@ struct CallResult {
     const CliCall* call;
     int32_t code = 0;
     std::string failedStep;  // the size query's name when that query failed
+    std::string serverReason; // why the emulator refused, when it said so
     CallFrame frame;         // the call's values; the outputs as the call wrote them
 };
 

@@ -1,6 +1,7 @@
 // tqbse: calls any export of the library from the command line.
 #include "commands.h"
 #include "output.h"
+#include "server_reason.h"
 #include "trace_command.h"
 #include "trace_target.h"
 #include "platform/host.h"
@@ -143,6 +144,8 @@ int runCallCommand(FILE* out, const Command& command, bool connect)
         traceTarget().noteInitialise();
     if (d.shortName() == "Initialise" && result.code != TQBSE_NO_RESPONSE && result.code != TQBSE_BAD_ADDRESS_OCTET)
         connected = true;
+    if (result.code < 0)
+        result.serverReason = serverReasons().last(result.failedStep.empty() ? d.shortName() : result.failedStep);
     const int exitCode = printResult(out, command.options, result);
     if (connect && connected && d.shortName() != "Shutdown")
         tqBsePluginControlDll_Shutdown();
@@ -188,6 +191,8 @@ int main(int argc, char** argv)
         }
         tqbse::platform::setEnvironment("TQBSE_TRACE", command.options.trace.c_str());
     }
+    // The emulator's reasons for refused calls come back through the trace.
+    serverReasons().setUp(command.options.trace);
     int rc = kExitOk;
     if (command.options.version) {
         printVersion(out);

@@ -89,6 +89,8 @@ void printJson(FILE* out, const CallResult& r, const std::string& message, const
         json += ",\"message\":" + jsonString(message);
     if (!r.failedStep.empty())
         json += ",\"failedStep\":" + jsonString(r.failedStep);
+    if (!r.serverReason.empty())
+        json += ",\"serverReason\":" + jsonString(r.serverReason);
     json += ",\"outputs\":{";
     bool first = true;
     if (r.code >= 0) {
@@ -212,8 +214,9 @@ int printResult(FILE* out, const Options& options, const CallResult& r)
 
     if (r.code < 0) {
         const std::string step = r.failedStep.empty() ? name : r.failedStep + " (sizing " + name + ")";
-        std::fprintf(stderr, "tqbse: %s failed: %d %s\n", step.c_str(), r.code,
-                     message.empty() ? "(no text for this code)" : message.c_str());
+        const std::string reason = r.serverReason.empty() ? "" : " (emulator: " + r.serverReason + ")";
+        std::fprintf(stderr, "tqbse: %s failed: %d %s%s\n", step.c_str(), r.code,
+                     message.empty() ? "(no text for this code)" : message.c_str(), reason.c_str());
         return kExitFailed;
     }
     if (r.code > 0)

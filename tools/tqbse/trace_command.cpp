@@ -1,6 +1,7 @@
 // tqbse trace FILE: reads a library trace (TQBSE_TRACE) and prints every
 // call decoded through the call rows, with filters, a summary and a plot.
 #include "trace_command.h"
+#include "server_reason.h"
 
 #include "output.h"
 #include "protocol/call_table.h"
@@ -45,6 +46,7 @@ struct Entry {
     int32_t result = 0;
     int64_t micros = 0;
     std::vector<Value> inputs, outputs;
+    std::string reason; // the server's reason after a negative result (the emulator's)
 };
 
 // A shell-style pattern: "*" any run of characters, "?" any one; the rest
@@ -124,6 +126,8 @@ void decodeCall(Entry& e)
     }
     const std::string_view replyText = e.line.text("reply");
     const codec::SplitMessage reply = codec::splitMessage(replyText);
+    if (e.result < 0)
+        e.reason = reasonOfReply(replyText);
     if (e.result < 0 || reply.name != request.substr(0, request.find('=')))
         return;
     std::size_t next = 1;
@@ -183,7 +187,8 @@ void printEntry(FILE* out, const Entry& e, const TraceOptions& o)
         if (e.isCall)
             text += ",\"name\":" + jsonString(e.name) + ",\"inputs\":{" + joined(e.inputs, ",", true)
                 + "},\"result\":" + std::to_string(e.result) + ",\"outputs\":{" + joined(e.outputs, ",", true)
-                + "},\"us\":" + std::to_string(e.micros);
+                + "},\"us\":" + std::to_string(e.micros)
+                + (e.reason.empty() ? "" : ",\"serverReason\":" + jsonString(e.reason));
         for (const auto& [key, value] : e.line.strings)
             if (!e.isCall && key != "event")
                 text += "," + jsonString(key) + ":" + jsonString(value);
@@ -204,6 +209,7 @@ void printEntry(FILE* out, const Entry& e, const TraceOptions& o)
         text = at;
         if (e.isCall) {
             text += e.name + "(" + joined(e.inputs, ", ", false) + ") → " + resultText(e.result);
+            text += e.reason.empty() ? "" : " (emulator: " + e.reason + ")";
             text += e.outputs.empty() ? "" : ", " + joined(e.outputs, ", ", false);
             text += "   " + std::to_string(e.micros) + " µs";
         } else if (e.name == "callback") {

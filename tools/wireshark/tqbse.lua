@@ -254,7 +254,8 @@ end
 -- Where a message ends. A request: when it holds as many tokens as its row
 -- has inputs. A reply: when it ends in ")" with its parentheses balanced
 -- and holds every token its row's successful reply carries (the result and
--- the outputs), or a negative result, which carries nothing else; the
+-- the outputs), or a negative result, which carries nothing else but the
+-- emulator's reason (shown as "reason"); the
 -- library's rule, but for its 100 ms quiet wait, which a capture cannot
 -- replay: a reply that really is short of outputs stays unfinished until
 -- more bytes come in its direction. Callback messages and unknown names end
@@ -317,7 +318,8 @@ function proto.dissector(tvb, pinfo, tree)
       end
     else
       local index = is_request and k or k - 1
-      local param = names[index] or ("#" .. index)
+      -- After a negative result the emulator sends one text: its reason.
+      local param = (not is_request and result and result < 0) and "reason" or names[index] or ("#" .. index)
       local item = root:add(f_param, range, param)
       item:set_text(param .. " = " .. (value or token[2]) .. "  " .. token[2]:sub(1, 40))
       item:add(f_value, range, value or token[2])
