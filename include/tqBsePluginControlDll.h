@@ -52,6 +52,13 @@
  * "stdout", unset or empty keep standard output. Any other value keeps
  * standard output (said once on standard error).
  *
+ * Host interrupt (off by default): when TQBSE_INTERRUPT_FD holds a descriptor
+ * number (a socket handle on Windows) at Initialise, a call's waits also
+ * watch that descriptor; once the host makes it readable (a byte written to
+ * it, as from a signal handler), the waiting call returns -14 and the
+ * connection is dropped as at a reply deadline. What waits on it when a call
+ * begins is discarded first. The library never writes to it or closes it.
+ *
  * Common failure codes of every remote call:
  *   -14 no reply (no connection, or it failed; only Initialise reconnects)
  *   -10 the reply names another function     -11 too few reply parameters
