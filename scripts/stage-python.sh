@@ -31,7 +31,7 @@ git -C "$root" ls-files -z | tar -C "$root" --null --no-recursion -T - -cf - | t
   PIP_FIND_LINKS=/usr/share/python-wheels timeout 1200 nice -n 5 "$clean/venv/bin/pip" install -v ./python) \
   >"$clean/pip.log" 2>&1 || { tail -40 "$clean/pip.log" >&2; echo "pip install ./python failed" >&2; exit 1; }
 linked=$(sed -n 's/.*Linking [A-Z]* .* \([^ ]*\)$/\1/p' "$clean/pip.log" | sort | tr '\n' ' ')
-expected="libtqBsePluginControlDll.so.$version libtqbse_platform.a libtqbse_protocol.a tools/tqbse "
+expected="libtqBsePluginControlDll.so.$version libtqbse_platform.a libtqbse_protocol.a libtqbse_receive.a tools/libtqbse_reference.a tools/tqbse "
 [ "$linked" = "$expected" ] || { echo "pip install ./python linked: $linked, expected: $expected" >&2; exit 1; }
 imported=$("$clean/venv/bin/python" -c 'import tqbse; print(tqbse.__version__, tqbse._library.load(tqbse.CALLS.values()).path)')
 [[ $imported == "$version "*/site-packages/tqbse/lib/libtqBsePluginControlDll.so ]] \
