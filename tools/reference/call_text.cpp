@@ -88,7 +88,9 @@ std::string callJson(const CallDesc& call)
         else if (isOutput(call.params[i].role))
             appendItem(outputs, item);
     }
-    for (const int32_t code : callCodes(call).list())
+    // Kept in a variable: the loop would outlive a temporary.
+    const CallCodes returnable = callCodes(call);
+    for (const int32_t code : returnable.list())
         appendItem(codes, std::to_string(code));
     const CallDoc* doc = findCallDoc(call);
     return "{\"call\":" + jsonString(call.shortName()) + ",\"args\":[" + args + "],\"outputs\":[" + outputs +

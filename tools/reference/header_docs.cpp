@@ -23,7 +23,9 @@ std::string exportComment(const CallDesc& call)
         comment += wrapText(paramText(call, i), kWidth, " *  " + name, " *  " + std::string(nameWidth + 2, ' '));
     }
     std::string codes = "Codes:";
-    for (const int32_t code : callCodes(call).list())
+    // Kept in a variable: the loop would outlive a temporary.
+    const CallCodes returnable = callCodes(call);
+    for (const int32_t code : returnable.list())
         codes += ' ' + std::to_string(code);
     comment += wrapText(codes, kWidth - 3, " *  ", " *  ");
     comment.insert(comment.size() - 1, " */");

@@ -34,7 +34,9 @@ int runDescribe(FILE* out, const std::string& name, const Options& options)
         std::fputs(reference::wrapText(paramText(d, i), 80, "      ", "      ").c_str(), out);
     }
     std::fputs("\nCodes it can return:\n", out);
-    for (const int32_t code : callCodes(d).list()) {
+    // Kept in a variable: the loop would outlive a temporary.
+    const CallCodes returnable = callCodes(d);
+    for (const int32_t code : returnable.list()) {
         const std::string_view constant = resultName(code);
         std::fprintf(out, "  %4d  %-32s %s\n", code, std::string(constant.empty() ? "-" : constant).c_str(),
                      errorText(code).c_str());
