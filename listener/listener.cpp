@@ -75,7 +75,8 @@ struct ListenerRun {
 // lock. Every handler ever installed stays alive for the life of the process
 // (never freed, not even at exit, since a listener thread may still be
 // running then), so the listener never calls one that has been freed.
-const MessageHandler* const g_defaultHandler = new MessageHandler(&defaultMessageHandler);
+const MessageHandler* const g_defaultHandler =
+    new MessageHandler([](std::string_view message, uint32_t) { return defaultMessageHandler(message); });
 std::vector<const MessageHandler*>* const g_installedHandlers = new std::vector<const MessageHandler*>;
 std::atomic<const MessageHandler*> g_handler{nullptr};
 
@@ -92,14 +93,14 @@ struct ListenerSlot {
     }
 } g_slot;
 
-std::string callHandler(std::string_view message)
+std::string callHandler(std::string_view message, uint32_t peerAddress)
 {
     const MessageHandler* handler = g_handler.load(std::memory_order_acquire);
     if (handler == nullptr || !*handler)
         return {};
     // A handler that throws answers nothing; the listener thread goes on.
     try {
-        return (*handler)(message);
+        return (*handler)(message, peerAddress);
     } catch (...) {
         return {};
     }
@@ -135,7 +136,7 @@ bool sendReply(const ListenerRun& run, SocketHandle peer, const std::string& rep
 
 // Serves one peer until it closes, its connection fails or the listener is
 // stopped. Each receive of up to 4096 bytes is one message.
-void servePeer(ListenerRun& run, SocketHandle peer)
+void servePeer(ListenerRun& run, SocketHandle peer, uint32_t peerAddress)
 {
     char buffer[kReceiveChunkSize];
     while (run.running.load()) {
@@ -145,7 +146,7 @@ void servePeer(ListenerRun& run, SocketHandle peer)
         if (n <= 0)
             break;
         const std::string_view message = codec::textBeforeZero(std::string_view(buffer, std::size_t(n)));
-        const std::string reply = callHandler(message);
+        const std::string reply = callHandler(message, peerAddress);
         trace::callback(message, reply);
         if (!sendReply(run, peer, reply))
             break;
@@ -191,9 +192,9 @@ int acceptLoop(ListenerRun& run)
             run.running.store(true);
         printDiagnostic("Accepted client: %s:%d\n", platform::dottedText(peerAddress.address).c_str(),
                         int(peerAddress.port));
-        servePeer(run, peer);
+        servePeer(run, peer, peerAddress.address);
         platform::closeSocket(peer);
-        callHandler(kTerminationMessage);
+        callHandler(kTerminationMessage, peerAddress.address);
     }
     run.running.store(false);
     platform::closeSocket(listening);
@@ -259,13 +260,17 @@ int stopListener()
     return 0;
 }
 
-void setMessageHandler(MessageHandler handler)
+void setMessageHandler(std::string (*handler)(std::string_view message))
 {
-    const auto* plain = handler.target<std::string (*)(std::string_view)>();
-    if (plain != nullptr && *plain == &defaultMessageHandler) {
+    if (handler == &defaultMessageHandler) {
         g_handler.store(g_defaultHandler, std::memory_order_release);
         return;
     }
+    setMessageHandler(MessageHandler([handler](std::string_view message, uint32_t) { return handler(message); }));
+}
+
+void setMessageHandler(MessageHandler handler)
+{
     g_installedHandlers->push_back(new MessageHandler(std::move(handler)));
     g_handler.store(g_installedHandlers->back(), std::memory_order_release);
 }

@@ -4,6 +4,7 @@
 // exports start and stop it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -14,7 +15,7 @@ inline constexpr char kTerminationMessage[] = "__CLIENT_REMOTE_TERMINATED__=()";
 
 // Message text in, reply text out; runs on the listener thread. An empty
 // reply sends nothing.
-using MessageHandler = std::function<std::string(std::string_view message)>;
+using MessageHandler = std::function<std::string(std::string_view message, uint32_t peerAddress)>;
 
 // Starts a listener thread and installs the default handler. A listener
 // that is still running is kept (one at a time). 0, or the platform's error
@@ -25,6 +26,7 @@ int startListener();
 int stopListener();
 // Replaces the handler (tests install their own; no export does).
 void setMessageHandler(MessageHandler handler);
+void setMessageHandler(std::string (*handler)(std::string_view message));
 // Answers every message with its own name, "=" and the integer token of -8.
 std::string defaultMessageHandler(std::string_view message);
 

@@ -89,6 +89,12 @@ enum class CallKind : uint8_t {
     Local,       // never sends a request
 };
 
+// Whether an export of this kind has a session twin (tqbse_<name>, taking
+// the session first): every export that calls the server does.
+constexpr bool hasSessionTwin(CallKind kind) { return kind != CallKind::Local; }
+// The session twins' prefix, in place of kExportPrefix.
+inline constexpr std::string_view kSessionPrefix = "tqbse_";
+
 enum class Family : uint8_t {
     Connection,
     ErrorMessages,

@@ -97,7 +97,7 @@ TEST_F(Listener, PeersTakeTurnsAThrowingHandlerAnswersNothingAndTheHandlerHearsE
         std::vector<std::string> messages;
     };
     const auto heard = std::make_shared<Heard>();
-    listener::setMessageHandler([heard](std::string_view m) -> std::string {
+    listener::setMessageHandler([heard](std::string_view m, uint32_t) -> std::string {
         if (m.starts_with("bad"))
             throw std::runtime_error("handler failed");
         const std::lock_guard lock(heard->mutex);
@@ -127,7 +127,7 @@ TEST_F(Listener, LargeReplyArrivesWholeAPeerLeavingEndsOnlyItsConnectionAndOneNo
     auto big = std::make_shared<std::string>(32 << 20, '\0'); // more than the socket buffers take at once
     for (std::size_t i = 0; i < big->size(); ++i)
         (*big)[i] = char('A' + (i * 7 + i / 4099) % 26);
-    listener::setMessageHandler([big](std::string_view m) { return m == "big=()" ? *big : "ok:" + std::string(m); });
+    listener::setMessageHandler([big](std::string_view m, uint32_t) { return m == "big=()" ? *big : "ok:" + std::string(m); });
     testing::internal::CaptureStdout();
     {
         Peer reader;
@@ -161,7 +161,7 @@ TEST_F(Listener, RestartGetsThePortBackWakesAnIdlePeerAndRestoresTheDefaultHandl
     const int libraryUsers = platform::socketLibraryUsers();
     for (int round = 0; round < 6; ++round) {
         SCOPED_TRACE(round);
-        listener::setMessageHandler([](std::string_view) { return std::string("mine=()"); });
+        listener::setMessageHandler([](std::string_view, uint32_t) { return std::string("mine=()"); });
         ASSERT_EQ(listener::startListener(), 0);
         ASSERT_EQ(listener::listenerState(), ListenerState::Listening);
         Peer peer; // connects at once: never refused
@@ -177,7 +177,7 @@ TEST_F(Listener, RestartGetsThePortBackWakesAnIdlePeerAndRestoresTheDefaultHandl
 // For the thread sanitizer: the handler slot is swapped while messages flow.
 TEST_F(Listener, HandlerCanBeReplacedWhileMessagesFlow)
 {
-    const listener::MessageHandler other = [](std::string_view) { return std::string("m=(n=01000000)"); };
+    const listener::MessageHandler other = [](std::string_view, uint32_t) { return std::string("m=(n=01000000)"); };
     Peer peer;
     std::vector<std::string> replies;
     std::thread talker([&] {
@@ -185,7 +185,10 @@ TEST_F(Listener, HandlerCanBeReplacedWhileMessagesFlow)
             replies.push_back(peer.exchange("m=()"));
     });
     for (int i = 0; i < 400; ++i) {
-        listener::setMessageHandler(i % 2 ? listener::MessageHandler(listener::defaultMessageHandler) : other);
+        if (i % 2)
+            listener::setMessageHandler(listener::defaultMessageHandler);
+        else
+            listener::setMessageHandler(other);
         std::this_thread::sleep_for(200us);
     }
     talker.join();
@@ -221,7 +224,7 @@ TEST_F(Listener, InitialiseStartsAndRestartsItAndShutdownLeavesItRunning)
     EXPECT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 5), 0); // replaces the listener that ended
     ASSERT_EQ(listener::listenerState(), ListenerState::Listening);
     Peer kept;
-    listener::setMessageHandler([](std::string_view) { return std::string("mine=()"); });
+    listener::setMessageHandler([](std::string_view, uint32_t) { return std::string("mine=()"); });
     EXPECT_EQ(tqBsePluginControlDll_Shutdown(), 0);
     EXPECT_EQ(kept.exchange("afterShutdown=()"), "mine=()");
     EXPECT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 5), 0);
