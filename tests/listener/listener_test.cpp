@@ -228,7 +228,15 @@ TEST_F(Listener, AQuietASlowAndAFloodingPeerHoldNoOtherBack)
     const std::string out = testing::internal::GetCapturedStdout();
     std::printf("slowest callback answer beside the three peers: %.3f ms (target 100 ms)\n",
                 double(slowest.count()) / 1000.0);
-    EXPECT_LT(slowest, std::chrono::microseconds(500ms)) << "a callback was held back";
+    // A peer held back waits for the whole run (seconds); the bound only
+    // says it was not. Under Wine every socket call goes through its
+    // server, which takes a few hundred milliseconds beside a flood.
+#ifdef _WIN32
+    constexpr auto kNotHeldBack = 2000ms;
+#else
+    constexpr auto kNotHeldBack = 500ms;
+#endif
+    EXPECT_LT(slowest, std::chrono::microseconds(kNotHeldBack)) << "a callback was held back";
     std::string perByte;
     for (const char c : slowText)
         perByte += "ok:" + std::string(1, c);
