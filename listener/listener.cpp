@@ -349,6 +349,18 @@ int stopListener()
 
 void setMessageHandler(MessageHandler handler)
 {
+    // A plain function installed before is installed again from its kept
+    // copy, so that installing the same one at every connect keeps nothing.
+    using Plain = std::string (*)(std::string_view, uint32_t);
+    if (const Plain* plain = handler.target<Plain>()) {
+        for (const MessageHandler* installed : *g_installedHandlers) {
+            const Plain* same = installed->target<Plain>();
+            if (same != nullptr && *same == *plain) {
+                g_handler.store(installed, std::memory_order_release);
+                return;
+            }
+        }
+    }
     g_installedHandlers->push_back(new MessageHandler(std::move(handler)));
     g_handler.store(g_installedHandlers->back(), std::memory_order_release);
 }
