@@ -4,7 +4,7 @@
 #include "protocol/rows/core.h"
 #include "api/export.h"
 #include "protocol/result_codes.h"
-#include "protocol/wire_value.h"
+#include "client/c_arguments.h"
 
 TQ_EXPORT int32_t tqBsePluginControlDll_GetErrorMsgLength(int32_t code, int32_t* length)
 {

@@ -75,8 +75,21 @@ constexpr std::string_view paramExample(const CallDesc& call, int i)
     case ParamRole::InFloat: return "0.5";
     case ParamRole::InDouble: return "1.5";
     case ParamRole::InText: return "name";
-    default: return "0";
+    case ParamRole::InInt:
+    case ParamRole::LocalInt:
+    case ParamRole::TextLimit:
+    case ParamRole::OutInt:
+    case ParamRole::OutBool:
+    case ParamRole::OutFloat:
+    case ParamRole::OutDouble:
+    case ParamRole::OutText:
+    case ParamRole::BufferSize:
+    case ParamRole::OutArray:
+    case ParamRole::Capacity:
+    case ParamRole::OutVersion:
+    case ParamRole::LocalSize: break;
     }
+    return "0";
 }
 
 constexpr const FamilyDoc& familyDoc(Family family) { return docs::kFamilies[static_cast<std::size_t>(family)]; }
