@@ -30,7 +30,9 @@ std::string quotedText(std::string_view bytes, std::size_t limit)
 {
     std::string shown = "\"";
     appendTraceString(shown, bytes.substr(0, limit));
-    shown += bytes.size() > limit ? "\"… (" + std::to_string(bytes.size()) + " bytes)" : "\"";
+    shown += '"';
+    if (bytes.size() > limit)
+        shown.append("… (").append(std::to_string(bytes.size())).append(" bytes)");
     return shown;
 }
 
@@ -47,10 +49,12 @@ std::string valueText(const WireValue& value, const ShownLimits& limits)
         return value.isNull() ? "NULL" : quotedText(value.text(), limits.textBytes);
     case WireTag::DoubleArray: {
         const std::vector<double> values = value.arrayValues();
-        std::string text = "[" + std::to_string(values.size()) + ":";
+        std::string text = "[";
+        text.append(std::to_string(values.size())).append(":");
         for (std::size_t k = 0; k < values.size() && k < limits.arrayValues; ++k)
-            text += (k ? ", " : " ") + formatDouble(values[k]);
-        return text + (values.size() > limits.arrayValues ? ", …]" : "]");
+            text.append(k ? ", " : " ").append(formatDouble(values[k]));
+        text.append(values.size() > limits.arrayValues ? ", …]" : "]");
+        return text;
     }
     case WireTag::None:
         break;
