@@ -4,7 +4,7 @@
 #include "protocol/rows/core.h"
 #include "api/export.h"
 #include "protocol/result_codes.h"
-#include "protocol/wire_value.h"
+#include "client/c_arguments.h"
 
 namespace {
 using namespace tqbse;

@@ -31,11 +31,11 @@
 #include "bench/canned_server.h"
 #include "bench/counting_allocator.h"
 #include "bench/workloads.h"
+#include "client/c_arguments.h"
 #include "client/session.h"
 #include "platform/platform.h"
 #include "protocol/codec.h"
 #include "protocol/reply_reader.h"
-#include "protocol/wire_value.h"
 #include "tqBsePluginControlDll.h"
 
 extern char** environ;

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <new>
 
+#include "client/c_arguments.h"
 #include "client/server_connection.h"
 #include "client/trace.h"
 #include "protocol/reply_reader.h"

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "client/c_arguments.h"
 #include "client/server_connection.h"
 #include "client/function_ref.h"
 #include "protocol/call_description.h"

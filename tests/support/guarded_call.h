@@ -43,7 +43,7 @@ public:
             }
         }
         values_.setBound(bound);
-        const auto args = values_.args();
+        const auto args = cArguments(values_);
         args_.assign(args.begin(), args.begin() + call.paramCount);
         for (int i = 0; i < call.paramCount; ++i)
             if (inputs && isValueInput(call.params[i].role))
