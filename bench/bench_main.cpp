@@ -30,6 +30,7 @@
 
 #include "bench/canned_server.h"
 #include "bench/counting_allocator.h"
+#include "bench/sessions.h"
 #include "bench/workloads.h"
 #include "client/c_arguments.h"
 #include "client/session.h"
@@ -43,7 +44,6 @@ extern char** environ;
 namespace tqbse::bench {
 namespace {
 
-constexpr int kClientTimeoutMs = 10000;
 // Bulk sizes the --serve mode answers, for profiling bulk calls.
 constexpr std::size_t kProfileScenarioBytes = 1u << 20;
 constexpr int32_t kProfileTracePoints = 100'000;
@@ -646,6 +646,7 @@ void registerAll(const Sizes& sizes, const CannedServer& server)
                      [points](benchmark::State& s, std::size_t reply) { bulkLibraryTrace(s, points, reply); });
     registerCodec(sizes.codecArray, sizes.codecText);
     benchmark::RegisterBenchmark("callback/listener_6009", callbackMessages)->UseRealTime();
+    registerSessions();
 }
 
 int serveOnly(int seconds)

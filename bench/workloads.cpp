@@ -117,14 +117,21 @@ RawClient::~RawClient()
         platform::closeSocket(socket_);
 }
 
-bool RawClient::connect(const char* address, uint16_t port, int timeoutMs)
+bool RawClient::connect(const char* address, uint16_t port, int timeoutMs, const char* from)
 {
-    uint32_t server = 0;
+    uint32_t server = 0, local = 0;
     if (!platform::parseDottedAddress(address, &server) || (server >> 24) != 127)
         return false; // loopback only
+    if (from != nullptr && (!platform::parseDottedAddress(from, &local) || (local >> 24) != 127))
+        return false;
     socket_ = platform::openTcpSocket();
     if (socket_ == platform::kInvalidSocket)
         return false;
+    if (from != nullptr && platform::bindSocket(socket_, {local, 0}) != 0) {
+        platform::closeSocket(socket_);
+        socket_ = platform::kInvalidSocket;
+        return false;
+    }
     platform::setNoDelay(socket_);
     platform::setTimeouts(socket_, timeoutMs);
     if (platform::connectWithTimeout(socket_, {server, port}, timeoutMs) != 0) {

@@ -17,6 +17,8 @@ inline constexpr char kServerAddress[] = "127.0.0.40";
 inline constexpr int kServerOctets[4] = {127, 0, 0, 40};
 inline constexpr uint16_t kServerPort = 6002;
 inline constexpr uint16_t kCallbackPort = 6009;
+// How long a benchmark's own sockets wait.
+inline constexpr int kClientTimeoutMs = 10000;
 
 inline constexpr int32_t kRxIndex = 0;
 inline constexpr double kRxFrequency = 1.0e9;
@@ -57,7 +59,9 @@ public:
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
 
-    bool connect(const char* address, uint16_t port, int timeoutMs);
+    // Connects to `address`:`port`, from the local address `from` when
+    // given (a loopback address, as a second server would appear).
+    bool connect(const char* address, uint16_t port, int timeoutMs, const char* from = nullptr);
     // Sends the request and receives exactly `replyBytes` into `into` in
     // receives of at most `chunk` bytes (by default each receive takes all
     // the kernel holds, up to the end of the reply). False on error, close
