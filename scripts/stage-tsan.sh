@@ -7,10 +7,10 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TSAN_BUILD_DIR:-$root/build-tsan}
-tests=${TSAN_TESTS:-'^(Listener|Lifecycle|Threads|Trace)\.|FaultMatrix'}
+tests=${TSAN_TESTS:-'^(Listener|Lifecycle|Threads|Trace|Sessions|SessionOpen|EventInbox|EventRouting)\.|FaultMatrix'}
 
 "$root/scripts/build.sh" "$build" -DTQBSE_SANITIZE=thread -DTQBSE_BUILD_BENCH=OFF -DTQBSE_BUILD_TOOLS=OFF \
-  -DTQBSE_BUILD_FUZZ=OFF
+  -DTQBSE_BUILD_FUZZ=OFF -DTQBSE_TEST_EMULATOR="$root/build/emulator/tqbse-emulator"
 
 reports=$build/tsan-reports
 rm -rf "$reports"
@@ -19,4 +19,4 @@ export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:log_path=$reports/t
 
 source "$root/scripts/sanitizer-ctest.sh"
 run_sanitized_ctest stage-tsan "$build" "$reports" --timeout 300 -j "${CTEST_JOBS:-2}" --no-tests=error -R "$tests"
-echo "stage-tsan: listener, lifecycle, thread, fault-matrix and trace tests passed under ThreadSanitizer, no reports"
+echo "stage-tsan: listener, lifecycle, thread, session, event, fault-matrix and trace tests passed under ThreadSanitizer, no reports"
