@@ -50,7 +50,7 @@ foreach(line ${help_lines})
     set(long "${CMAKE_MATCH_2}")
     set(value "${CMAKE_MATCH_4}")
     list(APPEND ${prefix}options ${long})
-    if(value)
+    if(NOT value STREQUAL "")  # "N" alone would read as false
       list(APPEND ${prefix}value_options ${long})
       if(value MATCHES "^(PATH|FILE)")
         list(APPEND ${prefix}path_options ${long})

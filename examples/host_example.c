@@ -2,12 +2,20 @@
  * Example host program: drives the base-station emulator through every
  * family of calls and prints a readable report.
  *
- *   tqbse_example [A.B.C.D]      (default 127.0.0.1)
+ *   tqbse_example [A.B.C.D [E.F.G.H]]      (default 127.0.0.1)
+ *
+ * The walk runs on the flat exports (the library's default session) with
+ * the server at A.B.C.D. Beside it, a session of its own (tqbse_session.h)
+ * with the server at E.F.G.H, or with A.B.C.D again when only one address
+ * is given: it shows a second server's values next to the first's, and it
+ * takes that server's events, such as the ScenarioFinished message a
+ * scenario's end brings, which the default session does not.
  *
  * Exits 0 only if every step returned a non-negative result code.
  * Build: cc host_example.c $(pkg-config --cflags --libs tqBsePluginControlDll)
  */
 #include <tqBsePluginControlDll.h>
+#include <tqbse_session.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -53,6 +61,43 @@ static int32_t waitForFlag(int32_t (*poll)(int32_t*), int32_t wanted, long maxMs
     return rc;
 }
 
+/* Waits (at most maxMs) for the event NAME on SESSION, its text into
+ * BUFFER; other events are skipped. A server that sends no such event is
+ * recognised by asking, after each quiet slice of two seconds, whether the
+ * scenario still runs: *event is then 0. */
+static int32_t waitForScenarioEnd(tqbse_session* session, long maxMs, char* buffer, int32_t size, int* event)
+{
+    int32_t rc = 0, length = 0, running = 1;
+    long waited;
+    *event = 0;
+    for (waited = 0; waited < maxMs; waited += 2000) {
+        for (;;) {
+            rc = tqbse_wait_event(session, 2000, buffer, size, &length);
+            if (rc == -13) {
+                /* Too long for the buffer, so not the one waited for: take
+                 * it off the queue into one that fits. */
+                char* longer = malloc((size_t)length + 1);
+                rc = longer ? tqbse_wait_event(session, 0, longer, length + 1, &length) : -13;
+                free(longer);
+                if (rc == 0)
+                    continue;
+            }
+            if (rc != 0)
+                break;
+            if (strncmp(buffer, "ScenarioFinished=", 17) == 0) {
+                *event = 1;
+                return 0;
+            }
+        }
+        if (rc != -14)
+            return rc;
+        rc = tqBsePluginControlDll_Scenario_IsRunning_Get(&running);
+        if (rc < 0 || !running)
+            return rc;
+    }
+    return -14;
+}
+
 static int32_t scenarioRunning(int32_t* flag) { return tqBsePluginControlDll_Scenario_IsRunning_Get(flag); }
 static int32_t protocolAvailable(int32_t* flag) { return tqBsePluginControlDll_Protocol_Results_Available_Get(flag); }
 static int32_t lteAvailable(int32_t* flag) { return tqBsePluginControlDll_LTE_Results_Available_Get(0, flag); }
@@ -61,10 +106,11 @@ int main(int argc, char** argv)
 {
     int a = 127, b = 0, c = 0, d = 1;
     char extra;
-    if (argc > 1 && sscanf(argv[1], "%d.%d.%d.%d%c", &a, &b, &c, &d, &extra) != 4) {
-        fprintf(stderr, "usage: %s [A.B.C.D]\n", argv[0]);
+    if (argc > 3 || (argc > 1 && sscanf(argv[1], "%d.%d.%d.%d%c", &a, &b, &c, &d, &extra) != 4)) {
+        fprintf(stderr, "usage: %s [A.B.C.D [E.F.G.H]]\n", argv[0]);
         return 2;
     }
+    const char* second = argc > 2 ? argv[2] : argc > 1 ? argv[1] : "127.0.0.1";
     printf("Base-station emulator host example, server %d.%d.%d.%d\n", a, b, c, d);
 
     /* Connect: opens port 6002 and starts the callback listener (6009). */
@@ -95,6 +141,20 @@ int main(int argc, char** argv)
     step("TX_CentreFrequency_Get", tqBsePluginControlDll_TX_CentreFrequency_Get(0, &txFreq));
     step("TX_ReferenceLevel_Get", tqBsePluginControlDll_TX_ReferenceLevel_Get(0, &txLevel));
     printf("         RX %.0f Hz at %.1f dBm, TX %.0f Hz at %.1f dBm\n", rxFreq, rxLevel, txFreq, txLevel);
+
+    /* A session of its own, beside the default session the flat exports
+     * use: the same calls with the session first. It takes its server's
+     * events from now on. */
+    printf("Sessions\n");
+    tqbse_session* session = NULL;
+    if (step("tqbse_open (second server)", tqbse_open(second, NULL, &session))) {
+        double own = 0;
+        step("tqbse_TX_CentreFrequency_Set 1 2.4 GHz", tqbse_TX_CentreFrequency_Set(session, 1, 2.4e9));
+        step("tqbse_TX_CentreFrequency_Get 1", tqbse_TX_CentreFrequency_Get(session, 1, &own));
+        step("TX_CentreFrequency_Get 1", tqBsePluginControlDll_TX_CentreFrequency_Get(1, &txFreq));
+        printf("         TX path 1: %.0f Hz on the session's server %s, %.0f Hz on the default session's%s\n", own,
+               second, txFreq, argc > 2 ? "" : " (the same server)");
+    }
 
     /* List the test cases (name and group) and run the first one. */
     printf("Test cases\n");
@@ -131,12 +191,22 @@ int main(int argc, char** argv)
         }
         free(text);
     }
-    int32_t running = 0;
+    /* Its end comes as an event, ScenarioFinished=(s=NAME), to the session
+     * that has the server (the default session takes no events). */
     step("Scenario_Execute", tqBsePluginControlDll_Scenario_Execute(scenarioName, (int32_t)strlen(scenarioName)));
-    step("Scenario_IsRunning_Get until stopped (30 s max)", waitForFlag(scenarioRunning, 0, 30000, &running));
-    if (running) {
-        printf("         scenario still running after 30 s\n");
-        ++g_failures;
+    if (session && argc <= 2) {
+        char event[256] = "";
+        int heard = 0;
+        if (step("tqbse_wait_event ScenarioFinished (30 s max)",
+                 waitForScenarioEnd(session, 30000, event, (int32_t)sizeof event, &heard)))
+            printf("         %s\n", heard ? event : "stopped; the server sent no ScenarioFinished");
+    } else {
+        int32_t running = 0;
+        step("Scenario_IsRunning_Get until stopped (30 s max)", waitForFlag(scenarioRunning, 0, 30000, &running));
+        if (running) {
+            printf("         scenario still running after 30 s\n");
+            ++g_failures;
+        }
     }
 
     /* Switch the measurements on. Flags travel unchanged; -1 is true. */
@@ -225,6 +295,8 @@ int main(int argc, char** argv)
 
     /* Shut down: tells the server the remote connection ends. */
     printf("Shutdown\n");
+    if (session)
+        step("tqbse_close", tqbse_close(session));
     step("Shutdown", tqBsePluginControlDll_Shutdown());
 
     printf("RESULT: %s (%d failed step%s)\n", g_failures ? "FAILED" : "PASSED", g_failures, g_failures == 1 ? "" : "s");

@@ -49,7 +49,7 @@ if [ -z "$address" ]; then
     echo "127.0.0.1 port 6002 is already taken by another program; stop it first" >&2
     exit 1
   fi
-  "$build/emulator/tqbse-emulator" --bind 127.0.0.1 --port 6002 >"$emulator_log" 2>&1 &
+  "$build/emulator/tqbse-emulator" --bind 127.0.0.1 --port 6002 --callback-on-scenario-end >"$emulator_log" 2>&1 &
   emulator_pid=$!
   for _ in $(seq 100); do
     listening_6002 && break

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -217,6 +218,35 @@ TEST(CliTimeout, AStalledReplyEndsWithExitFourAndSaysSo)
         EXPECT_FALSE(contains(r.err, "check the server address")) << r.err;
         EXPECT_TRUE(r.out.empty()) << r.out;
     }
+}
+
+// `events` prints one server's events one per line until --count or
+// --timeout; fewer than --count within --timeout is exit 4, bad options 2.
+TEST(CliEvents, PrintsTheServersEventsUntilTheCountOrTheDeadline)
+{
+    test::EmulatorProcess ticking("127.0.0.22", kFixedServerPort);
+    std::string error;
+    ASSERT_TRUE(ticking.start({"--event-every", "20", "Tick"}, &error)) << error;
+    const ProgramRun r = test::runProgram(TQBSE_TOOL, {"--server", "127.0.0.22", "events", "--count", "3", "--timeout", "10"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string line;
+    int count = 0;
+    while (std::getline(lines, line)) {
+        EXPECT_EQ(line.rfind("Tick=(n=", 0), 0u) << line;
+        ++count;
+    }
+    EXPECT_EQ(count, 3) << r.out;
+    const ProgramRun short_ =
+        test::runProgram(TQBSE_TOOL, {"--server", "127.0.0.22", "events", "--count=100000", "--timeout=0.3"});
+    EXPECT_EQ(short_.exitCode, 4) << short_.err;
+    EXPECT_FALSE(short_.out.empty());
+    const ProgramRun bad = test::runProgram(TQBSE_TOOL, {"--server", "127.0.0.22", "events", "--count", "0"});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_TRUE(contains(bad.err, "--count needs a positive whole number")) << bad.err;
+    const ProgramRun unreachable = test::runProgram(TQBSE_TOOL, {"--server", "127.0.0.23", "events", "--count", "1"});
+    EXPECT_EQ(unreachable.exitCode, 3) << unreachable.err;
+    EXPECT_TRUE(contains(unreachable.err, "check the server address")) << unreachable.err;
 }
 
 TEST(CliBadInput, UnreachableServerExplainsAndDoesNotHang)

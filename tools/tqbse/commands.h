@@ -28,6 +28,12 @@ int runInfo(FILE* out, const Options& options, bool ownConnection);
 // file it was loaded from.
 void printVersion(FILE* out);
 
+// `events [--count N] [--timeout S]`: the server's events through a session
+// of its own, one per line, until Ctrl-C, N events or S seconds.
+int runEvents(FILE* out, const Options& options, const std::vector<std::string>& args);
+// Its options, as tqbse --help shows them.
+void printEventsOptions(FILE* out);
+
 // Interactive prompt keeping one connection.
 int runShell(FILE* out, const Options& options);
 // The shell's commands, one per line, as its help (and tqbse --help) shows them.

@@ -24,6 +24,7 @@ void printUsage(FILE* out)
         "Usage: tqbse [--server A.B.C.D] [--timeout MS] [--json | --csv] CALL [ARGS...]\n"
         "  or:  tqbse [--server A.B.C.D] [--json] info\n"
         "  or:  tqbse [--server A.B.C.D] shell\n"
+        "  or:  tqbse [--server A.B.C.D] events [--count N] [--timeout S]\n"
         "  or:  tqbse [--json] list\n"
         "  or:  tqbse [--json] describe CALL\n"
         "  or:  tqbse trace FILE [TRACE-OPTION...]\n"
@@ -32,7 +33,8 @@ void printUsage(FILE* out)
         "Arguments are typed by the call's row: int, flag (0/1/-1/true/false), float,\n"
         "double, text; text limits and buffer sizes are derived. Texts and traces are\n"
         "sized by asking their length first. 'describe CALL' shows what a call does,\n"
-        "its parameters, the codes it can return and an example.\n"
+        "its parameters, the codes it can return and an example. 'events' prints the\n"
+        "server's events (its messages to the callback port) one per line until Ctrl-C.\n"
         "\n"
         "Options:\n"
         "  --server A.B.C.D  the server (default 127.0.0.1, port 6002)\n"
@@ -50,6 +52,7 @@ void printUsage(FILE* out)
         "\n",
         out);
     printTraceOptions(out);
+    printEventsOptions(out);
     std::fputs("\nCommands of tqbse shell:\n", out);
     printShellHelp(out);
     std::fputs(
@@ -174,8 +177,20 @@ int main(int argc, char** argv)
         std::fclose(out);
         return traced;
     }
+    // `events` takes options of its own after it (its --timeout is in
+    // seconds): the tool's options stand before it.
+    std::vector<std::string> args(argv + 1, argv + argc), eventsArgs;
+    for (size_t i = 0; i < args.size(); ++i) {
+        Command before;
+        if (args[i] == "events" && !parseCommandLine({args.begin(), args.begin() + std::ptrdiff_t(i)}, &before)
+            && before.words.empty()) {
+            eventsArgs.assign(args.begin() + std::ptrdiff_t(i) + 1, args.end());
+            args.resize(i + 1);
+            break;
+        }
+    }
     Command command;
-    if (const auto error = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc), &command)) {
+    if (const auto error = parseCommandLine(args, &command)) {
         std::fprintf(stderr, "tqbse: %s\n", error->c_str());
         return kExitUsage;
     }
@@ -205,6 +220,8 @@ int main(int argc, char** argv)
         rc = runDescribe(out, command.words[1], command.options);
     } else if (command.words[0] == "info" && command.words.size() == 1) {
         rc = runInfo(out, command.options, true);
+    } else if (command.words[0] == "events" && command.words.size() == 1) {
+        rc = runEvents(out, command.options, eventsArgs);
     } else if (command.words[0] == "shell" && command.words.size() == 1) {
         rc = runShell(out, command.options);
     } else {

@@ -5,6 +5,13 @@
         bse.rx_centre_frequency_set(0, 1.95e9)
         print(bse.rx_centre_frequency_get(0))
 
+Several servers at once, and their events:
+
+    with tqbse.open("127.0.0.2") as a, tqbse.open("127.0.0.3") as b:
+        a.rx_centre_frequency_set(0, 1.95e9)
+        b.test_case_run(0)
+        print(b.wait_event("ScenarioFinished", timeout=30))
+
 Every remote export of the library is a method of the connection, named in
 Python style; arguments are checked before anything is sent, outputs come
 back as Python values, negative results raise tqbse.Error (or a subclass)
@@ -33,6 +40,7 @@ try:
         UnknownObjectError,
     )
     from ._connection import CALLS, Call, Connection, connect
+    from ._session import Session, open
 except ImportError as e:  # pragma: no cover - only in a source tree that was never built
     if "_calls" not in str(e) and "_error_classes" not in str(e):
         raise
@@ -55,7 +63,9 @@ __all__ = [
     "ReplyError",
     "ResultWarning",
     "ServerError",
+    "Session",
     "UnknownObjectError",
     "VersionWarning",
     "connect",
+    "open",
 ]

@@ -16,7 +16,7 @@ import socket
 import struct
 import threading
 import warnings
-from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple
+from typing import Any, Callable, Dict, Iterator, List, Optional, Sequence, Tuple
 
 from . import _arrays, _library
 from ._calls import TABLE, Calls
@@ -139,8 +139,17 @@ def check_args(call: Call, args: Sequence[Any]) -> List[Any]:
 # ---- Calling the library.
 
 
-def _invoke(library: _library.Library, call: Call, values: Sequence[Any], size: int) -> Tuple[int, List[Any]]:
-    """One call with every buffer size and capacity set to `size`; outputs when the code is not negative."""
+# How a session makes a call: (export name, C arguments after the session) -> code.
+Through = Callable[[str, List[Any]], int]
+
+
+def _invoke(library: _library.Library, call: Call, values: Sequence[Any], size: int,
+            through: Optional[Through] = None) -> Tuple[int, List[Any]]:
+    """One call with every buffer size and capacity set to `size`; outputs when the code is not negative.
+
+    THROUGH, when given, makes the call instead of the flat export (a
+    session calls the export's tqbse_ twin with its pointer first).
+    """
     frame: List[Any] = []
     outputs: List[Tuple[str, Any]] = []
     given = iter(values)
@@ -173,7 +182,7 @@ def _invoke(library: _library.Library, call: Call, values: Sequence[Any], size: 
             }[role]()
             outputs.append((role, cell))
             frame.append(cell if role == "out_version" else ctypes.pointer(cell))
-    code = int(library.functions[call.name](*frame))
+    code = int(library.functions[call.name](*frame) if through is None else through(call.name, frame))
     if code < 0:
         return code, []
     result = []
@@ -195,7 +204,8 @@ class _Failed(Exception):
         self.code, self.call, self.sizing, self.text = code, call, sizing, text
 
 
-def _run(library: _library.Library, call: Call, values: Sequence[Any]) -> List[Any]:
+def _run(library: _library.Library, call: Call, values: Sequence[Any],
+         through: Optional[Through] = None) -> List[Any]:
     """Outputs of a call, its text or trace sized through its length query first.
 
     A text gets the reported length plus one byte (in case the server does
@@ -204,7 +214,7 @@ def _run(library: _library.Library, call: Call, values: Sequence[Any]) -> List[A
     -13 (the results may have changed in between). Raises _Failed.
     """
     if call.sized_by is None:
-        code, outputs = _invoke(library, call, values, 0)
+        code, outputs = _invoke(library, call, values, 0, through)
         if code < 0:
             raise _Failed(code, call.name)
         return [code, *outputs]
@@ -212,7 +222,7 @@ def _run(library: _library.Library, call: Call, values: Sequence[Any]) -> List[A
     size = 0
     for attempt in range(MAX_ATTEMPTS):
         if attempt == 0 or call.traces:
-            qcode, qout = _invoke(library, query, values, 0)
+            qcode, qout = _invoke(library, query, values, 0, through)
             if qcode < 0:
                 raise _Failed(qcode, query.name, call.name)
             reported = qout[0]
@@ -225,7 +235,7 @@ def _run(library: _library.Library, call: Call, values: Sequence[Any]) -> List[A
             size = reported + 1 if 0 <= reported < MAX_TEXT_BYTES else 256
         else:
             size = min(max(size, 256) * 16, MAX_TEXT_BYTES)
-        code, outputs = _invoke(library, call, values, size)
+        code, outputs = _invoke(library, call, values, size, through)
         if code != BUFFER_TOO_SMALL or (not call.traces and size >= MAX_TEXT_BYTES):
             break
     if code < 0:
@@ -233,10 +243,10 @@ def _run(library: _library.Library, call: Call, values: Sequence[Any]) -> List[A
     return [code, *outputs]
 
 
-def error_text(library: _library.Library, code: int) -> str:
-    """The library's text for a code ("" when it has none to give)."""
+def error_text(library: _library.Library, code: int, through: Optional[Through] = None) -> str:
+    """The library's text for a code ("" when it has none to give); a code it does not know is asked of the server."""
     try:
-        return _run(library, CALLS["GetErrorMsg"], [code])[1]
+        return _run(library, CALLS["GetErrorMsg"], [code], through)[1]
     except _Failed:
         return ""
 

@@ -17,6 +17,9 @@ from typing import Dict, Iterable, List, Optional, Tuple
 
 ENV_LIBRARY = "TQBSE_LIBRARY"
 PREFIX = "tqBsePluginControlDll_"
+# The session twins of the remote exports (tqbse_session.h): the session
+# pointer first, then the flat export's parameters.
+SESSION_PREFIX = "tqbse_"
 PACKAGE_LIB_DIR = Path(__file__).resolve().parent / "lib"
 
 _CTYPES = {
@@ -69,6 +72,7 @@ class Library:
     """The loaded library: one typed ctypes function per described export."""
 
     def __init__(self, handle: ctypes.CDLL, path: str, calls: Iterable) -> None:
+        calls = list(calls)
         self.handle = handle
         self.path = path
         self.functions: Dict[str, ctypes._CFuncPtr] = {}  # type: ignore[name-defined]
@@ -80,6 +84,41 @@ class Library:
             function.argtypes = [_CTYPES[role] for _, role in call.params]
             function.restype = ctypes.c_int32
             self.functions[call.name] = function
+        self._calls = calls
+        self._session: Optional[Dict[str, "ctypes._CFuncPtr"]] = None  # type: ignore[name-defined]
+
+    def session_functions(self) -> Dict[str, "ctypes._CFuncPtr"]:  # type: ignore[name-defined]
+        """The session API typed for ctypes: tqbse_open, tqbse_close, ... and each method's tqbse_ twin.
+
+        Looked up on first use, so that a library without sessions still
+        serves connect(); one without them is refused here.
+        """
+        if self._session is not None:
+            return self._session
+        c = ctypes
+        fixed = {
+            "open": ([c.c_char_p, c.c_void_p, c.POINTER(c.c_void_p)]),
+            "close": [c.c_void_p],
+            "set_event_handler": [c.c_void_p, c.c_char_p, c.c_void_p, c.c_void_p],
+            "wait_event": [c.c_void_p, c.c_int32, c.c_void_p, c.c_int32, c.POINTER(c.c_int32)],
+            "events_dropped": [c.c_void_p, c.POINTER(c.c_uint64)],
+        }
+        found: Dict[str, "ctypes._CFuncPtr"] = {}  # type: ignore[name-defined]
+        wanted = [(name, name, argtypes) for name, argtypes in fixed.items()]
+        wanted += [(call.name, call.name, [c.c_void_p] + [_CTYPES[role] for _, role in call.params])
+                   for call in self._calls if call.method]
+        for key, name, argtypes in wanted:
+            try:
+                function = getattr(self.handle, SESSION_PREFIX + name)
+            except AttributeError:
+                if key not in fixed:
+                    continue  # a local export (it sends nothing) has no twin: sessions call the flat one
+                raise OSError(f"{self.path} lacks the export {SESSION_PREFIX}{name}: it predates sessions") from None
+            function.argtypes = argtypes
+            function.restype = c.c_int32
+            found[key] = function
+        self._session = found
+        return found
 
 
 _loaded: Optional[Library] = None

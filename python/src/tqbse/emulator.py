@@ -47,7 +47,8 @@ def find_binary(explicit: Optional[Union[str, Path]] = None) -> str:
 def option_args(options: Mapping[str, Any]) -> List[str]:
     """{'trace_length': 64, 'bad_hex': True, 'config': path} -> ['--trace-length', '64', '--bad-hex', '--config', path].
 
-    True gives the bare option, False or None leaves it out. The address and
+    True gives the bare option, False or None leaves it out, a list or tuple
+    gives one argument per item. The address and
     port are the fixture's to choose.
     """
     args: List[str] = []
@@ -58,7 +59,9 @@ def option_args(options: Mapping[str, Any]) -> List[str]:
         if value is None or value is False:
             continue
         args.append(flag)
-        if value is not True:
+        if isinstance(value, (list, tuple)):
+            args.extend(str(v) for v in value)  # an option of several values: event_every=(20, "Tick")
+        elif value is not True:
             args.append(str(value))
     return args
 
@@ -87,8 +90,10 @@ class Emulator:
     """A running tqbse-emulator: `address` to connect to, `output` lines so far, `stop()`."""
 
     def __init__(self, options: Optional[Mapping[str, Any]] = None, binary: Optional[Union[str, Path]] = None,
-                 extra_args: Sequence[str] = ()) -> None:
+                 extra_args: Sequence[str] = (), address: Optional[str] = None) -> None:
         self.options: Dict[str, Any] = dict(options or {})
+        # A loopback address of the caller's choosing, tried alone, instead of a free one of ADDRESSES.
+        self.wanted = address
         self.binary = find_binary(binary)
         self.args = option_args(self.options) + list(extra_args)
         self.address = ""
@@ -109,7 +114,7 @@ class Emulator:
 
     def start(self) -> "Emulator":
         tried = []
-        for address in free_addresses()[:8]:
+        for address in [self.wanted] if self.wanted else free_addresses()[:8]:
             if self._start_at(address):
                 return self
             tried.append(address)

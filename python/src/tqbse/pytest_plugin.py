@@ -1,4 +1,4 @@
-"""pytest plugin (entry point pytest11): the `emulator` and `bse` fixtures.
+"""pytest plugin (entry point pytest11): the `emulator`, `bse` and `emulator_pair` fixtures.
 
     def test_tune(bse):
         bse.rx_centre_frequency_set(0, 1.95e9)
@@ -15,6 +15,15 @@ scenario_ms, fault_call, delay_ms, close_mid_reply, wrong_name, ...), updated
 by an indirect parameter (a dict) when the test parametrizes `emulator`.
 `bse` is a tqbse connection to it, closed after the test. The program is
 --tqbse-emulator PATH, else $TQBSE_EMULATOR, else tqbse-emulator on PATH.
+
+`emulator_pair` starts two emulators, on 127.0.0.2 and 127.0.0.3 (both on
+port 6002, where the library connects), with the marker's options updated
+by an indirect parameter (a dict for both, or a pair of dicts, one each),
+and yields the two Emulator objects; open a session on each with
+tqbse.open(server.address). Their events (the emulator's --event-every,
+--callback-on-scenario-end) go to the library's callback port 6009, so run
+such tests where nothing else uses these ports (a network namespace of their
+own: unshare -n).
 
 The plugin sets TQBSE_DIAGNOSTICS to "stderr" for the session unless it is
 already set, so that the library's socket-layer texts ("connect() failed:
@@ -35,7 +44,7 @@ import os
 import shutil
 import subprocess
 from pathlib import Path
-from typing import Any, Dict, Iterator
+from typing import Any, Dict, Iterator, Tuple
 
 import pytest
 
@@ -81,6 +90,30 @@ def emulator(request: Any) -> Iterator[Emulator]:
         yield server
     finally:
         server.stop()
+
+
+PAIR_ADDRESSES = ("127.0.0.2", "127.0.0.3")
+
+
+@pytest.fixture
+def emulator_pair(request: Any) -> Iterator[Tuple[Emulator, Emulator]]:
+    """Two tqbse-emulators, on 127.0.0.2 and 127.0.0.3, for this test."""
+    options: Dict[str, Any] = {}
+    for marker in reversed(list(request.node.iter_markers("tqbse_emulator"))):
+        options.update(marker.kwargs)
+    param = getattr(request, "param", None) or {}
+    each = list(param) if isinstance(param, (list, tuple)) else [param, param]
+    binary = request.config.getoption("--tqbse-emulator")
+    servers = [Emulator({**options, **extra}, binary=binary, address=address)
+               for address, extra in zip(PAIR_ADDRESSES, each)]
+    request.config._tqbse_emulator_program = servers[0].binary
+    try:
+        for server in servers:
+            server.start()
+        yield servers[0], servers[1]
+    finally:
+        for server in servers:
+            server.stop()
 
 
 TRACE_KEY = pytest.StashKey[Path]() if hasattr(pytest, "StashKey") else None
