@@ -35,6 +35,14 @@ const std::string* itemAt(const std::vector<T>& list, int32_t index, Field field
     return &(list[std::size_t(index)].*field);
 }
 
+// The list of the `Field` of every element of the configuration's `List`.
+template <auto List, auto Field>
+constexpr ListAccess listOf(const char* what)
+{
+    return {what, [](const Model& m) { return int32_t((m.config.*List).size()); },
+            [](const Model& m, int32_t i) { return itemAt(m.config.*List, i, Field); }};
+}
+
 template <const ListAccess& L>
 ResultCode listCount(Model& m, const CallContext&, int32_t& count)
 {
@@ -108,26 +116,30 @@ ResultCode downloadText(Model& m, const CallContext&, WireText name, std::string
     return kSuccess;
 }
 
+// The handlers of the rows <Prefix>NameLength_Get and <Prefix>Name_Get of a
+// list, and of <Prefix>Upload, <Prefix>DownloadSize_Get and <Prefix>Download
+// of named texts: the rows of these families are named alike.
+#define TQ_LIST_ITEM_HANDLERS(prefix, list)                                                        \
+    constexpr auto handle_##prefix##NameLength_Get = &listItemLength<list>;                        \
+    constexpr auto handle_##prefix##Name_Get = &listItemName<list>;
+#define TQ_NAMED_TEXT_HANDLERS(prefix, texts)                                                      \
+    constexpr auto handle_##prefix##Upload = &uploadText<texts>;                                   \
+    constexpr auto handle_##prefix##DownloadSize_Get = &downloadSize<texts>;                       \
+    constexpr auto handle_##prefix##Download = &downloadText<texts>;
+
 // ---- Test cases ----------------------------------------------------------------
 
-int32_t testCaseCount(const Model& m) { return int32_t(m.config.testCases.size()); }
-constexpr ListAccess kTestCaseNames{"test case", testCaseCount, [](const Model& m, int32_t i) {
-                                        return itemAt(m.config.testCases, i, &TestCase::name);
-                                    }};
-constexpr ListAccess kTestCaseGroups{"test case", testCaseCount, [](const Model& m, int32_t i) {
-                                         return itemAt(m.config.testCases, i, &TestCase::group);
-                                     }};
+constexpr ListAccess kTestCaseNames = listOf<&Config::testCases, &TestCase::name>("test case");
+constexpr ListAccess kTestCaseGroups = listOf<&Config::testCases, &TestCase::group>("test case");
 
 constexpr auto handle_TestCase_Count_Get = &listCount<kTestCaseNames>;
-constexpr auto handle_TestCase_NameLength_Get = &listItemLength<kTestCaseNames>;
-constexpr auto handle_TestCase_Name_Get = &listItemName<kTestCaseNames>;
-constexpr auto handle_TestCase_GroupNameLength_Get = &listItemLength<kTestCaseGroups>;
-constexpr auto handle_TestCase_GroupName_Get = &listItemName<kTestCaseGroups>;
+TQ_LIST_ITEM_HANDLERS(TestCase_, kTestCaseNames)
+TQ_LIST_ITEM_HANDLERS(TestCase_Group, kTestCaseGroups)
 
 ResultCode handle_TestCase_Run(Model& m, const CallContext&, int32_t index)
 {
-    if (index < 0 || index >= testCaseCount(m))
-        return refuseIndex(m, "test case", index, testCaseCount(m));
+    if (!kTestCaseNames.item(m, index))
+        return refuseIndex(m, "test case", index, kTestCaseNames.count(m));
     ++m.testCaseRuns;
     m.lastTestCaseRun = index;
     return kSuccess;
@@ -136,16 +148,11 @@ ResultCode handle_TestCase_Run(Model& m, const CallContext&, int32_t index)
 // ---- Scenarios -------------------------------------------------------------------
 
 constexpr NamedTexts kScenarios{&Config::scenarios, "scenario"};
-constexpr ListAccess kScenarioNames{
-    "scenario", [](const Model& m) { return int32_t(m.config.scenarios.size()); },
-    [](const Model& m, int32_t i) { return itemAt(m.config.scenarios, i, &NamedText::name); }};
+constexpr ListAccess kScenarioNames = listOf<&Config::scenarios, &NamedText::name>("scenario");
 
 constexpr auto handle_Scenario_Count_Get = &listCount<kScenarioNames>;
-constexpr auto handle_Scenario_NameLength_Get = &listItemLength<kScenarioNames>;
-constexpr auto handle_Scenario_Name_Get = &listItemName<kScenarioNames>;
-constexpr auto handle_Scenario_Upload = &uploadText<kScenarios>;
-constexpr auto handle_Scenario_DownloadSize_Get = &downloadSize<kScenarios>;
-constexpr auto handle_Scenario_Download = &downloadText<kScenarios>;
+TQ_LIST_ITEM_HANDLERS(Scenario_, kScenarioNames)
+TQ_NAMED_TEXT_HANDLERS(Scenario_, kScenarios)
 
 ResultCode handle_Scenario_Execute(Model& m, const CallContext& c, WireText name)
 {
@@ -166,13 +173,10 @@ ResultCode handle_Scenario_IsRunning_Get(Model& m, const CallContext& c, int32_t
 
 // ---- Debug filters: State_Set stages a change; State_Get shows the applied state.
 
-constexpr ListAccess kDebugFilterNames{
-    "debug filter", [](const Model& m) { return int32_t(m.config.debugFilters.size()); },
-    [](const Model& m, int32_t i) { return itemAt(m.config.debugFilters, i, &DebugFilter::name); }};
+constexpr ListAccess kDebugFilterNames = listOf<&Config::debugFilters, &DebugFilter::name>("debug filter");
 
 constexpr auto handle_DebugFilters_GetCount = &listCount<kDebugFilterNames>;
-constexpr auto handle_DebugFilters_NameLength_Get = &listItemLength<kDebugFilterNames>;
-constexpr auto handle_DebugFilters_Name_Get = &listItemName<kDebugFilterNames>;
+TQ_LIST_ITEM_HANDLERS(DebugFilters_, kDebugFilterNames)
 
 DebugFilter* findFilter(Model& m, WireText name)
 {
@@ -220,9 +224,8 @@ ResultCode handle_DebugFilters_RejectChanges(Model& m, const CallContext&)
 // ---- File lists ------------------------------------------------------------------
 
 constexpr NamedTexts kMessageXml{&Config::protocolMessageXml, "protocol message XML file"};
-constexpr ListAccess kMessageXmlNames{
-    "protocol message XML file", [](const Model& m) { return int32_t(m.config.protocolMessageXml.size()); },
-    [](const Model& m, int32_t i) { return itemAt(m.config.protocolMessageXml, i, &NamedText::name); }};
+constexpr ListAccess kMessageXmlNames =
+    listOf<&Config::protocolMessageXml, &NamedText::name>("protocol message XML file");
 constexpr ListAccess kSystemParamFiles{
     "system parameter file", [](const Model& m) { return int32_t(m.config.systemParamFiles.size()); },
     [](const Model& m, int32_t i) -> const std::string* {
@@ -231,14 +234,10 @@ constexpr ListAccess kSystemParamFiles{
     }};
 
 constexpr auto handle_ProtocolMessageXml_Count_Get = &listCount<kMessageXmlNames>;
-constexpr auto handle_ProtocolMessageXml_NameLength_Get = &listItemLength<kMessageXmlNames>;
-constexpr auto handle_ProtocolMessageXml_Name_Get = &listItemName<kMessageXmlNames>;
-constexpr auto handle_ProtocolMessageXml_Upload = &uploadText<kMessageXml>;
-constexpr auto handle_ProtocolMessageXml_DownloadSize_Get = &downloadSize<kMessageXml>;
-constexpr auto handle_ProtocolMessageXml_Download = &downloadText<kMessageXml>;
+TQ_LIST_ITEM_HANDLERS(ProtocolMessageXml_, kMessageXmlNames)
+TQ_NAMED_TEXT_HANDLERS(ProtocolMessageXml_, kMessageXml)
 constexpr auto handle_SystemParamFile_Count_Get = &listCount<kSystemParamFiles>;
-constexpr auto handle_SystemParamFile_NameLength_Get = &listItemLength<kSystemParamFiles>;
-constexpr auto handle_SystemParamFile_Name_Get = &listItemName<kSystemParamFiles>;
+TQ_LIST_ITEM_HANDLERS(SystemParamFile_, kSystemParamFiles)
 
 constexpr HandlerEntry kEntries[] = {TQ_EMULATOR_LIST_CALLS(TQ_HANDLER_ENTRY)};
 
