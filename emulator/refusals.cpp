@@ -13,11 +13,11 @@ constexpr std::size_t kMaxQuotedName = 60;
 } // namespace
 
 // A name from a request, quoted for a reason (NULL for the null text).
-std::string quoted(const WireValue& name)
+std::string quoted(WireText name)
 {
-    if (name.isNull())
+    if (name.isNull)
         return "NULL";
-    const std::string_view text = name.text();
+    const std::string_view text = name.text;
     return '"' + std::string(text.substr(0, kMaxQuotedName)) + (text.size() > kMaxQuotedName ? "...\"" : "\"");
 }
 

@@ -11,7 +11,7 @@
 namespace tqbse::emu {
 
 // A name from a request, quoted for a reason (NULL for the null text).
-std::string quoted(const WireValue& name);
+std::string quoted(WireText name);
 // -18 with "<what> index 9 is outside 0..4", or "no <what> is configured".
 ResultCode refuseIndex(Model& m, const char* what, int32_t index, int32_t size);
 // The same for an RF path.

@@ -97,7 +97,7 @@ Answer answerRequest(Model& model, std::string_view request, const CallContext& 
     const CallDesc* row = findRemoteCall(message.name);
     if (!row || request.find('=') == std::string_view::npos)
         return refused(kFunctionNotFound, unknownNameReason(request, message.name));
-    const Handler* handler = findHandler(*row);
+    const Handler handler = findHandler(*row);
     if (!handler)
         return refused(kFunctionNotFound, "the emulator does not serve this call");
     answer.name = row->shortName();
@@ -105,14 +105,11 @@ Answer answerRequest(Model& model, std::string_view request, const CallContext& 
     if (const int32_t rc = frame.decodeRequest(message.params); rc != kSuccess)
         return refused(rc == kParameterType ? int32_t(kUnexpectedParameterType) : rc,
                        requestReason(*row, message.params));
-    WireValue inputs[kMaxParams];
-    for (int k = 0; k < row->inputCount; ++k)
-        inputs[k] = frame.input(k);
 
     {
         std::lock_guard lock(model.mutex);
         model.refusal.clear();
-        answer.result = (*handler)(model, inputs, frame, context);
+        answer.result = handler(model, frame, context);
         answer.reason = std::move(model.refusal);
     }
     answer.reply = frame.encodeReply(message.name, answer.result);
