@@ -58,7 +58,7 @@ exports=$(grep -c '^TQBSE_API ' "$(dirname "$0")/../../include/tqBsePluginContro
 [ "$(wc -l <<<"$calls")" -eq "$exports" ] || fail "tqbse list --json: $(wc -l <<<"$calls") calls"
 offered=$(complete_words "" | sort)
 [ "$(comm -23 <(echo "$calls") <(echo "$offered"))" = "" ] || fail "calls not offered: $(comm -23 <(echo "$calls") <(echo "$offered"))"
-[ "$(comm -13 <(echo "$calls") <(echo "$offered") | tr '\n' ' ')" = "describe info list shell trace " ] \
+[ "$(comm -13 <(echo "$calls") <(echo "$offered") | tr '\n' ' ')" = "describe events info list shell trace " ] \
   || fail "offered besides the calls: $(comm -13 <(echo "$calls") <(echo "$offered"))"
 [ "$(complete_words --server 127.0.0.2 RX_CentreFrequency_G)" = RX_CentreFrequency_Get ] || fail "call after --server"
 [ -z "$(complete_words RX_CentreFrequency_Get "")" ] || fail "something offered after a call name"
