@@ -130,7 +130,7 @@ windows_zip() {
 # nuget [DLL64 DLL32]: the .NET package with build-package's shared object and the given DLLs, into out/.
 nuget() {
   local props=(-c Release -p:TqbseTool="$build/tools/tqbse"
-               -p:TqbseLinuxLibrary="$(realpath "$build/libtqBsePluginControlDll.so")")
+               -p:TqbseLinuxLibrary="$build/libtqBsePluginControlDll.so")
   [ $# -eq 2 ] && props+=(-p:TqbseWin64Library="$1" -p:TqbseWin32Library="$2")
   rm -f "$out"/Tqbse.*.nupkg
   DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1 dotnet pack "$root/dotnet/Tqbse.csproj" "${props[@]}" -o "$out"

@@ -19,7 +19,8 @@ if ! command -v dotnet >/dev/null 2>&1; then
 fi
 export DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1 DOTNET_SKIP_FIRST_TIME_EXPERIENCE=1
 export TQBSE_EMULATOR=$build/emulator/tqbse-emulator TQBSE_TOOL=$build/tools/tqbse
-library=$(realpath "$build/libtqBsePluginControlDll.so")
+# The link by its plain name: the package takes the file under the name it is given.
+library=$build/libtqBsePluginControlDll.so
 for needed in "$TQBSE_EMULATOR" "$TQBSE_TOOL" "$library"; do
   [ -e "$needed" ] || { echo "dotnet stage: $needed is missing (build build/ first)" >&2; exit 1; }
 done
