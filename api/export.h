@@ -4,10 +4,12 @@
 #pragma once
 
 #include "client/call_remote.h"
+#include "client/session.h"
 #include "client/trace.h"
 #include "protocol/call_description.h"
 #include "protocol/result_codes.h"
 #include "tqBsePluginControlDll.h"
+#include "tqbse_session.h"
 
 #define TQ_EXPORT extern "C" TQBSE_API
 
@@ -24,15 +26,39 @@ int32_t guarded(Body&& body) noexcept
         return kUnknownError;
     }
 }
+// The connection a session export runs on; null for a null session.
+inline ServerConnection* sessionConnection(tqbse_session* session);
 } // namespace tqbse
 
-// Defines a family's export from its row: a thin function over callRemote.
+// The session handle behind the public header's opaque type.
+struct tqbse_session {
+    tqbse::Session session;
+};
+
+inline tqbse::ServerConnection* tqbse::sessionConnection(tqbse_session* session)
+{
+    return session != nullptr ? &session->session.connection : nullptr;
+}
+
+// Defines a family's exports from its row: the flat export over the default
+// session and its session twin, each a thin function over callRemote.
 #define TQ_DEFINE_EXPORT(kind, family, name, ...) TQ_DEFINE_EXPORT_##kind(name, __VA_ARGS__)
 #define TQ_DEFINE_EXPORT_Remote(name, ...)                                                          \
     TQ_EXPORT int32_t tqBsePluginControlDll_##name(TQ_MAP(TQ_PARAM_DECL, __VA_ARGS__))              \
     {                                                                                               \
-        return ::tqbse::guarded(                                                                    \
-            [&] { return ::tqbse::callRemote(::tqbse::calls::name, {TQ_MAP(TQ_PARAM_ARG, __VA_ARGS__)}); }); \
+        return ::tqbse::guarded([&] {                                                               \
+            return ::tqbse::callRemote(::tqbse::defaultSession().connection, ::tqbse::calls::name,  \
+                                       {TQ_MAP(TQ_PARAM_ARG, __VA_ARGS__)});                        \
+        });                                                                                         \
+    }                                                                                               \
+    TQ_EXPORT int32_t tqbse_##name(tqbse_session* session __VA_OPT__(, ) TQ_MAP(TQ_PARAM_DECL, __VA_ARGS__)) \
+    {                                                                                               \
+        return ::tqbse::guarded([&] {                                                               \
+            ::tqbse::ServerConnection* const connection = ::tqbse::sessionConnection(session);      \
+            return connection == nullptr ? ::tqbse::kUnknownError                                   \
+                                         : ::tqbse::callRemote(*connection, ::tqbse::calls::name,   \
+                                                               {TQ_MAP(TQ_PARAM_ARG, __VA_ARGS__)}); \
+        });                                                                                         \
     }
 // Rows whose exports are written by hand define nothing here.
 #define TQ_DEFINE_EXPORT_RemoteOwn(name, ...)

@@ -31,11 +31,11 @@
 #include "bench/canned_server.h"
 #include "bench/counting_allocator.h"
 #include "bench/workloads.h"
-#include "client/server_connection.h"
+#include "client/c_arguments.h"
+#include "client/session.h"
 #include "platform/platform.h"
 #include "protocol/codec.h"
 #include "protocol/reply_reader.h"
-#include "protocol/wire_value.h"
 #include "tqBsePluginControlDll.h"
 
 extern char** environ;
@@ -93,8 +93,9 @@ int rssProbe(const std::string& side, const std::string& kind, long size, long r
     };
     if (side == "lib") {
         // Connect without Initialise: no callback listener in the probe.
-        ServerConnection& connection = ServerConnection::instance();
-        connection.setAddress(kServerOctets[0], kServerOctets[1], kServerOctets[2], kServerOctets[3]);
+        ServerConnection& connection = defaultSession().connection;
+        connection.setAddress(platform::dottedText(uint32_t(kServerOctets[0]) << 24 | uint32_t(kServerOctets[1]) << 16
+                                                   | uint32_t(kServerOctets[2]) << 8 | uint32_t(kServerOctets[3])));
         if (connection.connectToServer(kServerPort) != 0)
             return 1;
         if (kind == "scenario") {

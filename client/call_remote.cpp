@@ -7,6 +7,7 @@
 #include <mutex>
 #include <new>
 
+#include "client/c_arguments.h"
 #include "client/server_connection.h"
 #include "client/trace.h"
 #include "protocol/reply_reader.h"
@@ -262,9 +263,9 @@ bool exchangeOverConnection(ServerConnection& connection, const CallDesc& call, 
 // call procedure's checks when null), and brings the connection back in
 // step after a rejected reply. A request buffer a bulk call grew is let go
 // after it; the reply buffer is kept (see ReplyReader).
-int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, const ReplyJudge* judge, const RowFacts& facts)
+int32_t exchangeAndJudge(ServerConnection& connection, const CallDesc& call, const ArgValue* args,
+                         const ReplyJudge* judge, const RowFacts& facts)
 {
-    ServerConnection& connection = ServerConnection::instance();
     ReplyReader& reader = connection.reader();
     const bool received = exchangeOverConnection(connection, call, args, facts);
     const std::string_view reply = received ? reader.reply() : std::string_view();
@@ -292,12 +293,13 @@ int32_t exchangeAndJudge(const CallDesc& call, const ArgValue* args, const Reply
 
 // The whole procedure over the connection: NULL outputs are refused before
 // the lock, so a NULL output never waits for another call.
-int32_t lockedCall(const CallDesc& call, const ArgValue* args, const ReplyJudge* judge, const RowFacts& facts)
+int32_t lockedCall(ServerConnection& connection, const CallDesc& call, const ArgValue* args, const ReplyJudge* judge,
+                   const RowFacts& facts)
 {
     if (const int32_t rc = checkOutputPointers(call, args); rc != kSuccess)
         return rc;
-    const std::unique_lock lock = lockConnection();
-    return exchangeAndJudge(call, args, judge, facts);
+    const std::unique_lock lock = connection.lock();
+    return exchangeAndJudge(connection, call, args, judge, facts);
 }
 
 } // namespace
@@ -322,24 +324,24 @@ int32_t callRemote(const CallDesc& call, const ArgValue* args, Exchange exchange
     return judgeSplitReply(call, args, reply, message, &rejected);
 }
 
-int32_t callRemoteLocked(const CallDesc& call, const ArgValue* args)
+int32_t callRemoteLocked(ServerConnection& connection, const CallDesc& call, const ArgValue* args)
 {
-    return exchangeAndJudge(call, args, nullptr, rowFacts(call));
+    return exchangeAndJudge(connection, call, args, nullptr, rowFacts(call));
 }
 
-int32_t callRemoteJudged(const CallDesc& call, const ArgValue* args, ReplyJudge judge)
+int32_t callRemoteJudged(ServerConnection& connection, const CallDesc& call, const ArgValue* args, ReplyJudge judge)
 {
-    return lockedCall(call, args, &judge, rowFacts(call));
+    return lockedCall(connection, call, args, &judge, rowFacts(call));
 }
 
-int32_t callRemote(const CallDesc& call, const ArgValue* args)
+int32_t callRemote(ServerConnection& connection, const CallDesc& call, const ArgValue* args)
 {
-    return lockedCall(call, args, nullptr, rowFacts(call));
+    return lockedCall(connection, call, args, nullptr, rowFacts(call));
 }
 
-int32_t callRemote(const CallDesc& call, const ArgValue* args, const RowFacts& facts)
+int32_t callRemote(ServerConnection& connection, const CallDesc& call, const ArgValue* args, const RowFacts& facts)
 {
-    return lockedCall(call, args, nullptr, facts);
+    return lockedCall(connection, call, args, nullptr, facts);
 }
 
 } // namespace tqbse

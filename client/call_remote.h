@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "client/c_arguments.h"
 #include "client/server_connection.h"
 #include "client/function_ref.h"
 #include "protocol/call_description.h"
@@ -89,18 +90,18 @@ int32_t writeOutputs(const CallDesc& call, const ArgValue* args, const codec::Sp
 // holds the export's arguments in C order.
 // Over `exchange` (tests, no connection involved):
 int32_t callRemote(const CallDesc& call, const ArgValue* args, Exchange exchange);
-// Over the connection, taking the connection lock for the call:
-int32_t callRemote(const CallDesc& call, const ArgValue* args);
-int32_t callRemote(const CallDesc& call, const ArgValue* args, const RowFacts& facts);
-inline int32_t callRemote(const CallDesc& call, std::initializer_list<ArgValue> args)
+// Over a session's connection, taking its call lock for the call:
+int32_t callRemote(ServerConnection& connection, const CallDesc& call, const ArgValue* args);
+int32_t callRemote(ServerConnection& connection, const CallDesc& call, const ArgValue* args, const RowFacts& facts);
+inline int32_t callRemote(ServerConnection& connection, const CallDesc& call, std::initializer_list<ArgValue> args)
 {
-    return callRemote(call, args.begin(), rowFacts(call));
+    return callRemote(connection, call, args.begin(), rowFacts(call));
 }
-// Over the connection, for a caller that already holds the lock and has
+// Over the connection, for a caller that already holds its lock and has
 // checked the outputs (checkOutputPointers):
-int32_t callRemoteLocked(const CallDesc& call, const ArgValue* args);
-// Over the connection, with the lock, for an export whose reply has checks
+int32_t callRemoteLocked(ServerConnection& connection, const CallDesc& call, const ArgValue* args);
+// Over the connection, with its lock, for an export whose reply has checks
 // of its own: `judge` turns the reply into the result.
-int32_t callRemoteJudged(const CallDesc& call, const ArgValue* args, ReplyJudge judge);
+int32_t callRemoteJudged(ServerConnection& connection, const CallDesc& call, const ArgValue* args, ReplyJudge judge);
 
 } // namespace tqbse

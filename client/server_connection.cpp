@@ -12,25 +12,6 @@
 namespace tqbse {
 namespace {
 
-// The connection and its locks are never destroyed: a host thread may still
-// be in a call when the process ends, and nothing may go away under it.
-std::mutex& callMutex()
-{
-    static auto* mutex = new std::mutex;
-    return *mutex;
-}
-
-// The socket an interrupt may shut down: the connected one, or none. Set
-// and cleared by the thread that holds the connection lock, read by an
-// interrupting thread; both under this mutex, so an interrupt never reaches
-// a socket that has been closed (whose handle the system may have reused).
-std::mutex& liveSocketMutex()
-{
-    static auto* mutex = new std::mutex;
-    return *mutex;
-}
-platform::SocketHandle g_liveSocket = platform::kInvalidSocket;
-
 // Milliseconds left until `deadline`, rounded up so that the deadline never
 // ends a wait early; 0 once it has passed.
 int millisecondsUntil(std::chrono::steady_clock::time_point deadline)
@@ -42,55 +23,53 @@ int millisecondsUntil(std::chrono::steady_clock::time_point deadline)
 
 } // namespace
 
-ServerConnection& ServerConnection::instance()
+void ServerConnection::reset()
 {
-    static ServerConnection* const instance = new ServerConnection;
-    return *instance;
-}
-
-void ServerConnection::destroy()
-{
-    ServerConnection& connection = instance();
-    connection.setSocket(platform::kInvalidSocket);
-    connection = ServerConnection();
-}
-
-void ServerConnection::setAddress(int32_t a, int32_t b, int32_t c, int32_t d)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%d.%d.%d.%d", a, b, c, d);
-    address_ = text;
+    setSocket(platform::kInvalidSocket);
+    address_ = "127.0.0.1";
+    server_ = {};
+    socket_ = platform::kInvalidSocket;
+    connected_ = false;
+    replyDeadlineMs_ = 0;
+    connectTimeoutMs_ = kConnectTimeoutMs;
+    interrupt_ = platform::kInvalidSocket;
+    reader_ = ReplyReader();
+    std::string().swap(request_);
+    split_ = {};
 }
 
 int ServerConnection::connectToServer(uint16_t port)
 {
     // A new connection starts without what an earlier one's bulk replies left.
     reader_.release();
-    if (platform::socketLibraryStartup() != 0) {
+    // One start-up per connection, however often it reconnects: the count
+    // is shared by every session of the process.
+    if (!libraryStarted_ && platform::socketLibraryStartup() != 0) {
         platform::printDiagnostic("Failed to load %s library!\n", platform::socketLibraryName());
         return -1;
     }
+    libraryStarted_ = true;
     server_ = platform::Endpoint{0, port};
     if (!platform::parseDottedAddress(address_.c_str(), &server_.address)
         && !platform::lookupHost(address_.c_str(), &server_.address)) {
         platform::printDiagnostic("Unable to resolve server: %s\n", address_.c_str());
-        platform::socketLibraryCleanup();
+        releaseLibrary();
         return -1;
     }
     socket_ = platform::openTcpSocket();
     if (socket_ == platform::kInvalidSocket) {
         platform::printDiagnostic("socket() failed: %d\n", platform::lastError());
-        platform::socketLibraryCleanup();
+        releaseLibrary();
         return -1;
     }
-    if (const int error = platform::connectWithTimeout(socket_, server_, kConnectTimeoutMs); error != 0) {
+    if (const int error = platform::connectWithTimeout(socket_, server_, connectTimeoutMs_); error != 0) {
         platform::printDiagnostic("connect() failed: %d\n", error);
         trace::connection("connect failed", address_ + ':' + std::to_string(port));
         // The failed socket is never used again: release it and the
         // library start-up now rather than leak them until close().
         platform::closeSocket(socket_);
         socket_ = platform::kInvalidSocket;
-        platform::socketLibraryCleanup();
+        releaseLibrary();
         return -1;
     }
     platform::setNoDelay(socket_);
@@ -246,15 +225,15 @@ void ServerConnection::abandonAfter(platform::WaitEnd end, const char* during)
 
 void ServerConnection::setSocket(platform::SocketHandle s)
 {
-    const std::lock_guard lock(liveSocketMutex());
-    g_liveSocket = s;
+    const std::lock_guard lock(liveSocketMutex_);
+    liveSocket_ = s;
 }
 
 void ServerConnection::interruptExchange()
 {
-    const std::lock_guard lock(liveSocketMutex());
-    if (g_liveSocket != platform::kInvalidSocket)
-        platform::shutdownBoth(g_liveSocket);
+    const std::lock_guard lock(liveSocketMutex_);
+    if (liveSocket_ != platform::kInvalidSocket)
+        platform::shutdownBoth(liveSocket_);
 }
 
 void ServerConnection::abandonConnection()
@@ -275,18 +254,24 @@ int ServerConnection::close()
         platform::closeSocket(socket_);
         socket_ = platform::kInvalidSocket;
     }
-    const int rc = platform::socketLibraryCleanup();
+    const int rc = releaseLibrary();
     connected_ = false;
     return rc == 0 ? 0 : -1;
 }
 
-std::unique_lock<std::mutex> lockConnection() { return std::unique_lock(callMutex()); }
-
-std::unique_lock<std::mutex> takeOverConnection()
+int ServerConnection::releaseLibrary()
 {
-    std::unique_lock lock(callMutex(), std::try_to_lock);
+    if (!libraryStarted_)
+        return 0;
+    libraryStarted_ = false;
+    return platform::socketLibraryCleanup();
+}
+
+std::unique_lock<std::mutex> ServerConnection::takeOver()
+{
+    std::unique_lock lock(callMutex_, std::try_to_lock);
     if (!lock.owns_lock()) {
-        ServerConnection::interruptExchange();
+        interruptExchange();
         lock.lock();
     }
     return lock;

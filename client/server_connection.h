@@ -1,5 +1,6 @@
-// The process-wide client connection to the server's port, and the lock
-// that gives it to one call at a time.
+// One client connection to a server's port, and the lock that gives it to
+// one call at a time. Every session (client/session.h) owns one; the flat
+// exports use the default session's.
 #pragma once
 
 #include <chrono>
@@ -14,7 +15,8 @@
 
 namespace tqbse {
 
-// How long connectToServer waits for an unreachable host.
+// How long connectToServer waits for an unreachable host, unless the
+// session's options say otherwise (setConnectTimeout).
 inline constexpr int kConnectTimeoutMs = 10000;
 // Bringing the connection back in step after a bad reply gives up (and
 // closes the connection) when the server is still sending after this long.
@@ -32,17 +34,23 @@ struct ReplyLimits {
 
 class ServerConnection {
 public:
-    // The one instance. Every use holds the connection lock (below), except
-    // in single-threaded tests and tools.
-    static ServerConnection& instance();
-    // Forgets the connection's settings: the next use finds the state of a
-    // new process (address 127.0.0.1, not connected, no deadline). The
-    // socket must be closed first.
-    static void destroy();
+    ServerConnection() = default;
+    ServerConnection(const ServerConnection&) = delete;
+    ServerConnection& operator=(const ServerConnection&) = delete;
 
-    void setAddress(int32_t a, int32_t b, int32_t c, int32_t d);
+    // Forgets the connection's settings: the next use finds the state of a
+    // new connection (address 127.0.0.1, not connected, no deadline, the
+    // default connect timeout). The socket must be closed first.
+    void reset();
+
+    // A dotted IPv4 address or a host name, resolved at connectToServer.
+    void setAddress(std::string_view address) { address_ = address; }
     const std::string& addressText() const { return address_; }
     bool isConnected() const { return connected_; }
+    // The server's IPv4 address (host byte order) as the last successful
+    // connect resolved it; 0 before one.
+    uint32_t serverAddress() const { return server_.address; }
+    void setConnectTimeout(int milliseconds) { connectTimeoutMs_ = milliseconds > 0 ? milliseconds : kConnectTimeoutMs; }
 
     // 0 when the connection stands, -1 otherwise (the reason is printed).
     int connectToServer(uint16_t port);
@@ -82,11 +90,18 @@ public:
 
     // Ends the exchange another thread is waiting in: its receive returns at
     // once and its call fails with -14. Safe from any thread, lock or not.
-    static void interruptExchange();
+    void interruptExchange();
+
+    // Remote calls hold this lock from request to reply, so calls from
+    // several host threads are served one after another, each with its own
+    // reply.
+    std::unique_lock<std::mutex> lock() { return std::unique_lock(callMutex_); }
+    // The lock for connecting and closing: a call that another thread waits
+    // in is ended first (-14) rather than waited for, since its reply may
+    // never come.
+    std::unique_lock<std::mutex> takeOver();
 
 private:
-    ServerConnection() = default;
-
     using Clock = std::chrono::steady_clock;
 
     std::string address_ = "127.0.0.1";
@@ -94,10 +109,20 @@ private:
     platform::SocketHandle socket_ = platform::kInvalidSocket;
     bool connected_ = false;
     int replyDeadlineMs_ = 0;
+    int connectTimeoutMs_ = kConnectTimeoutMs;
+    bool libraryStarted_ = false; // holds one socket library start-up
     platform::SocketHandle interrupt_ = platform::kInvalidSocket;
     ReplyReader reader_;
     std::string request_;
     codec::SplitMessage split_;
+    std::mutex callMutex_;
+    // The socket an interrupt may shut down: the connected one, or none. Set
+    // and cleared by the thread that holds the call lock, read by an
+    // interrupting thread; both under this mutex, so an interrupt never
+    // reaches a socket that has been closed (whose handle the system may
+    // have reused).
+    std::mutex liveSocketMutex_;
+    platform::SocketHandle liveSocket_ = platform::kInvalidSocket;
 
     int discardStaleBytes();
     int sendRequest(std::string_view request, const Clock::time_point* deadline);
@@ -108,14 +133,9 @@ private:
     // saying why in the trace.
     void abandonAfter(platform::WaitEnd end, const char* during);
     void setSocket(platform::SocketHandle s);
+    // Ends the connection's socket library start-up, if it holds one.
+    int releaseLibrary();
     void abandonConnection();
 };
-
-// Remote calls hold this lock from request to reply, so calls from several
-// host threads are served one after another, each with its own reply.
-std::unique_lock<std::mutex> lockConnection();
-// The lock for Initialise and Shutdown: a call that another thread waits in
-// is ended first (-14) rather than waited for, since its reply may never come.
-std::unique_lock<std::mutex> takeOverConnection();
 
 } // namespace tqbse

@@ -2,8 +2,9 @@
 # Windows (cross-built with cmake/mingw-w64-x86_64.cmake or
 # cmake/mingw-w64-i686.cmake), right after the tqBsePluginControlDll target
 # is defined:
-#   - tqBsePluginControlDll.dll with exactly the 75 exports of the public
-#     header, listed in a .def file generated from that header;
+#   - tqBsePluginControlDll.dll with exactly the exports of the public
+#     headers (the flat exports and the session API), listed in a .def file
+#     generated from those headers;
 #   - its import library tqBsePluginControlDll.lib (for MinGW and MSVC);
 #   - a version resource with the project version;
 #   - DllMain from windows/dllmain.cpp;
@@ -22,16 +23,21 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
 set(TQBSE_WINDOWS_NATIVE_EMULATOR "" CACHE FILEPATH
   "The natively built tqbse-emulator that the Windows tests start on loopback")
 
-# The .def file: every TQBSE_API function of the public header, nothing else.
+# The .def file: every TQBSE_API function of the public headers, nothing
+# else. The root CMakeLists.txt counted their declarations; each must have
+# given one name here.
 file(STRINGS ${PROJECT_SOURCE_DIR}/include/tqBsePluginControlDll.h tqbse_api_lines REGEX "^TQBSE_API ")
+file(STRINGS ${PROJECT_SOURCE_DIR}/include/tqbse_session.h tqbse_session_api_lines REGEX "^TQBSE_API ")
 set(tqbse_exports "")
-foreach(line IN LISTS tqbse_api_lines)
-  string(REGEX MATCH "tqBsePluginControlDll_[A-Za-z0-9_]+" name "${line}")
+foreach(line IN LISTS tqbse_api_lines tqbse_session_api_lines)
+  string(REGEX MATCH "(tqBsePluginControlDll|tqbse)_[A-Za-z0-9_]+\\(" name "${line}")
+  string(REGEX REPLACE "\\($" "" name "${name}")
   list(APPEND tqbse_exports ${name})
 endforeach()
 list(LENGTH tqbse_exports tqbse_export_count)
-if(NOT tqbse_export_count EQUAL 75)
-  message(FATAL_ERROR "expected 75 exports in the public header, found ${tqbse_export_count}")
+math(EXPR tqbse_expected_exports "${TQBSE_EXPORT_COUNT} + ${TQBSE_SESSION_EXPORT_COUNT}")
+if(NOT tqbse_export_count EQUAL tqbse_expected_exports)
+  message(FATAL_ERROR "expected ${tqbse_expected_exports} exports in the public headers, found ${tqbse_export_count}")
 endif()
 list(JOIN tqbse_exports "\n    " tqbse_export_lines)
 set(TQBSE_DEF_FILE ${PROJECT_BINARY_DIR}/tqBsePluginControlDll.def)

@@ -50,18 +50,18 @@ void addList(HandlerTable& t, const CallDesc* countName, const CallDesc* lengthN
             return kSuccess;
         };
     t[lengthName] = [list](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
-        const std::string* item = list.item(m, a[0].i);
+        const std::string* item = list.item(m, a[0].asInt());
         if (!item)
-            return refuseIndex(m, list.what, a[0].i, list.count(m));
+            return refuseIndex(m, list.what, a[0].asInt(), list.count(m));
         r.addOutput(WireValue::ofInt(int32_t(item->size())));
         return kSuccess;
     };
     t[nameName] = [list](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
-        const std::string* item = list.item(m, a[0].i);
+        const std::string* item = list.item(m, a[0].asInt());
         if (!item)
-            return refuseIndex(m, list.what, a[0].i, list.count(m));
-        if (int64_t(a[1].i) < int64_t(item->size()) + 1)
-            return refuseBuffer(m, a[1].i, item->size());
+            return refuseIndex(m, list.what, a[0].asInt(), list.count(m));
+        if (int64_t(a[1].asInt()) < int64_t(item->size()) + 1)
+            return refuseBuffer(m, a[1].asInt(), item->size());
         r.addOutput(WireValue::ofText(*item));
         return kSuccess;
     };
@@ -76,24 +76,24 @@ void addFiles(HandlerTable& t, const CallDesc& upload, const CallDesc& size, con
         return m.refuse(kInternalObjectError, std::string(what) + ' ' + quoted(name) + " not uploaded");
     };
     t[&upload] = [list, what](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
-        if (a[0].isNull)
+        if (a[0].isNull())
             return m.refuse(kInternalObjectError, std::string(what) + " name NULL cannot be stored");
-        storeNamedText(m.config.*list, std::string(a[0].text), std::string(a[1].text));
+        storeNamedText(m.config.*list, std::string(a[0].text()), std::string(a[1].text()));
         return kSuccess;
     };
     t[&size] = [list, notUploaded](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
-        const NamedText* f = findNamedText(m.config.*list, a[0].text);
-        if (a[0].isNull || !f)
+        const NamedText* f = findNamedText(m.config.*list, a[0].text());
+        if (a[0].isNull() || !f)
             return notUploaded(m, a[0]);
         r.addOutput(WireValue::ofInt(int32_t(f->content.size())));
         return kSuccess;
     };
     t[&download] = [list, notUploaded](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
-        const NamedText* f = findNamedText(m.config.*list, a[0].text);
-        if (a[0].isNull || !f)
+        const NamedText* f = findNamedText(m.config.*list, a[0].text());
+        if (a[0].isNull() || !f)
             return notUploaded(m, a[0]);
-        if (int64_t(a[1].i) < int64_t(f->content.size()) + 1)
-            return refuseBuffer(m, a[1].i, f->content.size());
+        if (int64_t(a[1].asInt()) < int64_t(f->content.size()) + 1)
+            return refuseBuffer(m, a[1].asInt(), f->content.size());
         r.addOutput(WireValue::ofText(f->content));
         return kSuccess;
     };
@@ -104,21 +104,21 @@ template <typename T>
 void addPathValue(HandlerTable& t, const CallDesc* setName, const CallDesc* getName, T Path::*field)
 {
     t[setName] = [field](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
-        if (!m.validPath(a[0].i))
-            return refusePath(m, a[0].i);
+        if (!m.validPath(a[0].asInt()))
+            return refusePath(m, a[0].asInt());
         if constexpr (std::is_same_v<T, double>)
-            m.config.paths[std::size_t(a[0].i)].*field = a[1].d;
+            m.config.paths[std::size_t(a[0].asInt())].*field = a[1].asDouble();
         else
-            m.config.paths[std::size_t(a[0].i)].*field = a[1].f;
+            m.config.paths[std::size_t(a[0].asInt())].*field = a[1].asFloat();
         return kSuccess;
     };
     t[getName] = [field](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
-        if (!m.validPath(a[0].i))
-            return refusePath(m, a[0].i);
+        if (!m.validPath(a[0].asInt()))
+            return refusePath(m, a[0].asInt());
         if constexpr (std::is_same_v<T, double>)
-            r.addOutput(WireValue::ofDouble(m.config.paths[std::size_t(a[0].i)].*field));
+            r.addOutput(WireValue::ofDouble(m.config.paths[std::size_t(a[0].asInt())].*field));
         else
-            r.addOutput(WireValue::ofFloat(m.config.paths[std::size_t(a[0].i)].*field));
+            r.addOutput(WireValue::ofFloat(m.config.paths[std::size_t(a[0].asInt())].*field));
         return kSuccess;
     };
 }
@@ -127,7 +127,7 @@ void addPathValue(HandlerTable& t, const CallDesc* setName, const CallDesc* getN
 void addFlag(HandlerTable& t, const CallDesc* setName, const CallDesc* getName, int32_t Model::*field)
 {
     t[setName] = [field](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
-        m.*field = a[0].i;
+        m.*field = a[0].asInt();
         return kSuccess;
     };
     t[getName] = [field](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
@@ -157,10 +157,10 @@ ResultCode refuseHandle(Model& m, int32_t id, ResultsHandle::Kind kind)
 // The handle, then the trace or item number below `count`.
 ResultCode checkHandleAndNumber(Model& m, const WireValue* a, ResultsHandle::Kind kind, const char* what, int32_t count)
 {
-    if (!findHandle(m, a[0].i, kind))
-        return refuseHandle(m, a[0].i, kind);
-    if (a[1].i < 0 || a[1].i >= count)
-        return refuseIndex(m, what, a[1].i, count);
+    if (!findHandle(m, a[0].asInt(), kind))
+        return refuseHandle(m, a[0].asInt(), kind);
+    if (a[1].asInt() < 0 || a[1].asInt() >= count)
+        return refuseIndex(m, what, a[1].asInt(), count);
     return kSuccess;
 }
 
@@ -177,11 +177,11 @@ void addTraces(HandlerTable& t, const CallDesc* lengthName, const CallDesc* trac
     t[traceName] = [kind, traceCount](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (const ResultCode rc = checkHandleAndNumber(m, a, kind, "trace", traceCount); rc != kSuccess)
             return rc;
-        if (a[2].i < m.config.traceLength)
-            return m.refuse(kBufferTooSmall, "capacity " + std::to_string(a[2].i) + " is below the trace length "
+        if (a[2].asInt() < m.config.traceLength)
+            return m.refuse(kBufferTooSmall, "capacity " + std::to_string(a[2].asInt()) + " is below the trace length "
                                                  + std::to_string(m.config.traceLength));
         std::vector<double> x, y;
-        makeTrace(kind, a[1].i, m.config.traceLength, &x, &y);
+        makeTrace(kind, a[1].asInt(), m.config.traceLength, &x, &y);
         r.addOutput(std::move(x));
         r.addOutput(std::move(y));
         return kSuccess;
@@ -203,7 +203,7 @@ HandlerTable buildHandlers()
 
     // Connection, result-code texts and server queries.
     t[&calls::RemoteConnection_Set] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
-        m.connectionStatus = a[0].i;
+        m.connectionStatus = a[0].asInt();
         return kSuccess;
     };
     t[&calls::ConnectionStatus_Get] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
@@ -236,9 +236,9 @@ HandlerTable buildHandlers()
     addFlag(t, &calls::LoggingState_Set, &calls::LoggingState_Get, &Model::loggingState);
     addFlag(t, &calls::RFMeasurement_State_Set, &calls::RFMeasurement_State_Get, &Model::rfMeasurementState);
     t[&calls::ADCOverloaded_Get] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
-        if (!m.validPath(a[0].i))
-            return refusePath(m, a[0].i);
-        r.addOutput(WireValue::ofInt(m.adcOverloaded(a[0].i) ? kTrue : 0));
+        if (!m.validPath(a[0].asInt()))
+            return refusePath(m, a[0].asInt());
+        r.addOutput(WireValue::ofInt(m.adcOverloaded(a[0].asInt()) ? kTrue : 0));
         return kSuccess;
     };
 
@@ -250,10 +250,10 @@ HandlerTable buildHandlers()
     addList(t, &calls::TestCase_Count_Get, &calls::TestCase_NameLength_Get, &calls::TestCase_Name_Get, testCaseList(&TestCase::name));
     addList(t, nullptr, &calls::TestCase_GroupNameLength_Get, &calls::TestCase_GroupName_Get, testCaseList(&TestCase::group));
     t[&calls::TestCase_Run] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
-        if (a[0].i < 0 || a[0].i >= int32_t(m.config.testCases.size()))
-            return refuseIndex(m, "test case", a[0].i, int32_t(m.config.testCases.size()));
+        if (a[0].asInt() < 0 || a[0].asInt() >= int32_t(m.config.testCases.size()))
+            return refuseIndex(m, "test case", a[0].asInt(), int32_t(m.config.testCases.size()));
         ++m.testCaseRuns;
-        m.lastTestCaseRun = a[0].i;
+        m.lastTestCaseRun = a[0].asInt();
         return kSuccess;
     };
 
@@ -278,9 +278,9 @@ HandlerTable buildHandlers()
 
     // Scenario execution.
     t[&calls::Scenario_Execute] = [](Model& m, const WireValue* a, CallFrame&, const CallContext& c) {
-        if (a[0].isNull || !findNamedText(m.config.scenarios, a[0].text))
+        if (a[0].isNull() || !findNamedText(m.config.scenarios, a[0].text()))
             return m.refuse(kInternalObjectError, "scenario " + quoted(a[0]) + " not uploaded");
-        m.runningScenario = std::string(a[0].text);
+        m.runningScenario = std::string(a[0].text());
         m.runningUntil = c.now + std::chrono::milliseconds(m.config.scenarioRunMs);
         m.runningPeer = c.peer;
         m.scenarioEndPending = true;
@@ -296,10 +296,10 @@ HandlerTable buildHandlers()
             ListAccess{"debug filter", [](const Model& m) { return int32_t(m.config.debugFilters.size()); },
                        [](const Model& m, int32_t i) { return itemAt(m.config.debugFilters, i, &DebugFilter::name); }});
     auto findFilter = [](Model& m, const WireValue& name) -> DebugFilter* {
-        if (name.isNull)
+        if (name.isNull())
             return nullptr;
         for (DebugFilter& f : m.config.debugFilters)
-            if (f.name == name.text)
+            if (f.name == name.text())
                 return &f;
         return nullptr;
     };
@@ -307,7 +307,7 @@ HandlerTable buildHandlers()
         DebugFilter* f = findFilter(m, a[0]);
         if (!f)
             return m.refuse(kInternalObjectError, "unknown debug filter " + quoted(a[0]));
-        f->pending = a[1].i;
+        f->pending = a[1].asInt();
         return kSuccess;
     };
     t[&calls::DebugFilters_State_Get] = [findFilter](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
@@ -331,15 +331,15 @@ HandlerTable buildHandlers()
 
     // Protocol measurement and results.
     t[&calls::Protocol_MeasurementEnabled_Set] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
-        if (!m.validPath(a[0].i))
-            return refusePath(m, a[0].i);
-        m.protocolEnabled[std::size_t(a[0].i)] = a[1].i;
+        if (!m.validPath(a[0].asInt()))
+            return refusePath(m, a[0].asInt());
+        m.protocolEnabled[std::size_t(a[0].asInt())] = a[1].asInt();
         return kSuccess;
     };
     t[&calls::Protocol_MeasurementEnabled_Get] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
-        if (!m.validPath(a[0].i))
-            return refusePath(m, a[0].i);
-        r.addOutput(WireValue::ofInt(m.protocolEnabled[std::size_t(a[0].i)]));
+        if (!m.validPath(a[0].asInt()))
+            return refusePath(m, a[0].asInt());
+        r.addOutput(WireValue::ofInt(m.protocolEnabled[std::size_t(a[0].asInt())]));
         return kSuccess;
     };
     t[&calls::Protocol_Results_Available_Get] = [](Model& m, const WireValue*, CallFrame& r, const CallContext&) {
@@ -352,15 +352,15 @@ HandlerTable buildHandlers()
         return newHandle(m, Kind::Protocol, 0, r);
     };
     t[&calls::Results_DeleteHandle] = [](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
-        if (m.handles.erase(a[0].i) == 0)
-            return m.refuse(kInternalObjectError, "unknown results handle " + std::to_string(a[0].i));
+        if (m.handles.erase(a[0].asInt()) == 0)
+            return m.refuse(kInternalObjectError, "unknown results handle " + std::to_string(a[0].asInt()));
         return kSuccess;
     };
     addTraces(t, &calls::Protocol_Results_GetTraceLength, &calls::Protocol_Results_GetTrace, Kind::Protocol, kProtocolTraces);
     t[&calls::Protocol_Results_GetResultItem] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
         if (const ResultCode rc = checkHandleAndNumber(m, a, Kind::Protocol, "result item", kProtocolItems); rc != kSuccess)
             return rc;
-        const auto [first, second] = protocolResultItem(a[1].i);
+        const auto [first, second] = protocolResultItem(a[1].asInt());
         r.addOutput(WireValue::ofDouble(first));
         r.addOutput(WireValue::ofDouble(second));
         return kSuccess;
@@ -369,43 +369,43 @@ HandlerTable buildHandlers()
     // LTE measurement and results.
     // 0 for a known path index and measurement, the refusal otherwise.
     auto checkMeasurement = [](Model& m, const WireValue* a) {
-        if (!m.validPath(a[0].i))
-            return refusePath(m, a[0].i);
-        if (a[1].i < 0 || a[1].i >= m.config.lteMeasurements)
-            return refuseIndex(m, "LTE measurement", a[1].i, m.config.lteMeasurements);
+        if (!m.validPath(a[0].asInt()))
+            return refusePath(m, a[0].asInt());
+        if (a[1].asInt() < 0 || a[1].asInt() >= m.config.lteMeasurements)
+            return refuseIndex(m, "LTE measurement", a[1].asInt(), m.config.lteMeasurements);
         return kSuccess;
     };
     t[&calls::LTE_MeasurementEnabled_Set] = [checkMeasurement](Model& m, const WireValue* a, CallFrame&, const CallContext&) {
         if (const ResultCode rc = checkMeasurement(m, a); rc != kSuccess)
             return rc;
-        m.lteEnabled[{a[0].i, a[1].i}] = a[2].i;
+        m.lteEnabled[{a[0].asInt(), a[1].asInt()}] = a[2].asInt();
         return kSuccess;
     };
     t[&calls::LTE_MeasurementEnabled_Get] = [checkMeasurement](Model& m, const WireValue* a, CallFrame& r,
                                                          const CallContext&) {
         if (const ResultCode rc = checkMeasurement(m, a); rc != kSuccess)
             return rc;
-        const auto it = m.lteEnabled.find({a[0].i, a[1].i});
+        const auto it = m.lteEnabled.find({a[0].asInt(), a[1].asInt()});
         r.addOutput(WireValue::ofInt(it == m.lteEnabled.end() ? 0 : it->second));
         return kSuccess;
     };
     t[&calls::LTE_Results_Available_Get] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
-        if (!m.validPath(a[0].i))
-            return refusePath(m, a[0].i);
-        r.addOutput(WireValue::ofInt(m.lteResultsAvailable(a[0].i) ? kTrue : 0));
+        if (!m.validPath(a[0].asInt()))
+            return refusePath(m, a[0].asInt());
+        r.addOutput(WireValue::ofInt(m.lteResultsAvailable(a[0].asInt()) ? kTrue : 0));
         return kSuccess;
     };
     t[&calls::LTE_Results_GetHandle] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
-        if (!m.validPath(a[0].i))
-            return refusePath(m, a[0].i);
-        if (!m.lteResultsAvailable(a[0].i))
-            return m.refuse(kInternalObjectError, "LTE measurement not enabled for index " + std::to_string(a[0].i));
-        return newHandle(m, Kind::Lte, a[0].i, r);
+        if (!m.validPath(a[0].asInt()))
+            return refusePath(m, a[0].asInt());
+        if (!m.lteResultsAvailable(a[0].asInt()))
+            return m.refuse(kInternalObjectError, "LTE measurement not enabled for index " + std::to_string(a[0].asInt()));
+        return newHandle(m, Kind::Lte, a[0].asInt(), r);
     };
     t[&calls::LTE_Results_Cell_Get] = [](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
-        const ResultsHandle* h = findHandle(m, a[0].i, Kind::Lte);
+        const ResultsHandle* h = findHandle(m, a[0].asInt(), Kind::Lte);
         if (!h)
-            return refuseHandle(m, a[0].i, Kind::Lte);
+            return refuseHandle(m, a[0].asInt(), Kind::Lte);
         r.addOutput(WireValue::ofInt(m.config.lteCellId + h->index));
         return kSuccess;
     };
@@ -422,8 +422,8 @@ HandlerTable buildHandlers()
     };
     for (const auto& [name, field] : singles)
         t[name] = [field = field](Model& m, const WireValue* a, CallFrame& r, const CallContext&) {
-            if (!findHandle(m, a[0].i, Kind::Lte))
-                return refuseHandle(m, a[0].i, Kind::Lte);
+            if (!findHandle(m, a[0].asInt(), Kind::Lte))
+                return refuseHandle(m, a[0].asInt(), Kind::Lte);
             r.addOutput(WireValue::ofFloat(m.config.lte.*field));
             return kSuccess;
         };

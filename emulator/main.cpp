@@ -69,9 +69,12 @@ int main(int argc, char** argv)
     settings.trace = options.trace;
     settings.callbackOnScenarioEnd = options.callbackOnScenarioEnd;
     settings.callbackPort = options.callbackPort;
+    settings.eventEveryMs = options.eventEveryMs;
+    settings.eventName = options.eventName;
     settings.faults = options.faults;
     settings.requestMemory = options.requestMemory;
     options.replay.callbackPort = options.callbackPort;
+    options.replay.from = options.bind;
     Replay replay(options.replay);
     if (!options.replay.file.empty() && !replay.load(&error)) {
         std::fprintf(stderr, "tqbse-emulator: %s\n", error.c_str());

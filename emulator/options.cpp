@@ -117,6 +117,9 @@ std::string usageText()
         "                          when a scenario ends, connect to the client's port 6009,\n"
         "                          send ScenarioFinished=(s=NAME) and print the answer\n"
         "  --callback-port N       port for that callback (default 6009)\n"
+        "  --event-every MS NAME   every MS ms, send NAME=(n=...) with the event's number\n"
+        "                          (1, 2, ... as an integer token) to the callback port of\n"
+        "                          the client that connected last, and print the answer\n"
         "  --max-request-memory BYTES\n"
         "                          the memory all unfinished requests together may hold\n"
         "                          (K, M or G for KiB, MiB, GiB; at least 1M; default 2G);\n"
@@ -233,6 +236,14 @@ bool parseOptions(const std::vector<std::string>& args, Options* o, std::string*
         } else if (a == "--callback-port") {
             if (!intValue(1, 65535, &o->callbackPort))
                 return false;
+        } else if (a == "--event-every") {
+            if (!intValue(1, 3600000, &o->eventEveryMs) || !value(&o->eventName))
+                return false;
+            if (o->eventName.empty() || o->eventName.find_first_of("=()", 0) != std::string::npos
+                || o->eventName.find('\0') != std::string::npos) {
+                *error = a + ": bad name '" + o->eventName + "' (not empty, without '=', '(' or ')')";
+                return false;
+            }
         } else if (a == "--max-request-memory") {
             if (!value(&v))
                 return false;

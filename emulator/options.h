@@ -24,6 +24,8 @@ struct Options {
     bool trace = false;
     bool callbackOnScenarioEnd = false;
     int callbackPort = 6009;
+    int eventEveryMs = 0;   // --event-every MS NAME; 0: no events
+    std::string eventName;
     FaultOptions faults;
     ReplayOptions replay;
     std::size_t requestMemory = kDefaultRequestMemory; // --max-request-memory

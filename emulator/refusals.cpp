@@ -15,9 +15,9 @@ constexpr std::size_t kMaxQuotedName = 60;
 // A name from a request, quoted for a reason (NULL for the null text).
 std::string quoted(const WireValue& name)
 {
-    if (name.isNull)
+    if (name.isNull())
         return "NULL";
-    const std::string_view text = name.text;
+    const std::string_view text = name.text();
     return '"' + std::string(text.substr(0, kMaxQuotedName)) + (text.size() > kMaxQuotedName ? "...\"" : "\"");
 }
 

@@ -121,7 +121,7 @@ void Replay::sendCallbacks(std::string peer, int port)
                 due - std::chrono::steady_clock::now(), std::chrono::milliseconds(kTickMs)));
         if (stopping_)
             return;
-        const std::string answer = sendCallback(peer, port, callback.message, kCallbackTimeoutMs);
+        const std::string answer = sendCallback(options_.from, peer, port, callback.message, kCallbackTimeoutMs);
         printLine("replayed callback " + describeMessage(callback.message) + " answered: " + answer);
         if (answer != callback.answer) {
             std::lock_guard lock(mutex_);

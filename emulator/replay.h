@@ -28,6 +28,7 @@ struct ReplayOptions {
     bool fallbackModel = false;   // --fallback model (default: answer -8)
     bool callbacks = false;       // --replay-callbacks
     int callbackPort = 6009;      // where the host's listener is (--callback-port)
+    std::string from = "127.0.0.1"; // the address callbacks come from: the emulator's own (--bind)
 };
 
 class Replay {

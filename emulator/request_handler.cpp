@@ -45,9 +45,6 @@ std::string unknownNameReason(std::string_view request, std::string_view name)
     return "unknown call";
 }
 
-// The tag letters of the token kinds, by WireTag.
-constexpr std::string_view kTagNames[] = {"", "n", "f", "d", "s", "da"};
-
 // Why a request's tokens do not fit its row (-9, -20, -2, -6).
 std::string requestReason(const CallDesc& row, std::span<const std::string_view> tokens)
 {
@@ -64,7 +61,7 @@ std::string requestReason(const CallDesc& row, std::span<const std::string_view>
         const std::string_view inner = token.substr(1, std::min<std::size_t>(token.size() - 1, 13));
         const std::string which = "input " + std::to_string(k + 1) + ' ' + row.params[in.param].name;
         if (rc == kParameterType) {
-            const std::string_view due = kTagNames[std::size_t(traits(in.role).tag)];
+            const std::string_view due = tagLetters(traits(in.role).tag);
             return which + " is tagged " + std::string(inner.substr(0, inner.find('=') + 1)) + " where " + std::string(due)
                 + "= is due";
         }

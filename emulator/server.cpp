@@ -10,6 +10,7 @@
 #include "emulator/request_handler.h"
 #include "emulator/trace_format.h"
 #include "client/receive.h"
+#include "protocol/codec.h"
 #include "platform/host.h"
 
 namespace tqbse::emu {
@@ -101,14 +102,26 @@ bool Server::listen(std::string* error)
 
 void Server::run(const std::atomic<bool>& stop)
 {
+    nextEvent_ = Clock::now() + std::chrono::milliseconds(settings_.eventEveryMs);
     while (!stopping_ && !stop) {
-        if (platform::waitReadable(listening_, kTickMs) && !stop) {
+        // Woken in time for the next event when that comes before a tick.
+        int waitMs = kTickMs;
+        if (settings_.eventEveryMs > 0) {
+            const auto untilEvent =
+                std::chrono::duration_cast<std::chrono::milliseconds>(nextEvent_ - Clock::now()).count();
+            waitMs = int(std::clamp<int64_t>(untilEvent, 0, kTickMs));
+        }
+        if (platform::waitReadable(listening_, waitMs) && !stop) {
             platform::Endpoint peer;
             const platform::SocketHandle socket = platform::acceptPeer(listening_, &peer);
             if (socket != platform::kInvalidSocket) {
                 platform::setNoDelay(socket);
                 const std::string text = platform::dottedText(peer.address);
                 printLine("client connected: " + text + ':' + std::to_string(peer.port));
+                {
+                    std::lock_guard lock(latestClientMutex_);
+                    latestClient_ = text;
+                }
                 startWorker(socket, [this, text](Worker* w) { serveConnection(w, text); });
             }
         }
@@ -122,6 +135,8 @@ void Server::run(const std::atomic<bool>& stop)
             if (settings_.callbackOnScenarioEnd)
                 startWorker(platform::kInvalidSocket, [this, f = *finished](Worker*) { notifyScenarioEnd(f); });
         }
+        if (settings_.eventEveryMs > 0)
+            sendEventIfDue(Clock::now());
         reapWorkers(false);
     }
     stopping_ = true;
@@ -322,7 +337,8 @@ void Server::stall(platform::SocketHandle socket)
 void Server::notifyScenarioEnd(const FinishedScenario& finished)
 {
     const std::string message = "ScenarioFinished=(s=" + finished.name + ')';
-    const std::string answer = sendCallback(finished.peer, settings_.callbackPort, message, kCallbackTimeoutMs);
+    const std::string answer =
+        sendCallback(settings_.bind, finished.peer, settings_.callbackPort, message, kCallbackTimeoutMs);
     const std::string where = finished.peer + ':' + std::to_string(settings_.callbackPort);
     if (answer.empty())
         printLine("callback to " + where + " got no answer");
@@ -330,16 +346,47 @@ void Server::notifyScenarioEnd(const FinishedScenario& finished)
         printLine("callback to " + where + " answered: " + answer);
 }
 
-std::string sendCallback(const std::string& address, int port, std::string_view message, int timeoutMs)
+void Server::sendEventIfDue(Clock::time_point now)
+{
+    if (now < nextEvent_)
+        return;
+    // The next one is due a period after this one was, never in a burst
+    // after a pause: an event that cannot go now is skipped, not saved up.
+    nextEvent_ += std::chrono::milliseconds(settings_.eventEveryMs);
+    if (nextEvent_ < now)
+        nextEvent_ = now + std::chrono::milliseconds(settings_.eventEveryMs);
+    std::string client;
+    {
+        std::lock_guard lock(latestClientMutex_);
+        client = latestClient_;
+    }
+    // No client yet, or the event before still waits for its answer.
+    if (client.empty() || eventInFlight_.exchange(true))
+        return;
+    const std::string message = settings_.eventName + '=' + codec::encodeInt(++eventsSent_);
+    startWorker(platform::kInvalidSocket, [this, client, message](Worker*) {
+        const std::string answer = sendCallback(settings_.bind, client, settings_.callbackPort, message,
+                                                kCallbackTimeoutMs);
+        const std::string where = client + ':' + std::to_string(settings_.callbackPort);
+        printLine("event " + message + " to " + where + (answer.empty() ? " got no answer" : " answered: " + answer));
+        eventInFlight_ = false;
+    });
+}
+
+std::string sendCallback(const std::string& from, const std::string& address, int port, std::string_view message,
+                         int timeoutMs)
 {
     uint32_t to = 0;
-    if (!parseIpv4Address(address, &to))
+    uint32_t local = platform::kAnyAddress;
+    if (!parseIpv4Address(address, &to) || !parseIpv4Address(from, &local))
         return {};
     const platform::SocketHandle socket = platform::openTcpSocket();
     if (socket == platform::kInvalidSocket)
         return {};
     std::string answer;
-    if (platform::connectWithTimeout(socket, {to, uint16_t(port)}, timeoutMs) == 0) {
+    // From the emulator's own address; any free port.
+    const bool bound = local == platform::kAnyAddress || platform::bindSocket(socket, {local, 0}) == 0;
+    if (bound && platform::connectWithTimeout(socket, {to, uint16_t(port)}, timeoutMs) == 0) {
         platform::setTimeouts(socket, timeoutMs);
         if (sendAll(socket, message.data(), message.size())) {
             // The answer ends where a client of the listener takes a reply

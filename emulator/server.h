@@ -33,6 +33,8 @@ struct ServerSettings {
     bool trace = false;
     bool callbackOnScenarioEnd = false;
     int callbackPort = 6009;
+    int eventEveryMs = 0;   // 0: no events
+    std::string eventName;  // NAME of --event-every
     FaultOptions faults;
     Replay* replay = nullptr; // answers requests from a trace when set
     // The bytes all unfinished requests together may hold: a request that
@@ -67,6 +69,9 @@ private:
     void stall(platform::SocketHandle socket);
     void sendEndlessText(platform::SocketHandle socket, const std::string& peer, std::string_view name);
     void notifyScenarioEnd(const FinishedScenario& finished);
+    // Sends the next event to the client that connected last, when one has
+    // connected and the one before has been answered.
+    void sendEventIfDue(Clock::time_point now);
     void startWorker(platform::SocketHandle socket, std::function<void(Worker*)> body);
     void reapWorkers(bool all);
 
@@ -77,11 +82,19 @@ private:
     std::mutex workersMutex_;
     std::list<std::unique_ptr<Worker>> workers_;
     RequestMemory requestMemory_;
+    std::mutex latestClientMutex_;
+    std::string latestClient_;           // the address of the client that connected last
+    Clock::time_point nextEvent_{};
+    int32_t eventsSent_ = 0;
+    std::atomic<bool> eventInFlight_{false};
 };
 
-// Sends one message to address:port and returns the answer (empty on
+// Sends one message to address:port from the local address `from` (the
+// emulator's own, so that a client of several emulators sees whose callback
+// it is; 0.0.0.0 lets the system choose) and returns the answer (empty on
 // failure). Connect, send and receive each give up after `timeoutMs`.
-std::string sendCallback(const std::string& address, int port, std::string_view message, int timeoutMs);
+std::string sendCallback(const std::string& from, const std::string& address, int port, std::string_view message,
+                         int timeoutMs);
 
 // Prints one line to standard output, whole, from any thread.
 void printLine(std::string_view line);

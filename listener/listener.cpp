@@ -22,6 +22,7 @@ using platform::printDiagnostic;
 // How long startListener waits for its thread to listen (or fail to).
 constexpr std::chrono::milliseconds kStartWait{1000};
 using platform::SocketHandle;
+using Clock = std::chrono::steady_clock;
 
 // One started listener, shared by the listener slot and its own thread: the
 // thread holds a reference until it ends, so the object outlives every use
@@ -30,7 +31,6 @@ using platform::SocketHandle;
 // sockets; everything the two threads share is atomic or written before the
 // thread starts.
 struct ListenerRun {
-    std::atomic<bool> running{false};  // set while listening and serving a peer
     std::atomic<bool> stopping{false}; // set once, by halt()
     std::atomic<ListenerState> state{ListenerState::Starting};
     platform::WakeEvent wake;          // signalled once stopping
@@ -55,14 +55,12 @@ struct ListenerRun {
         stateChanged.wait_for(lock, limit, [this] { return state.load() != ListenerState::Starting; });
     }
 
-    // Wakes the thread wherever it waits (accept, receive, a send to a peer
-    // that does not read). With `wait`, waits for it to end; on its own
-    // thread it cannot wait, and the thread then ends by itself once the
-    // handler returns.
+    // Wakes the thread from its wait on every socket it serves. With
+    // `wait`, waits for it to end; on its own thread it cannot wait, and the
+    // thread then ends by itself once the handler returns.
     void halt(bool wait)
     {
         stopping.store(true);
-        running.store(false);
         platform::signalWakeEvent(wake);
         if (wait && !platform::isCurrentThread(thread))
             platform::joinThread(&thread);
@@ -75,7 +73,8 @@ struct ListenerRun {
 // lock. Every handler ever installed stays alive for the life of the process
 // (never freed, not even at exit, since a listener thread may still be
 // running then), so the listener never calls one that has been freed.
-const MessageHandler* const g_defaultHandler = new MessageHandler(&defaultMessageHandler);
+const MessageHandler* const g_defaultHandler =
+    new MessageHandler([](std::string_view message, uint32_t) { return defaultMessageHandler(message); });
 std::vector<const MessageHandler*>* const g_installedHandlers = new std::vector<const MessageHandler*>;
 std::atomic<const MessageHandler*> g_handler{nullptr};
 
@@ -92,65 +91,175 @@ struct ListenerSlot {
     }
 } g_slot;
 
-std::string callHandler(std::string_view message)
+std::string callHandler(std::string_view message, uint32_t peerAddress)
 {
     const MessageHandler* handler = g_handler.load(std::memory_order_acquire);
     if (handler == nullptr || !*handler)
         return {};
     // A handler that throws answers nothing; the listener thread goes on.
     try {
-        return (*handler)(message);
+        return (*handler)(message, peerAddress);
     } catch (...) {
         return {};
     }
 }
 
-// Waits until `s` is ready (or has an error or hang-up, which the following
-// call then reports). False when the listener is being stopped.
-bool waitFor(const ListenerRun& run, SocketHandle s, platform::Interest interest)
+// One connected peer. Its answers wait in `unsent`, in the order of its
+// messages, until its connection takes them: the thread never blocks in a
+// send, so a peer that does not read holds up only itself.
+struct Connection {
+    SocketHandle socket = platform::kInvalidSocket;
+    platform::Endpoint peer{};
+    std::string unsent;        // answers not sent yet, from `sentOf` on
+    std::size_t sentOf = 0;
+    Clock::time_point lastActive; // the last byte received from it or sent to it
+    bool open = true;
+
+    std::size_t waiting() const { return unsent.size() - sentOf; }
+};
+
+std::string peerText(const platform::Endpoint& peer)
 {
-    return platform::waitForSocketOrWake(s, interest, run.wake);
+    return platform::dottedText(peer.address) + ':' + std::to_string(peer.port);
 }
 
-// Sends every byte of the reply, continuing after partial sends. Sends never
-// block, so that stopping is not held up by a peer that does not read.
-// False when the connection is to end.
-bool sendReply(const ListenerRun& run, SocketHandle peer, const std::string& reply)
+// Sends what the connection takes without blocking. False when the
+// connection is to end (the send failed).
+bool sendWaiting(Connection& c)
 {
-    struct Waiting {
-        const ListenerRun& run;
-        SocketHandle peer;
-    } waiting{run, peer};
-    const platform::SendOutcome outcome = platform::sendAllNonBlocking(
-        peer, reply.data(), reply.size(),
-        [](void* w) {
-            const auto* on = static_cast<const Waiting*>(w);
-            return waitFor(on->run, on->peer, platform::Interest::Write);
-        },
-        &waiting);
-    if (outcome == platform::SendOutcome::Failed)
-        printDiagnostic("send() failed: %d\n", platform::lastError());
-    return outcome == platform::SendOutcome::Sent;
-}
-
-// Serves one peer until it closes, its connection fails or the listener is
-// stopped. Each receive of up to 4096 bytes is one message.
-void servePeer(ListenerRun& run, SocketHandle peer)
-{
-    char buffer[kReceiveChunkSize];
-    while (run.running.load()) {
-        if (!waitFor(run, peer, platform::Interest::Read))
-            break;
-        const int64_t n = platform::receiveSome(peer, buffer, kReceiveChunkSize);
-        if (n <= 0)
-            break;
-        const std::string_view message = codec::textBeforeZero(std::string_view(buffer, std::size_t(n)));
-        const std::string reply = callHandler(message);
-        trace::callback(message, reply);
-        if (!sendReply(run, peer, reply))
-            break;
+    while (c.waiting() > 0) {
+        const int64_t n = platform::sendNow(c.socket, c.unsent.data() + c.sentOf, c.waiting());
+        if (n < 0) {
+            const int error = platform::lastError();
+            const platform::ErrorClass kind = platform::classifyError(error);
+            if (kind == platform::ErrorClass::Interrupted)
+                continue;
+            if (kind == platform::ErrorClass::WouldBlock)
+                break;
+            printDiagnostic("send() failed: %d\n", error);
+            return false;
+        }
+        c.sentOf += std::size_t(n);
+        c.lastActive = Clock::now();
     }
-    run.running.store(false);
+    if (c.waiting() == 0) {
+        c.unsent.clear();
+        c.sentOf = 0;
+    } else if (c.sentOf >= kMaxUnsentBytes) {
+        c.unsent.erase(0, c.sentOf); // the sent front is not kept
+        c.sentOf = 0;
+    }
+    return true;
+}
+
+// The connection is ready: sends what waits, then takes one message (one
+// receive of up to 4096 bytes) and queues its answer. One message per peer
+// per wait, so a peer that floods the listener takes its turn with the
+// others. False when the connection is to end.
+bool serveReady(Connection& c)
+{
+    if (!sendWaiting(c))
+        return false;
+    char buffer[kReceiveChunkSize];
+    const int64_t n = platform::receiveNow(c.socket, buffer, kReceiveChunkSize);
+    if (n == 0)
+        return false;
+    if (n < 0) {
+        const platform::ErrorClass kind = platform::classifyError(platform::lastError());
+        return kind == platform::ErrorClass::WouldBlock || kind == platform::ErrorClass::Interrupted;
+    }
+    c.lastActive = Clock::now();
+    if (c.waiting() > kMaxUnsentBytes) {
+        printDiagnostic("Closed client %s: %s bytes of answers unread\n", peerText(c.peer).c_str(),
+                        std::to_string(c.waiting()).c_str());
+        return false;
+    }
+    const std::string_view message = codec::textBeforeZero(std::string_view(buffer, std::size_t(n)));
+    const std::string reply = callHandler(message, c.peer.address);
+    trace::callback(message, reply);
+    c.unsent += reply;
+    return sendWaiting(c);
+}
+
+// Closes the connection and tells the handler it has ended.
+void endConnection(Connection& c)
+{
+    platform::closeSocket(c.socket);
+    c.socket = platform::kInvalidSocket;
+    callHandler(kTerminationMessage, c.peer.address);
+}
+
+// The peer that has been idle longest.
+std::vector<Connection>::iterator idleLongest(std::vector<Connection>& peers)
+{
+    auto oldest = peers.begin();
+    for (auto it = peers.begin(); it != peers.end(); ++it)
+        if (it->lastActive < oldest->lastActive)
+            oldest = it;
+    return oldest;
+}
+
+// Accepts one pending peer, making room for it when kMaxPeers are
+// connected. 0, or the error number of an accept failure that ends the
+// thread.
+int acceptOne(SocketHandle listening, std::vector<Connection>& peers)
+{
+    platform::Endpoint peerAddress{};
+    const SocketHandle peer = platform::acceptPeer(listening, &peerAddress);
+    if (peer == platform::kInvalidSocket) {
+        const int error = platform::lastError();
+        if (platform::classifyError(error) != platform::ErrorClass::Other)
+            return 0;
+        printDiagnostic("accept() failed: %d\n", error);
+        return error;
+    }
+    printDiagnostic("Accepted client: %s\n", peerText(peerAddress).c_str());
+    if (peers.size() >= kMaxPeers) {
+        const auto evicted = idleLongest(peers);
+        printDiagnostic("Closed client %s: idle longest of %d\n", peerText(evicted->peer).c_str(), int(kMaxPeers));
+        endConnection(*evicted);
+        peers.erase(evicted);
+    }
+    peers.push_back(Connection{peer, peerAddress, {}, 0, Clock::now(), true});
+    return 0;
+}
+
+// Serves the listening socket and every connected peer from this one
+// thread, until the listener is stopped or an accept fails.
+int serve(ListenerRun& run, SocketHandle listening)
+{
+    std::vector<Connection> peers;
+    peers.reserve(kMaxPeers);
+    std::vector<platform::SocketWait> waits;
+    waits.reserve(kMaxPeers + 1);
+    int result = 0;
+    while (!run.stopping.load() && result == 0) {
+        waits.assign(1, platform::SocketWait{listening, true, false, false});
+        for (const Connection& c : peers)
+            waits.push_back(platform::SocketWait{c.socket, true, c.waiting() > 0, false});
+        if (platform::waitForSocketsOrWake(waits.data(), waits.size(), run.wake, -1) != platform::WaitEnd::Ready)
+            break;
+        for (std::size_t i = 0; i < peers.size() && !run.stopping.load(); ++i)
+            if (waits[i + 1].ready && !serveReady(peers[i]))
+                peers[i].open = false;
+        for (auto it = peers.begin(); it != peers.end();) {
+            if (it->open) {
+                ++it;
+                continue;
+            }
+            endConnection(*it);
+            it = peers.erase(it);
+        }
+        if (waits[0].ready && !run.stopping.load())
+            result = acceptOne(listening, peers);
+    }
+    // A handler that stopped its own listener still has its answer sent,
+    // once and without waiting.
+    for (Connection& c : peers) {
+        sendWaiting(c);
+        endConnection(c);
+    }
+    return result;
 }
 
 int acceptLoop(ListenerRun& run)
@@ -173,29 +282,8 @@ int acceptLoop(ListenerRun& run)
         platform::closeSocket(listening);
         return error;
     }
-    run.running.store(true);
     run.setState(ListenerState::Listening);
-    int result = 0;
-    while (waitFor(run, listening, platform::Interest::Read)) {
-        platform::Endpoint peerAddress{};
-        const SocketHandle peer = platform::acceptPeer(listening, &peerAddress);
-        if (peer == platform::kInvalidSocket) {
-            const int error = platform::lastError();
-            if (platform::classifyError(error) != platform::ErrorClass::Other)
-                continue;
-            result = error;
-            printDiagnostic("accept() failed: %d\n", result);
-            break;
-        }
-        if (!run.stopping.load())
-            run.running.store(true);
-        printDiagnostic("Accepted client: %s:%d\n", platform::dottedText(peerAddress.address).c_str(),
-                        int(peerAddress.port));
-        servePeer(run, peer);
-        platform::closeSocket(peer);
-        callHandler(kTerminationMessage);
-    }
-    run.running.store(false);
+    const int result = serve(run, listening);
     platform::closeSocket(listening);
     return result;
 }
@@ -261,13 +349,31 @@ int stopListener()
 
 void setMessageHandler(MessageHandler handler)
 {
-    const auto* plain = handler.target<std::string (*)(std::string_view)>();
-    if (plain != nullptr && *plain == &defaultMessageHandler) {
-        g_handler.store(g_defaultHandler, std::memory_order_release);
-        return;
+    // A plain function installed before is installed again from its kept
+    // copy, so that installing the same one at every connect keeps nothing.
+    using Plain = std::string (*)(std::string_view, uint32_t);
+    if (const Plain* plain = handler.target<Plain>()) {
+        for (const MessageHandler* installed : *g_installedHandlers) {
+            const Plain* same = installed->target<Plain>();
+            if (same != nullptr && *same == *plain) {
+                g_handler.store(installed, std::memory_order_release);
+                return;
+            }
+        }
     }
     g_installedHandlers->push_back(new MessageHandler(std::move(handler)));
     g_handler.store(g_installedHandlers->back(), std::memory_order_release);
+}
+
+void setMessageHandler(std::string (*handler)(std::string_view message))
+{
+    if (handler == &defaultMessageHandler) {
+        g_handler.store(g_defaultHandler, std::memory_order_release);
+        return;
+    }
+    setMessageHandler(MessageHandler([handler](std::string_view message, uint32_t) {
+        return handler == nullptr ? std::string() : handler(message);
+    }));
 }
 
 std::string defaultMessageHandler(std::string_view message)

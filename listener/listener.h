@@ -1,9 +1,11 @@
 // The callback listener: one thread that accepts peers on the listener port
-// (6009) one at a time and answers every message through the installed
-// message handler. It sits beside the client connection; the connection
-// exports start and stop it.
+// (6009), serves up to kMaxPeers of them at once and answers every message
+// through the installed message handler. It sits beside the client
+// connection; the connection exports start and stop it.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -12,9 +14,20 @@ namespace tqbse::listener {
 
 inline constexpr char kTerminationMessage[] = "__CLIENT_REMOTE_TERMINATED__=()";
 
-// Message text in, reply text out; runs on the listener thread. An empty
-// reply sends nothing.
-using MessageHandler = std::function<std::string(std::string_view message)>;
+// The most peers served at once. When one more connects, the peer idle
+// longest (nothing received from it and nothing of its answers sent for the
+// longest time) is closed to make room: a peer that connects and says
+// nothing never keeps a server's callbacks out.
+inline constexpr std::size_t kMaxPeers = 16;
+// Answers a peer has not read yet are kept for it, up to this many bytes: a
+// message arriving while more than this waits unsent closes its connection
+// (a peer that sends without reading). One answer may be larger; it is sent
+// whole to a peer that reads it.
+inline constexpr std::size_t kMaxUnsentBytes = std::size_t(1) << 20;
+
+// Message text and the peer's IPv4 address (host byte order) in, reply text
+// out; runs on the listener thread. An empty reply sends nothing.
+using MessageHandler = std::function<std::string(std::string_view message, uint32_t peerAddress)>;
 
 // Starts a listener thread and installs the default handler. A listener
 // that is still running is kept (one at a time). 0, or the platform's error
@@ -25,6 +38,9 @@ int startListener();
 int stopListener();
 // Replaces the handler (tests install their own; no export does).
 void setMessageHandler(MessageHandler handler);
+// The same for a handler that does not look at the address;
+// defaultMessageHandler installs the default handler again.
+void setMessageHandler(std::string (*handler)(std::string_view message));
 // Answers every message with its own name, "=" and the integer token of -8.
 std::string defaultMessageHandler(std::string_view message);
 

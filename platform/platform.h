@@ -133,6 +133,22 @@ enum class Interest : uint8_t { Read, Write };
 // Waits until `s` is ready for `interest` (or has an error, which the next
 // call on it reports). False once the wake event is signalled.
 bool waitForSocketOrWake(SocketHandle s, Interest interest, const WakeEvent& event);
+// How a wait ends: a socket is ready, the time is up, or it was interrupted
+// (the wake event, the host's interrupt descriptor).
+enum class WaitEnd : uint8_t { Ready, TimedOut, Interrupted };
+// One socket of a wait on several: what to wait for, and what was found.
+struct SocketWait {
+    SocketHandle socket = kInvalidSocket; // kInvalidSocket entries are skipped
+    bool read = false;                    // data, the end of the stream, a pending connection
+    bool write = false;                   // room for a send
+    bool ready = false;                   // set by the wait: either of those, or an error or hang-up
+};
+// Waits until one of `count` sockets is ready (the wait sets their `ready`
+// flags), the wake event is signalled, or `timeoutMs` has passed (negative:
+// no limit), for a thread that serves several connections at once. The wake
+// event wins over ready sockets; a system failure of the wait counts as
+// Interrupted, so that it cannot turn into a busy loop.
+WaitEnd waitForSocketsOrWake(SocketWait* sockets, std::size_t count, const WakeEvent& event, int timeoutMs);
 
 // ---- Host interrupt ------------------------------------------------------
 // A descriptor the host hands the library (any readable descriptor on POSIX,
@@ -140,7 +156,6 @@ bool waitForSocketOrWake(SocketHandle s, Interest interest, const WakeEvent& eve
 // writes to it from a signal handler, as Python does to its signal wake-up
 // descriptor, gets a call to a stalled server back at once. The library
 // never writes to it and never closes it.
-enum class WaitEnd : uint8_t { Ready, TimedOut, Interrupted };
 // Waits until `s` is ready for `interest` (or has an error), `interrupt` is
 // readable (Interrupted wins when both are), or `timeoutMs` has passed
 // (negative: no limit). A system failure of the wait counts as Interrupted,

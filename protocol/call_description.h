@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string_view>
-#include <type_traits>
 
 namespace tqbse {
 
@@ -88,6 +87,12 @@ enum class CallKind : uint8_t {
     RemoteOwn,   // remote call with rules of its own; export written by hand
     Local,       // never sends a request
 };
+
+// Whether an export of this kind has a session twin (tqbse_<name>, taking
+// the session first): every export that calls the server does.
+constexpr bool hasSessionTwin(CallKind kind) { return kind != CallKind::Local; }
+// The session twins' prefix, in place of kExportPrefix.
+inline constexpr std::string_view kSessionPrefix = "tqbse_";
 
 enum class Family : uint8_t {
     Connection,
@@ -212,46 +217,12 @@ constexpr CallDesc makeCall(const char* name, CallKind kind, Family family,
     return d;
 }
 
-// The value of one C argument, as the export received it.
-union ArgValue {
-    int32_t i;
-    float f;
-    double d;
-    const char* text;
-    char* buffer;
-    int32_t* intOut;
-    float* floatOut;
-    double* doubleOut;
-
-    constexpr ArgValue(int32_t v) : i(v) {}
-    constexpr ArgValue(float v) : f(v) {}
-    constexpr ArgValue(double v) : d(v) {}
-    constexpr ArgValue(const char* v) : text(v) {}
-    constexpr ArgValue(char* v) : buffer(v) {}
-    constexpr ArgValue(int32_t* v) : intOut(v) {}
-    constexpr ArgValue(float* v) : floatOut(v) {}
-    constexpr ArgValue(double* v) : doubleOut(v) {}
-
-    template <typename T>
-    T as() const
-    {
-        if constexpr (std::is_same_v<T, int32_t>) return i;
-        else if constexpr (std::is_same_v<T, float>) return f;
-        else if constexpr (std::is_same_v<T, double>) return d;
-        else if constexpr (std::is_same_v<T, const char*>) return text;
-        else if constexpr (std::is_same_v<T, char*>) return buffer;
-        else if constexpr (std::is_same_v<T, int32_t*>) return intOut;
-        else if constexpr (std::is_same_v<T, float*>) return floatOut;
-        else if constexpr (std::is_same_v<T, double*>) return doubleOut;
-    }
-};
-
 } // namespace tqbse
 
 // ---- Row macros ---------------------------------------------------------
 // A family header lists its rows as X(kind, family, name, (ROLE, param)...).
 // The macros below expand such a list into descriptors, export definitions
-// or dispatchers.
+// or dispatchers (client/c_arguments.h adds those over C arguments).
 
 #define TQ_UNPAREN(...) __VA_ARGS__
 #define TQ_APPLY(M, ...) M(__VA_ARGS__)
@@ -274,8 +245,6 @@ union ArgValue {
 // the short name of the query that sizes it).
 #define TQ_PARAM_DESC(i, role, pname, ...) ::tqbse::ParamDesc{::tqbse::ParamRole::role, #pname, "" #__VA_ARGS__}
 #define TQ_PARAM_DECL(i, role, pname, ...) ::tqbse::RoleCType<::tqbse::ParamRole::role> pname
-#define TQ_PARAM_ARG(i, role, pname, ...) ::tqbse::ArgValue(pname)
-#define TQ_PARAM_FROM_ARRAY(i, role, pname, ...) args[i].as<::tqbse::RoleCType<::tqbse::ParamRole::role>>()
 
 // X-macro: defines one constexpr CallDesc named after the export.
 #define TQ_DESCRIBE_CALL(kind, family, name, ...)                                                  \

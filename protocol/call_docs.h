@@ -70,13 +70,20 @@ constexpr std::string_view paramExample(const CallDesc& call, int i)
     if (const CallDoc* doc = findCallDoc(call))
         if (const ParamDoc* p = findParamDoc(*doc, call.params[i].name); p && p->example[0] != '\0')
             return p->example;
-    switch (call.params[i].role) {
-    case ParamRole::InBool: return "1";
-    case ParamRole::InFloat: return "0.5";
-    case ParamRole::InDouble: return "1.5";
-    case ParamRole::InText: return "name";
-    default: return "0";
+    const ParamRole role = call.params[i].role;
+    if (!isTyped(role))
+        return "0";
+    if (role == ParamRole::InBool)
+        return "1";
+    switch (traits(role).tag) {
+    case WireTag::Float: return "0.5";
+    case WireTag::Double: return "1.5";
+    case WireTag::String: return "name";
+    case WireTag::Int:
+    case WireTag::DoubleArray:
+    case WireTag::None: break;
     }
+    return "0";
 }
 
 constexpr const FamilyDoc& familyDoc(Family family) { return docs::kFamilies[static_cast<std::size_t>(family)]; }

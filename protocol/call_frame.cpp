@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <span>
 #include <utility>
 
 #include "protocol/result_codes.h"
@@ -18,40 +19,34 @@ int totalReplyTokens(const CallDesc& call)
     return tokens;
 }
 
-template <std::size_t... I>
-std::array<ArgValue, sizeof...(I)> zeroArgs(std::index_sequence<I...>)
-{
-    return {((void)I, ArgValue(int32_t{0}))...};
-}
-
 } // namespace
 
 CallFrame::CallFrame(const CallDesc& call) : call_(&call)
 {
     for (int i = 0; i < call.paramCount; ++i)
-        slots_[i].value.tag = traits(call.params[i].role).tag;
+        slots_[i].tag = traits(call.params[i].role).tag;
 }
 
 void CallFrame::setInt(int param, int32_t value)
 {
-    slots_[param].value.i = value;
+    slots_[param].ints[0] = value;
 }
 
 void CallFrame::setFloat(int param, float value)
 {
-    slots_[param].value.f = value;
+    slots_[param].f = value;
 }
 
 void CallFrame::setDouble(int param, double value)
 {
-    slots_[param].value.d = value;
+    slots_[param].d = value;
 }
 
 void CallFrame::setText(int param, std::string_view text)
 {
     Slot& s = slots_[param];
     s.text.assign(text);
-    s.value.isNull = false;
+    s.textIsNull = false;
     if (param + 1 < call_->paramCount && call_->params[param + 1].role == ParamRole::TextLimit)
         setInt(param + 1, int32_t(std::min<std::size_t>(text.size(), INT32_MAX)));
 }
@@ -63,7 +58,7 @@ void CallFrame::setBound(int32_t size)
         const ParamRole role = call_->params[i].role;
         Slot& s = slots_[i];
         if (isSizeParam(role))
-            s.value.i = size;
+            s.ints[0] = size;
         else if (role == ParamRole::OutText) {
             s.text.assign(room, '\0');
             s.textIsBuffer = true;
@@ -75,30 +70,54 @@ void CallFrame::setBound(int32_t size)
     }
 }
 
-std::array<ArgValue, kMaxParams> CallFrame::args()
+void* CallFrame::memory(int param)
 {
-    std::array<ArgValue, kMaxParams> a = zeroArgs(std::make_index_sequence<kMaxParams>());
-    for (int i = 0; i < call_->paramCount; ++i) {
-        Slot& s = slots_[i];
-        const WireTag tag = s.value.tag;
-        if (isOutput(call_->params[i].role)) {
-            void* memory = tag == WireTag::Int      ? static_cast<void*>(s.ints)
-                           : tag == WireTag::Float  ? static_cast<void*>(&s.value.f)
-                           : tag == WireTag::Double ? static_cast<void*>(&s.value.d)
-                           : tag == WireTag::String ? static_cast<void*>(s.text.data())
-                                                    : static_cast<void*>(s.array.data());
-            a[i] = outputArg(tag, memory);
-        } else if (tag == WireTag::String) {
-            a[i] = ArgValue(s.value.isNull ? nullptr : s.text.c_str());
-        } else if (tag == WireTag::Float) {
-            a[i] = ArgValue(s.value.f);
-        } else if (tag == WireTag::Double) {
-            a[i] = ArgValue(s.value.d);
-        } else {
-            a[i] = ArgValue(s.value.i); // integers, flags, limits, sizes, local integers
-        }
+    Slot& s = slots_[param];
+    switch (s.tag) {
+    case WireTag::Int:
+        return isOutput(call_->params[param].role) ? s.ints : nullptr;
+    case WireTag::Float:
+        return isOutput(call_->params[param].role) ? &s.f : nullptr;
+    case WireTag::Double:
+        return isOutput(call_->params[param].role) ? &s.d : nullptr;
+    case WireTag::String:
+        return s.textIsNull ? nullptr : s.text.data();
+    case WireTag::DoubleArray:
+        return s.array.data();
+    case WireTag::None:
+        break;
     }
-    return a;
+    return nullptr;
+}
+
+// Stores a value of the slot's tag; one of another tag stores nothing.
+void CallFrame::store(Slot& s, const WireValue& v, int element, std::vector<double>* array)
+{
+    switch (v.tag()) {
+    case WireTag::Int:
+        s.ints[element] = v.asInt();
+        break;
+    case WireTag::Float:
+        s.f = v.asFloat();
+        break;
+    case WireTag::Double:
+        s.d = v.asDouble();
+        break;
+    case WireTag::String:
+        s.text.assign(v.text());
+        s.textIsNull = v.isNull();
+        s.textIsBuffer = false;
+        break;
+    case WireTag::DoubleArray:
+        if (array)
+            s.array = std::move(*array);
+        else
+            s.array = v.arrayValues();
+        s.arrayLength = s.array.size();
+        break;
+    case WireTag::None:
+        break;
+    }
 }
 
 int32_t CallFrame::decodeRequest(std::span<const std::string_view> tokens)
@@ -110,9 +129,7 @@ int32_t CallFrame::decodeRequest(std::span<const std::string_view> tokens)
         WireValue v;
         if (const int32_t rc = decodeValue(traits(in.role).tag, tokens[std::size_t(k)], &v); rc != kSuccess)
             return rc;
-        Slot& s = slots_[in.param];
-        s.text.assign(v.text);
-        s.value = v;
+        store(slots_[in.param], v, 0, nullptr);
     }
     return kSuccess;
 }
@@ -120,16 +137,25 @@ int32_t CallFrame::decodeRequest(std::span<const std::string_view> tokens)
 WireValue CallFrame::value(int param, int element) const
 {
     const Slot& s = slots_[param];
-    WireValue v = s.value;
-    if (v.tag == WireTag::String && !v.isNull) {
+    switch (s.tag) {
+    case WireTag::Int:
+        return WireValue::ofInt(s.ints[element]);
+    case WireTag::Float:
+        return WireValue::ofFloat(s.f);
+    case WireTag::Double:
+        return WireValue::ofDouble(s.d);
+    case WireTag::String: {
+        if (s.textIsNull)
+            return WireValue::nullText();
         const std::size_t end = s.textIsBuffer ? s.text.find('\0') : std::string::npos;
-        v.text = std::string_view(s.text).substr(0, end);
-    } else if (v.tag == WireTag::DoubleArray) {
-        v.doubles = std::span<const double>(s.array.data(), std::min(s.arrayLength, s.array.size()));
-    } else if (v.tag == WireTag::Int && isOutput(call_->params[param].role)) {
-        v.i = s.ints[element];
+        return WireValue::ofText(std::string_view(s.text).substr(0, end));
     }
-    return v;
+    case WireTag::DoubleArray:
+        return WireValue::ofArray(std::span<const double>(s.array.data(), std::min(s.arrayLength, s.array.size())));
+    case WireTag::None:
+        break;
+    }
+    return WireValue::ofInt(s.ints[0]); // a limit, size or local integer
 }
 
 bool CallFrame::putOutput(const WireValue& value, std::vector<double>* array)
@@ -143,23 +169,9 @@ bool CallFrame::putOutput(const WireValue& value, std::vector<double>* array)
             continue;
         }
         Slot& s = slots_[out.param];
-        if (value.tag != s.value.tag)
+        if (value.tag() != s.tag)
             break;
-        if (value.tag == WireTag::Int) {
-            s.ints[next] = value.i;
-        } else if (value.tag == WireTag::String) {
-            s.text.assign(value.text);
-            s.textIsBuffer = false;
-            s.value.isNull = value.isNull;
-        } else if (value.tag == WireTag::DoubleArray) {
-            if (array)
-                s.array = std::move(*array);
-            else
-                s.array.assign(value.doubles.begin(), value.doubles.end());
-            s.arrayLength = s.array.size();
-        } else {
-            s.value = value;
-        }
+        store(s, value, next, array);
         return true;
     }
     misfit_ = true;

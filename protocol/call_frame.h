@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -34,9 +35,11 @@ public:
     // buffer and array is made that big (at least one element).
     void setBound(int32_t size);
 
-    // The export's C arguments in argument order, pointing into this frame:
-    // valid while the frame is neither changed nor moved.
-    std::array<ArgValue, kMaxParams> args();
+    // Where C parameter `param` lives in this frame: an output's memory, a
+    // text input's zero-terminated bytes (null for the null text); null for
+    // a number input. Valid while the frame is neither changed nor moved
+    // (client/c_arguments.h builds an export's arguments from it).
+    void* memory(int param);
 
     // A request's tokens, in wire order, become the inputs (texts copied).
     // 0; kParameterCount for a wrong number of tokens; or the decoder's code
@@ -62,15 +65,20 @@ public:
     WireValue value(int param, int element = 0) const;
 
 private:
+    // The storage of one C parameter; its tag says which member holds it.
     struct Slot {
-        WireValue value;             // inputs; float and double outputs; a text's null mark
-        int32_t ints[4] = {};        // integer outputs (four for the version)
+        WireTag tag = WireTag::None;
+        int32_t ints[4] = {};        // an integer, flag, limit or size (four for the version)
+        float f = 0;
+        double d = 0;
         std::string text;            // an input or output text, or a text output's buffer
+        bool textIsNull = false;     // the text is the null text
         bool textIsBuffer = false;   // `text` is a C buffer: its text ends at the first zero
         std::vector<double> array;   // an array output
         std::size_t arrayLength = 0; // elements of `array` that the output holds
     };
     bool putOutput(const WireValue& value, std::vector<double>* array);
+    static void store(Slot& s, const WireValue& value, int element, std::vector<double>* array);
 
     const CallDesc* call_;
     std::array<Slot, kMaxParams> slots_{};

@@ -31,6 +31,24 @@ inline constexpr const CallDesc* kAllCalls[] = {TQ_ALL_CALLS(TQ_CALL_POINTER)};
 inline constexpr std::size_t kCallCount = std::size(kAllCalls);
 static_assert(kCallCount == TQBSE_EXPORT_COUNT, "a row for every export of the public header");
 
+// The session API's own functions (open, close and three for events), which
+// have no rows, and the twins of the rows that call the server.
+inline constexpr std::string_view kSessionOwnFunctionNames[] = {
+    "tqbse_open", "tqbse_close", "tqbse_set_event_handler", "tqbse_wait_event", "tqbse_events_dropped"};
+inline constexpr std::size_t kSessionOwnFunctions = std::size(kSessionOwnFunctionNames);
+constexpr std::size_t sessionTwinCount()
+{
+    std::size_t n = 0;
+    for (const CallDesc* d : kAllCalls)
+        n += hasSessionTwin(d->kind) ? 1 : 0;
+    return n;
+}
+// Before the session header's generated part is written, it has only the
+// session API's own functions.
+static_assert(TQBSE_SESSION_EXPORT_COUNT == kSessionOwnFunctions
+                  || TQBSE_SESSION_EXPORT_COUNT == kSessionOwnFunctions + sessionTwinCount(),
+              "a session twin in the session header for every row that calls the server");
+
 inline std::span<const CallDesc* const> allCalls() { return kAllCalls; }
 
 // Finds a row by its full export name or by the name without the prefix.

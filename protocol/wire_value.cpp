@@ -1,64 +1,17 @@
-// Token values and the conversions between C arguments and them.
+// The value model's out-of-line parts.
 #include "protocol/wire_value.h"
-
-#include <cstring>
-
-#include "protocol/result_codes.h"
 
 namespace tqbse {
 
-std::size_t elementBytes(WireTag tag)
+std::vector<double> WireValue::arrayValues() const
 {
-    switch (tag) {
-    case WireTag::Int:
-        return sizeof(int32_t);
-    case WireTag::Float:
-        return sizeof(float);
-    case WireTag::Double:
-    case WireTag::DoubleArray:
-        return sizeof(double);
-    case WireTag::String:
-        return sizeof(char);
-    case WireTag::None:
-        break;
+    if (const auto* view = std::get_if<codec::DoubleArrayView>(&value_)) {
+        std::vector<double> values(std::size_t(std::max(view->count, 0)));
+        view->copyTo(values.data());
+        return values;
     }
-    return 0;
-}
-
-ArgValue outputArg(WireTag tag, void* memory)
-{
-    switch (tag) {
-    case WireTag::Int:
-        return ArgValue(static_cast<int32_t*>(memory));
-    case WireTag::Float:
-        return ArgValue(static_cast<float*>(memory));
-    case WireTag::String:
-        return ArgValue(static_cast<char*>(memory));
-    case WireTag::Double:
-    case WireTag::DoubleArray:
-    case WireTag::None:
-        break;
-    }
-    return ArgValue(static_cast<double*>(memory));
-}
-
-int32_t copyText(std::string_view text, char* buffer, int32_t bufferSize)
-{
-    const int64_t length = int64_t(text.size());
-    if (int64_t(bufferSize) < length + 1)
-        return kBufferTooSmall;
-    if (length > 0)
-        std::memcpy(buffer, text.data(), std::size_t(length));
-    buffer[length] = '\0';
-    return kSuccess;
-}
-
-int32_t copyArray(const codec::DoubleArrayView& array, double* values, int32_t capacity)
-{
-    if (array.count > capacity)
-        return kBufferTooSmall;
-    array.copyTo(values);
-    return kSuccess;
+    const std::span<const double> v = doubles();
+    return {v.begin(), v.end()};
 }
 
 } // namespace tqbse

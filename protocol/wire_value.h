@@ -1,16 +1,17 @@
-// The value of one token, keyed by its tag, and the conversions between an
-// export's C arguments and such values by the parameter's role. Pure, no
-// socket. Every per-tag rule outside the codec's token syntax lives here:
-// what an input sends, when an output pointer is missing, and how a decoded
-// value is stored into the caller's memory.
+// The value model: one token's value as a tagged value where only the
+// member of its tag exists, with its encoder and its decoder. Pure, no
+// socket, no C arguments (client/c_arguments.h binds those to values).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
 
 #include "protocol/call_description.h"
 #include "protocol/codec.h"
@@ -18,269 +19,162 @@
 
 namespace tqbse {
 
+// A text value: its bytes, or the null text, (s=NULL).
+struct WireText {
+    std::string_view text{};
+    bool isNull = false;
+};
+
 // One token's value. A decoded value views the token it came from: a text
 // is a view of its bytes, an array the validated element text, so decoding
-// allocates nothing. An array to encode is a span of doubles.
-struct WireValue {
-    WireTag tag = WireTag::None;
-    int32_t i = 0;                    // Int: an integer or a flag
-    float f = 0;                      // Float
-    double d = 0;                     // Double
-    std::string_view text{};          // String
-    bool isNull = false;              // String: the null text, (s=NULL)
-    codec::DoubleArrayView array{};   // DoubleArray, as decoded
-    std::span<const double> doubles{}; // DoubleArray, to encode
+// allocates nothing. An array to encode is a span of doubles; both kinds of
+// array have the DoubleArray tag.
+class WireValue {
+public:
+    constexpr WireValue() = default;
 
-    static constexpr WireValue ofInt(int32_t v) { return {.tag = WireTag::Int, .i = v}; }
-    static constexpr WireValue ofFloat(float v) { return {.tag = WireTag::Float, .f = v}; }
-    static constexpr WireValue ofDouble(double v) { return {.tag = WireTag::Double, .d = v}; }
-    static constexpr WireValue ofText(std::string_view v) { return {.tag = WireTag::String, .text = v}; }
-    static constexpr WireValue nullText() { return {.tag = WireTag::String, .isNull = true}; }
-    static constexpr WireValue ofArray(std::span<const double> v)
+    static constexpr WireValue ofInt(int32_t v) { return WireValue(Storage(std::in_place_type<int32_t>, v)); }
+    static constexpr WireValue ofFloat(float v) { return WireValue(Storage(std::in_place_type<float>, v)); }
+    static constexpr WireValue ofDouble(double v) { return WireValue(Storage(std::in_place_type<double>, v)); }
+    static constexpr WireValue ofText(std::string_view v) { return WireValue(Storage(WireText{v, false})); }
+    static constexpr WireValue nullText() { return WireValue(Storage(WireText{{}, true})); }
+    static constexpr WireValue ofArray(std::span<const double> v) { return WireValue(Storage(v)); }
+    static constexpr WireValue ofDecodedArray(codec::DoubleArrayView v) { return WireValue(Storage(v)); }
+
+    constexpr WireTag tag() const { return kTagOf[value_.index()]; }
+
+    // The member of the value's tag; a value of another tag reads as zero,
+    // the empty text or the empty array.
+    constexpr int32_t asInt() const { return get<int32_t>(); }
+    constexpr float asFloat() const { return get<float>(); }
+    constexpr double asDouble() const { return get<double>(); }
+    constexpr WireText asText() const { return get<WireText>(); }
+    constexpr std::string_view text() const { return asText().text; }
+    constexpr bool isNull() const { return asText().isNull; }
+    // A decoded array: its validated element text (empty for doubles to encode).
+    constexpr codec::DoubleArrayView decodedArray() const { return get<codec::DoubleArrayView>(); }
+    // An array to encode: its doubles (empty for a decoded array).
+    constexpr std::span<const double> doubles() const { return get<std::span<const double>>(); }
+    // Either kind of array's elements, copied out (servers and tools only).
+    std::vector<double> arrayValues() const;
+
+    // Visits the active member (std::monostate for None).
+    template <typename Visitor>
+    constexpr decltype(auto) visit(Visitor&& visitor) const
     {
-        return {.tag = WireTag::DoubleArray, .doubles = v};
+        return std::visit(std::forward<Visitor>(visitor), value_);
     }
+
+private:
+    using Storage = std::variant<std::monostate, int32_t, float, double, WireText, codec::DoubleArrayView,
+                                 std::span<const double>>;
+    static constexpr WireTag kTagOf[] = {WireTag::None,   WireTag::Int,         WireTag::Float,      WireTag::Double,
+                                         WireTag::String, WireTag::DoubleArray, WireTag::DoubleArray};
+    static_assert(std::size(kTagOf) == std::variant_size_v<Storage>, "a tag for every member");
+
+    constexpr explicit WireValue(Storage value) : value_(value) {}
+    template <typename T>
+    constexpr T get() const
+    {
+        const T* p = std::get_if<T>(&value_);
+        return p ? *p : T{};
+    }
+
+    Storage value_{};
 };
+
+// The letters before a token's "=": n, f, d, s, da; empty for None.
+constexpr std::string_view tagLetters(WireTag tag)
+{
+    switch (tag) {
+    case WireTag::Int: return "n";
+    case WireTag::Float: return "f";
+    case WireTag::Double: return "d";
+    case WireTag::String: return "s";
+    case WireTag::DoubleArray: return "da";
+    case WireTag::None: break;
+    }
+    return "";
+}
 
 // Appends the token of `value` by its tag; a None value appends nothing.
 void encodeValue(std::string& out, const WireValue& value);
-// Decodes a token of the given tag into `value` (its tag is set). `token`
-// is one as a message is cut into them (codec::splitMessage,
+// Decodes a token of the given tag into `value`, which gets that tag.
+// `token` is one as a message is cut into them (codec::splitMessage,
 // ReplyReader::split), so a text's end is known (codec::decodeCutString).
 // Returns the codec's code: 0, -5 for a token of another tag, -2/-3/-4/-6
 // for one that does not decode. `checkedElements`: for an array, as
 // codec::parseDoubleArray takes it.
 int32_t decodeValue(WireTag tag, std::string_view token, WireValue* value, std::size_t checkedElements = 0);
 
-// Bytes of one element of a value of this tag in C memory (a text's char,
-// an array's double).
-std::size_t elementBytes(WireTag tag);
-// The C argument of an output of this tag that points at `memory`.
-ArgValue outputArg(WireTag tag, void* memory);
-
-// ---- C arguments and wire values, by role ---------------------------------
-
-// The value input `in` sends, from the export's arguments. False when it
-// sends nothing: a text longer than its limit (a negative limit keeps
-// every text out) is left out of the request.
-bool inputValue(const WireInput& in, const ArgValue* args, WireValue* value);
-
-// Writes the token of number input `in` (an integer, flag, float or double:
-// always sent) at `p`, which has room for codec::kMaxNumberToken bytes;
-// returns its end. Any other input writes nothing.
-char* writeNumberInput(char* p, const WireInput& in, const ArgValue* args);
-
-// Whether output `out` has nowhere to go: a NULL pointer, or a NULL buffer
-// or array with a positive size or capacity.
-bool outputMissing(const WireOutput& out, const ArgValue* args);
-
-// Stores a decoded value of the output's tag into output `out`; `element`
-// is the index of the reply token among the output's tokens (0..3 for the
-// version). A null
-// text is delivered as the empty text. Returns 0, or kBufferTooSmall for a
-// text or array that does not fit its buffer, which is then untouched.
-int32_t storeOutput(const WireOutput& out, const ArgValue* args, const WireValue& value, int element);
-
-// Decodes `token` by the output's tag and stores it into output `out` (as
-// storeOutput does); a token that does not decode stores nothing. A number
-// goes from its decoder to the caller's memory without a WireValue.
-// `checkedElements`: see decodeValue.
-int32_t readOutput(const WireOutput& out, const ArgValue* args, std::string_view token, int element,
-                   std::size_t checkedElements = 0);
-
-// Copies `text` and its terminating zero into a buffer of `bufferSize`
-// bytes; kBufferTooSmall (buffer untouched) when it does not fit.
-int32_t copyText(std::string_view text, char* buffer, int32_t bufferSize);
-// Copies a validated array into room for `capacity` elements;
-// kBufferTooSmall (untouched) when it holds more.
-int32_t copyArray(const codec::DoubleArrayView& array, double* values, int32_t capacity);
-
 // ---- Definitions ------------------------------------------------------
-// Inline: in the library's call path the tag is known from the role, so a
-// conversion and its encoding or decoding fold into one branch each, and a
-// WireValue never needs to exist in memory.
+// Inline: in the library's call path the tag is known from the role, so
+// encoding or decoding folds into one branch.
 
 inline void encodeValue(std::string& out, const WireValue& value)
 {
-    switch (value.tag) {
-    case WireTag::Int:
-        codec::appendInt(out, value.i);
-        break;
-    case WireTag::Float:
-        codec::appendFloat(out, value.f);
-        break;
-    case WireTag::Double:
-        codec::appendDouble(out, value.d);
-        break;
-    case WireTag::String:
-        if (value.isNull)
-            codec::appendNullString(out);
-        else
-            codec::appendString(out, value.text);
-        break;
-    case WireTag::DoubleArray:
-        codec::appendDoubleArray(out, value.doubles.data(), value.doubles.size());
-        break;
-    case WireTag::None:
-        break;
-    }
+    struct Encoder {
+        std::string& out;
+        void operator()(std::monostate) const {}
+        void operator()(int32_t v) const { codec::appendInt(out, v); }
+        void operator()(float v) const { codec::appendFloat(out, v); }
+        void operator()(double v) const { codec::appendDouble(out, v); }
+        void operator()(const WireText& v) const
+        {
+            if (v.isNull)
+                codec::appendNullString(out);
+            else
+                codec::appendString(out, v.text);
+        }
+        void operator()(std::span<const double> v) const { codec::appendDoubleArray(out, v.data(), v.size()); }
+        // A decoded array is sent again as it came: its count and elements.
+        void operator()(const codec::DoubleArrayView& v) const
+        {
+            out.append("(da=").append(std::to_string(v.count)).append("[").append(v.elements).append("])");
+        }
+    };
+    value.visit(Encoder{out});
 }
 
 inline int32_t decodeValue(WireTag tag, std::string_view token, WireValue* value, std::size_t checkedElements)
 {
-    value->tag = tag;
+    int32_t rc = kSuccess;
     switch (tag) {
-    case WireTag::Int:
-        return codec::decodeInt(token, &value->i);
-    case WireTag::Float:
-        return codec::decodeFloat(token, &value->f);
-    case WireTag::Double:
-        return codec::decodeDouble(token, &value->d);
-    case WireTag::String: {
-        codec::DecodedString s;
-        const int32_t rc = codec::decodeCutString(token, &s);
-        value->text = s.text;
-        value->isNull = s.isNull;
-        return rc;
-    }
-    case WireTag::DoubleArray:
-        return codec::parseDoubleArray(token, &value->array, checkedElements);
-    case WireTag::None:
-        break;
-    }
-    return kSuccess;
-}
-
-inline bool inputValue(const WireInput& in, const ArgValue* args, WireValue* value)
-{
-    const ArgValue& v = args[in.param];
-    switch (traits(in.role).tag) {
-    case WireTag::Int:
-        *value = WireValue::ofInt(v.i);
-        return true;
-    case WireTag::Float:
-        *value = WireValue::ofFloat(v.f);
-        return true;
-    case WireTag::Double:
-        *value = WireValue::ofDouble(v.d);
-        return true;
-    case WireTag::String: {
-        if (v.text == nullptr) {
-            *value = WireValue::nullText();
-            return true;
-        }
-        const int32_t limit = args[in.limitParam].i;
-        const std::size_t length = std::strlen(v.text);
-        // Signed comparison: a negative limit keeps even the empty text out.
-        if (limit < 0 || length > std::size_t(limit))
-            return false;
-        *value = WireValue::ofText(std::string_view(v.text, length));
-        return true;
-    }
-    case WireTag::DoubleArray: // never an input
-    case WireTag::None:
-        break;
-    }
-    return false;
-}
-
-inline char* writeNumberInput(char* p, const WireInput& in, const ArgValue* args)
-{
-    const ArgValue& v = args[in.param];
-    switch (traits(in.role).tag) {
-    case WireTag::Int:
-        return codec::writeInt(p, v.i);
-    case WireTag::Float:
-        return codec::writeFloat(p, v.f);
-    case WireTag::Double:
-        return codec::writeDouble(p, v.d);
-    case WireTag::String:
-    case WireTag::DoubleArray:
-    case WireTag::None:
-        break;
-    }
-    return p;
-}
-
-inline bool outputMissing(const WireOutput& out, const ArgValue* args)
-{
-    const ArgValue& target = args[out.param];
-    switch (traits(out.role).tag) {
-    case WireTag::Int:
-        return target.intOut == nullptr;
-    case WireTag::Float:
-        return target.floatOut == nullptr;
-    case WireTag::Double:
-        return target.doubleOut == nullptr;
-    case WireTag::String:
-        return target.buffer == nullptr && args[out.boundParam].i > 0;
-    case WireTag::DoubleArray:
-        return target.doubleOut == nullptr && args[out.boundParam].i > 0;
-    case WireTag::None:
-        break;
-    }
-    return false;
-}
-
-inline int32_t storeOutput(const WireOutput& out, const ArgValue* args, const WireValue& value, int element)
-{
-    const ArgValue& target = args[out.param];
-    switch (value.tag) {
-    case WireTag::Int:
-        target.intOut[element] = value.i;
-        break;
-    case WireTag::Float:
-        *target.floatOut = value.f;
-        break;
-    case WireTag::Double:
-        *target.doubleOut = value.d;
-        break;
-    case WireTag::String:
-        // (s=NULL) carries no text: it is delivered as the empty text.
-        return copyText(value.isNull ? std::string_view() : value.text, target.buffer, args[out.boundParam].i);
-    case WireTag::DoubleArray:
-        return copyArray(value.array, target.doubleOut, args[out.boundParam].i);
-    case WireTag::None:
-        break;
-    }
-    return kSuccess;
-}
-
-inline int32_t readOutput(const WireOutput& out, const ArgValue* args, std::string_view token, int element,
-                          std::size_t checkedElements)
-{
-    const ArgValue& target = args[out.param];
-    switch (traits(out.role).tag) {
     case WireTag::Int: {
-        int32_t v;
-        const int32_t rc = codec::decodeInt(token, &v);
-        if (rc == kSuccess)
-            target.intOut[element] = v;
+        int32_t v = 0;
+        rc = codec::decodeInt(token, &v);
+        *value = WireValue::ofInt(v);
         return rc;
     }
     case WireTag::Float: {
-        float v;
-        const int32_t rc = codec::decodeFloat(token, &v);
-        if (rc == kSuccess)
-            *target.floatOut = v;
+        float v = 0;
+        rc = codec::decodeFloat(token, &v);
+        *value = WireValue::ofFloat(v);
         return rc;
     }
     case WireTag::Double: {
-        double v;
-        const int32_t rc = codec::decodeDouble(token, &v);
-        if (rc == kSuccess)
-            *target.doubleOut = v;
+        double v = 0;
+        rc = codec::decodeDouble(token, &v);
+        *value = WireValue::ofDouble(v);
         return rc;
     }
-    case WireTag::String:
-    case WireTag::DoubleArray:
+    case WireTag::String: {
+        codec::DecodedString s;
+        rc = codec::decodeCutString(token, &s);
+        *value = s.isNull ? WireValue::nullText() : WireValue::ofText(s.text);
+        return rc;
+    }
+    case WireTag::DoubleArray: {
+        codec::DoubleArrayView v;
+        rc = codec::parseDoubleArray(token, &v, checkedElements);
+        *value = WireValue::ofDecodedArray(v);
+        return rc;
+    }
     case WireTag::None:
+        *value = WireValue();
         break;
     }
-    WireValue value;
-    if (const int32_t rc = decodeValue(traits(out.role).tag, token, &value, checkedElements); rc != kSuccess)
-        return rc;
-    return storeOutput(out, args, value, element);
+    return rc;
 }
 
 } // namespace tqbse

@@ -24,7 +24,8 @@ wine_start
 bash scripts/windows-build.sh
 
 # check_dll DLL TRIPLET FORMAT: built for the architecture of FORMAT;
-# exports equal to the .def's names, 75 of them, by name only (so no i686
+# exports equal to the .def's names, one per TQBSE_API declaration of the
+# public headers, by name only (so no i686
 # decoration such as _name or name@N); imports exactly KERNEL32, WS2_32 and
 # msvcrt.
 check_dll() {
@@ -37,12 +38,12 @@ check_dll() {
   exports=$(awk '/^\[Ordinal\/Name Pointer\] Table/ { f = 1; next } f && /^\t\[/ { print $NF; next } f { f = 0 }' <<<"$dump" | sort)
   expected=$(awk '/^EXPORTS/ { f = 1; next } f && NF { print $1 }' "$(dirname "$dll")/../tqBsePluginControlDll.def" | sort)
   count=$(grep -cv '^$' <<<"$exports" || true)
-  if [ "$exports" != "$expected" ] || [ "$count" -ne 75 ]; then
-    echo "$dll: exports differ from the header's 75 functions:"
+  if [ "$exports" != "$expected" ] || [ "$count" -ne "$declared" ]; then
+    echo "$dll: exports differ from the headers' $declared functions:"
     diff <(echo "$expected") <(echo "$exports") || true
     return 1
   fi
-  if ! grep -Eq $'^\tExport Address Table[ \t]+0*4b$' <<<"$dump"; then
+  if ! grep -Eq $'^\tExport Address Table[ \t]+0*'"$(printf '%x' "$declared")"'$' <<<"$dump"; then
     echo "$dll: the export address table has entries without a name"
     return 1
   fi
@@ -51,8 +52,9 @@ check_dll() {
     echo "$dll: imports $imports (only KERNEL32, WS2_32 and msvcrt allowed)"
     return 1
   fi
-  echo "$dll: $format, 75 exports, imports $imports"
+  echo "$dll: $format, $declared exports, imports $imports"
 }
+declared=$(cat include/tqBsePluginControlDll.h include/tqbse_session.h | grep -c '^TQBSE_API ')
 check_dll build-win64/bin/tqBsePluginControlDll.dll x86_64-w64-mingw32 pei-x86-64
 check_dll build-win32/bin/tqBsePluginControlDll.dll i686-w64-mingw32 pei-i386
 # run_suite DIR: the Windows suite of one tree under Wine. A test that needs

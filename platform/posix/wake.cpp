@@ -1,10 +1,12 @@
-// The listener's wake-up on Linux: an eventfd polled beside the socket.
+// The listener's wake-up on Linux: an eventfd polled beside the socket, or
+// beside every socket the listener serves.
 #include "platform/platform.h"
 
 #include <cerrno>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#include <vector>
 
 namespace tqbse::platform {
 
@@ -40,6 +42,32 @@ bool waitForSocketOrWake(SocketHandle s, Interest interest, const WakeEvent& eve
             continue;
         return ready > 0 && fds[1].revents == 0;
     }
+}
+
+WaitEnd waitForSocketsOrWake(SocketWait* sockets, std::size_t count, const WakeEvent& event, int timeoutMs)
+{
+    // The wake event last; poll skips negative descriptors, as a socket with
+    // nothing to wait for becomes.
+    std::vector<pollfd> fds(count + 1);
+    for (std::size_t i = 0; i < count; ++i) {
+        SocketWait& w = sockets[i];
+        w.ready = false;
+        const short events = short((w.read ? POLLIN : 0) | (w.write ? POLLOUT : 0));
+        const bool skipped = w.socket == kInvalidSocket || events == 0;
+        fds[i] = {skipped ? -1 : static_cast<int>(w.socket), events, 0};
+    }
+    fds[count] = {static_cast<int>(event.handles[0]), POLLIN, 0};
+    int ready;
+    do {
+        ready = ::poll(fds.data(), nfds_t(fds.size()), timeoutMs < 0 ? -1 : timeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0 || fds[count].revents != 0)
+        return WaitEnd::Interrupted;
+    if (ready == 0)
+        return WaitEnd::TimedOut;
+    for (std::size_t i = 0; i < count; ++i)
+        sockets[i].ready = fds[i].revents != 0;
+    return WaitEnd::Ready;
 }
 
 } // namespace tqbse::platform

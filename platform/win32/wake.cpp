@@ -6,9 +6,14 @@
 // not an event object; being connected to its own address, the socket takes
 // datagrams from itself alone, so no other program can wake the listener.
 //
+// A wait on several sockets and the event uses WSAPoll instead (no
+// FD_SETSIZE limit), with the wake socket as one more entry.
+//
 // The event holds its own Winsock start-up (without counting it as one of
 // the library's users), so it can be made before or after the caller's.
 #include "platform/win32/winsock.h"
+
+#include <vector>
 
 namespace tqbse::platform {
 using namespace win32;
@@ -72,6 +77,29 @@ bool waitForSocketOrWake(SocketHandle s, Interest interest, const WakeEvent& eve
     if (selectSocketOrOther(sock(s), interest, wakeSocket(event), nullptr, &woken) == SOCKET_ERROR)
         return false;
     return !woken;
+}
+
+WaitEnd waitForSocketsOrWake(SocketWait* sockets, std::size_t count, const WakeEvent& event, int timeoutMs)
+{
+    // WSAPoll skips entries whose socket is INVALID_SOCKET, as a socket with
+    // nothing to wait for becomes.
+    std::vector<WSAPOLLFD> fds(count + 1);
+    for (std::size_t i = 0; i < count; ++i) {
+        SocketWait& w = sockets[i];
+        w.ready = false;
+        const short events = short((w.read ? POLLRDNORM : 0) | (w.write ? POLLWRNORM : 0));
+        const bool skipped = w.socket == kInvalidSocket || events == 0;
+        fds[i] = {skipped ? INVALID_SOCKET : sock(w.socket), skipped ? short(0) : events, 0};
+    }
+    fds[count] = {wakeSocket(event), POLLRDNORM, 0};
+    const int ready = ::WSAPoll(fds.data(), ULONG(fds.size()), timeoutMs < 0 ? -1 : timeoutMs);
+    if (ready == SOCKET_ERROR || fds[count].revents != 0)
+        return WaitEnd::Interrupted;
+    if (ready == 0)
+        return WaitEnd::TimedOut;
+    for (std::size_t i = 0; i < count; ++i)
+        sockets[i].ready = fds[i].revents != 0;
+    return WaitEnd::Ready;
 }
 
 } // namespace tqbse::platform

@@ -3,7 +3,7 @@
 // (built here token by token, support/wire_text.h), a text input longer than its
 // limit left out, and seven replies per row read into sentinel-filled
 // outputs with guard bytes (support/guarded_call.h). The shared object
-// exports every row and nothing else.
+// exports every row, the session twins and the session API, and nothing else.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -39,8 +39,13 @@ TEST(CallTable, SharedObjectExportsEveryRowAndNothingElse)
             functions.insert(l.substr(at + 3, l.find_first_of("\r\n") - at - 3));
     }
     pclose(nm);
-    for (const CallDesc* d : allCalls())
+    for (const CallDesc* d : allCalls()) {
         rows.insert(d->name);
+        if (hasSessionTwin(d->kind))
+            rows.insert(std::string(kSessionPrefix) + std::string(d->shortName()));
+    }
+    for (const std::string_view own : kSessionOwnFunctionNames)
+        rows.insert(std::string(own));
     EXPECT_EQ(functions, rows);
 }
 #endif

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "client/server_connection.h"
+#include "client/session.h"
 #include "listener/listener.h"
 #include "platform/host.h"
 #include "protocol/call_table.h"
@@ -48,7 +49,7 @@ const std::string kItem = calls::Protocol_Results_GetResultItem.name;
 int exchangeWithin3s(FakeServer& server, std::string* reply, int tokens)
 {
     auto future = std::async(std::launch::async, [reply, tokens] {
-        ServerConnection& connection = ServerConnection::instance();
+        ServerConnection& connection = defaultSession().connection;
         const int rc = connection.exchange("Q=(n=01000000)", ReplyLimits{tokens, SIZE_MAX, "Q"});
         *reply = connection.reader().reply();
         return rc;
@@ -184,22 +185,22 @@ TEST_F(Lifecycle, ServerClosingRightAfterACompleteReplyEndsTheConnection)
 
 TEST_F(Lifecycle, ExportBeforeInitialiseSendsNothing)
 {
-    ServerConnection::destroy(); // as at process start
+    defaultSession().connection.reset(); // as at process start
     int32_t count = 99;
     EXPECT_EQ(tqBsePluginControlDll_TestCase_Count_Get(&count), -14);
     int32_t version[4] = {9, 9, 9, 9};
     EXPECT_EQ(tqBsePluginControlDll_GetServerVersion(version), -14);
     EXPECT_EQ(count, 99);
     EXPECT_EQ(version[0], 9);
-    EXPECT_EQ(ServerConnection::instance().addressText(), "127.0.0.1");
+    EXPECT_EQ(defaultSession().connection.addressText(), "127.0.0.1");
     EXPECT_EQ(server_->connections(), 0);
 }
 
 TEST_F(Lifecycle, InitialiseAnnouncesAndShutdownSaysGoodbye)
 {
     ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), 0);
-    EXPECT_EQ(ServerConnection::instance().addressText(), "127.0.0.2");
-    EXPECT_TRUE(ServerConnection::instance().isConnected());
+    EXPECT_EQ(defaultSession().connection.addressText(), "127.0.0.2");
+    EXPECT_TRUE(defaultSession().connection.isConnected());
     EXPECT_EQ(tqBsePluginControlDll_Shutdown(), 0);
     EXPECT_EQ(server_->requests(),
               (std::vector<std::string>{"tqBsePluginControlDll_RemoteConnection_Set=(n=ffffffff)",
@@ -208,7 +209,7 @@ TEST_F(Lifecycle, InitialiseAnnouncesAndShutdownSaysGoodbye)
     // A fresh, unconnected instance afterwards.
     int32_t count = 99;
     EXPECT_EQ(tqBsePluginControlDll_TestCase_Count_Get(&count), -14);
-    EXPECT_EQ(ServerConnection::instance().addressText(), "127.0.0.1");
+    EXPECT_EQ(defaultSession().connection.addressText(), "127.0.0.1");
     EXPECT_EQ(server_->requests().size(), 2u);
 
     // And a reconnect works.
@@ -223,7 +224,7 @@ TEST_F(Lifecycle, InitialiseReturnsTheAnnouncementsResult)
 {
     server_->push("tqBsePluginControlDll_RemoteConnection_Set=(n=f9ffffff)");
     EXPECT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 2), -7);
-    EXPECT_TRUE(ServerConnection::instance().isConnected());
+    EXPECT_TRUE(defaultSession().connection.isConnected());
 }
 
 TEST_F(Lifecycle, BadOctetChangesNothing)
@@ -233,7 +234,7 @@ TEST_F(Lifecycle, BadOctetChangesNothing)
     const int32_t bad[][4] = {{127, 0, 0, 256}, {-1, 0, 0, 2}, {127, 0, 300, 2}, {127, -5, 0, 2}};
     for (const auto& o : bad)
         EXPECT_EQ(tqBsePluginControlDll_Initialise(o[0], o[1], o[2], o[3]), -16);
-    EXPECT_EQ(ServerConnection::instance().addressText(), "127.0.0.2");
+    EXPECT_EQ(defaultSession().connection.addressText(), "127.0.0.2");
     EXPECT_EQ(server_->requests().size(), requests);
     server_->push(kCount + "=(n=00000000)(n=04000000)"); // the connection still works
     int32_t count = 0;
@@ -245,7 +246,7 @@ TEST_F(Lifecycle, BadOctetChangesNothing)
     const FakeServer edges("127.255.0.255");
     ASSERT_TRUE(edges.isListening()) << "cannot listen on 127.255.0.255";
     EXPECT_EQ(tqBsePluginControlDll_Initialise(127, 255, 0, 255), 0);
-    EXPECT_EQ(ServerConnection::instance().addressText(), "127.255.0.255");
+    EXPECT_EQ(defaultSession().connection.addressText(), "127.255.0.255");
     EXPECT_EQ(edges.connections(), 1);
 }
 
@@ -263,8 +264,8 @@ TEST_F(Lifecycle, SecondInitialiseReplacesTheConnectionAndAFailedOneDropsIt)
     EXPECT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 3), -14);
     EXPECT_THAT(testing::internal::GetCapturedStdout(),
                 testing::HasSubstr("connect() failed: " + std::to_string(test::kConnectionRefusedError) + "\n"));
-    EXPECT_EQ(ServerConnection::instance().addressText(), "127.0.0.3");
-    EXPECT_FALSE(ServerConnection::instance().isConnected());
+    EXPECT_EQ(defaultSession().connection.addressText(), "127.0.0.3");
+    EXPECT_FALSE(defaultSession().connection.isConnected());
     EXPECT_EQ(listener::listenerState(), listener::ListenerState::None);
     int32_t count = 99;
     EXPECT_EQ(tqBsePluginControlDll_TestCase_Count_Get(&count), -14);

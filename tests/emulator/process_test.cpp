@@ -1,5 +1,6 @@
 // The emulator as a program: fault options seen through the library, the
-// scenario-end callback and the example configuration. A wrong reply name
+// scenario-end callback and the example configuration, several instances
+// sending events, each from its own address. A wrong reply name
 // and missing outputs are raised through the Python package
 // (python/tests/test_calls.py).
 #include <gtest/gtest.h>
@@ -8,11 +9,16 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "listener/listener.h"
 #include "platform/platform.h"
+#include "protocol/codec.h"
 #include "protocol/ports.h"
 #include "support/process.h"
 #include "support/sockets.h"
@@ -152,6 +158,75 @@ TEST(EmulatorProcess, ExampleConfigIsServedAndScenarioEndCallsTheClientBack)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_NE(emulator.log().find(answered), std::string::npos) << emulator.log();
     tqBsePluginControlDll_Shutdown();
+}
+
+// Two emulators on one port, on 127.0.0.2 and 127.0.0.3, with --event-every:
+// none sends before a client has connected; then each sends Tick=(n=1),
+// (n=2), ... to the client's callback port, every event from the address it
+// listens on, and prints the answer.
+TEST(EmulatorProcess, InstancesOnTheirOwnAddressesSendNumberedEventsFromThem)
+{
+    struct Heard {
+        std::mutex mutex;
+        std::map<std::string, std::vector<std::string>> byAddress;
+        std::size_t fewest(const std::vector<std::string>& addresses)
+        {
+            const std::lock_guard lock(mutex);
+            std::size_t n = SIZE_MAX;
+            for (const std::string& a : addresses)
+                n = std::min(n, byAddress[a].size());
+            return n;
+        }
+    };
+    const auto heard = std::make_shared<Heard>();
+    ASSERT_EQ(listener::startListener(), 0);
+    listener::setMessageHandler([heard](std::string_view m, uint32_t from) -> std::string {
+        if (m == listener::kTerminationMessage)
+            return {};
+        const std::lock_guard lock(heard->mutex);
+        heard->byAddress[platform::dottedText(from)].emplace_back(m);
+        return codec::resultOnlyReply(codec::splitMessage(m).name, 0);
+    });
+    const uint16_t port = freePort();
+    EmulatorProcess second("127.0.0.2", port);
+    EmulatorProcess third("127.0.0.3", port);
+    std::string error;
+    ASSERT_TRUE(second.start({"--event-every", "40", "Tick"}, &error)) << error;
+    ASSERT_TRUE(third.start({"--event-every", "40", "Tick"}, &error)) << error;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    {
+        const std::lock_guard lock(heard->mutex);
+        EXPECT_TRUE(heard->byAddress.empty()) << "an event before any client connected";
+    }
+    platform::socketLibraryStartup();
+    std::vector<platform::SocketHandle> clients;
+    for (const char* address : {"127.0.0.2", "127.0.0.3"}) {
+        const platform::SocketHandle s = platform::openTcpSocket();
+        ASSERT_NE(s, platform::kInvalidSocket);
+        clients.push_back(s);
+        ASSERT_EQ(platform::connectWithTimeout(s, endpoint(address, port), kSocketTimeoutMs), 0) << address;
+    }
+    const std::vector<std::string> addresses = {"127.0.0.2", "127.0.0.3"};
+    for (int i = 0; i < 250 && heard->fewest(addresses) < 3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    listener::setMessageHandler(listener::defaultMessageHandler);
+    listener::stopListener();
+    for (const platform::SocketHandle s : clients)
+        platform::closeSocket(s);
+    platform::socketLibraryCleanup();
+    const std::lock_guard lock(heard->mutex);
+    EXPECT_EQ(heard->byAddress.size(), 2u) << "events from another address than the emulators'";
+    for (const std::string& address : addresses) {
+        SCOPED_TRACE(address);
+        const std::vector<std::string>& events = heard->byAddress[address];
+        ASSERT_GE(events.size(), 3u);
+        for (std::size_t k = 0; k < 3; ++k)
+            EXPECT_EQ(events[k], "Tick=" + codec::encodeInt(int32_t(k + 1)));
+    }
+    const std::string answered = "event Tick=(n=01000000) to 127.0.0.1:" + std::to_string(listenerPort())
+        + " answered: Tick=(n=00000000)";
+    EXPECT_NE(second.log().find(answered), std::string::npos) << second.log();
+    EXPECT_NE(third.log().find(answered), std::string::npos) << third.log();
 }
 
 // A connection of a test's own to the emulator on 127.0.0.10, with timeouts.

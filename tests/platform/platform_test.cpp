@@ -106,6 +106,35 @@ TEST(PlatformWakeEvent, EndsAWaitOnASilentSocketAndStaysSignalled)
     EXPECT_EQ(closeSocket(client), 0) << "the socket library was taken down";
 }
 
+// The wait of a thread that serves several connections: only the sockets
+// ready for what they wait for are flagged, a socket with nothing to wait
+// for and kInvalidSocket are skipped, the time limit ends a quiet wait, and
+// the wake event wins over ready sockets.
+TEST(PlatformWakeEvent, AWaitOnSeveralSocketsFlagsTheReadyOnesAndTheEventWins)
+{
+    Pair first;
+    Pair second;
+    WakeEvent event;
+    ASSERT_EQ(openWakeEvent(&event), 0);
+    SocketWait waits[4] = {{first.served, true, false, true},
+                           {second.served, true, false, true},
+                           {kInvalidSocket, true, true, true},
+                           {second.client, false, false, true}};
+    EXPECT_EQ(waitForSocketsOrWake(waits, 4, event, 50), WaitEnd::TimedOut);
+    ASSERT_EQ(sendAll(second.client, "x", 1), 0);
+    ASSERT_EQ(waitForSocketsOrWake(waits, 4, event, kSocketTimeoutMs), WaitEnd::Ready);
+    EXPECT_FALSE(waits[0].ready);
+    EXPECT_TRUE(waits[1].ready);
+    EXPECT_FALSE(waits[2].ready);
+    EXPECT_FALSE(waits[3].ready) << "a socket waiting for nothing was flagged";
+    waits[0].write = true; // a connection with room for a send
+    ASSERT_EQ(waitForSocketsOrWake(waits, 4, event, kSocketTimeoutMs), WaitEnd::Ready);
+    EXPECT_TRUE(waits[0].ready);
+    signalWakeEvent(event);
+    EXPECT_EQ(waitForSocketsOrWake(waits, 4, event, kSocketTimeoutMs), WaitEnd::Interrupted);
+    closeWakeEvent(&event);
+}
+
 TEST(PlatformListenerAddress, RestartedListenerGetsItsPortBackWhileALiveOneKeepsOthersOut)
 {
     uint16_t port = 0;

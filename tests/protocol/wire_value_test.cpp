@@ -1,7 +1,6 @@
 // The value model: every tag through the one encoder and the one decoder,
-// the client's text-limit rule on inputs, the NULL-output rule, storing into
-// caller memory with its -13 bounds, and a server's frame from request to
-// reply. The whole call path over these is in call_remote_test.
+// only the active member existing, a value as text, and a server's frame
+// from request to reply. The C-argument rules are in c_arguments_test.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,6 +9,7 @@
 
 #include "protocol/call_frame.h"
 #include "protocol/call_table.h"
+#include "protocol/value_text.h"
 #include "protocol/wire_value.h"
 
 using namespace tqbse;
@@ -36,18 +36,16 @@ TEST(WireValue, EveryTagRoundTripsAndRefusesTheOtherTags)
     for (const WireValue& v : values) {
         const std::string token = encoded(v);
         WireValue back;
-        ASSERT_EQ(decodeValue(v.tag, token, &back), kSuccess) << token;
-        EXPECT_EQ(back.tag, v.tag);
-        EXPECT_EQ(back.i, v.i);
-        EXPECT_EQ(back.f, v.f);
-        EXPECT_EQ(back.d, v.d);
-        EXPECT_EQ(back.text, v.text) << token;
-        EXPECT_EQ(back.isNull, v.isNull) << token;
-        std::vector<double> array(std::size_t(back.array.count));
-        back.array.copyTo(array.data());
-        EXPECT_EQ(array, std::vector<double>(v.doubles.begin(), v.doubles.end())) << token;
+        ASSERT_EQ(decodeValue(v.tag(), token, &back), kSuccess) << token;
+        EXPECT_EQ(back.tag(), v.tag());
+        EXPECT_EQ(back.asInt(), v.asInt());
+        EXPECT_EQ(back.asFloat(), v.asFloat());
+        EXPECT_EQ(back.asDouble(), v.asDouble());
+        EXPECT_EQ(back.text(), v.text()) << token;
+        EXPECT_EQ(back.isNull(), v.isNull()) << token;
+        EXPECT_EQ(back.arrayValues(), v.arrayValues()) << token;
         for (WireTag other : {WireTag::Int, WireTag::Float, WireTag::Double, WireTag::String, WireTag::DoubleArray})
-            if (other != v.tag) {
+            if (other != v.tag()) {
                 EXPECT_EQ(decodeValue(other, token, &back), kParameterType) << token;
             }
     }
@@ -55,59 +53,39 @@ TEST(WireValue, EveryTagRoundTripsAndRefusesTheOtherTags)
     EXPECT_EQ(encoded(WireValue::ofArray({})), "(da=0[])");
 }
 
-TEST(WireValue, ATextInputLongerThanItsLimitSendsNothing)
+TEST(WireValue, OnlyTheMemberOfItsTagExistsAndShowsAsTheToolPrintsIt)
 {
-    const CallDesc& d = calls::Scenario_Execute; // name, its limit
-    struct Case {
-        const char* text;
-        int32_t limit;
-        std::string token; // empty: the input sends nothing
-    };
-    const Case cases[] = {
-        {"abcdefghij", 10, "(s=abcdefghij)"},
-        {"abcdefghij", 9, ""},
-        {"", 0, "(s=)"},
-        {"", -1, ""},                // signed: a negative limit keeps even "" out
-        {nullptr, -5, "(s=NULL)"},   // a null text ignores the limit
-    };
-    for (const Case& c : cases) {
-        const ArgValue args[] = {c.text, c.limit};
-        WireValue v;
-        const bool sent = inputValue(d.inputs[0], args, &v);
-        EXPECT_EQ(sent ? encoded(v) : std::string(), c.token) << c.limit;
-        EXPECT_EQ(sent, !c.token.empty()) << c.limit;
-    }
-}
+    const WireValue f = WireValue::ofFloat(1.5f);
+    EXPECT_EQ(f.tag(), WireTag::Float);
+    EXPECT_EQ(f.asInt(), 0); // another tag's member reads as zero
+    EXPECT_TRUE(f.text().empty());
+    EXPECT_EQ(WireValue().tag(), WireTag::None);
+    const std::vector<double> three = {1, 2.5, 1950000000};
+    const std::string token = encoded(WireValue::ofArray(three));
+    WireValue decoded; // views `token`
+    ASSERT_EQ(decodeValue(WireTag::DoubleArray, token, &decoded), kSuccess);
+    EXPECT_TRUE(decoded.doubles().empty()); // a decoded array is its element text
+    EXPECT_EQ(decoded.arrayValues(), three);
+    EXPECT_EQ(encoded(decoded), token);
 
-TEST(WireValue, OutputsAreStoredWithinTheirBoundsAndMissingOnlyWhenTheyHaveRoom)
-{
-    const CallDesc& d = calls::TestCase_Name_Get; // index, buffer, bufferSize
-    const WireOutput& out = d.outputs[0];
-    char buffer[8];
     struct Case {
         WireValue value;
-        int32_t size;
-        int32_t rc;
-        std::string written; // with the zero; nothing when the buffer is untouched
+        const char* text;
     };
     const Case cases[] = {
-        {WireValue::ofText("Attach"), 6, kBufferTooSmall, ""},
-        {WireValue::ofText("Attach"), 7, kSuccess, std::string("Attach\0", 7)},
-        {WireValue::ofText(""), -1, kBufferTooSmall, ""},
-        {WireValue::nullText(), 1, kSuccess, std::string(1, '\0')}, // the null text arrives empty
+        {WireValue::ofInt(-3), "-3"},
+        {WireValue::ofFloat(0.1f), "0.1"},
+        {WireValue::ofDouble(1.95e9), "1950000000"},
+        {WireValue::ofDouble(1e-7), "1e-07"},
+        {WireValue::ofText("a\"\n"), "\"a\\\"\\u000a\""},
+        {WireValue::ofText("abcdef"), "\"abc\"… (6 bytes)"},
+        {WireValue::nullText(), "NULL"},
+        {decoded, "[3: 1, 2.5, …]"},
+        {WireValue::ofArray({}), "[0:]"},
+        {WireValue(), ""},
     };
-    for (const Case& c : cases) {
-        std::memset(buffer, 'x', sizeof buffer);
-        const ArgValue args[] = {int32_t(0), buffer, c.size};
-        EXPECT_EQ(storeOutput(out, args, c.value, 0), c.rc) << c.size;
-        EXPECT_EQ(std::string(buffer, sizeof buffer), c.written + std::string(sizeof buffer - c.written.size(), 'x'));
-    }
-    const ArgValue none[] = {int32_t(0), static_cast<char*>(nullptr), int32_t(0)};
-    const ArgValue noneWithRoom[] = {int32_t(0), static_cast<char*>(nullptr), int32_t(1)};
-    EXPECT_FALSE(outputMissing(out, none));
-    EXPECT_TRUE(outputMissing(out, noneWithRoom));
-    const ArgValue noCount[] = {static_cast<int32_t*>(nullptr)};
-    EXPECT_TRUE(outputMissing(calls::TestCase_Count_Get.outputs[0], noCount));
+    for (const Case& c : cases)
+        EXPECT_EQ(valueText(c.value, ShownLimits{3, 2}), c.text);
 }
 
 TEST(CallFrame, AServerFrameDecodesTheRequestAndEncodesTheReplyItsRowDescribes)
@@ -115,8 +93,8 @@ TEST(CallFrame, AServerFrameDecodesTheRequestAndEncodesTheReplyItsRowDescribes)
     CallFrame frame(calls::TestCase_Name_Get); // index and buffer size in, a text out
     const std::string_view tokens[] = {"(n=03000000)", "(n=10000000)"};
     ASSERT_EQ(frame.decodeRequest(tokens), kSuccess);
-    EXPECT_EQ(frame.input(0).i, 3);
-    EXPECT_EQ(frame.input(1).i, 16);
+    EXPECT_EQ(frame.input(0).asInt(), 3);
+    EXPECT_EQ(frame.input(1).asInt(), 16);
     EXPECT_EQ(frame.decodeRequest(std::span(tokens, 1)), kParameterCount);
     const std::string_view wrongTag[] = {"(n=03000000)", "(s=x)"};
     EXPECT_EQ(frame.decodeRequest(wrongTag), kParameterType);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "client/call_remote.h"
+#include "client/session.h"
 #include "protocol/call_description.h"
 #include "protocol/call_frame.h"
 
@@ -42,7 +43,7 @@ public:
             }
         }
         values_.setBound(bound);
-        const auto args = values_.args();
+        const auto args = cArguments(values_);
         args_.assign(args.begin(), args.begin() + call.paramCount);
         for (int i = 0; i < call.paramCount; ++i)
             if (inputs && isValueInput(call.params[i].role))
@@ -61,7 +62,7 @@ public:
 
     // Runs the call over the library's client connection, as an export
     // does, or over `exchange`.
-    int32_t callOverSocket() { return callRemote(call_, args_.data()); }
+    int32_t callOverSocket() { return callRemote(defaultSession().connection, call_, args_.data()); }
     template <typename F>
     int32_t call(F exchange)
     {

@@ -1,6 +1,6 @@
 // A peer of the callback listener: a TCP client of 127.0.0.1 at the library's
-// listener port. Its socket has send and receive timeouts, and every read is
-// bounded.
+// listener port, from any loopback address (bound before it connects). Its
+// socket has send and receive timeouts, and every read is bounded.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,11 +16,12 @@ namespace tqbse::test {
 class Peer {
 public:
     // A peer that cannot connect is a test failure; its sends then fail too.
-    Peer()
+    explicit Peer(const char* from = nullptr)
     {
         platform::socketLibraryStartup();
         s_ = platform::openTcpSocket();
         const bool connected = s_ != platform::kInvalidSocket && platform::setTimeouts(s_, kSocketTimeoutMs) == 0
+            && (from == nullptr || platform::bindSocket(s_, endpoint(from, 0)) == 0)
             && platform::connectWithTimeout(s_, endpoint("127.0.0.1", listenerPort()), kSocketTimeoutMs) == 0;
         EXPECT_TRUE(connected) << "no listener on port " << listenerPort();
     }

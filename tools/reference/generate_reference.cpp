@@ -56,7 +56,7 @@ std::string manCalls()
 
 int usage()
 {
-    std::fprintf(stderr, "usage: generate_reference header FILE | man FILE | json\n");
+    std::fprintf(stderr, "usage: generate_reference header FILE | session-header FILE | man FILE | json\n");
     return 2;
 }
 
@@ -69,7 +69,7 @@ int main(int argc, char** argv)
         std::cout << reference::referenceJson();
         return std::cout.good() ? 0 : 1;
     }
-    if ((mode != "header" && mode != "man") || argc != 3)
+    if ((mode != "header" && mode != "session-header" && mode != "man") || argc != 3)
         return usage();
     std::string old;
     if (!readFile(argv[2], &old)) {
@@ -80,12 +80,15 @@ int main(int argc, char** argv)
         std::cout << old << manCalls();
         return std::cout.good() ? 0 : 1;
     }
-    const std::string begin = reference::kHeaderBegin, end = reference::kHeaderEnd;
+    const bool session = mode == "session-header";
+    const std::string begin = session ? reference::kSessionHeaderBegin : reference::kHeaderBegin;
+    const std::string end = session ? reference::kSessionHeaderEnd : reference::kHeaderEnd;
     const std::size_t from = old.find(begin), to = old.find(end);
     if (from == std::string::npos || to == std::string::npos || to < from) {
-        std::fprintf(stderr, "generate_reference: %s has no BEGIN ... END GENERATED EXPORTS part\n", argv[2]);
+        std::fprintf(stderr, "generate_reference: %s has no %s ... %s part\n", argv[2], begin.c_str(), end.c_str());
         return 1;
     }
-    std::cout << old.substr(0, from) << reference::headerExports() << old.substr(to + end.size());
+    std::cout << old.substr(0, from) << (session ? reference::sessionHeaderExports() : reference::headerExports())
+              << old.substr(to + end.size());
     return std::cout.good() ? 0 : 1;
 }

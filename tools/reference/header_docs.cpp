@@ -33,9 +33,8 @@ std::string exportComment(const CallDesc& call)
 }
 
 // The declaration, wrapped after a comma where it is too long.
-std::string declaration(const CallDesc& call)
+std::string declaration(const std::string& signature)
 {
-    const std::string signature = cSignature(call);
     const std::size_t open = signature.find('(');
     const std::string head = "TQBSE_API " + signature.substr(0, open + 1);
     std::string text = head, line = head;
@@ -103,11 +102,38 @@ std::string headerExports()
     for (const CallDesc* call : allCalls()) {
         if (first || call->family != family)
             text += '\n' + familyLine(familyDoc(call->family));
-        text += '\n' + exportComment(*call) + declaration(*call);
+        text += '\n' + exportComment(*call) + declaration(cSignature(*call));
         family = call->family;
         first = false;
     }
     return text + '\n' + kHeaderEnd;
+}
+
+std::string sessionHeaderExports()
+{
+    std::string text = kSessionHeaderBegin;
+    text += "/* Generated from the call rows (protocol/rows/): `cmake --build build --target header_docs`\n"
+            " * writes them here. Each is its flat export of tqBsePluginControlDll.h (same name after\n"
+            " * the prefix) on SESSION's server: same parameters, rules and codes; -1 for a NULL session. */\n";
+    bool first = true;
+    Family family{};
+    for (const CallDesc* call : allCalls()) {
+        if (!hasSessionTwin(call->kind))
+            continue;
+        if (first || call->family != family)
+            text += '\n' + familyLine(familyDoc(call->family));
+        std::string signature = cSignature(*call);
+        const std::size_t name = signature.find(kExportPrefix);
+        signature.replace(name, kExportPrefix.size(), kSessionPrefix);
+        const std::size_t open = signature.find('(');
+        signature.insert(open + 1, call->paramCount ? "tqbse_session* session, " : "tqbse_session* session");
+        if (!call->paramCount)
+            signature.erase(signature.find("void)"), 4);
+        text += declaration(signature);
+        family = call->family;
+        first = false;
+    }
+    return text + kSessionHeaderEnd;
 }
 
 } // namespace tqbse::reference

@@ -2,6 +2,7 @@
 // generated from the rows, and the rules for typing arguments by role.
 #pragma once
 
+#include "client/c_arguments.h"
 #include "protocol/call_table.h"
 
 #include <cstdint>

@@ -194,7 +194,18 @@ std::optional<std::string> Invocation::prepare(const CliCall& call, const std::v
         case ParamRole::InText:
             frame.setText(i, a);
             break;
-        default:
+        // Not typed by the user: derived or outputs.
+        case ParamRole::TextLimit:
+        case ParamRole::OutInt:
+        case ParamRole::OutBool:
+        case ParamRole::OutFloat:
+        case ParamRole::OutDouble:
+        case ParamRole::OutText:
+        case ParamRole::BufferSize:
+        case ParamRole::OutArray:
+        case ParamRole::Capacity:
+        case ParamRole::OutVersion:
+        case ParamRole::LocalSize:
             break;
         }
         if (!ok)
@@ -219,7 +230,7 @@ int32_t Invocation::querySize(int32_t* size) const
         return r.code;
     for (int i = 0; i < query->desc->paramCount; ++i)
         if (query->desc->params[i].role == ParamRole::OutInt) {
-            *size = r.frame.value(i).i;
+            *size = r.frame.value(i).asInt();
             return r.code;
         }
     return TQBSE_UNKNOWN_ERROR;
@@ -230,7 +241,7 @@ int32_t Invocation::callOnce(CallResult* result, int32_t size) const
 {
     CallFrame frame = *inputs_;
     frame.setBound(size);
-    auto args = frame.args();
+    auto args = cArguments(frame);
     const int32_t code = call_->invoke(args.data());
     result->frame = std::move(frame);
     return code;
@@ -301,7 +312,7 @@ std::vector<std::string> Invocation::unbalancedTexts() const
             continue;
         int64_t depth = 0;
         bool underflow = false;
-        for (const char c : inputs_->value(i).text) {
+        for (const char c : inputs_->value(i).text()) {
             depth += (c == '(') - (c == ')');
             underflow = underflow || depth < 0;
         }

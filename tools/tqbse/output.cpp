@@ -8,22 +8,10 @@
 #include <fstream>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace tqbse::cli {
 namespace {
-
-// Plain digits for everyday magnitudes (frequencies read 1950000000, not
-// 1.95e+09), exponent form for the very large and very small.
-template <typename T>
-std::string shortest(T value)
-{
-    char text[64];
-    const T magnitude = std::fabs(value);
-    const bool plain = value == 0 || (magnitude >= T(1e-5) && magnitude < T(1e16));
-    const auto [end, ec] = plain ? std::to_chars(text, text + sizeof text, value, std::chars_format::fixed)
-                                 : std::to_chars(text, text + sizeof text, value);
-    return ec == std::errc() ? std::string(text, end) : std::string("?");
-}
 
 void writeText(FILE* out, std::string_view text)
 {
@@ -114,8 +102,8 @@ void printPlain(FILE* out, const Options& options, const CallResult& r, const st
     const CallDesc& d = *r.call->desc;
     const char* sep = options.csv ? "," : " = ";
     if (const auto [x, y] = traceParams(d); x >= 0 && y >= 0) {
-        const std::span<const double> xs = r.frame.value(x).doubles;
-        const std::span<const double> ys = r.frame.value(y).doubles;
+        const std::span<const double> xs = r.frame.value(x).doubles();
+        const std::span<const double> ys = r.frame.value(y).doubles();
         if (!options.csv)
             std::fprintf(out, "# %zu points: %s %s\n", xs.size(), d.params[x].name, d.params[y].name);
         for (size_t k = 0; k < xs.size() && k < ys.size(); ++k)
@@ -130,7 +118,7 @@ void printPlain(FILE* out, const Options& options, const CallResult& r, const st
             continue;
         if (traits(p.role).tag == WireTag::String) {
             // A text is printed as it is, so that it can be piped on.
-            const std::string_view text = r.frame.value(i).text;
+            const std::string_view text = r.frame.value(i).text();
             if (savedTo.empty())
                 writeText(out, text);
             else
@@ -148,34 +136,20 @@ void printPlain(FILE* out, const Options& options, const CallResult& r, const st
 
 } // namespace
 
-std::string formatDouble(double value) { return shortest(value); }
-
-std::string valueText(const WireValue& v)
-{
-    switch (v.tag) {
-    case WireTag::Int: return std::to_string(v.i);
-    case WireTag::Float: return formatFloat(v.f);
-    case WireTag::Double: return formatDouble(v.d);
-    case WireTag::String:
-    case WireTag::DoubleArray:
-    case WireTag::None: break;
-    }
-    return {};
-}
-
 std::string valueJson(const WireValue& v)
 {
-    switch (v.tag) {
-    case WireTag::Int: return std::to_string(v.i);
-    case WireTag::Float: return jsonNumber(v.f);
-    case WireTag::Double: return jsonNumber(v.d);
-    case WireTag::String: return v.isNull ? "null" : jsonString(v.text);
+    switch (v.tag()) {
+    case WireTag::Int: return std::to_string(v.asInt());
+    case WireTag::Float: return jsonNumber(v.asFloat());
+    case WireTag::Double: return jsonNumber(v.asDouble());
+    case WireTag::String: return v.isNull() ? "null" : jsonString(v.text());
     case WireTag::DoubleArray: {
+        const std::vector<double> values = v.arrayValues();
         std::string json = "[";
-        for (size_t k = 0; k < v.doubles.size(); ++k) {
+        for (size_t k = 0; k < values.size(); ++k) {
             if (k > 0)
                 json += ',';
-            json += jsonNumber(v.doubles[k]);
+            json += jsonNumber(values[k]);
         }
         return json + "]";
     }
@@ -183,11 +157,10 @@ std::string valueJson(const WireValue& v)
     }
     return "null";
 }
-std::string formatFloat(float value) { return shortest(value); }
 
 std::string jsonNumber(double value)
 {
-    return std::isfinite(value) ? shortest(value) : std::string("null");
+    return std::isfinite(value) ? formatDouble(value) : std::string("null");
 }
 
 int printResult(FILE* out, const Options& options, const CallResult& r)
@@ -199,7 +172,7 @@ int printResult(FILE* out, const Options& options, const CallResult& r)
     std::string savedTo;
     if (r.code >= 0 && !options.out.empty()) {
         const int t = textOutParam(d);
-        if (t >= 0 && !saveText(options.out, r.frame.value(t).text)) {
+        if (t >= 0 && !saveText(options.out, r.frame.value(t).text())) {
             std::fprintf(stderr, "tqbse: cannot write %s\n", options.out.c_str());
             return kExitFailed;
         }

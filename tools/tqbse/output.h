@@ -4,6 +4,7 @@
 
 #include "invocation.h"
 #include "json_text.h"
+#include "protocol/value_text.h"
 
 #include <cstdio>
 #include <string>
@@ -11,13 +12,12 @@
 
 namespace tqbse::cli {
 
-// Shortest text that reads back as the same value.
-std::string formatDouble(double value);
-std::string formatFloat(float value);
-// A number value as readable text (empty for a text or an array).
-std::string valueText(const WireValue& value);
+// Numbers and values as text: protocol/value_text.h.
+using ::tqbse::formatDouble;
+using ::tqbse::formatFloat;
+using ::tqbse::valueText;
 // A value in JSON: a number, a string, null for the null text, an array of
-// the doubles (`value.doubles`).
+// the doubles.
 std::string valueJson(const WireValue& value);
 using reference::jsonString;
 // A JSON number, or null when the value is not finite.

@@ -9,6 +9,7 @@
 #include "protocol/result_codes.h"
 #include "protocol/trace_file.h"
 #include "protocol/trace_line.h"
+#include "protocol/value_text.h"
 #include "protocol/wire_value.h"
 
 #include <algorithm>
@@ -74,38 +75,18 @@ bool matchesPattern(std::string_view pattern, std::string_view name)
     return p == pattern.size();
 }
 
-std::string shownText(std::string_view bytes)
-{
-    std::string shown = "\"";
-    appendTraceString(shown, bytes.substr(0, kShownTextBytes));
-    shown += bytes.size() > kShownTextBytes ? "\"… (" + std::to_string(bytes.size()) + " bytes)" : "\"";
-    return shown;
-}
-
 // Decodes one token by its tag; an undecodable token is shown as it is.
 Value decodeToken(const char* name, WireTag tag, std::string_view token)
 {
     Value v{name, {}, {}};
     WireValue w;
     if (tag == WireTag::None || decodeValue(tag, token, &w) != kSuccess) {
-        v.text = shownText(token);
+        v.text = quotedText(token, kShownTextBytes);
         v.json = jsonString(token);
         return v;
     }
-    std::vector<double> values(std::size_t(std::max(w.array.count, 0)));
-    w.array.copyTo(values.data());
-    w.doubles = values;
     v.json = valueJson(w);
-    if (tag == WireTag::String) {
-        v.text = w.isNull ? "NULL" : shownText(w.text);
-    } else if (tag == WireTag::DoubleArray) {
-        v.text = "[" + std::to_string(values.size()) + ":";
-        for (std::size_t k = 0; k < values.size() && k < kShownArrayValues; ++k)
-            v.text += (k ? ", " : " ") + formatDouble(values[k]);
-        v.text += values.size() > kShownArrayValues ? ", …]" : "]";
-    } else {
-        v.text = valueText(w);
-    }
+    v.text = valueText(w, ShownLimits{kShownTextBytes, kShownArrayValues});
     return v;
 }
 
@@ -213,8 +194,8 @@ void printEntry(FILE* out, const Entry& e, const TraceOptions& o)
             text += e.outputs.empty() ? "" : ", " + joined(e.outputs, ", ", false);
             text += "   " + std::to_string(e.micros) + " µs";
         } else if (e.name == "callback") {
-            text += "callback " + shownText(e.line.text("message")) + " answered "
-                + shownText(e.line.text("answer"));
+            text += "callback " + quotedText(e.line.text("message"), kShownTextBytes) + " answered "
+                + quotedText(e.line.text("answer"), kShownTextBytes);
         } else {
             text += "[" + e.name + " " + std::string(e.line.text("detail")) + "]";
         }

@@ -1,7 +1,8 @@
 // Writes the Wireshark dissector tools/wireshark/tqbse.lua with its rows
 // brought up to date: between its "-- BEGIN ROWS" and "-- END ROWS" lines, a
 // table of every remote export's request and reply parameters expanded from
-// the call rows, and the result codes' names; the rest of the file (the
+// the call rows, the result codes' names, and the formatter of each token
+// tag; the rest of the file (the
 // dissector itself) is copied unchanged.
 // Usage: generate_dissector tqbse.lua > new-tqbse.lua
 #include <cstdio>
@@ -11,6 +12,29 @@
 
 #include "protocol/call_table.h"
 #include "protocol/result_codes.h"
+#include "protocol/wire_value.h"
+
+namespace {
+
+// The dissector's formatter of a value of this tag (a function of the Lua
+// part). Wireshark runs Lua and cannot call the value model's text
+// function (protocol/value_text.h), so the dissector formats on its own;
+// this switch makes a new tag a compile error here until it has one.
+const char* luaFormatter(tqbse::WireTag tag)
+{
+    using tqbse::WireTag;
+    switch (tag) {
+    case WireTag::Int: return "int_text";
+    case WireTag::Float: return "float_text";
+    case WireTag::Double: return "double_text";
+    case WireTag::String: return "string_text";
+    case WireTag::DoubleArray: return "array_text";
+    case WireTag::None: break;
+    }
+    return nullptr;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -50,6 +74,11 @@ int main(int argc, char** argv)
     for (int32_t code = kHighestCode; code >= kLowestCode; --code)
         if (!resultName(code).empty())
             lua += "  [" + std::to_string(code) + "] = \"" + std::string(resultName(code)) + "\",\n";
+    lua += "}\n\n-- The formatter of each token tag, by its letters (functions below).\nlocal TAG_FORMATTERS = {\n";
+    for (const WireTag tag : {WireTag::None, WireTag::Int, WireTag::Float, WireTag::Double, WireTag::String,
+                              WireTag::DoubleArray})
+        if (const char* formatter = luaFormatter(tag))
+            lua += "  " + std::string(tagLetters(tag)) + " = \"" + formatter + "\",\n";
     lua += "}\n";
     std::cout << old.substr(0, begin + kBegin.size()) << lua << old.substr(end);
     return std::cout.good() ? 0 : 1;

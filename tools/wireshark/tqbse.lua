@@ -107,10 +107,21 @@ local RESULTS = {
   [-19] = "TQBSE_SERVER_DLL_NOT_LOADED",
   [-20] = "TQBSE_UNEXPECTED_PARAMETER_TYPE",
 }
+
+-- The formatter of each token tag, by its letters (functions below).
+local TAG_FORMATTERS = {
+  n = "int_text",
+  f = "float_text",
+  d = "double_text",
+  s = "string_text",
+  da = "array_text",
+}
 -- END ROWS
 
--- The dissector (Lua 5.2, as in Wireshark 4). CALLS and RESULTS above come
--- from the call rows.
+-- The dissector (Lua 5.2, as in Wireshark 4). CALLS, RESULTS and
+-- TAG_FORMATTERS above come from the call rows and the value model. Lua
+-- cannot call the tool's value formatting (C++), so the formatters below
+-- are the dissector's own.
 --
 -- Port 6002: requests go to the server, replies come back. Port 6009: the
 -- server sends a callback message to the host's listener, which answers.
@@ -224,21 +235,25 @@ local function number_text(v)
   return string.format("%.17g", v)
 end
 
--- A token's value as text, by its tag; nil when it does not decode.
-local function token_value(token)
-  local tag, value = token:match("^%((%a+)=(.*)%)$")
-  if tag == "n" then
+-- The value of a token's text after its "=", by the tag's formatter in
+-- TAG_FORMATTERS; each returns nil when the text does not decode.
+local FORMATTERS = {
+  int_text = function(value)
     local v = decode_int(value)
     return v and number_text(v)
-  elseif tag == "f" then
+  end,
+  float_text = function(value)
     local v = decode_float(value)
     return v and number_text(v)
-  elseif tag == "d" then
+  end,
+  double_text = function(value)
     local v = decode_double(value)
     return v and number_text(v)
-  elseif tag == "s" then
+  end,
+  string_text = function(value)
     return value == "NULL" and "NULL" or '"' .. value .. '"'
-  elseif tag == "da" then
+  end,
+  array_text = function(value)
     local count, elements = value:match("^(%-?%d+)%[(.*)%]$")
     if not count then return nil end
     local shown, n = {}, 0
@@ -247,8 +262,14 @@ local function token_value(token)
       if n <= 4 then shown[n] = number_text(decode_double(hex) or 0 / 0) end
     end
     return count .. " values [" .. table.concat(shown, ", ") .. (n > 4 and ", ...]" or "]")
-  end
-  return nil
+  end,
+}
+
+-- A token's value as text, by its tag; nil when it does not decode.
+local function token_value(token)
+  local tag, value = token:match("^%((%a+)=(.*)%)$")
+  local formatter = tag and FORMATTERS[TAG_FORMATTERS[tag] or ""]
+  return formatter and formatter(value)
 end
 
 -- Where a message ends. A request: when it holds as many tokens as its row
