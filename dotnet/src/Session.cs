@@ -8,7 +8,9 @@ namespace Tqbse;
 /// <summary>
 /// A connection of its own to one server (port 6002) with its own event listener: any number of sessions
 /// run side by side, each from any thread. One typed method per remote export (generated); Dispose closes
-/// the connection and wakes a pending <see cref="WaitEvent"/>.
+/// the connection and ends a call or <see cref="WaitEvent"/> pending on another thread. Dispose is the
+/// session's last use: a call another thread starts while Dispose runs is the caller's race (as in C);
+/// calls after it raise ObjectDisposedException.
 /// </summary>
 public sealed unsafe partial class Session : IDisposable
 {
@@ -108,6 +110,8 @@ public sealed unsafe partial class Session : IDisposable
     /// <summary>
     /// Raised on the session's listener thread for each message to it; a handler may set
     /// <see cref="TqbseEventArgs.Answer"/>. An exception a handler throws answers -1 and goes no further.
+    /// While any handler is attached the session's events go to it rather than to the queue
+    /// <see cref="WaitEvent"/> reads. Handlers of all sessions run one at a time: keep them short.
     /// </summary>
     public event EventHandler<TqbseEventArgs>? EventReceived
     {
