@@ -71,6 +71,25 @@ public sealed class SessionTests
     }
 
     [SessionFact]
+    public void LongEventsArriveWholeByWaitAndByHandler()
+    {
+        string name = "Tick" + new string('E', 3000);
+        using var emulator = new Emulator("--event-every", "30", name);
+        using var session = Open(emulator);
+        // Longer than WaitEvent's first buffer: the event stays queued until a buffer holds it.
+        string? message = session.WaitEvent(Bound);
+        Assert.NotNull(message);
+        Assert.StartsWith(name + "=", message);
+        Assert.Contains("n=", message);
+
+        // Once a handler is attached, the events go to it, long ones whole.
+        var handled = new TaskCompletionSource<string>(TaskCreationOptions.RunContinuationsAsynchronously);
+        session.EventReceived += (_, e) => { e.Answer = 7; handled.TrySetResult(e.Message); };
+        Assert.True(handled.Task.Wait(Bound), "no event reached the handler");
+        Assert.StartsWith(name + "=", handled.Task.Result);
+    }
+
+    [SessionFact]
     public void DisposeWakesAPendingWait()
     {
         using var emulator = new Emulator();
