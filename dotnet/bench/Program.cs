@@ -59,17 +59,20 @@ void Report(string what, ITqbseCalls bse)
     Console.WriteLine($"{what,-22} trace      {pointsPerS / 1e6,9:F2} M points/s" + (cPointsPerS is double cp ? $"  (C {cp / 1e6:F2} M/s, ratio {pointsPerS / cp:F2}x; target >= 0.8x)" : ""));
 }
 
-using (var flat = DefaultSession.Connect(emulator.Address)) Report(".NET flat connection", flat);
+// Each connection kind on an emulator of its own: a connection opened in this process after another one
+// to the same server was closed was seen several times slower per call.
 bool sessions = System.Runtime.InteropServices.NativeLibrary.TryLoad("tqBsePluginControlDll", typeof(Session).Assembly, null, out IntPtr lib)
     && System.Runtime.InteropServices.NativeLibrary.TryGetExport(lib, "tqbse_open", out _);
 if (sessions)
 {
-    using var session = Session.Open(emulator.Address);
+    using var own = new Emulator("--trace-length", points.ToString(CultureInfo.InvariantCulture));
+    using var session = Session.Open(own.Address);
     Report(".NET session", session);
 }
 else
 {
     Console.WriteLine(".NET session           (the library exports no tqbse_open: not measured)");
 }
+using (var flat = DefaultSession.Connect(emulator.Address)) Report(".NET flat connection", flat);
 Console.WriteLine($"{calls} small calls, {rounds} traces of {points} points");
 return 0;
