@@ -10,7 +10,10 @@
 #       the header, the example's source, README and LICENSE once
 #   tqbse-<v>-py3-none-win_amd64.whl             the Python package with the x86-64 DLL
 #   tqbse-<v>-py3-none-win32.whl                 the Python package with the i686 DLL
-# --linux: the first five only (no cross build). One line per stage with its
+#   Tqbse.<v>.nupkg                              the .NET package: runtimes/linux-x64/native/ the
+#       shared object, runtimes/win-x64/ and win-x86/native/ the DLLs (without
+#       --linux); skipped, saying so, where the .NET SDK is not installed
+# --linux: the first five and the .NET package with the Linux library alone (no cross build). One line per stage with its
 # time; a stage's output is shown only when it fails. Builds are kept and
 # reused: build-package/ (native, for /usr, Debian's hardening flags),
 # build-win64/ and build-win32/ (scripts/windows-build.sh).
@@ -124,6 +127,15 @@ windows_zip() {
   (cd "$scratch" && zip -qr "$out/$name.zip" "$name")
 }
 
+# nuget [DLL64 DLL32]: the .NET package with build-package's shared object and the given DLLs, into out/.
+nuget() {
+  local props=(-c Release -p:TqbseTool="$build/tools/tqbse"
+               -p:TqbseLinuxLibrary="$build/libtqBsePluginControlDll.so")
+  [ $# -eq 2 ] && props+=(-p:TqbseWin64Library="$1" -p:TqbseWin32Library="$2")
+  rm -f "$out"/Tqbse.*.nupkg
+  DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1 dotnet pack "$root/dotnet/Tqbse.csproj" "${props[@]}" -o "$out"
+}
+
 stage "dependencies" dependencies
 stage "building build-package (Release, for /usr)" native_build
 stage "Debian packages (cpack)" debian_packages
@@ -136,7 +148,15 @@ if ! $linux_only; then
   stage "Windows wheel (x86-64)" wheel win_amd64 "$root/build-win64/bin/tqBsePluginControlDll.dll"
   stage "Windows wheel (i686)" wheel win32 "$root/build-win32/bin/tqBsePluginControlDll.dll"
 fi
-for file in "$out"/*.deb "$out"/*.whl "$out"/*.zip; do
+if ! command -v dotnet >/dev/null 2>&1; then
+  echo ".NET package skipped: the .NET SDK (dotnet) is not installed" >&2
+elif $linux_only; then
+  stage ".NET package (Linux library)" nuget
+else
+  stage ".NET package (Linux library and both DLLs)" nuget \
+    "$root/build-win64/bin/tqBsePluginControlDll.dll" "$root/build-win32/bin/tqBsePluginControlDll.dll"
+fi
+for file in "$out"/*.deb "$out"/*.whl "$out"/*.zip "$out"/*.nupkg; do
   [ -e "$file" ] && echo "wrote ${file#"$root"/}"
 done
 true
