@@ -7,9 +7,8 @@ hand. Inputs:
   --calls FILE     a saved `tqbse list --json` (else --tool is run)
   --tool PATH      the tqbse program whose `list --json` gives the rows
   --header FILE    tqBsePluginControlDll.h: the result codes and the version
-  --session-header FILE   tqbse_session.h, when it exists: which exports
-                   have a session twin (without it: every row that is not
-                   local and not an error-message query)
+  --session-header FILE   accepted for older build files, not read: each
+                   row's "session" field says whether it has a session twin
   --out DIR        where NativeMethods.g.cs, Calls.g.cs and Errors.g.cs go
 
 The rows carry every C parameter with its kind (int, flag, float, double,
@@ -87,17 +86,11 @@ def load_rows(args: argparse.Namespace) -> List[Dict[str, Any]]:
     return rows
 
 
-def session_twins(rows: Sequence[Dict[str, Any]], session_header: Optional[Path]) -> set:
+def session_twins(rows: Sequence[Dict[str, Any]], session_header: Optional[Path] = None) -> set:
     """Names of the exports that have a tqbse_<name>(tqbse_session*, ...) twin."""
-    names = {r["call"] for r in rows}
-    if any("session" in r for r in rows):
-        return {r["call"] for r in rows if r.get("session")}
-    if session_header and session_header.is_file():
-        text = session_header.read_text(encoding="latin-1")
-        declared = set(re.findall(r"\b" + SESSION_PREFIX + r"(\w+)\s*\(\s*tqbse_session\s*\*", text))
-        twins = declared & names
-        return twins
-    return {r["call"] for r in rows if not r.get("local") and r.get("family") != "error-messages"}
+    if not all("session" in r for r in rows):
+        raise GenerateError("the rows do not say which exports have a session twin (a tqbse older than the package)")
+    return {r["call"] for r in rows if r["session"]}
 
 
 class Call:

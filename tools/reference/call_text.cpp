@@ -95,6 +95,7 @@ std::string callJson(const CallDesc& call)
     const CallDoc* doc = findCallDoc(call);
     return "{\"call\":" + jsonString(call.shortName()) + ",\"args\":[" + args + "],\"outputs\":[" + outputs +
            "],\"params\":[" + params + "],\"local\":" + (call.kind == CallKind::Local ? "true" : "false") +
+           ",\"session\":" + (hasSessionTwin(call.kind) ? "true" : "false") +
            ",\"family\":" + jsonString(familyDoc(call.family).slug) + ",\"summary\":" +
            jsonString(doc ? doc->summary : "") + ",\"signature\":" + jsonString(cSignature(call)) +
            ",\"example\":" + jsonString(cliExample(call)) + ",\"codes\":[" + codes + "]}";
