@@ -356,7 +356,7 @@ def calls_source(calls: Sequence[Call]) -> str:
     out[-1:] = ["}", ""]
 
     out += [
-        "/// <summary>The 75 exports as the library offers them, on its one flat connection (Initialise connects it),",
+        f"/// <summary>The {len(calls)} exports as the library offers them, on its one flat connection (Initialise connects it),",
         "/// typed as <see cref=\"Session\"/>'s methods are.</summary>",
         "public static unsafe partial class Flat",
         "{",

@@ -7,7 +7,7 @@ namespace Tqbse;
 
 /// <summary>
 /// The library's one flat connection as an object: Connect calls Initialise, Dispose calls Shutdown, and
-/// the typed methods are <see cref="Flat"/>'s. For hosts written against the 75 exports; new code uses
+/// the typed methods are <see cref="Flat"/>'s. For hosts written against the flat exports; new code uses
 /// <see cref="Session"/>.
 /// </summary>
 public sealed partial class DefaultSession : IDisposable

@@ -8,17 +8,13 @@
 
 #include "client/c_arguments.h"
 #include "protocol/call_table.h"
+#include "support/encoded.h"
 
 using namespace tqbse;
 
 namespace {
 
-std::string encoded(const WireValue& v)
-{
-    std::string out;
-    encodeValue(out, v);
-    return out;
-}
+using test::encoded;
 
 TEST(CArguments, ATextInputLongerThanItsLimitSendsNothing)
 {

@@ -11,17 +11,13 @@
 #include "protocol/call_table.h"
 #include "protocol/value_text.h"
 #include "protocol/wire_value.h"
+#include "support/encoded.h"
 
 using namespace tqbse;
 
 namespace {
 
-std::string encoded(const WireValue& v)
-{
-    std::string out;
-    encodeValue(out, v);
-    return out;
-}
+using test::encoded;
 
 TEST(WireValue, EveryTagRoundTripsAndRefusesTheOtherTags)
 {
