@@ -15,7 +15,13 @@ import sys
 # bytes from 1 MiB up. Decode: bulk outputs into the caller's memory.
 SMALL_RATIO_MAX = 1.03
 ALLOCATIONS_MAX = 0
-INSTRUCTIONS_MAX = 1200
+INSTRUCTIONS_MAX = 1500
+# Sessions: a session's small call against the flat export's in the same
+# run, two sessions to two servers from two threads against one, and an
+# event's way to a host waiting for it (median).
+SESSION_RATIO_MAX = 1.02
+TWO_SESSIONS_SPEEDUP_MIN = 1.8
+EVENT_TO_HOST_MAX_US = 1000
 BULK_RATIO_MIN = 0.9
 BULK_TARGETED_SIZES = ("64MiB", "1M")
 PEAK_MAX = 1.05
@@ -196,6 +202,25 @@ def main(argv):
     else:
         message = runs.get("callback/listener_6009", {}).get("error_message", "not measured")
         print(f"Callback listener on 6009: {message}")
+    print()
+    print("Sessions")
+    versus = usable("sessions/RX_CentreFrequency_Get/session_vs_flat")
+    if versus:
+        print(f"  small call: session {versus.get('session_us', 0):.2f} us, flat {versus.get('flat_us', 0):.2f} us")
+        targets.check("session small call / flat", versus.get("ratio", 0), SESSION_RATIO_MAX, True, "x")
+    two = usable("sessions/two_servers_two_threads/iterations:3")
+    if two:
+        print(f"  one session {two.get('one_session_calls_per_s', 0):,.0f} calls/s, two sessions from two threads "
+              f"{two.get('two_sessions_calls_per_s', 0):,.0f} calls/s (on {context.get('num_cpus', '?')} CPUs, "
+              f"shared with the servers)")
+        targets.check("two sessions / one, calls per second", two.get("speedup", 0), TWO_SESSIONS_SPEEDUP_MIN, False,
+                      "x")
+    event = usable("sessions/event_to_waiting_host/iterations:200")
+    if event:
+        print(f"  event to a waiting host: {event.get('event_to_host_us', 0):.1f} us (median)")
+        targets.check("event to a waiting host, us", event.get("event_to_host_us", 0), EVENT_TO_HOST_MAX_US, True,
+                      " us")
+    summary["sessions"] = {k: r for k, r in (("versus_flat", versus), ("two_servers", two), ("event", event)) if r}
     for name in errors:
         print(f"error in {name}: {runs[name].get('error_message')}")
     print()
