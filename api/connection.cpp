@@ -18,7 +18,14 @@ TQ_EXPORT int32_t tqBsePluginControlDll_Initialise(int32_t octet1, int32_t octet
         if (!isOctet(octet1) || !isOctet(octet2) || !isOctet(octet3) || !isOctet(octet4))
             return kBadAddressOctet;
         Session& session = defaultSession();
-        const std::unique_lock lock = session.connection.takeOver();
+        std::unique_lock lock = session.connection.takeOver();
+        if (session.connection.isConnected()) {
+            // Initialise again has always restarted the listener. It is
+            // stopped without the lock, which a handler may be waiting for.
+            lock.unlock();
+            stopListener();
+            lock = session.connection.takeOver();
+        }
         platform::setDiagnosticsTarget(environment::diagnostics());
         trace::open();
         const uint32_t address = uint32_t(octet1) << 24 | uint32_t(octet2) << 16 | uint32_t(octet3) << 8 | uint32_t(octet4);

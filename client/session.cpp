@@ -23,12 +23,6 @@ std::mutex& listenerMutex()
     return *mutex;
 }
 
-void stopListener()
-{
-    const std::lock_guard lock(listenerMutex());
-    listener::stopListener();
-}
-
 // Starts the listener unless it runs, with the handler that routes events.
 void startListener()
 {
@@ -39,6 +33,12 @@ void startListener()
 
 } // namespace
 
+void stopListener()
+{
+    const std::lock_guard lock(listenerMutex());
+    listener::stopListener();
+}
+
 Session& defaultSession()
 {
     static Session* const session = new Session;
@@ -48,12 +48,8 @@ Session& defaultSession()
 int32_t openSession(Session& session, std::string_view address, const SessionSettings& settings)
 {
     ServerConnection& connection = session.connection;
-    if (connection.isConnected()) {
+    if (connection.isConnected())
         connection.close();
-        // Initialise again has always restarted the listener.
-        if (&session == &defaultSession())
-            stopListener();
-    }
     if (session.takesEvents) {
         unregisterInbox(session.events.get());
         session.takesEvents = false;

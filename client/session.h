@@ -36,14 +36,19 @@ struct SessionSettings {
 };
 
 // Connects `session` (already holding its call lock) to `address`, starts
-// the process's callback listener when the connect succeeded, and announces
-// the connection (RemoteConnection_Set with -1): the announcement's result,
-// -14 when the server cannot be reached. An earlier connection of the
-// session is closed first; for the default session the listener is then
-// stopped first and started anew, as Initialise always did.
+// the process's callback listener when the connect succeeded (unless it
+// runs), and announces the connection (RemoteConnection_Set with -1): the
+// announcement's result, -14 when the server cannot be reached. An earlier
+// connection of the session is closed first.
 int32_t openSession(Session& session, std::string_view address, const SessionSettings& settings);
 // Announces the end (RemoteConnection_Set with 0) and closes the connection:
 // the socket layer's result, 0 or -1. The session keeps its inbox open.
 int32_t closeSession(Session& session);
+
+// Stops the process's callback listener and waits for its thread to end
+// (Initialise does before it connects again). Never called holding a
+// session's call lock: an event handler may be waiting for that lock, and
+// the listener's thread ends only once its handler returns.
+void stopListener();
 
 } // namespace tqbse

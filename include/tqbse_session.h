@@ -29,7 +29,8 @@
  * the session; no thread may use the session once tqbse_close has begun,
  * except those it ends. Handlers run on the listener thread, one at a time
  * for all sessions: a handler that takes long holds back every server's
- * events. Message texts handed to a handler belong to the library and are
+ * events. A handler may call any function, flat or of any session (its own
+ * included, tqbse_close among them). Message texts handed to a handler belong to the library and are
  * valid until it returns; user data belongs to the caller, who may free it
  * once tqbse_set_event_handler replacing the handler or tqbse_close has
  * returned.

@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -178,6 +180,52 @@ TEST_F(Sessions, CloseEndsAWaitAndWaitsForTheRunningHandler)
     b_ = nullptr;
     waiter.join();
     EXPECT_EQ(waited, -14);
+}
+
+// A handler that calls a flat export while another thread connects the flat
+// exports again: Initialise stops the listener, whose thread ends only once
+// the handler returns, so it must not hold the lock the handler waits for.
+TEST_F(Sessions, InitialiseAgainWhileAHandlerCallsAFlatExportEndsBoth)
+{
+    ASSERT_EQ(tqBsePluginControlDll_Initialise(127, 0, 0, 3), 0);
+    struct Shared {
+        std::atomic<bool> entered{false};
+        std::atomic<int32_t> flatResult{1};
+    } shared;
+    ASSERT_EQ(tqbse_set_event_handler(
+                  a_, "TickA",
+                  [](tqbse_session*, const char*, int32_t, void* user) -> int32_t {
+                      auto* s = static_cast<Shared*>(user);
+                      if (s->entered.exchange(true))
+                          return 0;
+                      std::this_thread::sleep_for(100ms); // Initialise takes the lock meanwhile
+                      double value = 0;
+                      s->flatResult = tqBsePluginControlDll_RX_CentreFrequency_Get(0, &value);
+                      return 0;
+                  },
+                  &shared),
+              0);
+    for (int i = 0; i < 500 && !shared.entered; ++i)
+        std::this_thread::sleep_for(2ms);
+    ASSERT_TRUE(shared.entered);
+    std::atomic<bool> done{false};
+    std::atomic<int32_t> again{1};
+    std::thread connecting([&] {
+        again = tqBsePluginControlDll_Initialise(127, 0, 0, 3);
+        done = true;
+    });
+    for (int i = 0; i < 1000 && !done; ++i)
+        std::this_thread::sleep_for(10ms);
+    if (!done) {
+        ADD_FAILURE() << "Initialise and the handler wait for each other";
+        std::fflush(nullptr);
+        std::_Exit(1); // neither thread can be ended
+    }
+    connecting.join();
+    EXPECT_EQ(again, 0);
+    EXPECT_NE(shared.flatResult, 1) << "the handler's flat call never returned";
+    tqbse_set_event_handler(a_, "TickA", nullptr, nullptr);
+    EXPECT_EQ(tqBsePluginControlDll_Shutdown(), 0);
 }
 
 TEST(SessionOpen, NullArgumentsAndAnUnreachableServerLeaveNothingOpen)
