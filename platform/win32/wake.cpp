@@ -81,24 +81,30 @@ bool waitForSocketOrWake(SocketHandle s, Interest interest, const WakeEvent& eve
 
 WaitEnd waitForSocketsOrWake(SocketWait* sockets, std::size_t count, const WakeEvent& event, int timeoutMs)
 {
-    // WSAPoll skips entries whose socket is INVALID_SOCKET, as a socket with
-    // nothing to wait for becomes.
-    std::vector<WSAPOLLFD> fds(count + 1);
+    // Only the sockets that wait for something are handed to WSAPoll:
+    // entries it is given as INVALID_SOCKET come back flagged (POLLNVAL)
+    // under some implementations. `index` maps them back.
+    std::vector<WSAPOLLFD> fds;
+    std::vector<std::size_t> index;
+    fds.reserve(count + 1);
+    index.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         SocketWait& w = sockets[i];
         w.ready = false;
         const short events = short((w.read ? POLLRDNORM : 0) | (w.write ? POLLWRNORM : 0));
-        const bool skipped = w.socket == kInvalidSocket || events == 0;
-        fds[i] = {skipped ? INVALID_SOCKET : sock(w.socket), skipped ? short(0) : events, 0};
+        if (w.socket == kInvalidSocket || events == 0)
+            continue;
+        fds.push_back({sock(w.socket), events, 0});
+        index.push_back(i);
     }
-    fds[count] = {wakeSocket(event), POLLRDNORM, 0};
+    fds.push_back({wakeSocket(event), POLLRDNORM, 0});
     const int ready = ::WSAPoll(fds.data(), ULONG(fds.size()), timeoutMs < 0 ? -1 : timeoutMs);
-    if (ready == SOCKET_ERROR || fds[count].revents != 0)
+    if (ready == SOCKET_ERROR || fds.back().revents != 0)
         return WaitEnd::Interrupted;
     if (ready == 0)
         return WaitEnd::TimedOut;
-    for (std::size_t i = 0; i < count; ++i)
-        sockets[i].ready = fds[i].revents != 0;
+    for (std::size_t k = 0; k < index.size(); ++k)
+        sockets[index[k]].ready = fds[k].revents != 0;
     return WaitEnd::Ready;
 }
 
