@@ -133,7 +133,10 @@ nuget() {
                -p:TqbseLinuxLibrary="$build/libtqBsePluginControlDll.so")
   [ $# -eq 2 ] && props+=(-p:TqbseWin64Library="$1" -p:TqbseWin32Library="$2")
   rm -f "$out"/Tqbse.*.nupkg
-  DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1 dotnet pack "$root/dotnet/Tqbse.csproj" "${props[@]}" -o "$out"
+  export DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1
+  source "$root/scripts/dotnet-restore.sh"
+  dotnet_restore "$root/dotnet/Tqbse.csproj"
+  dotnet pack "$root/dotnet/Tqbse.csproj" --no-restore "${props[@]}" "${dotnet_props[@]}" -o "$out"
 }
 
 stage "dependencies" dependencies

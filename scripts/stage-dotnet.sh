@@ -30,17 +30,9 @@ props=(-c Release -p:TqbseTool="$TQBSE_TOOL" -p:TqbseLinuxLibrary="$library")
 projects=("$root/dotnet/Tqbse.csproj" "$root/dotnet/tests/Tqbse.Tests.csproj" "$root/dotnet/bench/Tqbse.Bench.csproj"
           "$root/examples/dotnet/TwoSessions/TwoSessions.csproj" "$root/examples/dotnet/UserTests/UserTests.csproj")
 
-restored=true
-for project in "${projects[@]}"; do
-  timeout 600 dotnet restore "$project" >/dev/null 2>&1 || { restored=false; break; }
-done
-if ! $restored; then
-  echo "dotnet stage: no NuGet index reachable; net10.0 only, from /opt/nuget/packages"
-  props+=(-p:TargetFrameworks=net10.0)
-  for project in "${projects[@]}"; do
-    timeout 600 dotnet restore "$project" --source /opt/nuget/packages -p:TargetFrameworks=net10.0 >/dev/null
-  done
-fi
+source "$root/scripts/dotnet-restore.sh"
+dotnet_restore "${projects[@]}"
+props+=("${dotnet_props[@]}")
 for project in "${projects[@]}"; do
   timeout 900 nice -n 5 dotnet build "$project" --no-restore "${props[@]}" -warnaserror -v:q -nologo -clp:NoSummary
 done
@@ -85,7 +77,7 @@ package=$out/Tqbse.${version%.0}.nupkg
 [ -f "$package" ] || { echo "dotnet pack wrote $(ls "$out"), expected ${package##*/}" >&2; exit 1; }
 contents=$(unzip -Z1 "$package")
 expected=(runtimes/linux-x64/native/libtqBsePluginControlDll.so lib/net10.0/Tqbse.dll lib/net10.0/Tqbse.xml)
-$restored && expected+=(lib/netstandard2.0/Tqbse.dll lib/netstandard2.0/Tqbse.xml)
+$dotnet_offline || expected+=(lib/netstandard2.0/Tqbse.dll lib/netstandard2.0/Tqbse.xml)
 for file in "${expected[@]}"; do
   grep -qx "$file" <<<"$contents" || { echo "$package lacks $file" >&2; exit 1; }
 done
