@@ -185,15 +185,6 @@ PeakGrowth probePeakGrowth(const char* side, const char* kind, long size, long r
 
 // ---- Small calls ------------------------------------------------------------
 
-double medianOf(std::vector<double>& samples)
-{
-    if (samples.empty())
-        return 0;
-    auto middle = samples.begin() + std::ptrdiff_t(samples.size() / 2);
-    std::nth_element(samples.begin(), middle, samples.end());
-    return *middle;
-}
-
 // The library call and the raw client's round trip of the same bytes to the
 // same server thread, alternating call by call (and which goes first), so
 // that both meet the same scheduling and the same load from elsewhere. The
@@ -575,15 +566,8 @@ void callbackMessages(benchmark::State& state)
         state.SkipWithError("port 6009 was held by another process; its listener is not ours to measure");
         return;
     }
-    // The listener thread binds asynchronously after Initialise: retry briefly.
     RawClient client;
-    bool connected = false;
-    for (int attempt = 0; attempt < 40 && !connected; ++attempt) {
-        connected = client.connect(kServerAddress, kCallbackPort, kClientTimeoutMs);
-        if (!connected)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    if (!connected) {
+    if (!connectToListener(client, kServerAddress)) {
         state.SkipWithError("cannot connect to the callback listener");
         return;
     }

@@ -21,15 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double median(std::vector<double>& samples)
-{
-    if (samples.empty())
-        return 0;
-    auto middle = samples.begin() + std::ptrdiff_t(samples.size() / 2);
-    std::nth_element(samples.begin(), middle, samples.end());
-    return *middle;
-}
-
 // Opens a session to `address`, closed with the object.
 struct OpenSession {
     tqbse_session* session = nullptr;
@@ -72,7 +63,7 @@ void sessionVersusFlat(benchmark::State& state)
         }
         session.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
     }
-    const double flatUs = median(flat), sessionUs = median(session);
+    const double flatUs = medianOf(flat), sessionUs = medianOf(session);
     state.counters["flat_us"] = flatUs;
     state.counters["session_us"] = sessionUs;
     state.counters["ratio"] = flatUs > 0 ? sessionUs / flatUs : 0;
@@ -127,13 +118,7 @@ void eventToWaitingHost(benchmark::State& state)
 {
     OpenSession open(kServerAddress);
     RawClient server;
-    bool connected = false;
-    for (int attempt = 0; attempt < 40 && !connected && open.session != nullptr; ++attempt) {
-        connected = server.connect("127.0.0.1", kCallbackPort, kClientTimeoutMs, kServerAddress);
-        if (!connected)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    if (!connected) {
+    if (open.session == nullptr || !connectToListener(server, "127.0.0.1", kServerAddress)) {
         state.SkipWithError("no session, or cannot reach the callback listener from the server's address");
         return;
     }
@@ -163,7 +148,7 @@ void eventToWaitingHost(benchmark::State& state)
         }
         latency.push_back(std::chrono::duration<double, std::micro>(received - sent).count());
     }
-    state.counters["event_to_host_us"] = median(latency);
+    state.counters["event_to_host_us"] = medianOf(latency);
 }
 
 } // namespace

@@ -1,9 +1,11 @@
 #include "bench/workloads.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "client/call_remote.h"
 #include "protocol/codec.h"
@@ -115,6 +117,25 @@ RawClient::~RawClient()
 {
     if (socket_ != platform::kInvalidSocket)
         platform::closeSocket(socket_);
+}
+
+bool connectToListener(RawClient& client, const char* address, const char* from)
+{
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        if (client.connect(address, kCallbackPort, kClientTimeoutMs, from))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+double medianOf(std::vector<double>& samples)
+{
+    if (samples.empty())
+        return 0;
+    auto middle = samples.begin() + std::ptrdiff_t(samples.size() / 2);
+    std::nth_element(samples.begin(), middle, samples.end());
+    return *middle;
 }
 
 bool RawClient::connect(const char* address, uint16_t port, int timeoutMs, const char* from)

@@ -74,6 +74,14 @@ private:
     platform::SocketHandle socket_ = platform::kInvalidSocket;
 };
 
+// Connects `client` to the callback listener (127.0.0.1 or `address`, port
+// kCallbackPort, from `from` when given), retrying for up to 2 s: the
+// listener's thread binds its port a moment after it is started.
+bool connectToListener(RawClient& client, const char* address, const char* from = nullptr);
+
+// The median of `samples` (reordered); 0 for none.
+double medianOf(std::vector<double>& samples);
+
 // The process's peak resident set size so far, in KiB.
 long peakRssKb();
 // Starts a new peak window: resets the peak resident set to the current

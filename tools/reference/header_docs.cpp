@@ -91,21 +91,49 @@ std::string wrapText(const std::string& text, std::size_t width, const std::stri
     return out + line + '\n';
 }
 
+namespace {
+// The calls `included` keeps, each given to `entry`, with a family line
+// before the first of each family.
+template <typename Included, typename Entry>
+std::string familyGrouped(Included included, Entry entry)
+{
+    std::string text;
+    bool first = true;
+    Family family{};
+    for (const CallDesc* call : allCalls()) {
+        if (!included(*call))
+            continue;
+        if (first || call->family != family)
+            text += '\n' + familyLine(familyDoc(call->family));
+        text += entry(*call);
+        family = call->family;
+        first = false;
+    }
+    return text;
+}
+
+// "int32_t tqbse_Name(tqbse_session* session, ...)" from the flat signature.
+std::string sessionSignature(const CallDesc& call)
+{
+    std::string signature = cSignature(call);
+    signature.replace(signature.find(kExportPrefix), kExportPrefix.size(), kSessionPrefix);
+    const std::size_t open = signature.find('(');
+    if (call.paramCount)
+        signature.insert(open + 1, "tqbse_session* session, ");
+    else
+        signature.replace(open + 1, 4, "tqbse_session* session");
+    return signature;
+}
+} // namespace
+
 std::string headerExports()
 {
     std::string text = kHeaderBegin;
     text += "/* Generated from the call rows (protocol/rows/) and their texts (protocol/rows/docs/):\n"
             " * `cmake --build build --target header_docs` writes them here. The codes listed are those\n"
             " * the export can return; their meanings are in the result codes above. */\n";
-    bool first = true;
-    Family family{};
-    for (const CallDesc* call : allCalls()) {
-        if (first || call->family != family)
-            text += '\n' + familyLine(familyDoc(call->family));
-        text += '\n' + exportComment(*call) + declaration(cSignature(*call));
-        family = call->family;
-        first = false;
-    }
+    text += familyGrouped([](const CallDesc&) { return true; },
+                          [](const CallDesc& call) { return '\n' + exportComment(call) + declaration(cSignature(call)); });
     return text + '\n' + kHeaderEnd;
 }
 
@@ -115,24 +143,8 @@ std::string sessionHeaderExports()
     text += "/* Generated from the call rows (protocol/rows/): `cmake --build build --target header_docs`\n"
             " * writes them here. Each is its flat export of tqBsePluginControlDll.h (same name after\n"
             " * the prefix) on SESSION's server: same parameters, rules and codes; -1 for a NULL session. */\n";
-    bool first = true;
-    Family family{};
-    for (const CallDesc* call : allCalls()) {
-        if (!hasSessionTwin(call->kind))
-            continue;
-        if (first || call->family != family)
-            text += '\n' + familyLine(familyDoc(call->family));
-        std::string signature = cSignature(*call);
-        const std::size_t name = signature.find(kExportPrefix);
-        signature.replace(name, kExportPrefix.size(), kSessionPrefix);
-        const std::size_t open = signature.find('(');
-        signature.insert(open + 1, call->paramCount ? "tqbse_session* session, " : "tqbse_session* session");
-        if (!call->paramCount)
-            signature.erase(signature.find("void)"), 4);
-        text += declaration(signature);
-        family = call->family;
-        first = false;
-    }
+    text += familyGrouped([](const CallDesc& call) { return hasSessionTwin(call.kind); },
+                          [](const CallDesc& call) { return declaration(sessionSignature(call)); });
     return text + kSessionHeaderEnd;
 }
 
