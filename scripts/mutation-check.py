@@ -298,6 +298,9 @@ FAULTS = [
     ("a handler's code not used in the answer", "client/event_routing.cpp",
      "codec::resultOnlyReply(codec::splitMessage(message).name, *code)",
      "codec::resultOnlyReply(codec::splitMessage(message).name, 0)"),
+    ("Initialise stops the listener holding the lock a handler waits for", "api/connection.cpp",
+     "            lock.unlock();\n            stopListener();\n            lock = session.connection.takeOver();",
+     "            stopListener();"),
     ("the flat exports' session takes events", "client/session.h",
      "    bool takesEvents = false;\n    // The host's interrupt", "    bool takesEvents = true;\n    // The host's interrupt"),
 ]
